@@ -1,0 +1,41 @@
+#pragma once
+
+#include "codecs/Bitmap.h"
+
+#include <string>
+
+namespace zv {
+
+// The drawing operations the map model needs. The desktop view implements it
+// over its back buffer; export draws through a BitmapCanvas.
+class TCanvas {
+public:
+  virtual ~TCanvas() = default;
+  // Unscaled copy of src's rectangle (sx, sy, w, h) to (dx, dy), clipped.
+  virtual void CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) = 0;
+  // One-pixel outline of the rectangle [left, right) x [top, bottom).
+  virtual void FrameRect(int left, int top, int right, int bottom, Rgb colour) = 0;
+  virtual void SetPixel(int x, int y, Rgb colour) = 0;
+  // Outlined ellipse in the bounding box [left, right) x [top, bottom).
+  virtual void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) = 0;
+  // Text with its top-left corner at (x, y), transparent background.
+  virtual void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) = 0;
+};
+
+// A canvas over a Bitmap. Only the operations export needs draw anything real
+// (rectangle copy, frame, pixel); ellipses and text are drawn by the desktop
+// view's own canvas.
+class BitmapCanvas : public TCanvas {
+public:
+  explicit BitmapCanvas(Bitmap& target) : target_(target) {}
+  void CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) override;
+  void FrameRect(int left, int top, int right, int bottom, Rgb colour) override;
+  void SetPixel(int x, int y, Rgb colour) override;
+  void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) override;
+  void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) override;
+
+private:
+  Bitmap& target_;
+};
+
+} // namespace zv

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "base/Errors.h"
+#include "codecs/Bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+// Raised for every libjpeg error and warning, with libjpeg's own message.
+class EJPEGException : public Error {
+public:
+  using Error::Error;
+};
+
+enum class TNumOfColors : std::uint8_t { _16, _256, TrueColor };
+enum class TDCTMethod : std::uint8_t { Integ, FastInteg, FloatingPoint };
+enum class TDither : std::uint8_t { None, FS, Ordered };
+
+// The JPEG adapter over libjpeg: compressed data, the decoded or to-be-encoded
+// picture, and the options that steer both.
+class TJPEGImage {
+public:
+  TJPEGImage();
+  ~TJPEGImage();
+
+  // Writing a decoding option decodes the buffer again at once; with an empty
+  // buffer that leaves no picture.
+  TNumOfColors NumOfColors() const;
+  void SetNumOfColors(TNumOfColors v);
+  TDCTMethod DCTMethod() const;
+  void SetDCTMethod(TDCTMethod v);
+  TDither Dither() const;
+  void SetDither(TDither v);
+  bool FastProcessing() const;
+  void SetFastProcessing(bool v);
+  bool GrayScale() const;
+  void SetGrayScale(bool v);
+  bool NoSmooth() const;
+  void SetNoSmooth(bool v);
+  bool OnePass() const;
+  void SetOnePass(bool v);
+  // One unsigned byte; libjpeg treats 0 as 1 and anything above 100 as 100.
+  std::uint8_t Quality() const;
+  void SetQuality(std::uint8_t v);
+  bool Progressive() const;
+  void SetProgressive(bool v);
+
+  void LoadFromMemory(const std::uint8_t* data, std::size_t size);
+  void LoadFromMemory(const std::vector<std::uint8_t>& data) { LoadFromMemory(data.data(), data.size()); }
+
+  // The picture: filled by decoding or by assignment; null when absent.
+  const Bitmap* Picture() const;
+  void AssignPicture(const Bitmap& bitmap);
+  void ConvertPictureTo24Bit();
+
+  // Encodes the picture; does nothing without one.
+  void SaveToMemory(std::vector<std::uint8_t>& out) const;
+  void SaveToFile(const std::string& fileName) const;
+
+private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+// Decodes with the adapter's defaults: at most 256 colours, two-pass
+// quantiser, Floyd-Steinberg dithering; greyscale stays 8-bit grey.
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+
+// The export's tile encoding: true colour, the given quality, the tile
+// converted to 24-bit RGB, saved to fileName.
+void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName);
+
+} // namespace zv

@@ -1,0 +1,172 @@
+#pragma once
+
+#include "base/FileSystem.h"
+#include "codecs/Bitmap.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+class TCanvas;
+class TDisplayMapsCore;
+class TMapArea;
+class TMapLayout;
+
+enum TListChange : std::uint8_t { lcAdded = 0, lcRemoved = 1 };
+
+// The four notification slots. Each is called, when set, synchronously inside
+// the operation that fires it. A removed object may already be destroyed:
+// receivers use the pointer as an identity only.
+struct TMapHooks {
+  std::function<void(TMapLayout*, TListChange)> OnLayoutsChange;
+  std::function<void(TMapArea*, TListChange)> OnMapAreasChange;
+  std::function<void(TDisplayMapsCore*)> OnActiveMapAreaChange;
+  std::function<void(TDisplayMapsCore*)> OnActiveLayoutChange;
+};
+
+// The model's one question ("... already exists. Do you want to reload it ?"):
+// true answers Yes.
+using TQuestion = std::function<bool(const std::string& text)>;
+
+struct TCalibrationPoint {
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+  long double Lon = 0;
+  long double Lat = 0;
+};
+
+// One raster placed in an area's picture.
+class TMapImage {
+public:
+  TMapImage(TDisplayMapsCore* view, TMapArea* area);
+  virtual ~TMapImage() = default;
+
+  TDisplayMapsCore* View;
+  TMapArea* Area;
+  zv::Bitmap Bitmap;
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+
+  int Width() const { return Bitmap.Width(); }
+  int Height() const { return Bitmap.Height(); }
+
+  void LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y);
+  // fileName only chooses the decoder by its extension.
+  void LoadFromStream(const Bytes& data, const std::string& fileName, std::int32_t x, std::int32_t y);
+  virtual void Paint();
+};
+
+// One calibrated map: calibration lines and points, and its rasters.
+class TMapArea {
+public:
+  TMapArea(TDisplayMapsCore* view, TMapLayout* layout);
+  virtual ~TMapArea() = default;
+
+  TDisplayMapsCore* View;
+  TMapLayout* Layout;
+  std::vector<TCalibrationPoint> Points;
+  std::vector<std::string> Lines;
+  std::string FileName;
+  std::string ImageFileName;
+  std::string Name;
+  bool Shown = false;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::vector<std::unique_ptr<TMapImage>> Images;
+
+  void Load(const std::string& tarFileName, const std::string& fileName);
+  void ParseCalibration();
+  virtual void Paint();
+  void PaintCalibrationPoints();
+  // Copies the picture's rectangle onto canvas so that picture pixel (x, y)
+  // lands on (x - left, y - top). Uncovered canvas pixels are left alone.
+  void PaintRegion(TCanvas& canvas, std::int32_t left, std::int32_t top, std::int32_t width,
+                   std::int32_t height) const;
+
+private:
+  class TarSource;
+  void AddTile(TarSource* fromTar, const std::string& tileName);
+};
+
+// A layout's owning list of areas.
+class TMapAreas {
+public:
+  TMapAreas(TDisplayMapsCore* view, TMapLayout* layout);
+  virtual ~TMapAreas();
+
+  TDisplayMapsCore* View;
+  TMapLayout* Layout;
+
+  // The only way areas come into being: asks the duplicate question, appends
+  // the new area (announcing it) and then loads it.
+  TMapArea* AddMapArea(const std::string& name, const std::string& tarFileName, const std::string& fileName);
+  TMapArea* Add(std::unique_ptr<TMapArea> area);
+  // Takes the area out; destroys it when freeIt, else hands it back. Fires
+  // OnMapAreasChange(lcRemoved), then clears the view's active area if it was it.
+  std::unique_ptr<TMapArea> Remove(TMapArea* area, bool freeIt);
+  // Takes the area out without any notification (a move between layouts).
+  std::unique_ptr<TMapArea> Extract(TMapArea* area);
+  virtual void Paint();
+  virtual void RemoveAll();
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  TMapArea* operator[](int i) const { return items_[static_cast<std::size_t>(i)].get(); }
+  int IndexOf(const TMapArea* area) const;
+
+private:
+  std::vector<std::unique_ptr<TMapArea>> items_;
+};
+
+class TMapLayout {
+public:
+  explicit TMapLayout(TDisplayMapsCore* view);
+  virtual ~TMapLayout();
+
+  TDisplayMapsCore* View;
+  std::string Name;
+  std::unique_ptr<TMapAreas> Areas;
+
+  virtual void Paint();
+};
+
+class TMapLayouts {
+public:
+  explicit TMapLayouts(TDisplayMapsCore* view);
+  virtual ~TMapLayouts();
+
+  TDisplayMapsCore* View;
+
+  TMapLayout* AddLayout(const std::string& name);
+  TMapLayout* Add(std::unique_ptr<TMapLayout> layout);
+  // First layout whose name matches ignoring ASCII case, or null.
+  TMapLayout* FindLayout(const std::string& name) const;
+  void Remove(TMapLayout* layout);
+  virtual void Paint();
+  virtual void RemoveAll();
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  TMapLayout* operator[](int i) const { return items_[static_cast<std::size_t>(i)].get(); }
+  int IndexOf(const TMapLayout* layout) const;
+
+private:
+  std::vector<std::unique_ptr<TMapLayout>> items_;
+};
+
+// Calibration text and string routines.
+// Splits at CR LF, lone LF and lone CR; a final break adds no line; a NUL ends the text.
+std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size);
+std::string ExtractNthWord(long long n, const std::string& s, const std::string& delimiters);
+std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& replacement);
+std::string Trim(const std::string& s); // removes leading and trailing bytes 0..32
+std::size_t LastPos(const std::string& subStr, const std::string& s); // 1-based, 0 when none
+
+// The user's decimal separator, read once at start; tests set it directly.
+char DecimalSeparator();
+void SetDecimalSeparator(char c);
+void InitDecimalSeparatorFromLocale();
+
+} // namespace zv

@@ -1,0 +1,1 @@
+#include "tar/TarArchive.h"

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+// Kinds of tar entry, in the order of their values.
+enum class TTarFileType : std::uint8_t {
+  ftNormal,        // "Regular"
+  ftLink,          // "Link"
+  ftSymbolicLink,  // "Symbolic Link"
+  ftCharacter,     // "Char File"
+  ftBlock,         // "Block File"
+  ftDirectory,     // "Directory"
+  ftFifo,          // "FIFO File"
+  ftContiguous,    // "Contiguous"
+  ftDumpDir,       // "Dir Dump"
+  ftMultiVolume,   // "Multivol"
+  ftVolumeHeader,  // "Volume Header"
+};
+
+const char* FileTypeDisplayName(TTarFileType type);
+
+// Mode bits as stored in the header's mode field.
+enum TTarPermission : std::uint16_t {
+  tpReadByOwner = 0400, tpWriteByOwner = 0200, tpExecuteByOwner = 0100,
+  tpReadByGroup = 040, tpWriteByGroup = 020, tpExecuteByGroup = 010,
+  tpReadByOther = 04, tpWriteByOther = 02, tpExecuteByOther = 01,
+};
+enum TTarMode : std::uint16_t { tmSetUid = 04000, tmSetGid = 02000, tmSaveText = 01000 };
+
+// Days since 1899-12-30, the time of day as the fraction.
+using TDateTime = double;
+TDateTime UnixToDateTime(std::int64_t seconds);
+std::int64_t DateTimeToUnix(TDateTime t); // truncated towards zero, exact for whole seconds
+
+// One tar entry as the reader reports it and as the writer describes it.
+struct TTarDirRec {
+  std::string Name;
+  std::int64_t Size = 0;
+  TDateTime ModTime = 0;
+  std::uint16_t Permissions = 0; // TTarPermission bits
+  TTarFileType FileType = TTarFileType::ftNormal;
+  std::string LinkName;
+  std::int32_t Uid = 0;
+  std::int32_t Gid = 0;
+  std::string UserName;
+  std::string GroupName;
+  bool ChecksumValid = false;
+  std::uint16_t ModeFlags = 0; // TTarMode bits
+  std::string Magic;
+  std::int32_t DevMajor = 0;
+  std::int32_t DevMinor = 0;
+  std::int64_t HeaderPos = 0;
+};
+
+// Walks the entries of an archive on disk and copies an entry's data.
+class TTarArchive {
+public:
+  // Raises the file layer's "cannot open" error.
+  explicit TTarArchive(const std::string& fileName);
+  ~TTarArchive();
+  TTarArchive(const TTarArchive&) = delete;
+  TTarArchive& operator=(const TTarArchive&) = delete;
+
+  void Rewind();
+  // Steps to the next entry; false at the end of the archive.
+  bool NextEntry(TTarDirRec& rec);
+  // Appends the current entry's data. Raises an error naming the archive when
+  // the data runs past its end.
+  void CopyEntryData(std::vector<std::uint8_t>& dest);
+
+  const std::string& FileName() const { return fileName_; }
+
+private:
+  std::string fileName_;
+  std::FILE* file_ = nullptr;
+  std::int64_t fileSize_ = 0;
+  std::int64_t pos_ = 0;
+  std::int64_t pending_ = 0;
+};
+
+} // namespace zv

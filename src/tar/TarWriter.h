@@ -1,0 +1,47 @@
+#pragma once
+
+#include "tar/TarArchive.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <istream>
+#include <string>
+
+namespace zv {
+
+// Creates a tar archive and appends files and directory entries to it.
+class TTarWriter {
+public:
+  // Creates or replaces the file; raises the file layer's "cannot create" error.
+  explicit TTarWriter(const std::string& fileName);
+  // Finishes the archive when Finish has not run (errors are swallowed here;
+  // call Finish to see them).
+  ~TTarWriter();
+  TTarWriter(const TTarWriter&) = delete;
+  TTarWriter& operator=(const TTarWriter&) = delete;
+
+  // Adds a file from disk; an empty archive name stores the local name with
+  // every "\" turned into "/".
+  void AddFile(const std::string& localFileName, const std::string& archiveName = "");
+  // Adds the rest of the stream as a regular file.
+  void AddStream(std::istream& source, const std::string& archiveName, TDateTime modTime);
+  void AddDirectory(const std::string& archiveName, TDateTime modTime, std::int64_t size = 0);
+  // Writes the end block and closes the archive.
+  void Finish();
+
+  // Writer defaults, used for every entry.
+  std::uint16_t Permissions = 0777;
+  std::int32_t Uid = 0;
+  std::int32_t Gid = 0;
+  std::string UserName;
+  std::string GroupName;
+  std::uint16_t ModeFlags = 0;
+  std::string Magic = "ustar";
+
+private:
+  std::string fileName_;
+  std::FILE* file_ = nullptr;
+  bool finished_ = false;
+};
+
+} // namespace zv

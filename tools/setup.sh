@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, when it is missing. Quick when all is there.
+set -euo pipefail
+packages=(cmake g++ make qt6-base-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libgtest-dev
+          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 xvfb)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
