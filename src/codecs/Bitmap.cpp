@@ -5,26 +5,158 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
+#include <cstring>
 #include <string>
 
 namespace zv {
 
+namespace {
+
+std::uint64_t RowBytes(std::uint64_t width, PixelFormat format) {
+  return (width * static_cast<unsigned>(format) + 7) / 8;
+}
+
+// Largest index a format can hold, plus one.
+std::size_t IndexRange(PixelFormat format) {
+  return format == PixelFormat::pf24bit ? 0 : std::size_t{1} << static_cast<unsigned>(format);
+}
+
+// Nearest of the first n entries by squared RGB distance; the lower index wins a tie.
+std::uint8_t Nearest(const Rgb* palette, std::size_t n, Rgb colour) {
+  std::uint8_t best = 0;
+  int bestDistance = 1 << 30;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int dr = palette[i].r - colour.r, dg = palette[i].g - colour.g, db = palette[i].b - colour.b;
+    const int distance = dr * dr + dg * dg + db * db;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = static_cast<std::uint8_t>(i);
+      if (distance == 0) break;
+    }
+  }
+  return best;
+}
+
+// The entries an indexed destination may use: its table, cut to what its bits can address.
+std::size_t UsableEntries(const Bitmap& b) { return std::min(b.Palette().size(), IndexRange(b.Format())); }
+
+// Colour of every index a source may hold; indices past the table are black, as Pixel() says.
+std::array<Rgb, 256> ColourTable(const Bitmap& b) {
+  std::array<Rgb, 256> table{};
+  const std::size_t n = std::min<std::size_t>(b.Palette().size(), 256);
+  std::copy_n(b.Palette().begin(), n, table.begin());
+  return table;
+}
+
+// Indices of n pixels of an indexed row, starting at pixel x; whole bytes at
+// a time once x reaches a byte boundary.
+void UnpackIndices(const std::uint8_t* row, PixelFormat format, int x, int n, std::uint8_t* out) {
+  int i = 0;
+  switch (format) {
+  case PixelFormat::pf8bit: std::memcpy(out, row + x, static_cast<std::size_t>(n)); break;
+  case PixelFormat::pf4bit: {
+    if ((x & 1) && n > 0) {
+      out[i++] = row[x >> 1] & 0x0F;
+      ++x;
+    }
+    const std::uint8_t* p = row + (x >> 1);
+    for (; i + 1 < n; i += 2, ++p) {
+      out[i] = *p >> 4;
+      out[i + 1] = *p & 0x0F;
+    }
+    if (i < n) out[i] = *p >> 4;
+    break;
+  }
+  case PixelFormat::pf1bit: {
+    for (; i < n && (x & 7); ++i, ++x) out[i] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+    const std::uint8_t* p = row + (x >> 3);
+    for (; i + 8 <= n; i += 8, ++p)
+      for (int b = 0; b < 8; ++b) out[i + b] = (*p >> (7 - b)) & 1;
+    for (int b = 0; i < n; ++i, ++b) out[i] = (*p >> (7 - b)) & 1;
+    break;
+  }
+  case PixelFormat::pf24bit: assert(false); break;
+  }
+}
+
+// Stores n indices into an indexed row from pixel x on, leaving the other
+// pixels of shared bytes alone.
+void PackIndices(std::uint8_t* row, PixelFormat format, int x, int n, const std::uint8_t* in) {
+  int i = 0;
+  switch (format) {
+  case PixelFormat::pf8bit: std::memcpy(row + x, in, static_cast<std::size_t>(n)); break;
+  case PixelFormat::pf4bit: {
+    if ((x & 1) && n > 0) {
+      row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0xF0) | (in[0] & 0x0F));
+      ++i;
+      ++x;
+    }
+    std::uint8_t* p = row + (x >> 1);
+    for (; i + 1 < n; i += 2, ++p) *p = static_cast<std::uint8_t>((in[i] << 4) | (in[i + 1] & 0x0F));
+    if (i < n) *p = static_cast<std::uint8_t>((*p & 0x0F) | (in[i] << 4));
+    break;
+  }
+  case PixelFormat::pf1bit: {
+    const auto put = [&](int px, std::uint8_t v) {
+      const auto bit = static_cast<std::uint8_t>(0x80 >> (px & 7));
+      row[px >> 3] = static_cast<std::uint8_t>((v & 1) ? (row[px >> 3] | bit) : (row[px >> 3] & ~bit));
+    };
+    for (; i < n && (x & 7); ++i, ++x) put(x, in[i]);
+    std::uint8_t* p = row + (x >> 3);
+    for (; i + 8 <= n; i += 8, x += 8, ++p) {
+      unsigned byte = 0;
+      for (int b = 0; b < 8; ++b) byte = byte << 1 | (in[i + b] & 1u);
+      *p = static_cast<std::uint8_t>(byte);
+    }
+    for (; i < n; ++i, ++x) put(x, in[i]);
+    break;
+  }
+  case PixelFormat::pf24bit: assert(false); break;
+  }
+}
+
+// Nearest-entry lookup for true-colour pixels. Maps repeat few colours, so a
+// small direct-mapped cache saves the full table search for most pixels.
+class NearestCache {
+public:
+  NearestCache(const Rgb* palette, std::size_t n) : palette_(palette), n_(n), keys_(Size, 0), values_(Size) {}
+
+  std::uint8_t operator()(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    const std::uint32_t key = (std::uint32_t{r} << 16 | std::uint32_t{g} << 8 | b) + 1; // 0 marks a free slot
+    const std::uint32_t slot = (key * 2654435761u) >> (32 - Bits);
+    if (keys_[slot] != key) {
+      keys_[slot] = key;
+      values_[slot] = Nearest(palette_, n_, Rgb{r, g, b});
+    }
+    return values_[slot];
+  }
+
+private:
+  static constexpr unsigned Bits = 14;
+  static constexpr std::size_t Size = std::size_t{1} << Bits;
+  const Rgb* palette_;
+  std::size_t n_;
+  std::vector<std::uint32_t> keys_;
+  std::vector<std::uint8_t> values_;
+};
+
+} // namespace
+
 void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format) {
-  const auto refuse = [&] {
+  if (width < 0 || height < 0 || width > MaxImageSide || height > MaxImageSide ||
+      RowBytes(static_cast<std::uint64_t>(width), format) * static_cast<std::uint64_t>(height) > MaxImageBytes)
     throw Error("image too large: " + std::to_string(width) + " × " + std::to_string(height));
-  };
-  if (width < 0 || height < 0 || width > MaxImageSide || height > MaxImageSide) refuse();
-  const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * static_cast<int>(format) + 31) / 32 * 4;
-  if (rowBytes * static_cast<std::uint64_t>(height) > MaxImageBytes) refuse();
 }
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) : width_(width), height_(height), format_(format) {
   CheckImageSize(width, height, format);
-  stride_ = (static_cast<std::size_t>(width) * static_cast<int>(format) + 7) / 8;
+  stride_ = static_cast<std::size_t>(RowBytes(static_cast<std::uint64_t>(width), format));
   pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
 }
 
 std::uint8_t Bitmap::Index(int x, int y) const {
+  assert(x >= 0 && y >= 0 && x < width_ && y < height_);
   const std::uint8_t* row = Row(y);
   switch (format_) {
   case PixelFormat::pf1bit: return (row[x >> 3] >> (7 - (x & 7))) & 1;
@@ -36,6 +168,7 @@ std::uint8_t Bitmap::Index(int x, int y) const {
 }
 
 Rgb Bitmap::Pixel(int x, int y) const {
+  assert(x >= 0 && y >= 0 && x < width_ && y < height_);
   if (format_ == PixelFormat::pf24bit) {
     const std::uint8_t* p = Row(y) + 3 * static_cast<std::size_t>(x);
     return {p[0], p[1], p[2]};
@@ -45,22 +178,8 @@ Rgb Bitmap::Pixel(int x, int y) const {
 }
 
 void Bitmap::SetIndex(int x, int y, std::uint8_t index) {
-  std::uint8_t* row = Row(y);
-  switch (format_) {
-  case PixelFormat::pf1bit: {
-    const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
-    row[x >> 3] = static_cast<std::uint8_t>((index & 1) ? (row[x >> 3] | bit) : (row[x >> 3] & ~bit));
-    break;
-  }
-  case PixelFormat::pf4bit:
-    if (x & 1)
-      row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0xF0) | (index & 0x0F));
-    else
-      row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0x0F) | (index << 4));
-    break;
-  case PixelFormat::pf8bit: row[x] = index; break;
-  case PixelFormat::pf24bit: break;
-  }
+  assert(x >= 0 && y >= 0 && x < width_ && y < height_);
+  if (format_ != PixelFormat::pf24bit) PackIndices(Row(y), format_, x, 1, &index);
 }
 
 void Bitmap::SetPixel(int x, int y, Rgb colour) {
@@ -71,81 +190,127 @@ void Bitmap::SetPixel(int x, int y, Rgb colour) {
     p[1] = colour.g;
     p[2] = colour.b;
   } else {
-    SetIndex(x, y, NearestPaletteIndex(palette_, colour));
+    SetIndex(x, y, Nearest(palette_.data(), UsableEntries(*this), colour));
   }
 }
 
 void Bitmap::Fill(Rgb colour) {
   if (Empty()) return;
-  for (int x = 0; x < width_; ++x) SetPixel(x, 0, colour);
-  for (int y = 1; y < height_; ++y) std::copy_n(Row(0), stride_, Row(y));
+  if (format_ == PixelFormat::pf24bit) {
+    for (int x = 0; x < width_; ++x) SetPixel(x, 0, colour);
+    for (int y = 1; y < height_; ++y) std::memcpy(Row(y), Row(0), stride_);
+    return;
+  }
+  // Every pixel of a byte gets the same index; padding bits past the width are don't-care.
+  const std::uint8_t i = Nearest(palette_.data(), UsableEntries(*this), colour);
+  const std::uint8_t byte = format_ == PixelFormat::pf8bit   ? i
+                            : format_ == PixelFormat::pf4bit ? static_cast<std::uint8_t>(i << 4 | i)
+                                                             : static_cast<std::uint8_t>(i ? 0xFF : 0x00);
+  std::fill(pixels_.begin(), pixels_.end(), byte);
 }
 
 void Bitmap::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {
-  // Clip against the source, then against the destination.
-  if (sx < 0) { dx -= sx; w += sx; sx = 0; }
-  if (sy < 0) { dy -= sy; h += sy; sy = 0; }
-  if (dx < 0) { sx -= dx; w += dx; dx = 0; }
-  if (dy < 0) { sy -= dy; h += dy; dy = 0; }
-  w = std::min({w, src.width_ - sx, width_ - dx});
-  h = std::min({h, src.height_ - sy, height_ - dy});
-  if (w <= 0 || h <= 0) return;
+  // Clip in 64 bits so that extreme rectangles cannot overflow: first against
+  // the source, then against the destination.
+  std::int64_t x0 = sx, y0 = sy, x1 = dx, y1 = dy, cw = w, ch = h;
+  if (x0 < 0) { x1 -= x0; cw += x0; x0 = 0; }
+  if (y0 < 0) { y1 -= y0; ch += y0; y0 = 0; }
+  if (x1 < 0) { x0 -= x1; cw += x1; x1 = 0; }
+  if (y1 < 0) { y0 -= y1; ch += y1; y1 = 0; }
+  cw = std::min({cw, src.width_ - x0, width_ - x1});
+  ch = std::min({ch, src.height_ - y0, height_ - y1});
+  if (cw <= 0 || ch <= 0) return;
+  sx = static_cast<int>(x0);
+  sy = static_cast<int>(y0);
+  dx = static_cast<int>(x1);
+  dy = static_cast<int>(y1);
+  w = static_cast<int>(cw);
+  h = static_cast<int>(ch);
+
+  if (&src == this) {
+    // Overlapping copy within one bitmap: go through a copy of the source part.
+    Bitmap part(w, h, format_);
+    part.palette_ = palette_;
+    part.CopyRect(0, 0, *this, sx, sy, w, h);
+    CopyRect(dx, dy, part, 0, 0, w, h);
+    return;
+  }
+
+  const PixelFormat sf = src.format_;
+  const auto srcRow = [&](int y) { return src.Row(sy + y); };
+  const auto dstRow = [&](int y) { return Row(dy + y); };
+  const std::size_t uw = static_cast<std::size_t>(w);
 
   if (format_ == PixelFormat::pf24bit) {
-    if (src.format_ == PixelFormat::pf24bit) {
-      for (int y = 0; y < h; ++y)
-        std::copy_n(src.Row(sy + y) + 3 * static_cast<std::size_t>(sx), 3 * static_cast<std::size_t>(w),
-                    Row(dy + y) + 3 * static_cast<std::size_t>(dx));
+    if (sf == PixelFormat::pf24bit) {
+      for (int y = 0; y < h; ++y) std::memcpy(dstRow(y) + 3 * std::size_t(dx), srcRow(y) + 3 * std::size_t(sx), 3 * uw);
+      return;
+    }
+    // Each entry as the three bytes of a pixel, padded to four for plain loads.
+    std::array<std::array<std::uint8_t, 4>, 256> colours{};
+    const std::array<Rgb, 256> table = ColourTable(src);
+    for (std::size_t i = 0; i < 256; ++i) colours[i] = {table[i].r, table[i].g, table[i].b, 0};
+    std::vector<std::uint8_t> indices(sf == PixelFormat::pf8bit ? 0 : uw);
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* s = srcRow(y) + sx;
+      if (sf != PixelFormat::pf8bit) {
+        UnpackIndices(srcRow(y), sf, sx, w, indices.data());
+        s = indices.data();
+      }
+      std::uint8_t* d = dstRow(y) + 3 * std::size_t(dx);
+      for (std::size_t x = 0; x < uw; ++x, d += 3) std::memcpy(d, colours[s[x]].data(), 3);
+    }
+    return;
+  }
+
+  std::vector<std::uint8_t> indices(uw);
+  if (sf == PixelFormat::pf24bit) {
+    NearestCache nearest(palette_.data(), UsableEntries(*this));
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* s = srcRow(y) + 3 * std::size_t(sx);
+      if (format_ == PixelFormat::pf8bit) {
+        std::uint8_t* d = dstRow(y) + dx;
+        for (std::size_t x = 0; x < uw; ++x, s += 3) d[x] = nearest(s[0], s[1], s[2]);
+      } else {
+        for (std::size_t x = 0; x < uw; ++x, s += 3) indices[x] = nearest(s[0], s[1], s[2]);
+        PackIndices(dstRow(y), format_, dx, w, indices.data());
+      }
+    }
+    return;
+  }
+
+  // Indexed onto indexed. The same format with the same table keeps the indices.
+  if (sf == format_ && src.palette_ == palette_) {
+    if (sf == PixelFormat::pf8bit) {
+      for (int y = 0; y < h; ++y) std::memcpy(dstRow(y) + dx, srcRow(y) + sx, uw);
       return;
     }
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* d = Row(dy + y) + 3 * static_cast<std::size_t>(dx);
-      for (int x = 0; x < w; ++x, d += 3) {
-        const Rgb c = src.Pixel(sx + x, sy + y);
-        d[0] = c.r;
-        d[1] = c.g;
-        d[2] = c.b;
-      }
+      UnpackIndices(srcRow(y), sf, sx, w, indices.data());
+      PackIndices(dstRow(y), format_, dx, w, indices.data());
     }
     return;
   }
-
-  if (src.format_ != PixelFormat::pf24bit) {
-    // Indexed onto indexed: map each source entry once.
-    std::array<std::uint8_t, 256> map{};
-    for (std::size_t i = 0; i < 256; ++i)
-      map[i] = NearestPaletteIndex(palette_, i < src.palette_.size() ? src.palette_[i] : Rgb{});
-    if (format_ == PixelFormat::pf8bit && src.format_ == PixelFormat::pf8bit) {
-      for (int y = 0; y < h; ++y) {
-        const std::uint8_t* s = src.Row(sy + y) + sx;
-        std::uint8_t* d = Row(dy + y) + dx;
-        for (int x = 0; x < w; ++x) d[x] = map[s[x]];
-      }
-      return;
+  // Otherwise every index the source can hold is mapped once.
+  const std::array<Rgb, 256> colours = ColourTable(src);
+  std::array<std::uint8_t, 256> map{};
+  const std::size_t usable = UsableEntries(*this);
+  for (std::size_t i = 0; i < IndexRange(sf); ++i) map[i] = Nearest(palette_.data(), usable, colours[i]);
+  for (int y = 0; y < h; ++y) {
+    if (sf == PixelFormat::pf8bit && format_ == PixelFormat::pf8bit) {
+      const std::uint8_t* s = srcRow(y) + sx;
+      std::uint8_t* d = dstRow(y) + dx;
+      for (std::size_t x = 0; x < uw; ++x) d[x] = map[s[x]];
+      continue;
     }
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) SetIndex(dx + x, dy + y, map[src.Index(sx + x, sy + y)]);
-    return;
+    UnpackIndices(srcRow(y), sf, sx, w, indices.data());
+    for (std::size_t x = 0; x < uw; ++x) indices[x] = map[indices[x]];
+    PackIndices(dstRow(y), format_, dx, w, indices.data());
   }
-
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) SetPixel(dx + x, dy + y, src.Pixel(sx + x, sy + y));
 }
 
 std::uint8_t NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb colour) {
-  std::uint8_t best = 0;
-  int bestDistance = 1 << 30;
-  const std::size_t n = std::min<std::size_t>(palette.size(), 256);
-  for (std::size_t i = 0; i < n; ++i) {
-    const int dr = palette[i].r - colour.r, dg = palette[i].g - colour.g, db = palette[i].b - colour.b;
-    const int distance = dr * dr + dg * dg + db * db;
-    if (distance < bestDistance) {
-      bestDistance = distance;
-      best = static_cast<std::uint8_t>(i);
-      if (distance == 0) break;
-    }
-  }
-  return best;
+  return Nearest(palette.data(), std::min<std::size_t>(palette.size(), 256), colour);
 }
 
 const std::vector<Rgb>& HalftonePalette() {
@@ -174,11 +339,14 @@ void BitmapCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, i
 
 void BitmapCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
-  for (int x = left; x < right; ++x) {
+  // Only the visible part of each edge is walked; SetPixel drops the rest.
+  const int x0 = std::max(left, 0), x1 = std::min(right, target_.Width());
+  const int y0 = std::max(top, 0), y1 = std::min(bottom, target_.Height());
+  for (int x = x0; x < x1; ++x) {
     target_.SetPixel(x, top, colour);
     target_.SetPixel(x, bottom - 1, colour);
   }
-  for (int y = top; y < bottom; ++y) {
+  for (int y = y0; y < y1; ++y) {
     target_.SetPixel(left, y, colour);
     target_.SetPixel(right - 1, y, colour);
   }

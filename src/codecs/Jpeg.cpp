@@ -1,1 +1,450 @@
 #include "codecs/Jpeg.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace zv {
+
+namespace {
+
+// libjpeg reports failures through its error manager. Ours turns errors and
+// warnings alike into a jump back to Guarded() with the formatted message kept.
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+// Level -1 is a warning (corrupt data, premature end of file): it stops the
+// work like an error. Levels from 0 up are trace messages and are dropped.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) ErrorExit(cinfo);
+}
+
+void InitErrorManager(ErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = ErrorExit;
+  err.pub.emit_message = EmitMessage;
+  err.message[0] = '\0';
+}
+
+// The only frame that calls setjmp. Its locals are trivially destructible, and
+// so are those of every body it runs at each point where libjpeg may jump
+// back here. C++ exceptions thrown by a body (outside libjpeg calls) pass
+// through normally. Returns false when libjpeg reported an error or warning.
+bool Guarded(ErrorManager* err, void (*body)(void*), void* context) {
+  if (setjmp(err->jump) != 0) return false;
+  body(context);
+  return true;
+}
+
+// Owners of libjpeg objects, kept outside the guarded frame. Destroying a
+// zeroed object is harmless, so creation itself may fail under the guard.
+struct Decompressor {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  Decompressor() {
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InitErrorManager(err);
+    cinfo.err = &err.pub;
+  }
+  ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+};
+
+// A growing memory destination. The buffer lives here, not in libjpeg's pool,
+// so it is freed however the compression ends.
+struct Destination {
+  jpeg_destination_mgr pub;
+  unsigned char* data = nullptr;
+  std::size_t capacity = 0;
+  std::size_t size = 0;
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  constexpr std::size_t initial = 64 * 1024;
+  auto* data = static_cast<unsigned char*>(std::malloc(initial));
+  if (!data) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+  std::free(dest->data);
+  dest->data = data;
+  dest->capacity = initial;
+  dest->size = 0;
+  dest->pub.next_output_byte = data;
+  dest->pub.free_in_buffer = initial;
+}
+
+boolean EmptyDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  // libjpeg calls this only with the whole buffer full.
+  const std::size_t grown = dest->capacity * 2;
+  auto* data = static_cast<unsigned char*>(std::realloc(dest->data, grown));
+  if (!data) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+  dest->pub.next_output_byte = data + dest->capacity;
+  dest->pub.free_in_buffer = grown - dest->capacity;
+  dest->data = data;
+  dest->capacity = grown;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  dest->size = dest->capacity - dest->pub.free_in_buffer;
+}
+
+struct Compressor {
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  Destination dest;
+  Compressor() {
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InitErrorManager(err);
+    cinfo.err = &err.pub;
+    dest.pub.init_destination = InitDestination;
+    dest.pub.empty_output_buffer = EmptyDestination;
+    dest.pub.term_destination = TermDestination;
+  }
+  ~Compressor() {
+    jpeg_destroy_compress(&cinfo);
+    std::free(dest.data);
+  }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+};
+
+J_DCT_METHOD DctOf(TDCTMethod m) {
+  switch (m) {
+  case TDCTMethod::Integ: return JDCT_ISLOW;
+  case TDCTMethod::FastInteg: return JDCT_IFAST;
+  case TDCTMethod::FloatingPoint: return JDCT_FLOAT;
+  }
+  return JDCT_ISLOW;
+}
+
+J_DITHER_MODE DitherOf(TDither d) {
+  switch (d) {
+  case TDither::None: return JDITHER_NONE;
+  case TDither::FS: return JDITHER_FS;
+  case TDither::Ordered: return JDITHER_ORDERED;
+  }
+  return JDITHER_FS;
+}
+
+// Percentage reporting shared by decoding and encoding.
+struct Progress {
+  TJPEGImage* sender;
+  int step;
+  int last;
+  void Report(JDIMENSION done, JDIMENSION total) {
+    if (!sender || !sender->OnProgress || total == 0) return;
+    const int percent = static_cast<int>(std::uint64_t{done} * 100 / total);
+    if (percent != last && percent % step == 0) {
+      last = percent;
+      sender->OnProgress(*sender);
+    }
+  }
+};
+
+// Everything but the picture: the compressed data and the options.
+struct JpegSettings {
+  std::vector<std::uint8_t> data;
+  TNumOfColors numOfColors = TNumOfColors::_256;
+  TDCTMethod dctMethod = TDCTMethod::Integ;
+  TDither dither = TDither::FS;
+  bool fastProcessing = false;
+  bool grayScale = false;
+  bool noSmooth = false;
+  bool onePass = false;
+  std::uint8_t quality = 75;
+  bool progressive = false;
+  int progressStep = 10;
+};
+
+} // namespace
+
+struct TJPEGImage::State : JpegSettings {
+  std::unique_ptr<Bitmap> picture;
+};
+
+namespace {
+
+struct DecodeJob {
+  jpeg_decompress_struct* cinfo;
+  const JpegSettings* s;
+  const std::uint8_t* data;
+  std::size_t size;
+  Bitmap* out;
+  Progress progress;
+};
+
+// Kept out of the guarded frames: builds the output raster and its colour table.
+void MakeOutput(Bitmap& out, const jpeg_decompress_struct& cinfo, PixelFormat format) {
+  out = Bitmap(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), format);
+  if (format != PixelFormat::pf8bit) return;
+  std::vector<Rgb>& palette = out.Palette();
+  if (cinfo.quantize_colors) {
+    const bool grey = cinfo.out_color_components == 1;
+    palette.resize(static_cast<std::size_t>(cinfo.actual_number_of_colors));
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+      const auto r = static_cast<std::uint8_t>(cinfo.colormap[0][i]);
+      palette[i] = grey ? Rgb{r, r, r}
+                        : Rgb{r, static_cast<std::uint8_t>(cinfo.colormap[1][i]),
+                              static_cast<std::uint8_t>(cinfo.colormap[2][i])};
+    }
+  } else {
+    palette.resize(256);
+    for (std::size_t i = 0; i < 256; ++i) palette[i] = Rgb{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)};
+  }
+}
+
+void DecodeBody(void* context) {
+  auto* job = static_cast<DecodeJob*>(context);
+  jpeg_decompress_struct* cinfo = job->cinfo;
+  const JpegSettings& s = *job->s;
+
+  jpeg_create_decompress(cinfo);
+  // COM and APPn markers are not saved: nothing asks for them.
+  jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
+  jpeg_read_header(cinfo, TRUE);
+
+  // Only greyscale and RGB make a bitmap. Asking RGB of a CMYK or YCCK file
+  // lets libjpeg refuse the conversion with its own message.
+  if (cinfo->jpeg_color_space != JCS_GRAYSCALE) cinfo->out_color_space = JCS_RGB;
+
+  // The options, in their fixed order; whatever they leave keeps libjpeg's default.
+  if (s.numOfColors == TNumOfColors::TrueColor) {
+    cinfo->quantize_colors = FALSE;
+  } else {
+    cinfo->quantize_colors = TRUE;
+    cinfo->desired_number_of_colors = s.numOfColors == TNumOfColors::_16 ? 16 : 256;
+  }
+  cinfo->dct_method = DctOf(s.dctMethod);
+  cinfo->dither_mode = DitherOf(s.dither);
+  if (s.fastProcessing) {
+    cinfo->two_pass_quantize = FALSE;
+    cinfo->dither_mode = JDITHER_ORDERED;
+    cinfo->dct_method = JDCT_IFAST;
+    cinfo->do_fancy_upsampling = FALSE;
+  }
+  if (s.grayScale) cinfo->out_color_space = JCS_GRAYSCALE;
+  if (s.noSmooth) cinfo->do_fancy_upsampling = FALSE;
+  if (s.onePass) cinfo->two_pass_quantize = FALSE;
+
+  const PixelFormat format =
+      cinfo->quantize_colors || cinfo->out_color_space == JCS_GRAYSCALE ? PixelFormat::pf8bit : PixelFormat::pf24bit;
+  // Before libjpeg reserves its own whole-image buffers.
+  CheckImageSize(cinfo->image_width, cinfo->image_height, format);
+
+  jpeg_start_decompress(cinfo);
+  MakeOutput(*job->out, *cinfo, format);
+
+  // Scanlines go straight into the bitmap's rows.
+  JSAMPROW rows[16];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION batch = std::min<JDIMENSION>(16, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < batch; ++i) rows[i] = job->out->Row(static_cast<int>(first + i));
+    jpeg_read_scanlines(cinfo, rows, batch);
+    job->progress.Report(cinfo->output_scanline, cinfo->output_height);
+  }
+  jpeg_finish_decompress(cinfo);
+}
+
+struct EncodeJob {
+  jpeg_compress_struct* cinfo;
+  jpeg_destination_mgr* dest;
+  const JpegSettings* s;
+  const Bitmap* picture;
+  std::uint8_t* scratch; // one RGB row, for pictures that are not 24-bit
+  Progress progress;
+};
+
+// Kept out of the guarded frames: one row of an indexed picture as RGB.
+void ExpandRow(const Bitmap& picture, int y, std::uint8_t* out) {
+  Bitmap row(picture.Width(), 1, PixelFormat::pf24bit);
+  row.CopyRect(0, 0, picture, 0, y, picture.Width(), 1);
+  std::memcpy(out, row.Row(0), row.Stride());
+}
+
+void EncodeBody(void* context) {
+  auto* job = static_cast<EncodeJob*>(context);
+  jpeg_compress_struct* cinfo = job->cinfo;
+  const JpegSettings& s = *job->s;
+  const Bitmap& picture = *job->picture;
+
+  jpeg_create_compress(cinfo);
+  cinfo->dest = job->dest;
+  cinfo->image_width = static_cast<JDIMENSION>(picture.Width());
+  cinfo->image_height = static_cast<JDIMENSION>(picture.Height());
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_RGB;
+  jpeg_set_defaults(cinfo);
+  // YCbCr with a JFIF header, luminance sampled 2x2, chroma 1x1.
+  jpeg_default_colorspace(cinfo);
+  if (s.grayScale) jpeg_set_colorspace(cinfo, JCS_GRAYSCALE);
+  cinfo->dct_method = DctOf(s.dctMethod);
+  cinfo->optimize_coding = s.fastProcessing ? FALSE : TRUE;
+  // Baseline is not forced: low qualities keep their 16-bit quantisation tables.
+  jpeg_set_quality(cinfo, s.quality, FALSE);
+  if (s.progressive) jpeg_simple_progression(cinfo);
+  jpeg_start_compress(cinfo, TRUE);
+
+  JSAMPROW row[1];
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const int y = static_cast<int>(cinfo->next_scanline);
+    if (picture.Format() == PixelFormat::pf24bit) {
+      // libjpeg only reads the input rows.
+      row[0] = const_cast<JSAMPLE*>(picture.Row(y));
+    } else {
+      ExpandRow(picture, y, job->scratch);
+      row[0] = job->scratch;
+    }
+    jpeg_write_scanlines(cinfo, row, 1);
+    job->progress.Report(cinfo->next_scanline, cinfo->image_height);
+  }
+  jpeg_finish_compress(cinfo);
+}
+
+// Decodes data into a new picture; the old one stays on failure, and no data
+// leaves no picture. sender, when given, gets the progress notifications.
+void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* data, std::size_t size,
+                std::unique_ptr<Bitmap>& picture) {
+  if (size == 0) {
+    picture.reset();
+    return;
+  }
+  auto fresh = std::make_unique<Bitmap>();
+  Decompressor d;
+  DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}};
+  if (!Guarded(&d.err, DecodeBody, &job)) throw EJPEGException(d.err.message);
+  picture = std::move(fresh);
+}
+
+void Decode(TJPEGImage& image, const JpegSettings& s, std::unique_ptr<Bitmap>& picture) {
+  DecodeInto(&image, s, s.data.data(), s.data.size(), picture);
+}
+
+} // namespace
+
+TJPEGImage::TJPEGImage() : s_(std::make_unique<State>()) {}
+TJPEGImage::~TJPEGImage() = default;
+
+TNumOfColors TJPEGImage::NumOfColors() const { return s_->numOfColors; }
+void TJPEGImage::SetNumOfColors(TNumOfColors v) {
+  s_->numOfColors = v;
+  Decode(*this, *s_, s_->picture);
+}
+TDCTMethod TJPEGImage::DCTMethod() const { return s_->dctMethod; }
+void TJPEGImage::SetDCTMethod(TDCTMethod v) {
+  s_->dctMethod = v;
+  Decode(*this, *s_, s_->picture);
+}
+TDither TJPEGImage::Dither() const { return s_->dither; }
+void TJPEGImage::SetDither(TDither v) {
+  s_->dither = v;
+  Decode(*this, *s_, s_->picture);
+}
+bool TJPEGImage::FastProcessing() const { return s_->fastProcessing; }
+void TJPEGImage::SetFastProcessing(bool v) {
+  s_->fastProcessing = v;
+  Decode(*this, *s_, s_->picture);
+}
+bool TJPEGImage::GrayScale() const { return s_->grayScale; }
+void TJPEGImage::SetGrayScale(bool v) {
+  s_->grayScale = v;
+  Decode(*this, *s_, s_->picture);
+}
+bool TJPEGImage::NoSmooth() const { return s_->noSmooth; }
+void TJPEGImage::SetNoSmooth(bool v) {
+  s_->noSmooth = v;
+  Decode(*this, *s_, s_->picture);
+}
+bool TJPEGImage::OnePass() const { return s_->onePass; }
+void TJPEGImage::SetOnePass(bool v) {
+  s_->onePass = v;
+  Decode(*this, *s_, s_->picture);
+}
+std::uint8_t TJPEGImage::Quality() const { return s_->quality; }
+void TJPEGImage::SetQuality(std::uint8_t v) { s_->quality = v; }
+bool TJPEGImage::Progressive() const { return s_->progressive; }
+void TJPEGImage::SetProgressive(bool v) { s_->progressive = v; }
+int TJPEGImage::ProgressStep() const { return s_->progressStep; }
+void TJPEGImage::SetProgressStep(int v) { s_->progressStep = std::clamp(v, 1, 100); }
+
+void TJPEGImage::LoadFromMemory(const std::uint8_t* data, std::size_t size) {
+  if (data && size > 0)
+    s_->data.assign(data, data + size);
+  else
+    s_->data.clear();
+  Decode(*this, *s_, s_->picture);
+}
+
+const Bitmap* TJPEGImage::Picture() const { return s_->picture.get(); }
+
+void TJPEGImage::AssignPicture(const Bitmap& bitmap) { s_->picture = std::make_unique<Bitmap>(bitmap); }
+
+void TJPEGImage::ConvertPictureTo24Bit() {
+  const Bitmap* p = s_->picture.get();
+  if (!p || p->Format() == PixelFormat::pf24bit) return;
+  auto rgb = std::make_unique<Bitmap>(p->Width(), p->Height(), PixelFormat::pf24bit);
+  rgb->CopyRect(0, 0, *p, 0, 0, p->Width(), p->Height());
+  s_->picture = std::move(rgb);
+}
+
+void TJPEGImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
+  const Bitmap* picture = s_->picture.get();
+  if (!picture) return;
+  std::vector<std::uint8_t> scratch(
+      picture->Format() == PixelFormat::pf24bit ? 0 : 3 * static_cast<std::size_t>(picture->Width()));
+  Compressor c;
+  EncodeJob job{&c.cinfo, &c.dest.pub, s_.get(), picture, scratch.data(),
+                Progress{const_cast<TJPEGImage*>(this), s_->progressStep, 0}};
+  if (!Guarded(&c.err, EncodeBody, &job)) throw EJPEGException(c.err.message);
+  out.assign(c.dest.data, c.dest.data + c.dest.size);
+}
+
+void TJPEGImage::SaveToFile(const std::string& fileName) const {
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "wb"));
+  if (!file) ThrowCannotCreate(fileName);
+  std::vector<std::uint8_t> bytes;
+  SaveToMemory(bytes);
+  if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) ||
+      std::fclose(file.release()) != 0)
+    ThrowCannotCreate(fileName);
+}
+
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  // What a default adapter would do, decoding the caller's bytes in place
+  // and handing over the picture instead of copying it.
+  const JpegSettings defaults;
+  std::unique_ptr<Bitmap> picture;
+  DecodeInto(nullptr, defaults, data, data ? size : 0, picture);
+  bitmap = picture ? std::move(*picture) : Bitmap();
+}
+
+void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName) {
+  TJPEGImage image;
+  image.SetNumOfColors(TNumOfColors::TrueColor);
+  image.SetQuality(quality);
+  image.AssignPicture(tile);
+  image.ConvertPictureTo24Bit();
+  image.SaveToFile(fileName);
+}
+
+} // namespace zv

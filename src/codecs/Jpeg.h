@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ public:
   void SetQuality(std::uint8_t v);
   bool Progressive() const;
   void SetProgressive(bool v);
+  // Progress granularity in percent, 1 to 100 (values outside are clamped).
+  int ProgressStep() const;
+  void SetProgressStep(int v);
+  // Fired while decoding or encoding when the percentage done reaches a new
+  // multiple of ProgressStep.
+  std::function<void(TJPEGImage& sender)> OnProgress;
 
   void LoadFromMemory(const std::uint8_t* data, std::size_t size);
   void LoadFromMemory(const std::vector<std::uint8_t>& data) { LoadFromMemory(data.data(), data.size()); }

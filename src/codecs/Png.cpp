@@ -1,1 +1,548 @@
 #include "codecs/Png.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+std::uint32_t ReadBe32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// The gAMA value that applies, or 0. libpng 1.6 folds sRGB and iCCP into its
+// own gamma value, so the chunk is looked up directly: the first gAMA with a
+// good CRC before PLTE and IDAT, which is the one libpng would accept.
+std::uint32_t FindGamma(const std::uint8_t* data, std::size_t size) {
+  std::size_t pos = 8;
+  while (size >= 12 && pos <= size - 12) {
+    const std::uint32_t length = ReadBe32(data + pos);
+    const std::uint8_t* type = data + pos + 4;
+    if (length > size - pos - 12) return 0;
+    if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "PLTE", 4) == 0 || std::memcmp(type, "IEND", 4) == 0)
+      return 0;
+    if (std::memcmp(type, "gAMA", 4) == 0) {
+      if (length != 4) return 0;
+      const auto crc = static_cast<std::uint32_t>(crc32(0, type, 8));
+      return crc == ReadBe32(data + pos + 12) ? ReadBe32(data + pos + 8) : 0;
+    }
+    pos += 12 + std::size_t{length};
+  }
+  return 0;
+}
+
+// How rows delivered by libpng become bitmap rows.
+enum class Route : std::uint8_t {
+  Direct,     // libpng's row is the bitmap row (indexed formats, RGB 8)
+  Pack2To4,   // 2-bit indices widened to 4-bit nibbles
+  IndexToRgb, // 8-bit indices (unpacked by libpng) through a flattened colour table
+  GreyToRgb,  // 8-bit grey through the gamma table
+  GreyAlpha,  // grey + alpha, 8 bits each, flattened onto white
+  RgbAlpha,   // RGBA, 8 bits each, flattened onto white
+};
+
+struct DecodeJob {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  std::size_t pos = 0;
+  char message[256] = {};
+
+  std::array<std::uint8_t, 256> gamma{}; // identity without gAMA
+  bool hasGamma = false;
+  std::array<Rgb, 256> colours{};        // IndexToRgb: each index flattened onto white
+  std::array<std::uint16_t, 256> widen{}; // Pack2To4: one byte of four 2-bit pixels -> two bytes
+  Route route = Route::Direct;
+  PixelFormat format = PixelFormat::pf24bit;
+  std::vector<Rgb> table;           // colour table of indexed formats
+  std::size_t bufferRow = 0;        // bytes per libpng row when not Direct
+  bool strip16 = false, packing = false, trnsToAlpha = false, interlaced = false;
+  Bitmap bitmap;
+  std::vector<std::uint8_t> buffer; // one row, or the whole image when interlaced
+};
+
+// Owns the libpng structures; lives outside the frame that calls setjmp.
+struct PngRead {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngRead() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+void OnPngError(png_structp png, png_const_charp message) {
+  auto* job = static_cast<DecodeJob*>(png_get_error_ptr(png));
+  std::snprintf(job->message, sizeof job->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
+  auto* job = static_cast<DecodeJob*>(png_get_io_ptr(png));
+  if (length > job->size - job->pos) png_error(png, "Read Error");
+  std::memcpy(out, job->data + job->pos, length);
+  job->pos += length;
+}
+
+// Alpha blending over white in 8 bits, rounded to the nearest integer
+// (the exact quotient never ends in .5 because 255 is odd).
+inline std::uint8_t OverWhite(std::uint8_t c, std::uint8_t a) {
+  return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+[[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) {
+  throw Error("image too large: " + std::to_string(w) + " × " + std::to_string(h));
+}
+
+void ConvertRow(const DecodeJob& job, const std::uint8_t* in, std::uint8_t* out, int width) {
+  const auto& g = job.gamma;
+  const auto n = static_cast<std::size_t>(width);
+  switch (job.route) {
+  case Route::Direct: break;
+  case Route::Pack2To4: {
+    const std::size_t outBytes = (n + 1) / 2;
+    for (std::size_t i = 0; i < outBytes / 2; ++i) {
+      const std::uint16_t v = job.widen[in[i]];
+      out[2 * i] = static_cast<std::uint8_t>(v >> 8);
+      out[2 * i + 1] = static_cast<std::uint8_t>(v);
+    }
+    if (outBytes & 1) out[outBytes - 1] = static_cast<std::uint8_t>(job.widen[in[outBytes / 2]] >> 8);
+    break;
+  }
+  case Route::IndexToRgb:
+    for (std::size_t x = 0; x < n; ++x, out += 3) {
+      const Rgb c = job.colours[in[x]];
+      out[0] = c.r;
+      out[1] = c.g;
+      out[2] = c.b;
+    }
+    break;
+  case Route::GreyToRgb:
+    for (std::size_t x = 0; x < n; ++x, out += 3) out[0] = out[1] = out[2] = g[in[x]];
+    break;
+  case Route::GreyAlpha:
+    for (std::size_t x = 0; x < n; ++x, in += 2, out += 3) out[0] = out[1] = out[2] = OverWhite(g[in[0]], in[1]);
+    break;
+  case Route::RgbAlpha:
+    for (std::size_t x = 0; x < n; ++x, in += 4, out += 3) {
+      out[0] = OverWhite(g[in[0]], in[3]);
+      out[1] = OverWhite(g[in[1]], in[3]);
+      out[2] = OverWhite(g[in[2]], in[3]);
+    }
+    break;
+  }
+}
+
+void GammaInPlace(const DecodeJob& job, std::uint8_t* row, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) row[i] = job.gamma[row[i]];
+}
+
+// Chooses the bitmap format, its colour table and the libpng transforms.
+// Throws (plain C++) on refused sizes; calls only libpng getters, which
+// cannot fail, so no longjmp crosses this frame.
+void Plan(png_structp png, png_infop info, DecodeJob& job) {
+  const png_uint_32 width = png_get_image_width(png, info);
+  const png_uint_32 height = png_get_image_height(png, info);
+  const int depth = png_get_bit_depth(png, info);
+  const int colorType = png_get_color_type(png, info);
+  job.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+
+  if (width > static_cast<png_uint_32>(MaxImageSide) || height > static_cast<png_uint_32>(MaxImageSide))
+    ThrowTooLarge(width, height);
+
+  png_colorp plte = nullptr;
+  int numPalette = 0;
+  png_bytep transAlpha = nullptr;
+  int numTrans = 0;
+  png_color_16p transColour = nullptr;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &plte, &numPalette);
+  if (hasTrns) png_get_tRNS(png, info, &transAlpha, &numTrans, &transColour);
+  bool partial = false;
+  if (colorType == PNG_COLOR_TYPE_PALETTE && transAlpha)
+    for (int i = 0; i < numTrans; ++i) partial = partial || (transAlpha[i] != 0 && transAlpha[i] != 255);
+
+  const auto& g = job.gamma;
+  const auto paletteEntry = [&](int i) {
+    if (i >= numPalette) return Rgb{};
+    if (transAlpha && i < numTrans && transAlpha[i] == 0) return Rgb{255, 255, 255};
+    return Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]};
+  };
+
+  PixelFormat& format = job.format;
+  std::vector<Rgb>& table = job.table;
+  if ((colorType & PNG_COLOR_MASK_ALPHA) || partial) {
+    format = PixelFormat::pf24bit;
+  } else if (depth <= 4) {
+    format = depth == 1 ? PixelFormat::pf1bit : PixelFormat::pf4bit;
+  } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    format = PixelFormat::pf8bit;
+  }
+  if (format != PixelFormat::pf24bit) {
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+      for (int i = 0; i < numPalette; ++i) table.push_back(paletteEntry(i));
+    } else {
+      const int levels = 1 << depth;
+      for (int n = 0; n < levels; ++n) {
+        const auto v = g[static_cast<std::size_t>((n * 255 + (levels - 1) / 2) / (levels - 1))];
+        table.push_back(transColour && hasTrns && transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
+      }
+    }
+  }
+
+  CheckImageSize(width, height, format);
+  // Deflate expands at most about 1032:1, so a file far too short for its
+  // raster cannot hold it; refuse it before reserving the raster.
+  const std::uint64_t channels = png_get_channels(png, info);
+  const std::uint64_t rawRow = (std::uint64_t{width} * channels * static_cast<std::uint64_t>(depth) + 7) / 8 + 1;
+  if (rawRow * height / 1032 > job.size) throw EPngError("Not enough image data");
+  std::size_t& bufferRow = job.bufferRow;
+  job.strip16 = depth == 16;
+  if (format == PixelFormat::pf24bit) {
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+      job.route = Route::IndexToRgb;
+      for (int i = 0; i < 256; ++i) {
+        const Rgb c = i < numPalette ? Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]} : Rgb{};
+        const std::uint8_t a = transAlpha && i < numTrans && i < numPalette ? transAlpha[i] : 255;
+        job.colours[static_cast<std::size_t>(i)] = {OverWhite(c.r, a), OverWhite(c.g, a), OverWhite(c.b, a)};
+      }
+      job.packing = depth < 8;
+      bufferRow = width;
+    } else if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && hasTrns)) {
+      job.route = Route::GreyAlpha;
+      job.trnsToAlpha = hasTrns;
+      bufferRow = std::size_t{width} * 2;
+    } else if (colorType == PNG_COLOR_TYPE_GRAY) {
+      job.route = Route::GreyToRgb;
+      bufferRow = width;
+    } else if (colorType == PNG_COLOR_TYPE_RGB_ALPHA || hasTrns) {
+      job.route = Route::RgbAlpha;
+      job.trnsToAlpha = hasTrns;
+      bufferRow = std::size_t{width} * 4;
+    } else {
+      job.route = Route::Direct;
+    }
+  } else if (depth == 2) {
+    job.route = Route::Pack2To4;
+    for (int b = 0; b < 256; ++b)
+      job.widen[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(
+          ((b >> 6) & 3) << 12 | ((b >> 4) & 3) << 8 | ((b >> 2) & 3) << 4 | (b & 3));
+    bufferRow = (std::size_t{width} + 3) / 4;
+  }
+}
+
+// Reserves the raster once libpng's row layout is known to match the plan.
+void Allocate(std::size_t rowBytes, png_uint_32 width, png_uint_32 height, DecodeJob& job) {
+  const std::size_t expected =
+      job.route == Route::Direct ? (std::size_t{width} * static_cast<int>(job.format) + 7) / 8 : job.bufferRow;
+  if (rowBytes != expected) throw EPngError("Unexpected PNG row layout");
+  job.bitmap = Bitmap(static_cast<int>(width), static_cast<int>(height), job.format);
+  job.bitmap.Palette() = std::move(job.table);
+  if (job.route != Route::Direct) {
+    const std::uint64_t rows = job.interlaced ? height : 1;
+    if (std::uint64_t{job.bufferRow} * rows > MaxImageBytes) ThrowTooLarge(width, height);
+    job.buffer.assign(job.bufferRow * rows, 0);
+  }
+}
+
+// Every libpng call that may fail runs in this frame, so its longjmp crosses
+// no C++ object with a destructor; objects live in `read` and `job`.
+bool RunDecode(PngRead* read, DecodeJob* job) {
+  if (setjmp(png_jmpbuf(read->png))) return false;
+  png_set_read_fn(read->png, job, OnPngRead);
+  // Sizes are judged by CheckImageSize, which gives the user one message.
+  png_set_user_limits(read->png, 0x7fffffff, 0x7fffffff);
+  png_read_info(read->png, read->info);
+  Plan(read->png, read->info, *job);
+  if (job->strip16) png_set_strip_16(read->png);
+  if (job->packing) png_set_packing(read->png);
+  if (job->trnsToAlpha) png_set_tRNS_to_alpha(read->png);
+  const bool interlaced = job->interlaced;
+  const int passes = interlaced ? png_set_interlace_handling(read->png) : 1;
+  png_read_update_info(read->png, read->info);
+  Allocate(png_get_rowbytes(read->png, read->info), png_get_image_width(read->png, read->info),
+           png_get_image_height(read->png, read->info), *job);
+
+  Bitmap& bmp = job->bitmap;
+  const int height = bmp.Height();
+  const bool rgbGamma = job->hasGamma && bmp.Format() == PixelFormat::pf24bit;
+  if (job->route == Route::Direct) {
+    for (int pass = 0; pass < passes; ++pass)
+      for (int y = 0; y < height; ++y) {
+        png_read_row(read->png, bmp.Row(y), nullptr);
+        if (rgbGamma && !interlaced) GammaInPlace(*job, bmp.Row(y), bmp.Stride());
+      }
+    if (rgbGamma && interlaced) // rows are complete only after the last pass
+      for (int y = 0; y < height; ++y) GammaInPlace(*job, bmp.Row(y), bmp.Stride());
+  } else if (interlaced) {
+    const std::size_t rowBytes = job->bufferRow;
+    for (int pass = 0; pass < passes; ++pass)
+      for (int y = 0; y < height; ++y)
+        png_read_row(read->png, job->buffer.data() + static_cast<std::size_t>(y) * rowBytes, nullptr);
+    for (int y = 0; y < height; ++y)
+      ConvertRow(*job, job->buffer.data() + static_cast<std::size_t>(y) * rowBytes, bmp.Row(y), bmp.Width());
+  } else {
+    for (int y = 0; y < height; ++y) {
+      png_read_row(read->png, job->buffer.data(), nullptr);
+      ConvertRow(*job, job->buffer.data(), bmp.Row(y), bmp.Width());
+    }
+  }
+  png_read_end(read->png, nullptr);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Tile writing
+
+const char* const CreationMessage =
+    "The \"Portable Network Graphics\" could not be created because invalid image type parameters have being "
+    "provided.";
+
+// The 64-colour choice: the 4x4x4 cube with levels 0, 85, 170, 255, red slowest.
+std::vector<Rgb> CubePalette64() {
+  std::vector<Rgb> p;
+  for (int r = 0; r < 4; ++r)
+    for (int g = 0; g < 4; ++g)
+      for (int b = 0; b < 4; ++b)
+        p.push_back({static_cast<std::uint8_t>(85 * r), static_cast<std::uint8_t>(85 * g),
+                     static_cast<std::uint8_t>(85 * b)});
+  return p;
+}
+
+std::vector<Rgb> GreyLevels(int depth) {
+  std::vector<Rgb> p;
+  const int levels = 1 << depth;
+  for (int n = 0; n < levels; ++n) {
+    const auto v = static_cast<std::uint8_t>((n * 255 + (levels - 1) / 2) / (levels - 1));
+    p.push_back({v, v, v});
+  }
+  return p;
+}
+
+// The bit depth written for a requested pair, or 0 when the pair is refused.
+// Depth 2 is written as 4 and the 64-colour palette as 8. Tiles hold at most
+// 8 bits per sample, so a requested 16 is written as 8.
+int WrittenDepth(int colorType, int bitDepth) {
+  switch (colorType) {
+  case 0:
+    switch (bitDepth) {
+    case 1: return 1;
+    case 2: case 4: return 4;
+    case 8: case 16: return 8;
+    default: return 0;
+    }
+  case 3:
+    switch (bitDepth) {
+    case 1: return 1;
+    case 2: case 4: return 4;
+    case 6: case 8: return 8;
+    default: return 0;
+    }
+  case 2: case 4: case 6: return bitDepth == 8 || bitDepth == 16 ? 8 : 0;
+  default: return 0;
+  }
+}
+
+void PutBe32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Writes the file chunk by chunk; any failed write or close raises the file
+// layer's "cannot create" error (a partial file is left as it is).
+class ChunkWriter {
+public:
+  explicit ChunkWriter(const std::string& fileName) : name_(fileName), file_(std::fopen(fileName.c_str(), "wb")) {
+    if (!file_) ThrowCannotCreate(fileName);
+  }
+  void Raw(const void* data, std::size_t n) {
+    if (n && std::fwrite(data, 1, n, file_.get()) != n) ThrowCannotCreate(name_);
+  }
+  void Chunk(const char* type, const std::uint8_t* data, std::size_t n) {
+    std::uint8_t head[8];
+    PutBe32(head, static_cast<std::uint32_t>(n));
+    std::memcpy(head + 4, type, 4);
+    uLong crc = crc32(0, head + 4, 4);
+    if (n) crc = crc32(crc, data, static_cast<uInt>(n));
+    std::uint8_t tail[4];
+    PutBe32(tail, static_cast<std::uint32_t>(crc));
+    Raw(head, 8);
+    Raw(data, n);
+    Raw(tail, 4);
+  }
+  void Finish() {
+    if (std::fclose(file_.release()) != 0) ThrowCannotCreate(name_);
+  }
+
+private:
+  std::string name_;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+};
+
+struct DeflateEnder {
+  void operator()(z_stream* z) const { deflateEnd(z); }
+};
+
+} // namespace
+
+void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  auto job = std::make_unique<DecodeJob>();
+  job->data = data;
+  job->size = size;
+  const std::uint32_t g = size >= 8 ? FindGamma(data, size) : 0;
+  job->hasGamma = g != 0;
+  for (int s = 0; s < 256; ++s)
+    job->gamma[static_cast<std::size_t>(s)] =
+        g == 0 ? static_cast<std::uint8_t>(s)
+               : static_cast<std::uint8_t>(std::lround(255.0 * std::pow(s / 255.0, 100000.0 / (g * 2.2))));
+
+  PngRead read;
+  read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job.get(), OnPngError, OnPngWarning);
+  if (!read.png) throw EPngError("Insufficient memory");
+  read.info = png_create_info_struct(read.png);
+  if (!read.info) throw EPngError("Insufficient memory");
+  if (!RunDecode(&read, job.get())) throw EPngError(job->message);
+  bitmap = std::move(job->bitmap);
+}
+
+struct TPngTileImage::State {
+  int colorType = 0;
+  int bitDepth = 0;
+  Bitmap pixels;
+  BitmapCanvas canvas{pixels};
+};
+
+TPngTileImage::TPngTileImage(int colorType, int bitDepth, int width, int height) {
+  const int depth = WrittenDepth(colorType, bitDepth);
+  if (depth == 0) throw EPngError(CreationMessage);
+  if (width < 1 || height < 1)
+    throw EPngError("PNG tile size must be at least 1 × 1, not " + std::to_string(width) + " × " +
+                    std::to_string(height));
+  CheckImageSize(width, height, PixelFormat::pf24bit);
+
+  PixelFormat format = PixelFormat::pf24bit;
+  std::vector<Rgb> palette;
+  if (colorType == 0 || colorType == 4) {
+    const int greyDepth = colorType == 4 ? 8 : depth;
+    format = static_cast<PixelFormat>(greyDepth);
+    palette = GreyLevels(greyDepth);
+  } else if (colorType == 3) {
+    format = static_cast<PixelFormat>(depth);
+    if (bitDepth == 6) {
+      palette = CubePalette64();
+    } else {
+      const auto& h = HalftonePalette();
+      palette.assign(h.begin(), h.begin() + (std::ptrdiff_t{1} << depth));
+    }
+  }
+  s_ = std::make_unique<State>();
+  s_->colorType = colorType;
+  s_->bitDepth = depth;
+  s_->pixels = Bitmap(width, height, format);
+  s_->pixels.Palette() = std::move(palette);
+}
+
+TPngTileImage::~TPngTileImage() = default;
+
+int TPngTileImage::ColorType() const { return s_->colorType; }
+int TPngTileImage::BitDepth() const { return s_->bitDepth; }
+int TPngTileImage::Width() const { return s_->pixels.Width(); }
+int TPngTileImage::Height() const { return s_->pixels.Height(); }
+TCanvas& TPngTileImage::Canvas() { return s_->canvas; }
+const Bitmap& TPngTileImage::Pixels() const { return s_->pixels; }
+
+void TPngTileImage::SaveToFile(const std::string& fileName) const {
+  const Bitmap& bmp = s_->pixels;
+  const int colorType = s_->colorType;
+  const std::size_t width = static_cast<std::size_t>(bmp.Width());
+  // Bytes per file row and the Sub filter's distance (PNG: one whole pixel,
+  // or one byte below 8 bits per pixel).
+  std::size_t rowBytes = bmp.Stride();
+  std::size_t bpp = 1;
+  switch (colorType) {
+  case 2: bpp = 3; break;
+  case 4: bpp = 2; rowBytes = 2 * width; break;
+  case 6: bpp = 4; rowBytes = 4 * width; break;
+  default: bpp = 1; break;
+  }
+
+  z_stream z{};
+  if (deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError("zlib initialisation failed");
+  const std::unique_ptr<z_stream, DeflateEnder> zGuard(&z);
+
+  ChunkWriter out(fileName);
+  static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  out.Raw(signature, 8);
+  std::uint8_t ihdr[13];
+  PutBe32(ihdr, static_cast<std::uint32_t>(bmp.Width()));
+  PutBe32(ihdr + 4, static_cast<std::uint32_t>(bmp.Height()));
+  ihdr[8] = static_cast<std::uint8_t>(s_->bitDepth);
+  ihdr[9] = static_cast<std::uint8_t>(colorType);
+  ihdr[10] = ihdr[11] = ihdr[12] = 0;
+  out.Chunk("IHDR", ihdr, sizeof ihdr);
+  if (colorType == 3) {
+    std::vector<std::uint8_t> plte;
+    for (const Rgb& c : bmp.Palette()) plte.insert(plte.end(), {c.r, c.g, c.b});
+    out.Chunk("PLTE", plte.data(), plte.size());
+  }
+
+  constexpr std::size_t IdatSize = 65535;
+  std::vector<std::uint8_t> idat(IdatSize);
+  std::vector<std::uint8_t> raw(colorType == 4 || colorType == 6 ? rowBytes : 0);
+  std::vector<std::uint8_t> filtered(rowBytes + 1);
+  z.next_out = idat.data();
+  z.avail_out = IdatSize;
+  const auto pump = [&](int flush) {
+    int rc = Z_OK;
+    do {
+      rc = deflate(&z, flush);
+      if (rc == Z_STREAM_ERROR) throw EPngError("zlib compression failed");
+      if (z.avail_out == 0) {
+        out.Chunk("IDAT", idat.data(), IdatSize);
+        z.next_out = idat.data();
+        z.avail_out = IdatSize;
+      }
+    } while (flush == Z_FINISH ? rc != Z_STREAM_END : z.avail_in != 0);
+  };
+
+  for (int y = 0; y < bmp.Height(); ++y) {
+    const std::uint8_t* row = bmp.Row(y);
+    if (colorType == 4 || colorType == 6) {
+      const std::size_t channels = colorType == 4 ? 1 : 3;
+      for (std::size_t x = 0; x < width; ++x) {
+        std::memcpy(&raw[x * (channels + 1)], row + x * channels, channels);
+        raw[x * (channels + 1) + channels] = 255;
+      }
+      row = raw.data();
+    }
+    filtered[0] = 1; // Sub
+    for (std::size_t i = 0; i < rowBytes; ++i)
+      filtered[i + 1] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
+    z.next_in = filtered.data();
+    z.avail_in = static_cast<uInt>(filtered.size());
+    pump(Z_NO_FLUSH);
+  }
+  pump(Z_FINISH);
+  if (z.avail_out != IdatSize) out.Chunk("IDAT", idat.data(), IdatSize - z.avail_out);
+  out.Chunk("IEND", nullptr, 0);
+  out.Finish();
+}
+
+} // namespace zv

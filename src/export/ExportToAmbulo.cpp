@@ -1,1 +1,484 @@
 #include "export/ExportToAmbulo.h"
+
+#include "base/Errors.h"
+#include "base/FileSystem.h"
+#include "base/Paths.h"
+#include "codecs/Bitmap.h"
+#include "codecs/Canvas.h"
+#include "codecs/Jpeg.h"
+#include "codecs/Png.h"
+#include "model/MapModel.h"
+#include "tar/TarWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+namespace zv {
+
+const TColorDepthRow ColorDepthRows[8] = {
+    {"1-bit grayscale", 0, 1},
+    {"4-bit grayscale", 0, 4},
+    {"8-bit grayscale", 0, 8},
+    {"2-bit color (4 colors)", 3, 2},
+    {"4-bit color (16 colors)", 3, 4},
+    // The PNG encoder writes a 64-entry palette image for this request.
+    {"6-bit color (64 colors)", 3, 6},
+    {"8-bit color (256 colors)", 3, 8},
+    // The PNG encoder stores this request with 8 bits per sample.
+    {"24-bit truecolor", 2, 16},
+};
+
+bool ParseIntegerText(const std::string& text, std::int32_t& value) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return false;
+  std::int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return false;
+    magnitude = magnitude * base + digit;
+    if (magnitude > static_cast<std::int64_t>(INT32_MAX) + 1) return false;
+  }
+  const std::int64_t v = negative ? -magnitude : magnitude;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = static_cast<std::int32_t>(v);
+  return true;
+}
+
+std::string ExportMapName(const TMapArea& area) { return ExtractFileName(area.Name); }
+
+namespace {
+
+constexpr const char* kNewLine = "\r\n";
+
+void Report(const std::function<void(std::int64_t)>& f, std::int64_t v) {
+  if (f) f(v);
+}
+
+[[noreturn]] void ThrowWriteError(const std::string& fileName) {
+  throw EFileError("Error writing file " + fileName + ": " + std::strerror(errno));
+}
+
+// A text file that the export writes line by line. Every failure is reported
+// with the file's name; the file is closed on every path.
+class TTextWriter {
+public:
+  explicit TTextWriter(const std::string& fileName) : fileName_(fileName) {
+    file_ = std::fopen(fileName.c_str(), "wb");
+    if (!file_) ThrowCannotCreate(fileName);
+  }
+  ~TTextWriter() {
+    if (file_) std::fclose(file_);
+  }
+  TTextWriter(const TTextWriter&) = delete;
+  TTextWriter& operator=(const TTextWriter&) = delete;
+
+  void WriteLine(const std::string& line) {
+    if ((!line.empty() && std::fwrite(line.data(), 1, line.size(), file_) != line.size()) ||
+        std::fwrite(kNewLine, 1, 2, file_) != 2)
+      ThrowWriteError(fileName_);
+  }
+  void Close() {
+    std::FILE* f = file_;
+    file_ = nullptr;
+    const bool failed = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || failed) ThrowWriteError(fileName_);
+  }
+
+private:
+  std::string fileName_;
+  std::FILE* file_ = nullptr;
+};
+
+struct TTileSize {
+  std::int32_t Width;
+  std::int32_t Height;
+};
+
+TTileSize CheckOptions(const TExportOptions& options) {
+  TTileSize size{0, 0};
+  if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1)
+    throw Error("Tile width must be a whole number of at least 1");
+  if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1)
+    throw Error("Tile height must be a whole number of at least 1");
+  if (options.FormatRow != 0 && options.FormatRow != 1)
+    throw Error("Unknown tile file format " + std::to_string(options.FormatRow));
+  if (options.FormatRow == 1 && (options.DepthRow < 0 || options.DepthRow > 7))
+    throw Error("Unknown color depth " + std::to_string(options.DepthRow));
+  return size;
+}
+
+// A name used as one directory or file name component must stay inside the
+// directory it is joined to.
+bool NameLeavesDirectory(const std::string& name) {
+  return name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos;
+}
+
+void CheckMapName(const std::string& name) {
+  if (NameLeavesDirectory(name))
+    throw Error("The map name \"" + name + "\" is not allowed: it would leave the target directory");
+}
+
+void CheckLayoutName(const std::string& name) {
+  // An empty layout name would make archive entries start with "/".
+  if (name.empty() || NameLeavesDirectory(name))
+    throw Error("The layout name \"" + name + "\" is not allowed: it would leave the target directory");
+}
+
+void CheckAtlasName(const std::string& name) {
+  if (NameLeavesDirectory(name))
+    throw Error("The atlas name \"" + name + "\" is not allowed: it would leave the target directory");
+}
+
+std::string CheckedDirectory(const std::string& directory) {
+  if (directory.empty()) throw Error("Please enter target directory");
+  return IncludeTrailingPathDelimiter(directory);
+}
+
+// Membership ignoring ASCII letter case, for the files kept after packing.
+std::unordered_set<std::string> UpperCaseSet(const std::vector<std::string>& list) {
+  std::unordered_set<std::string> set;
+  for (const std::string& item : list) set.insert(UpperCaseAscii(item));
+  return set;
+}
+
+std::string ArchiveName(const std::string& relativeName) { return ReplaceAll(relativeName, "\\", "/"); }
+
+// The current local date and time, as the atlas archive's directory entries
+// carry it.
+TDateTime LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return UnixToDateTime(static_cast<std::int64_t>(now) + local.tm_gmtoff);
+}
+
+std::int64_t TileCount(std::int64_t extent, std::int64_t tile) { return extent <= 0 ? 0 : (extent + tile - 1) / tile; }
+
+// One tile to write: its rectangle, names and the progress position after it.
+struct TTileJob {
+  std::int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  std::string Name;
+  std::string Path;
+  std::int64_t Position = 0;
+  bool Done = false;
+  bool Written = false;
+  std::exception_ptr Error;
+};
+
+unsigned WorkerCount(const TExportOptions& options) {
+  if (options.Workers > 0) return static_cast<unsigned>(std::min(options.Workers, 64));
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+// Paints and encodes tiles, on worker threads when there is more than one
+// worker. Each worker holds one tile at a time.
+class TTileWriter {
+public:
+  TTileWriter(const TMapArea& area, bool png, const TColorDepthRow& depth, std::uint8_t quality, unsigned workers)
+      : area_(area), png_(png), depth_(depth), quality_(quality) {
+    if (workers > 1)
+      for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~TTileWriter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+      todo_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  TTileWriter(const TTileWriter&) = delete;
+  TTileWriter& operator=(const TTileWriter&) = delete;
+
+  // How many jobs may be started and not yet finished.
+  std::size_t Window() const { return threads_.empty() ? 1 : 2 * threads_.size(); }
+
+  void Start(TTileJob& job) {
+    if (threads_.empty()) {
+      Run(job);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      todo_.push_back(&job);
+    }
+    wake_.notify_one();
+  }
+  bool IsDone(const TTileJob& job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return job.Done;
+  }
+  void Wait(const TTileJob& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return job.Done; });
+  }
+  // Drops the jobs not started yet and waits for the running ones.
+  void Cancel() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (TTileJob* job : todo_) job->Done = true;
+    todo_.clear();
+    done_.wait(lock, [&] { return running_ == 0; });
+  }
+
+private:
+  void Encode(const TTileJob& job) const {
+    if (png_) {
+      TPngTileImage tile(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth), job.Width,
+                         job.Height);
+      area_.PaintRegion(tile.Canvas(), job.Left, job.Top, job.Width, job.Height);
+      tile.SaveToFile(job.Path);
+    } else {
+      Bitmap tile(job.Width, job.Height, PixelFormat::pf24bit);
+      tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
+      BitmapCanvas canvas(tile);
+      area_.PaintRegion(canvas, job.Left, job.Top, job.Width, job.Height);
+      SaveJpegTile(tile, quality_, job.Path);
+    }
+  }
+  void Run(TTileJob& job) const {
+    try {
+      Encode(job);
+      job.Written = true;
+    } catch (...) {
+      job.Error = std::current_exception();
+    }
+    job.Done = true;
+  }
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stop_ || !todo_.empty(); });
+      if (todo_.empty()) return;
+      TTileJob* job = todo_.front();
+      todo_.pop_front();
+      ++running_;
+      lock.unlock();
+      bool written = false;
+      std::exception_ptr error;
+      try {
+        Encode(*job);
+        written = true;
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      job->Written = written;
+      job->Error = error;
+      job->Done = true;
+      --running_;
+      done_.notify_all();
+    }
+  }
+
+  const TMapArea& area_;
+  const bool png_;
+  const TColorDepthRow& depth_;
+  const std::uint8_t quality_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::deque<TTileJob*> todo_;
+  unsigned running_ = 0;
+  bool stop_ = false;
+};
+
+void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
+                          bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
+                          std::vector<std::string>& atlasEntries, const TExportProgress& progress) {
+  const std::string d = directory;
+  const std::int64_t tw = tileSize.Width;
+  const std::int64_t th = tileSize.Height;
+  const std::string n = ExportMapName(area);
+  const std::string e = ExtractFileExt(area.FileName);
+  std::vector<std::string> localFiles;
+
+  // The calibration lines go back unchanged.
+  {
+    TTextWriter calibration(d + n + e);
+    for (const std::string& line : area.Lines) calibration.WriteLine(line);
+    calibration.Close();
+  }
+  localFiles.push_back(n + e);
+  if (inAtlas) atlasEntries.push_back(atlasPrefix + n + e);
+
+  CreateDirectoryQuiet(d + "set");
+
+  TTextWriter tileList(d + n + ".set");
+  localFiles.push_back(n + ".set");
+  if (inAtlas) {
+    atlasEntries.push_back(atlasPrefix + n + ".set");
+    atlasEntries.push_back(atlasPrefix + "set/");
+  }
+
+  const std::int64_t w = area.Width;
+  const std::int64_t h = area.Height;
+  if (progress.MapStarted) progress.MapStarted(n, TileCount(w, tw) * TileCount(h, th));
+  Report(progress.SetPosition, 0);
+  Report(progress.SetMaximum, w * h);
+
+  const bool png = options.FormatRow == 1;
+  const TColorDepthRow& depth = ColorDepthRows[png ? options.DepthRow : 0];
+  std::int32_t qualityValue = 85;
+  if (!ParseIntegerText(options.QualityText, qualityValue)) qualityValue = 85;
+  // The quality is one unsigned byte: the integer taken modulo 256.
+  const auto quality = static_cast<std::uint8_t>(qualityValue);
+
+  // Tiles are encoded by a few workers at once; their files, the tile list
+  // and the progress still follow tile order on this thread. Declared before
+  // the writer so that the writer's threads end before the jobs go.
+  std::deque<std::unique_ptr<TTileJob>> pending;
+  TTileWriter writer(area, png, depth, quality, WorkerCount(options));
+  const auto finishFirst = [&] {
+    TTileJob& job = *pending.front();
+    writer.Wait(job);
+    if (job.Error) {
+      // Leave what a run that stopped at this tile would have left.
+      writer.Cancel();
+      for (const auto& later : pending)
+        if (later->Written) DeleteFileQuiet(later->Path);
+      std::rethrow_exception(job.Error);
+    }
+    localFiles.push_back("set/" + job.Name);
+    tileList.WriteLine(job.Name);
+    Report(progress.SetPosition, job.Position);
+    if (progress.ProcessMessages) progress.ProcessMessages();
+    pending.pop_front();
+  };
+
+  char suffix[64];
+  for (std::int64_t y = 0; y < h; y += th) {
+    for (std::int64_t x = 0; x < w; x += tw) {
+      auto job = std::make_unique<TTileJob>();
+      job->Left = static_cast<std::int32_t>(x);
+      job->Top = static_cast<std::int32_t>(y);
+      job->Width = static_cast<std::int32_t>(x + tw > w ? w - x : tw);
+      job->Height = static_cast<std::int32_t>(y + th > h ? h - y : th);
+      std::snprintf(suffix, sizeof suffix, png ? "_%d_%d.png" : "_%d_%d.jpg", job->Left, job->Top);
+      job->Name = n + suffix;
+      job->Path = d + "set/" + job->Name;
+      job->Position = w * y + x + tw; // the unclipped tile width
+      pending.push_back(std::move(job));
+      writer.Start(*pending.back());
+      while (!pending.empty() && (pending.size() >= writer.Window() || writer.IsDone(*pending.front())))
+        finishFirst();
+    }
+  }
+  while (!pending.empty()) finishFirst();
+  Report(progress.SetPosition, w * h);
+  tileList.Close();
+
+  if (!options.Tared) return;
+  {
+    TTarWriter tar(d + n + ".tar");
+    for (const std::string& name : localFiles) tar.AddFile(d + name, ArchiveName(name));
+    tar.Finish();
+  }
+  const std::unordered_set<std::string> keep = UpperCaseSet(atlasEntries);
+  for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
+    if (keep.count(UpperCaseAscii(atlasPrefix + *it)) == 0) DeleteFileQuiet(d + *it);
+  RemoveDirectoryQuiet(d + "set");
+}
+
+} // namespace
+
+void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const std::string& atlasPrefix,
+                   bool inAtlas, const TExportOptions& options, std::vector<std::string>& atlasEntries,
+                   const TExportProgress& progress) {
+  const TTileSize tileSize = CheckOptions(options);
+  CheckMapName(ExportMapName(area));
+  const std::string d = CheckedDirectory(mapDirectory);
+  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, atlasEntries, progress);
+}
+
+void ExportAtlas(const std::string& targetDirectory, const std::string& atlasName, const TMapLayouts& layouts,
+                 const TExportOptions& options, const TExportProgress& progress) {
+  // Everything that can be refused is refused before the first file is written.
+  const TTileSize tileSize = CheckOptions(options);
+  const std::string t = CheckedDirectory(targetDirectory);
+  CheckAtlasName(atlasName);
+  for (int i = 0; i < layouts.Count(); ++i) {
+    const TMapLayout& layout = *layouts[i];
+    CheckLayoutName(layout.Name);
+    for (int j = 0; j < layout.Areas->Count(); ++j) CheckMapName(ExportMapName(*(*layout.Areas)[j]));
+  }
+
+  std::vector<std::string> atlasEntries;
+  {
+    TTextWriter atlasFile(t + atlasName + ".vka");
+    atlasFile.WriteLine("Atlas 1.0");
+    atlasFile.Close();
+  }
+  atlasEntries.push_back(atlasName + ".vka");
+
+  for (int i = 0; i < layouts.Count(); ++i) {
+    const TMapLayout& layout = *layouts[i];
+    const std::string layer = layout.Name + "/";
+    CreateDirectoryQuiet(t + layer);
+    atlasEntries.push_back(layer);
+    for (int j = 0; j < layout.Areas->Count(); ++j) {
+      const TMapArea& area = *(*layout.Areas)[j];
+      const std::string prefix = layer + ExportMapName(area) + "/";
+      CreateDirectoryQuiet(t + prefix);
+      atlasEntries.push_back(prefix);
+      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, atlasEntries, progress);
+    }
+  }
+
+  if (!options.Tared) return;
+  {
+    TTarWriter tar(t + atlasName + ".tar");
+    for (const std::string& entry : atlasEntries) {
+      if (!entry.empty() && entry.back() == '/')
+        tar.AddDirectory(entry, LocalNow(), 0);
+      else
+        tar.AddFile(t + entry, ArchiveName(entry));
+    }
+    tar.Finish();
+  }
+  for (auto it = atlasEntries.rbegin(); it != atlasEntries.rend(); ++it) {
+    if (!it->empty() && it->back() == '/')
+      RemoveDirectoryQuiet(t + *it);
+    else
+      DeleteFileQuiet(t + *it);
+  }
+}
+
+void ExportSingleMap(const std::string& targetDirectory, const TMapArea* area, const TExportOptions& options,
+                     const TExportProgress& progress) {
+  if (!area) throw Error("No map is shown to export.");
+  std::vector<std::string> atlasEntries;
+  ExportTileSet(targetDirectory, *area, "", false, options, atlasEntries, progress);
+}
+
+} // namespace zv

@@ -18,6 +18,10 @@ struct TExportOptions {
   int DepthRow = 6;       // row of the colour depth table, PNG only
   std::string QualityText = "85";
   bool Tared = false;     // "TAR-ed"
+  // Tiles painted and encoded at the same time, each on its own thread; 0
+  // takes one per processor (at most 8), 1 keeps everything on the calling
+  // thread. Files, tile list and progress follow tile order either way.
+  int Workers = 0;
 };
 
 // The colour depth rows: label, PNG colour type, bit depth.
@@ -27,6 +31,14 @@ struct TColorDepthRow {
   std::uint32_t BitDepth;
 };
 extern const TColorDepthRow ColorDepthRows[8];
+
+// The integer value of an option text: leading blanks, an optional sign, then
+// decimal digits (or hexadecimal after "$" or "0x"), within 32 bits. False
+// when the text is no such integer.
+bool ParseIntegerText(const std::string& text, std::int32_t& value);
+
+// The map name: the area's Name reduced to its last path component.
+std::string ExportMapName(const TMapArea& area);
 
 // How a run reports progress; every member may be left empty.
 struct TExportProgress {
@@ -38,7 +50,11 @@ struct TExportProgress {
   std::function<void()> ProcessMessages;
 };
 
-// Writes one tile set into mapDirectory (which must exist).
+// Writes one tile set into mapDirectory (which must exist). atlasEntries is
+// the run's list of paths relative to the atlas root ("/" separated); in atlas
+// mode it grows, and when packing it names the files to keep. Tile sizes
+// below 1 and map names that would leave the directory are refused before
+// anything is written.
 void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const std::string& atlasPrefix,
                    bool inAtlas, const TExportOptions& options, std::vector<std::string>& atlasEntries,
                    const TExportProgress& progress);

@@ -3,6 +3,7 @@
 #include "model/MapModel.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ public:
   TMapHooks Hooks;
   // Answers the duplicate question; without one the answer is No.
   TQuestion Question;
+  // Shows a message that is no failure ("... is unsupported image file");
+  // without one the message is dropped.
+  std::function<void(const std::string& text)> ShowError;
 
   std::unique_ptr<TMapLayouts> Layouts;
 

@@ -164,6 +164,15 @@ std::string ReplaceAll(const std::string& s, const std::string& find, const std:
 std::string Trim(const std::string& s); // removes leading and trailing bytes 0..32
 std::size_t LastPos(const std::string& subStr, const std::string& s); // 1-based, 0 when none
 
+// Number conversions of calibration words. Integers are an optional sign and
+// decimal digits within 32 bits. Floats take "." and the user's decimal
+// separator alike as the decimal point, whatever the process locale. The
+// throwing forms raise a zv::Error naming the text.
+bool TryStrToInt(const std::string& s, std::int32_t& value);
+std::int32_t StrToInt(const std::string& s);
+bool TryStrToFloat(const std::string& s, long double& value);
+long double StrToFloat(const std::string& s);
+
 // The user's decimal separator, read once at start; tests set it directly.
 char DecimalSeparator();
 void SetDecimalSeparator(char c);

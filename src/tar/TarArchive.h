@@ -1,11 +1,19 @@
 #pragma once
 
+#include "base/Errors.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace zv {
+
+// A damaged archive or a failed archive write; the message names the archive.
+class ETarError : public Error {
+public:
+  using Error::Error;
+};
 
 // Kinds of tar entry, in the order of their values.
 enum class TTarFileType : std::uint8_t {
@@ -67,20 +75,37 @@ public:
   TTarArchive& operator=(const TTarArchive&) = delete;
 
   void Rewind();
-  // Steps to the next entry; false at the end of the archive.
+  // Steps to the next entry; false at the end of the archive. GNU long-name
+  // entries and pax extended headers are applied to the entry they precede
+  // and not reported themselves; HeaderPos is that entry's own header. A size
+  // field that is no number raises ETarError.
   bool NextEntry(TTarDirRec& rec);
   // Appends the current entry's data. Raises an error naming the archive when
   // the data runs past its end.
   void CopyEntryData(std::vector<std::uint8_t>& dest);
 
   const std::string& FileName() const { return fileName_; }
+  // Bytes read from the file so far (headers, helper entries and copied data).
+  std::int64_t BytesRead() const { return bytesRead_; }
 
 private:
+  [[noreturn]] void ThrowDamaged(const std::string& what) const;
+  bool ReadHeader();
+  void ReadHelperData(std::int64_t size, std::string& dest);
+  void SkipPending();
+
   std::string fileName_;
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
   std::int64_t fileSize_ = 0;
   std::int64_t pos_ = 0;
   std::int64_t pending_ = 0;
+  std::int64_t bytesRead_ = 0;
+  unsigned char block_[512] = {};
+  // Values that GNU long-name entries and pax extended headers set for the
+  // entry that follows them.
+  std::string longName_, longLink_, helperBuf_;
+  bool hasLongName_ = false, hasLongLink_ = false, hasPaxSize_ = false, hasPaxMtime_ = false;
+  std::int64_t paxSize_ = 0, paxMtime_ = 0;
 };
 
 } // namespace zv

@@ -1,1 +1,204 @@
 #include "tar/TarWriter.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include <sys/stat.h>
+
+namespace zv {
+
+namespace {
+
+constexpr std::size_t kBlock = 512;
+constexpr std::size_t kMaxName = 100;
+constexpr std::int64_t kLongOctalLimit = std::int64_t{1} << 33; // eleven octal digits
+
+// Octal digits, most significant first, leading zeros as blanks (at least one
+// digit shows); digits beyond the width are dropped.
+void PutOctal(unsigned char* p, int digits, std::uint64_t v) {
+  for (int i = digits - 1; i >= 0; --i) {
+    p[i] = static_cast<unsigned char>('0' + (v & 7));
+    v >>= 3;
+  }
+  for (int i = 0; i < digits - 1 && p[i] == '0'; ++i) p[i] = ' ';
+}
+
+// 8-byte fields: six digits, a blank and a zero byte.
+void PutShortOctal(unsigned char* p, std::uint64_t v) {
+  PutOctal(p, 6, v);
+  p[6] = ' ';
+  p[7] = 0;
+}
+
+// 12-byte fields: eleven digits and a blank.
+void PutLongOctal(unsigned char* p, std::uint64_t v) {
+  PutOctal(p, 11, v);
+  p[11] = ' ';
+}
+
+// GNU base-256 form for sizes of 8 GiB and more, which eleven octal digits cannot hold.
+void PutBase256(unsigned char* p, std::uint64_t v) {
+  for (int i = 11; i >= 1; --i) {
+    p[i] = static_cast<unsigned char>(v & 0xff);
+    v >>= 8;
+  }
+  p[0] = 0x80;
+}
+
+void PutText(unsigned char* p, const std::string& s, std::size_t width) {
+  std::memcpy(p, s.data(), std::min(s.size(), width));
+}
+
+} // namespace
+
+TTarWriter::TTarWriter(const std::string& fileName) : fileName_(fileName) {
+  file_ = std::fopen(fileName.c_str(), "wb");
+  if (!file_) ThrowCannotCreate(fileName);
+}
+
+TTarWriter::~TTarWriter() {
+  if (!finished_) {
+    try {
+      Finish();
+    } catch (...) {
+      // A destructor cannot report; callers who care call Finish.
+    }
+  }
+  if (file_) std::fclose(file_);
+}
+
+void TTarWriter::ThrowWriteFailed(int err) {
+  throw ETarError("Cannot write tar archive " + fileName_ + ": " + std::strerror(err));
+}
+
+void TTarWriter::WriteBlock(const void* block) {
+  assert(file_ && "the archive is already finished");
+  if (!file_) throw ETarError("Tar archive " + fileName_ + " is already finished");
+  errno = 0;
+  if (std::fwrite(block, 1, kBlock, file_) != kBlock) ThrowWriteFailed(errno ? errno : EIO);
+}
+
+void TTarWriter::Flush() {
+  errno = 0;
+  if (std::fflush(file_) != 0) ThrowWriteFailed(errno ? errno : EIO);
+}
+
+void TTarWriter::WriteHeader(const TTarDirRec& rec) {
+  // Cutting a long name would silently put the entry somewhere else.
+  if (rec.Name.empty()) throw ETarError("Tar entry name is empty (archive " + fileName_ + ")");
+  if (rec.Name.size() > kMaxName)
+    throw ETarError("Tar entry name " + rec.Name + " is longer than 100 bytes");
+  if (rec.LinkName.size() > kMaxName)
+    throw ETarError("Link name " + rec.LinkName + " of tar entry " + rec.Name + " is longer than 100 bytes");
+  if (rec.Size < 0) throw ETarError("Tar entry " + rec.Name + " has a negative size");
+
+  unsigned char* h = block_;
+  std::memset(h, 0, kBlock);
+  PutText(h + 0, rec.Name, kMaxName);
+  PutShortOctal(h + 100, (rec.Permissions & 0777u) | (rec.ModeFlags & 07000u));
+  PutShortOctal(h + 108, static_cast<std::uint32_t>(rec.Uid));
+  PutShortOctal(h + 116, static_cast<std::uint32_t>(rec.Gid));
+  if (rec.Size < kLongOctalLimit)
+    PutLongOctal(h + 124, static_cast<std::uint64_t>(rec.Size));
+  else
+    PutBase256(h + 124, static_cast<std::uint64_t>(rec.Size));
+  // The field has no room for times before 1970; they are stored as 0.
+  const std::int64_t seconds = std::max<std::int64_t>(DateTimeToUnix(rec.ModTime), 0);
+  PutLongOctal(h + 136, static_cast<std::uint32_t>(seconds));
+  static constexpr char kTypeChars[] = {'0', '1', '2', '3', '4', '5', '6', '7', 'D', 'M', 'V'};
+  const auto typeIndex = static_cast<std::size_t>(rec.FileType);
+  h[156] = static_cast<unsigned char>(typeIndex < sizeof kTypeChars ? kTypeChars[typeIndex] : '0');
+  PutText(h + 157, rec.LinkName, kMaxName);
+  std::memset(h + 257, ' ', 8);
+  PutText(h + 257, rec.Magic, 8);
+  PutText(h + 265, rec.UserName, 32);
+  PutText(h + 297, rec.GroupName, 32);
+  PutShortOctal(h + 329, static_cast<std::uint32_t>(rec.DevMajor));
+  PutShortOctal(h + 337, static_cast<std::uint32_t>(rec.DevMinor));
+
+  std::memset(h + 148, ' ', 8);
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 345; ++i) sum += h[i];
+  PutShortOctal(h + 148, sum);
+  WriteBlock(h);
+}
+
+void TTarWriter::AddFile(const std::string& localFileName, const std::string& archiveName) {
+  struct stat st {};
+  if (::stat(localFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) ThrowCannotOpen(localFileName);
+  std::ifstream in(localFileName, std::ios::binary);
+  if (!in) ThrowCannotOpen(localFileName);
+  std::string name = archiveName;
+  if (name.empty()) {
+    name = localFileName;
+    std::replace(name.begin(), name.end(), '\\', '/');
+  }
+  AddStream(in, name, UnixToDateTime(static_cast<std::int64_t>(st.st_mtime)));
+}
+
+void TTarWriter::AddStream(std::istream& source, const std::string& archiveName, TDateTime modTime) {
+  const std::istream::pos_type start = source.tellg();
+  source.seekg(0, std::ios::end);
+  const std::istream::pos_type end = source.tellg();
+  source.seekg(start);
+  if (start == std::istream::pos_type(-1) || end == std::istream::pos_type(-1) || !source)
+    throw ETarError("Cannot add " + archiveName + " to tar archive " + fileName_ + ": the source has no length");
+
+  TTarDirRec rec;
+  rec.Name = archiveName;
+  rec.Size = static_cast<std::int64_t>(end - start);
+  rec.ModTime = modTime;
+  rec.FileType = TTarFileType::ftNormal;
+  rec.Permissions = Permissions;
+  rec.Uid = Uid;
+  rec.Gid = Gid;
+  rec.UserName = UserName;
+  rec.GroupName = GroupName;
+  rec.ModeFlags = ModeFlags;
+  rec.Magic = Magic;
+  WriteHeader(rec);
+
+  for (std::int64_t remaining = rec.Size; remaining > 0;) {
+    const auto want = static_cast<std::streamsize>(std::min<std::int64_t>(remaining, kBlock));
+    std::memset(block_, 0, kBlock);
+    // A short read leaves zeros in the block.
+    source.read(reinterpret_cast<char*>(block_), want);
+    WriteBlock(block_);
+    remaining -= want;
+  }
+  Flush();
+}
+
+void TTarWriter::AddDirectory(const std::string& archiveName, TDateTime modTime, std::int64_t size) {
+  TTarDirRec rec;
+  rec.Name = archiveName;
+  rec.Size = size;
+  rec.ModTime = modTime;
+  rec.FileType = TTarFileType::ftDirectory;
+  rec.Permissions = Permissions;
+  rec.Uid = Uid;
+  rec.Gid = Gid;
+  rec.UserName = UserName;
+  rec.GroupName = GroupName;
+  rec.ModeFlags = ModeFlags;
+  rec.Magic = Magic;
+  WriteHeader(rec);
+  Flush();
+}
+
+void TTarWriter::Finish() {
+  if (finished_) return;
+  finished_ = true; // also when writing fails: the destructor must not try again
+  std::memset(block_, 0, kBlock);
+  WriteBlock(block_);
+  Flush();
+  std::FILE* f = file_;
+  file_ = nullptr;
+  errno = 0;
+  if (std::fclose(f) != 0) ThrowWriteFailed(errno ? errno : EIO);
+}
+
+} // namespace zv

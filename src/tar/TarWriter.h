@@ -9,7 +9,10 @@
 
 namespace zv {
 
-// Creates a tar archive and appends files and directory entries to it.
+// Creates a tar archive and appends files and directory entries to it. Every
+// write is checked: a failure raises ETarError naming the archive and the
+// system's reason. Names and link names longer than 100 bytes, and empty
+// names, are refused with ETarError rather than cut.
 class TTarWriter {
 public:
   // Creates or replaces the file; raises the file layer's "cannot create" error.
@@ -39,9 +42,15 @@ public:
   std::string Magic = "ustar";
 
 private:
+  void WriteHeader(const TTarDirRec& rec);
+  void WriteBlock(const void* block);
+  void Flush();
+  [[noreturn]] void ThrowWriteFailed(int err);
+
   std::string fileName_;
   std::FILE* file_ = nullptr;
   bool finished_ = false;
+  unsigned char block_[512] = {};
 };
 
 } // namespace zv

@@ -1,0 +1,281 @@
+// zovevod-export: opens maps, tile sets, atlases and tar archives as the
+// program's File > Add... does, then exports them as the export dialog does.
+
+#include "base/Errors.h"
+#include "base/FileSystem.h"
+#include "base/Paths.h"
+#include "base/Version.h"
+#include "cli/ModelJson.h"
+#include "export/ExportToAmbulo.h"
+#include "model/DisplayMapsCore.h"
+#include "model/MapModel.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kProgram = "zovevod-export";
+
+constexpr const char* kUsage =
+    "Usage: zovevod-export [options] FILE...\n"
+    "Opens the files in order and exports them as tiled maps for Ambulo.\n"
+    "\n"
+    "  -o, --output DIR       target directory, created when missing (required unless --list)\n"
+    "  --single               export only the shown map (\"Single map\"); default: whole atlas\n"
+    "  --atlas-name NAME      default \"myatlas\"\n"
+    "  --tile WxH             default 400x400 (--tile-width N / --tile-height N also work)\n"
+    "  --format jpeg|png      default jpeg\n"
+    "  --quality N            default 85\n"
+    "  --depth ROW            PNG colour depth row 0..7, default 6\n"
+    "  --tar                  TAR-ed\n"
+    "  --reload               answer Yes to \"already exists\" questions (default No)\n"
+    "  --list                 export nothing; print the opened model as JSON on stdout\n"
+    "  -q, --quiet            no progress bar\n"
+    "  -h, --help, --version\n"
+    "\n"
+    "Colour depth rows: 0 1-bit grayscale, 1 4-bit grayscale, 2 8-bit grayscale,\n"
+    "3 2-bit color, 4 4-bit color, 5 6-bit color, 6 8-bit color, 7 24-bit truecolor.\n"
+    "Exit status: 0 success, 1 a file failed to load or the export failed, 2 usage error.\n";
+
+struct TUsageError {
+  std::string Message;
+};
+
+struct TCommandLine {
+  std::string Output;
+  bool HasOutput = false;
+  bool Single = false;
+  std::string AtlasName = "myatlas";
+  zv::TExportOptions Options;
+  bool Reload = false;
+  bool List = false;
+  bool Quiet = false;
+  bool Help = false;
+  bool Version = false;
+  std::vector<std::string> Files;
+};
+
+TCommandLine ParseCommandLine(int argc, char** argv) {
+  TCommandLine cl;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      cl.Files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" and "-oDIR" carry their value inline.
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+    } else if (arg.size() > 2 && arg[1] == 'o') {
+      inlineValue = arg.substr(2);
+      arg = "-o";
+    }
+    const auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= argc) throw TUsageError{"option " + arg + " needs a value"};
+      return argv[++i];
+    };
+    const auto flag = [&]() {
+      if (inlineValue) throw TUsageError{"option " + arg + " takes no value"};
+    };
+
+    if (arg == "-o" || arg == "--output") {
+      cl.Output = value();
+      cl.HasOutput = true;
+      if (cl.Output.empty()) throw TUsageError{"the target directory is empty"};
+    } else if (arg == "--single") {
+      flag();
+      cl.Single = true;
+    } else if (arg == "--atlas-name") {
+      cl.AtlasName = value();
+    } else if (arg == "--tile") {
+      const std::string v = value();
+      const auto x = v.find_first_of("xX");
+      if (x == std::string::npos) throw TUsageError{"--tile expects WxH, for example 400x400"};
+      cl.Options.TileWidthText = v.substr(0, x);
+      cl.Options.TileHeightText = v.substr(x + 1);
+    } else if (arg == "--tile-width") {
+      cl.Options.TileWidthText = value();
+    } else if (arg == "--tile-height") {
+      cl.Options.TileHeightText = value();
+    } else if (arg == "--format") {
+      const std::string v = zv::UpperCaseAscii(value());
+      if (v == "JPEG" || v == "JPG")
+        cl.Options.FormatRow = 0;
+      else if (v == "PNG")
+        cl.Options.FormatRow = 1;
+      else
+        throw TUsageError{"--format expects jpeg or png"};
+    } else if (arg == "--quality") {
+      cl.Options.QualityText = value();
+    } else if (arg == "--depth") {
+      const std::string v = value();
+      std::int32_t row = -1;
+      if (!zv::ParseIntegerText(v, row) || row < 0 || row > 7) throw TUsageError{"--depth expects a row from 0 to 7"};
+      cl.Options.DepthRow = row;
+    } else if (arg == "--tar") {
+      flag();
+      cl.Options.Tared = true;
+    } else if (arg == "--reload") {
+      flag();
+      cl.Reload = true;
+    } else if (arg == "--list") {
+      flag();
+      cl.List = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      flag();
+      cl.Quiet = true;
+    } else if (arg == "-h" || arg == "--help") {
+      cl.Help = true;
+    } else if (arg == "--version") {
+      cl.Version = true;
+    } else {
+      throw TUsageError{"unknown option " + arg};
+    }
+  }
+  if (cl.Help || cl.Version) return cl;
+  if (cl.Files.empty()) throw TUsageError{"no input file given"};
+  if (!cl.List && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
+  return cl;
+}
+
+// The progress bar: map name and tiles done of total, redrawn in place.
+class TProgressBar {
+public:
+  void MapStarted(const std::string& name, std::int64_t tiles) {
+    EndLine();
+    name_ = name;
+    done_ = 0;
+    total_ = tiles;
+    active_ = true;
+    Draw();
+  }
+  void TileDone() {
+    ++done_;
+    // Redrawn at most every 50 ms, and always for the last tile.
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ < total_ && now - drawn_ < std::chrono::milliseconds(50)) return;
+    Draw();
+  }
+  void EndLine() {
+    if (active_) std::fputc('\n', stderr);
+    active_ = false;
+  }
+
+private:
+  void Draw() {
+    drawn_ = std::chrono::steady_clock::now();
+    constexpr int kWidth = 30;
+    const int filled = total_ > 0 ? static_cast<int>(done_ * kWidth / total_) : kWidth;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(kWidth, ' ');
+    std::fprintf(stderr, "\r%s [%s] %lld/%lld tiles", name_.c_str(), bar.c_str(), static_cast<long long>(done_),
+                 static_cast<long long>(total_));
+    std::fflush(stderr);
+  }
+
+  std::string name_;
+  std::int64_t done_ = 0;
+  std::int64_t total_ = 0;
+  bool active_ = false;
+  std::chrono::steady_clock::time_point drawn_;
+};
+
+int Run(const TCommandLine& cl) {
+  int status = 0;
+  zv::TDisplayMapsCore core;
+  core.Question = [&cl](const std::string&) { return cl.Reload; };
+
+  for (const std::string& file : cl.Files) {
+    try {
+      // The program's file dialog offers existing files only; here a missing
+      // one is reported like any other loading failure.
+      if (!zv::FileExists(file)) zv::ThrowCannotOpen(file);
+      core.OpenFile(file);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "Loading error (%s) !\n%s\n", zv::ExtractFileName(file).c_str(), e.what());
+      status = 1;
+    }
+  }
+
+  if (cl.List) {
+    std::fputs(zv::ModelToJson(core).c_str(), stdout);
+    std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 ? status : 1;
+  }
+
+  TProgressBar bar;
+  zv::TExportProgress progress;
+  if (!cl.Quiet && ::isatty(STDERR_FILENO)) {
+    progress.MapStarted = [&bar](const std::string& name, std::int64_t tiles) { bar.MapStarted(name, tiles); };
+    progress.ProcessMessages = [&bar] { bar.TileDone(); };
+  }
+  try {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(cl.Output, ec)) {
+      std::filesystem::create_directories(cl.Output, ec);
+      if (ec || !std::filesystem::is_directory(cl.Output))
+        throw zv::EFileError("Cannot create the target directory " + cl.Output +
+                             (ec ? ": " + ec.message() : std::string()));
+    }
+    if (cl.Single)
+      zv::ExportSingleMap(cl.Output, core.ActiveMapArea(), cl.Options, progress);
+    else
+      zv::ExportAtlas(cl.Output, cl.AtlasName, *core.Layouts, cl.Options, progress);
+    bar.EndLine();
+  } catch (const std::exception& e) {
+    bar.EndLine();
+    std::fprintf(stderr, "%s\n", e.what());
+    status = 1;
+  }
+  return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  zv::InitDecimalSeparatorFromLocale();
+  TCommandLine cl;
+  try {
+    cl = ParseCommandLine(argc, argv);
+  } catch (const TUsageError& e) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, e.Message.c_str(), kProgram);
+    return 2;
+  }
+  if (cl.Help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (cl.Version) {
+    std::printf("%s %s\n", kProgram, ZOVEVOD_VERSION);
+    return 0;
+  }
+  try {
+    return Run(cl);
+  } catch (const std::exception& e) {
+    // Anything that escapes the per-file and export handlers.
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}

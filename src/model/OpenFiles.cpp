@@ -1,0 +1,75 @@
+// Opening files: dispatch by extension, single maps, tar archives and atlas
+// directory trees.
+
+#include "model/DisplayMapsCore.h"
+
+#include "base/FileSystem.h"
+#include "base/Paths.h"
+#include "tar/TarArchive.h"
+
+namespace zv {
+
+void TDisplayMapsCore::OpenFile(const std::string& fileName) {
+  const std::string ext = UpperFileExt(fileName);
+  if (ext == ".TAR") {
+    // Only the archive's top level is looked at. The archive stays open while
+    // each map or atlas found opens it again by itself.
+    TTarArchive archive(fileName);
+    archive.Rewind();
+    TTarDirRec rec;
+    while (archive.NextEntry(rec)) {
+      if (rec.Name.find('/') != std::string::npos) continue;
+      const std::string entryExt = UpperFileExt(rec.Name);
+      if (entryExt == ".VKA")
+        OpenAtlas(fileName, rec.Name);
+      else if (entryExt == ".MAP" || entryExt == ".GMI")
+        OpenMap(fileName, rec.Name);
+    }
+    return;
+  }
+  if (ext == ".MAP" || ext == ".GMI" || ext == ".BMP" || ext == ".JPG" || ext == ".JPEG" || ext == ".PNG")
+    OpenMap(std::string(), fileName);
+  else if (ext == ".VKA")
+    OpenAtlas(std::string(), fileName);
+}
+
+void TDisplayMapsCore::OpenMap(const std::string& tarFileName, const std::string& fileName) {
+  TMapLayout* layout = ActiveLayout();
+  if (!layout) layout = Layouts->AddLayout("Default");
+  // Named after the file the user chose: the archive for a tar-held map.
+  const std::string name = ExtractFileNameWithoutExt(tarFileName.empty() ? fileName : tarFileName);
+  TMapArea* area = layout->Areas->AddMapArea(name, tarFileName, fileName);
+  ShowMapArea(area);
+}
+
+void TDisplayMapsCore::OpenAtlas(const std::string& tarFileName, const std::string& atlasFileName) {
+  // The atlas file only marks the root; for an archive the folder holding
+  // the archive is scanned, nothing inside it.
+  const std::string root = ExtractFilePath(tarFileName.empty() ? atlasFileName : tarFileName);
+  const std::string rootPrefix = root.empty() ? std::string() : IncludeTrailingPathDelimiter(root);
+  bool first = true;
+  // Listings are sorted by name so that the first map shown repeats.
+  for (const std::string& layer : ListSubdirectories(rootPrefix.empty() ? "." : rootPrefix)) {
+    TMapLayout* layout = Layouts->FindLayout(layer);
+    if (!layout) layout = Layouts->AddLayout(layer);
+    layout->Name = layer;
+    const std::string layerDir = rootPrefix + layer + PathDelim;
+    for (const std::string& map : ListSubdirectories(layerDir)) {
+      const std::string mapDir = layerDir + map + PathDelim;
+      for (const std::string& entry : ListEntries(mapDir)) {
+        const std::string ext = UpperFileExt(entry);
+        if (ext != ".MAP" && ext != ".TAR" && ext != ".GMI") continue;
+        const std::string path = mapDir + entry;
+        if (!FileExists(path)) continue;
+        TMapArea* area = ext == ".TAR" ? layout->Areas->AddMapArea(map, path, std::string())
+                                       : layout->Areas->AddMapArea(map, std::string(), path);
+        if (first) {
+          ShowMapArea(area);
+          first = false;
+        }
+      }
+    }
+  }
+}
+
+} // namespace zv

@@ -1,0 +1,197 @@
+// End-to-end runs of zovevod-export, and its JSON writer.
+
+#include "../export/ExportTestUtil.h"
+
+#include "base/Version.h"
+#include "cli/ModelJson.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace zvtest;
+
+namespace {
+
+struct Result {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs the converter with stdout and stderr captured in files (not a
+// terminal, so no progress bar).
+Result RunConverter(const std::vector<std::string>& args) {
+  TempDir capture;
+  const std::string outPath = capture / "out", errPath = capture / "err";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    std::string bin = ZOVEVOD_EXPORT_BIN;
+    argv.push_back(bin.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(bin.c_str(), argv.data());
+    ::_exit(127);
+  }
+  Result r;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.Out = ReadFile(outPath);
+  r.Err = ReadFile(errPath);
+  return r;
+}
+
+std::string MapFile(const TempDir& dir, const std::string& name, int w, int h) {
+  WritePatternPng(dir / (name + ".png"), w, h);
+  const std::string path = dir / (name + ".map");
+  WriteFile(path, "OziExplorer Map Data File Version 2.2\r\n" + name + "\r\n" + name +
+                      ".png\r\n1 ,Map Code,\r\nWGS 84,WGS 84,   0.0000,   0.0000,WGS 84\r\nReserved 1\r\n"
+                      "Reserved 2\r\nMagnetic Variation,,,E\r\n"
+                      "Map Projection,Latitude/Longitude,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No\r\n"
+                      "Point01,xy,   10,   20,in, deg,  48,30.0000,N,  17, 6.0000,E, grid,   ,           ,           ,N\r\n");
+  return path;
+}
+
+bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+} // namespace
+
+TEST(Converter, UsageErrors) {
+  TempDir dir;
+  const std::string map = MapFile(dir, "m", 10, 10);
+  const std::vector<std::vector<std::string>> bad = {
+      {},                                    // no file
+      {map},                                 // no target directory
+      {"--bogus", "-o", dir.Str(), map},     // unknown option
+      {"-o"},                                // missing value
+      {"--format", "gif", "-o", dir.Str(), map},
+      {"--depth", "8", "-o", dir.Str(), map},
+      {"--tile", "400", "-o", dir.Str(), map},
+      {"--tar=yes", "-o", dir.Str(), map},
+  };
+  for (const auto& args : bad) {
+    const Result r = RunConverter(args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "zovevod-export: ")) << r.Err;
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"m.map", "m.png"}));
+}
+
+TEST(Converter, HelpAndVersion) {
+  const Result help = RunConverter({"--help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_TRUE(Contains(help.Out, "zovevod-export [options] FILE..."));
+  EXPECT_TRUE(Contains(help.Out, "--atlas-name NAME"));
+  const Result version = RunConverter({"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, std::string("zovevod-export ") + ZOVEVOD_VERSION + "\n");
+}
+
+TEST(Converter, ExportsAnAtlasAndASingleMap) {
+  TempDir dir;
+  const std::string map = MapFile(dir, "m", 500, 90);
+  const std::string out = dir / "new/atlas";
+  Result r = RunConverter({"-q", "-o", out, "--tile", "256x256", "--atlas-name", "A", map});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(Tree(out), (std::set<std::string>{"A.vka", "Default/", "Default/m/", "Default/m/m.map",
+                                              "Default/m/m.set", "Default/m/set/", "Default/m/set/m_0_0.jpg",
+                                              "Default/m/set/m_256_0.jpg"}));
+
+  const std::string single = dir / "single";
+  r = RunConverter({"--single", "--tar", "--format=png", "--depth", "7", "--tile-width", "300", "-o", single, map});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Tree(single), std::set<std::string>{"m.tar"});
+  EXPECT_EQ(TarNames(single + "/m.tar"),
+            (std::vector<std::string>{"m.map", "m.set", "set/m_0_0.png", "set/m_300_0.png"}));
+}
+
+TEST(Converter, LoadAndExportFailures) {
+  TempDir dir;
+  const std::string map = MapFile(dir, "good", 20, 20);
+  WriteFile(dir / "broken.png", "not a png at all");
+  const std::string out = dir / "out";
+  Result r = RunConverter({"-o", out, dir / "missing.map", dir / "broken.png", map});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Contains(r.Err, "Loading error (missing.map) !\n")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "Loading error (broken.png) !\n")) << r.Err;
+  // Loading goes on, and the export still runs.
+  EXPECT_TRUE(fs::exists(out + "/Default/good/set/good_0_0.jpg"));
+
+  r = RunConverter({"-o", out, "--tile", "0x400", map});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "Tile width must be a whole number of at least 1\n");
+
+  r = RunConverter({"-o", out, "--single", dir / "notes.txt"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Contains(r.Err, "No map is shown to export.")) << r.Err;
+
+  r = RunConverter({"-o", map, map}); // the target is a file
+  EXPECT_EQ(r.Status, 1);
+}
+
+TEST(Converter, ListPrintsTheModel) {
+  TempDir dir;
+  const std::string map = MapFile(dir, "m", 30, 20);
+  Result r = RunConverter({"--list", map, map});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "{\"layouts\":[{\"name\":\"Default\",\"active\":true,\"areas\":[{\"name\":\"m\",\"fileName\":" +
+                       zv::JsonString(map) + ",\"imageFileName\":\"m.png\",\"width\":30,\"height\":20,"
+                       "\"shown\":true,\"active\":true,\"points\":[{\"x\":10,\"y\":20,\"lat\":48.5,\"lon\":17.1}],"
+                       "\"images\":[{\"x\":0,\"y\":0,\"width\":30,\"height\":20,\"bitsPerPixel\":24}]}]}]}\n");
+  // Yes to the duplicate question replaces the earlier area, which moves it
+  // behind the maps opened since; No keeps the first one.
+  const std::string other = MapFile(dir, "o", 5, 5);
+  const auto areaOrder = [](const std::string& json) {
+    std::string names;
+    for (auto p = json.find("\"fileName\":"); p != std::string::npos; p = json.find("\"fileName\":", p + 1))
+      names += json[json.find(".map\"", p) - 1];
+    return names;
+  };
+  r = RunConverter({"--list", map, other, map});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(areaOrder(r.Out), "mo");
+  r = RunConverter({"--list", "--reload", map, other, map});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(areaOrder(r.Out), "om");
+  if (std::system("python3 -c 'import json' >/dev/null 2>&1") == 0) {
+    WriteFile(dir / "list.json", r.Out);
+    const std::string check = "python3 -c 'import json,sys\nd=json.load(open(sys.argv[1]))\n"
+                              "a=d[\"layouts\"][0][\"areas\"]\nassert [x[\"name\"] for x in a]==[\"o\",\"m\"]\n"
+                              "assert a[1][\"active\"] and a[1][\"shown\"] and not a[0][\"shown\"]' '" +
+                              (dir / "list.json") + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+  }
+}
+
+TEST(ModelJson, Strings) {
+  EXPECT_EQ(zv::JsonString("plain"), "\"plain\"");
+  EXPECT_EQ(zv::JsonString("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
+  EXPECT_EQ(zv::JsonString(std::string("\n\r\t\x01\x1f\x7f", 6)), "\"\\n\\r\\t\\u0001\\u001f\\u007f\"");
+  EXPECT_EQ(zv::JsonString(std::string("a\0b", 3)), "\"a\\u0000b\"");
+  // Valid UTF-8 passes; other bytes read as Latin-1.
+  EXPECT_EQ(zv::JsonString("Súbor ☺ 😀"), "\"Súbor ☺ 😀\"");
+  EXPECT_EQ(zv::JsonString("\xe9t\xe9"), "\"\\u00e9t\\u00e9\"");
+  EXPECT_EQ(zv::JsonString("\xc3"), "\"\\u00c3\"");             // truncated sequence
+  EXPECT_EQ(zv::JsonString("\xc0\xaf"), "\"\\u00c0\\u00af\"");  // overlong
+  EXPECT_EQ(zv::JsonString("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\""); // surrogate
+  EXPECT_EQ(zv::JsonString("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\""); // above U+10FFFF
+}
+
+TEST(ModelJson, Numbers) {
+  EXPECT_EQ(zv::JsonNumber(48.5L), "48.5");
+  EXPECT_EQ(zv::JsonNumber(-17.1L), "-17.1");
+  EXPECT_EQ(zv::JsonNumber(0), "0");
+  EXPECT_EQ(zv::JsonNumber(1.0L / 3), "0.333333333333333");
+  EXPECT_EQ(zv::JsonNumber(48.0L + 30.0L / 60 + 12.3456L / 3600), "48.5034293333333");
+  EXPECT_EQ(zv::JsonNumber(1e-7L), "1e-07");
+}

@@ -1,0 +1,196 @@
+// Opening files: dispatch by extension, tar archives and atlas trees.
+
+#include "TestMaps.h"
+
+#include "base/Errors.h"
+#include "base/Paths.h"
+#include "model/DisplayMapsCore.h"
+#include "model/MapModel.h"
+#include "tar/TarWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace zv;
+using namespace zvtest;
+
+namespace {
+
+// The model as text: "Layout[area(fileName) area* ...]" with * on the shown area.
+std::string Describe(const TDisplayMapsCore& view) {
+  std::string s;
+  for (int i = 0; i < view.Layouts->Count(); ++i) {
+    const TMapLayout* l = (*view.Layouts)[i];
+    s += (s.empty() ? "" : " ") + l->Name + "[";
+    for (int j = 0; j < l->Areas->Count(); ++j) {
+      const TMapArea* a = (*l->Areas)[j];
+      s += (j ? " " : "") + a->Name + (a->Shown ? "*" : "");
+    }
+    s += "]";
+  }
+  return s;
+}
+
+void AddText(TTarWriter& tar, const std::string& name, const std::string& text) {
+  std::istringstream in(text);
+  tar.AddStream(in, name, 45000.0);
+}
+
+void AddData(TTarWriter& tar, const std::string& name, const Bytes& data) {
+  std::istringstream in(std::string(data.begin(), data.end()));
+  tar.AddStream(in, name, 45000.0);
+}
+
+struct OpenTest : ::testing::Test {
+  TempDir dir;
+  TDisplayMapsCore view;
+  std::vector<std::string> questions;
+  bool answer = false;
+  OpenTest() {
+    view.Question = [this](const std::string& q) {
+      questions.push_back(q);
+      return answer;
+    };
+  }
+  // A map with a 6 x 4 image beside it.
+  std::string MakeMap(const std::string& path) {
+    const std::string map = dir / path;
+    const std::string image = map.substr(0, map.size() - 4) + ".bmp";
+    WriteBmp(image, 0, 0, 6, 4);
+    WriteText(map, MapText(ExtractFileName(image)));
+    return map;
+  }
+  // A tar-held map with one 5 x 5 tile.
+  void MakeTarMap(const std::string& path, const std::string& calibration) {
+    TTarWriter tar(dir / path);
+    AddText(tar, calibration, MapText(""));
+    AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    tar.Finish();
+  }
+};
+
+} // namespace
+
+TEST_F(OpenTest, DispatchAndDefaultLayout) {
+  WriteText(dir / "notes.txt", "hello");
+  view.OpenFile(dir / "notes.txt");
+  view.OpenFile(dir / "noext");
+  EXPECT_EQ(view.Layouts->Count(), 0);
+
+  view.OpenFile(MakeMap("one.map"));
+  view.OpenFile(MakeMap("two.MAP"));
+  WriteBmp(dir / "pic.bmp", 0, 0, 3, 2);
+  view.OpenFile(dir / "pic.bmp");
+  EXPECT_EQ(Describe(view), "Default[one two pic*]");
+  EXPECT_EQ(view.ActiveMapArea()->Width, 3);
+  EXPECT_EQ(view.ExtentWidth, 3);
+  EXPECT_EQ(view.ExtentHeight, 2);
+
+  view.CloseAll();
+  EXPECT_EQ(view.ActiveLayout(), nullptr);
+  view.OpenFile(dir / "one.map");
+  EXPECT_EQ(Describe(view), "Default[one*]");
+  // A layout named Default that is not active does not take loose maps.
+  view.SetActiveMapArea(nullptr);
+  view.OpenFile(dir / "two.MAP");
+  EXPECT_EQ(Describe(view), "Default[one] Default[two*]");
+  EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(OpenTest, ReopenAsksAndNoShowsTheExistingArea) {
+  const std::string map = MakeMap("m.map");
+  view.OpenFile(map);
+  TMapArea* first = view.ActiveMapArea();
+  view.OpenFile(MakeMap("other.map"));
+  view.OpenFile(map);
+  EXPECT_EQ(questions, std::vector<std::string>{"[Default.m] already exists. Do you want to reload it ?"});
+  EXPECT_EQ(view.ActiveMapArea(), first);
+  EXPECT_EQ(Describe(view), "Default[m* other]");
+  answer = true;
+  view.OpenFile(map);
+  EXPECT_EQ(Describe(view), "Default[other m*]");
+  EXPECT_EQ(questions.size(), 2u);
+}
+
+TEST_F(OpenTest, TarArchivesAtTopLevelOnly) {
+  {
+    TTarWriter tar(dir / "pack.tar");
+    AddText(tar, "x.map", MapText(""));
+    AddText(tar, "sub/y.map", MapText(""));
+    AddData(tar, "set/x_0_0.bmp", MakeBmp(0, 0, 5, 3));
+    AddText(tar, "z.gmi", "1\n2\n3\n4\n");
+    AddText(tar, "readme.txt", "x");
+    tar.Finish();
+  }
+  view.OpenFile(dir / "pack.tar");
+  EXPECT_EQ(Describe(view), "Default[pack pack*]");
+  const TMapAreas& areas = *(*view.Layouts)[0]->Areas;
+  EXPECT_EQ(areas[0]->FileName, "x.map");
+  EXPECT_EQ(areas[1]->FileName, "z.gmi");
+  EXPECT_EQ(areas[0]->Width, 5);
+  EXPECT_EQ(view.ActiveMapArea(), areas[1]);
+  // A missing archive is a failure.
+  EXPECT_THROW(view.OpenFile(dir / "missing.tar"), EFileError);
+}
+
+TEST_F(OpenTest, AtlasTree) {
+  WriteText(dir / "atlas/atlas.vka", "");
+  MakeMap("atlas/A/m2/m2.map");
+  MakeMap("atlas/A/m1/m1.map");
+  dir / "atlas/B/x";                         // an empty layer
+  dir / "atlas/.hidden/m/x";                 // hidden: not listed
+  MakeMap("atlas/.hidden/m/h.map");
+  MakeMap("atlas/C/both/m.map");              // m.map and m.tar: two areas named both
+  MakeTarMap("atlas/C/both/m.tar", "m.map");
+  MakeTarMap("atlas/C/packed/p.tar", "p.map");
+  WriteText(dir / "atlas/C/packed/notes.txt", "x");
+  dir / "atlas/C/packed/dir.map/x";           // a directory named like a file is no file
+  MakeMap("atlas/C/tiles/tiles.map");
+  WriteText(dir / "atlas/C/tiles/tiles.set", "t_0_0.bmp\n");
+  WriteBmp(dir / "atlas/C/tiles/set/t_0_0.bmp", 0, 0, 9, 9);
+  WriteText(dir / "atlas/loose.map", MapText(""));   // not in a map directory
+
+  // An existing layout of another letter case joins and is renamed.
+  TMapLayout* existing = view.Layouts->AddLayout("c");
+  view.OpenFile(dir / "atlas/atlas.vka");
+  EXPECT_EQ(Describe(view), "C[both both packed tiles] A[m1* m2] B[]");
+  EXPECT_EQ((*view.Layouts)[0], existing);
+  EXPECT_EQ(view.ActiveLayout()->Name, "A");
+  const TMapAreas& c = *existing->Areas;
+  EXPECT_EQ(c[0]->FileName, dir / "atlas/C/both/m.map");
+  EXPECT_EQ(c[1]->FileName, "m.map");
+  EXPECT_EQ(c[2]->FileName, "p.map");
+  EXPECT_EQ(c[3]->Width, 9);
+  EXPECT_TRUE(questions.empty());
+
+  // Opening it again asks for every plain calibration file; maps from tar
+  // archives come again without a question.
+  view.OpenFile(dir / "atlas/atlas.vka");
+  EXPECT_EQ(questions.size(), 4u);
+  EXPECT_EQ(questions[0], "[A.m1] already exists. Do you want to reload it ?");
+  EXPECT_EQ(questions[2], "[C.both] already exists. Do you want to reload it ?");
+  EXPECT_EQ(Describe(view), "C[both both packed tiles both packed] A[m1* m2] B[]");
+}
+
+TEST_F(OpenTest, AtlasInsideTarUsesTheFolderHoldingTheArchive) {
+  MakeMap("root/L1/m/m.map");
+  dir / "root/L2/x";
+  {
+    TTarWriter tar(dir / "root/atlas.tar");
+    AddText(tar, "myatlas.vka", "Atlas 1.0\r\n");
+    AddText(tar, "Inner/inner/inner.map", MapText("")); // layers inside the archive are not used
+    tar.Finish();
+  }
+  view.OpenFile(dir / "root/atlas.tar");
+  EXPECT_EQ(Describe(view), "L1[m*] L2[]");
+}
+
+TEST_F(OpenTest, FailureEndsTheCallButKeepsWhatWasOpened) {
+  MakeMap("atlas/A/a/a.map");
+  WriteText(dir / "atlas/A/b/b.map", MapText("gone.bmp"));
+  MakeMap("atlas/A/c/c.map");
+  WriteText(dir / "atlas/x.vka", "");
+  EXPECT_THROW(view.OpenFile(dir / "atlas/x.vka"), Error);
+  EXPECT_EQ(Describe(view), "A[a* b]");
+}
