@@ -351,7 +351,9 @@ bool TTarArchive::NextEntry(TTarDirRec& rec) {
       AssignField(rec.LinkName, h + kLinkOff, kLinkLen);
     rec.Size = hasPaxSize_ ? paxSize_ : size;
     // The stored seconds are a signed 32-bit number.
-    const auto mtime = static_cast<std::int32_t>(static_cast<std::uint32_t>(LenientNumber(h + kMtimeOff, kLongLen)));
+    // The whole field's value: reading it as signed 32 bits would turn times
+    // after January 2038 into dates before 1970.
+    const auto mtime = static_cast<std::int64_t>(LenientNumber(h + kMtimeOff, kLongLen) & 0x7fffffffffffffffull);
     rec.ModTime = UnixToDateTime(hasPaxMtime_ ? paxMtime_ : mtime);
     const auto mode = static_cast<std::uint32_t>(LenientNumber(h + kModeOff, kShortLen));
     rec.Permissions = static_cast<std::uint16_t>(mode & 0777);

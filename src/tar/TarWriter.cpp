@@ -105,9 +105,10 @@ void TTarWriter::WriteHeader(const TTarDirRec& rec) {
     PutLongOctal(h + 124, static_cast<std::uint64_t>(rec.Size));
   else
     PutBase256(h + 124, static_cast<std::uint64_t>(rec.Size));
-  // The field has no room for times before 1970; they are stored as 0.
-  const std::int64_t seconds = std::max<std::int64_t>(DateTimeToUnix(rec.ModTime), 0);
-  PutLongOctal(h + 136, static_cast<std::uint32_t>(seconds));
+  // The field has no room for times before 1970; they are stored as 0. Its
+  // eleven octal digits hold times up to the year 2242, so 2038 is no limit.
+  const std::int64_t seconds = std::clamp<std::int64_t>(DateTimeToUnix(rec.ModTime), 0, 077777777777);
+  PutLongOctal(h + 136, static_cast<std::uint64_t>(seconds));
   static constexpr char kTypeChars[] = {'0', '1', '2', '3', '4', '5', '6', '7', 'D', 'M', 'V'};
   const auto typeIndex = static_cast<std::size_t>(rec.FileType);
   h[156] = static_cast<unsigned char>(typeIndex < sizeof kTypeChars ? kTypeChars[typeIndex] : '0');
