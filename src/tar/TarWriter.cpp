@@ -140,6 +140,23 @@ void TTarWriter::AddFile(const std::string& localFileName, const std::string& ar
   AddStream(in, name, UnixToDateTime(static_cast<std::int64_t>(st.st_mtime)));
 }
 
+TTarDirRec TTarWriter::DefaultRecord(const std::string& name, TTarFileType type, std::int64_t size,
+                                     TDateTime modTime) const {
+  TTarDirRec rec;
+  rec.Name = name;
+  rec.Size = size;
+  rec.ModTime = modTime;
+  rec.FileType = type;
+  rec.Permissions = Permissions;
+  rec.Uid = Uid;
+  rec.Gid = Gid;
+  rec.UserName = UserName;
+  rec.GroupName = GroupName;
+  rec.ModeFlags = ModeFlags;
+  rec.Magic = Magic;
+  return rec;
+}
+
 void TTarWriter::AddStream(std::istream& source, const std::string& archiveName, TDateTime modTime) {
   const std::istream::pos_type start = source.tellg();
   source.seekg(0, std::ios::end);
@@ -148,18 +165,7 @@ void TTarWriter::AddStream(std::istream& source, const std::string& archiveName,
   if (start == std::istream::pos_type(-1) || end == std::istream::pos_type(-1) || !source)
     throw ETarError("Cannot add " + archiveName + " to tar archive " + fileName_ + ": the source has no length");
 
-  TTarDirRec rec;
-  rec.Name = archiveName;
-  rec.Size = static_cast<std::int64_t>(end - start);
-  rec.ModTime = modTime;
-  rec.FileType = TTarFileType::ftNormal;
-  rec.Permissions = Permissions;
-  rec.Uid = Uid;
-  rec.Gid = Gid;
-  rec.UserName = UserName;
-  rec.GroupName = GroupName;
-  rec.ModeFlags = ModeFlags;
-  rec.Magic = Magic;
+  const TTarDirRec rec = DefaultRecord(archiveName, TTarFileType::ftNormal, static_cast<std::int64_t>(end - start), modTime);
   WriteHeader(rec);
 
   for (std::int64_t remaining = rec.Size; remaining > 0;) {
@@ -174,19 +180,7 @@ void TTarWriter::AddStream(std::istream& source, const std::string& archiveName,
 }
 
 void TTarWriter::AddDirectory(const std::string& archiveName, TDateTime modTime, std::int64_t size) {
-  TTarDirRec rec;
-  rec.Name = archiveName;
-  rec.Size = size;
-  rec.ModTime = modTime;
-  rec.FileType = TTarFileType::ftDirectory;
-  rec.Permissions = Permissions;
-  rec.Uid = Uid;
-  rec.Gid = Gid;
-  rec.UserName = UserName;
-  rec.GroupName = GroupName;
-  rec.ModeFlags = ModeFlags;
-  rec.Magic = Magic;
-  WriteHeader(rec);
+  WriteHeader(DefaultRecord(archiveName, TTarFileType::ftDirectory, size, modTime));
   Flush();
 }
 

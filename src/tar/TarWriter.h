@@ -42,6 +42,8 @@ public:
   std::string Magic = "ustar";
 
 private:
+  // A header record carrying the writer defaults.
+  TTarDirRec DefaultRecord(const std::string& name, TTarFileType type, std::int64_t size, TDateTime modTime) const;
   void WriteHeader(const TTarDirRec& rec);
   void WriteBlock(const void* block);
   void Flush();

@@ -3,6 +3,7 @@
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
 
+#include <sstream>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -152,6 +153,16 @@ void RecordingCanvas::Ellipse(int left, int top, int right, int bottom, zv::Rgb 
 
 void RecordingCanvas::TextOut(int x, int y, const std::string& text, zv::Rgb colour, int pointSize) {
   Calls.push_back("text " + Join({x, y}) + " " + text + " " + Hex(colour) + " " + std::to_string(pointSize));
+}
+
+void AddText(zv::TTarWriter& tar, const std::string& name, const std::string& text) {
+  std::istringstream in(text);
+  tar.AddStream(in, name, 45000.0);
+}
+
+void AddData(zv::TTarWriter& tar, const std::string& name, const zv::Bytes& data) {
+  std::istringstream in(std::string(data.begin(), data.end()));
+  tar.AddStream(in, name, 45000.0);
 }
 
 } // namespace zvtest

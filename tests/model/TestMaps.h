@@ -5,6 +5,7 @@
 #include "base/FileSystem.h"
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
+#include "tar/TarWriter.h"
 
 #include <cstdint>
 #include <string>
@@ -42,6 +43,10 @@ zv::Bytes MakeBmp(int left, int top, int width, int height);
 void WriteBmp(const std::string& path, int left, int top, int width, int height);
 void WritePng(const std::string& path, int left, int top, int width, int height);
 void WriteJpeg(const std::string& path, int width, int height);
+
+// Tar entries made from text or bytes.
+void AddText(zv::TTarWriter& tar, const std::string& name, const std::string& text);
+void AddData(zv::TTarWriter& tar, const std::string& name, const zv::Bytes& data);
 
 // A .map text naming image on line 3 with one point at (5, 6).
 std::string MapText(const std::string& image);

@@ -43,16 +43,6 @@ std::vector<Placement> Placements(const TMapArea& a) {
   return v;
 }
 
-void AddText(TTarWriter& tar, const std::string& name, const std::string& text) {
-  std::istringstream in(text);
-  tar.AddStream(in, name, 45000.0);
-}
-
-void AddData(TTarWriter& tar, const std::string& name, const Bytes& data) {
-  std::istringstream in(std::string(data.begin(), data.end()));
-  tar.AddStream(in, name, 45000.0);
-}
-
 } // namespace
 
 TEST_F(LoadTest, TileNamesGivePositions) {

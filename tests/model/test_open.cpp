@@ -32,16 +32,6 @@ std::string Describe(const TDisplayMapsCore& view) {
   return s;
 }
 
-void AddText(TTarWriter& tar, const std::string& name, const std::string& text) {
-  std::istringstream in(text);
-  tar.AddStream(in, name, 45000.0);
-}
-
-void AddData(TTarWriter& tar, const std::string& name, const Bytes& data) {
-  std::istringstream in(std::string(data.begin(), data.end()));
-  tar.AddStream(in, name, 45000.0);
-}
-
 struct OpenTest : ::testing::Test {
   TempDir dir;
   TDisplayMapsCore view;
