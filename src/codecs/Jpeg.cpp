@@ -190,6 +190,19 @@ struct DecodeJob {
   Progress progress;
 };
 
+// Huffman-coded data spends at least one bit on every 8 x 8 luminance block,
+// so a file holds at least one byte for every 512 pixels. Arithmetic coding
+// can go below that without any warning, so a tiny file could make libjpeg
+// reserve and fill gigabytes. Refuse files with far less data than that
+// (eight times the bound), small pictures aside.
+void CheckDataCanFill(JDIMENSION width, JDIMENSION height, std::size_t size) {
+  const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+  const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, static_cast<std::uint64_t>(size) * 4096);
+  if (pixels > budget)
+    throw EJPEGException("JPEG data too short for a " + std::to_string(width) + " × " + std::to_string(height) +
+                         " image");
+}
+
 // Kept out of the guarded frames: builds the output raster and its colour table.
 void MakeOutput(Bitmap& out, const jpeg_decompress_struct& cinfo, PixelFormat format) {
   out = Bitmap(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), format);
@@ -243,10 +256,16 @@ void DecodeBody(void* context) {
   if (s.noSmooth) cinfo->do_fancy_upsampling = FALSE;
   if (s.onePass) cinfo->two_pass_quantize = FALSE;
 
+  // 256 grey levels already hold every grey sample: quantising them again
+  // would only dither some samples a level off.
+  if (cinfo->out_color_space == JCS_GRAYSCALE && cinfo->quantize_colors && cinfo->desired_number_of_colors >= 256)
+    cinfo->quantize_colors = FALSE;
+
   const PixelFormat format =
       cinfo->quantize_colors || cinfo->out_color_space == JCS_GRAYSCALE ? PixelFormat::pf8bit : PixelFormat::pf24bit;
   // Before libjpeg reserves its own whole-image buffers.
   CheckImageSize(cinfo->image_width, cinfo->image_height, format);
+  CheckDataCanFill(cinfo->image_width, cinfo->image_height, job->size);
 
   jpeg_start_decompress(cinfo);
   MakeOutput(*job->out, *cinfo, format);
