@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace zv {
@@ -149,10 +151,27 @@ void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format)
     throw Error("image too large: " + std::to_string(width) + " × " + std::to_string(height));
 }
 
+Bitmap::PixelBuffer::PixelBuffer(std::size_t size) : size_(size) {
+  if (size == 0) return;
+  data_.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
+  if (!data_) throw std::bad_alloc();
+}
+
+Bitmap::PixelBuffer::PixelBuffer(const PixelBuffer& other) : PixelBuffer(other.size_) {
+  if (size_) std::memcpy(data_.get(), other.data_.get(), size_);
+}
+
+Bitmap::PixelBuffer& Bitmap::PixelBuffer::operator=(const PixelBuffer& other) {
+  if (this != &other) *this = PixelBuffer(other);
+  return *this;
+}
+
+void Bitmap::PixelBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
+
 Bitmap::Bitmap(int width, int height, PixelFormat format) : width_(width), height_(height), format_(format) {
   CheckImageSize(width, height, format);
   stride_ = static_cast<std::size_t>(RowBytes(static_cast<std::uint64_t>(width), format));
-  pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
+  pixels_ = PixelBuffer(stride_ * static_cast<std::size_t>(height));
 }
 
 std::uint8_t Bitmap::Index(int x, int y) const {
@@ -206,7 +225,7 @@ void Bitmap::Fill(Rgb colour) {
   const std::uint8_t byte = format_ == PixelFormat::pf8bit   ? i
                             : format_ == PixelFormat::pf4bit ? static_cast<std::uint8_t>(i << 4 | i)
                                                              : static_cast<std::uint8_t>(i ? 0xFF : 0x00);
-  std::fill(pixels_.begin(), pixels_.end(), byte);
+  std::fill(pixels_.Data(), pixels_.Data() + pixels_.Size(), byte);
 }
 
 void Bitmap::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace zv {
@@ -38,8 +39,8 @@ public:
   int BitsPerPixel() const { return static_cast<int>(format_); }
   std::size_t Stride() const { return stride_; }
 
-  std::uint8_t* Row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * stride_; }
-  const std::uint8_t* Row(int y) const { return pixels_.data() + static_cast<std::size_t>(y) * stride_; }
+  std::uint8_t* Row(int y) { return pixels_.Data() + static_cast<std::size_t>(y) * stride_; }
+  const std::uint8_t* Row(int y) const { return pixels_.Data() + static_cast<std::size_t>(y) * stride_; }
 
   // Colour table of indexed formats; at most 2^bits entries. Empty for 24-bit.
   std::vector<Rgb>& Palette() { return palette_; }
@@ -59,11 +60,32 @@ public:
   void CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h);
 
 private:
+  // Zeroed pixel memory from calloc: large rasters get the system's zero
+  // pages, so a decoder that fills every row pays for no separate clearing.
+  class PixelBuffer {
+  public:
+    PixelBuffer() = default;
+    explicit PixelBuffer(std::size_t size);
+    PixelBuffer(const PixelBuffer& other);
+    PixelBuffer& operator=(const PixelBuffer& other);
+    PixelBuffer(PixelBuffer&&) noexcept = default;
+    PixelBuffer& operator=(PixelBuffer&&) noexcept = default;
+    std::uint8_t* Data() const { return data_.get(); }
+    std::size_t Size() const { return size_; }
+
+  private:
+    struct Free {
+      void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t[], Free> data_;
+    std::size_t size_ = 0;
+  };
+
   int width_ = 0;
   int height_ = 0;
   PixelFormat format_ = PixelFormat::pf24bit;
   std::size_t stride_ = 0;
-  std::vector<std::uint8_t> pixels_;
+  PixelBuffer pixels_;
   std::vector<Rgb> palette_;
 };
 
