@@ -5,7 +5,8 @@
 // Every measured conversion runs in a forked child, so its peak resident
 // memory (ru_maxrss) is its own.
 //
-// Usage: bench_export [--dir DIR] [--size WxH] [--repeat N] [--keep]
+// Usage: bench_export [--dir DIR] [--size WxH] [--repeat N] [--workers N] [--keep]
+// (--workers: tiles encoded at once, 0 = one per processor.)
 
 #include "export/ExportToAmbulo.h"
 #include "model/DisplayMapsCore.h"
@@ -28,6 +29,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -372,7 +374,7 @@ const char* Verdict(bool ok) { return ok ? "MET" : "MISSED"; }
 
 int main(int argc, char** argv) {
   std::string dir;
-  int w = 8000, h = 6000, repeat = 3;
+  int w = 8000, h = 6000, repeat = 3, workers = 0;
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -385,10 +387,12 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--repeat" && i + 1 < argc)
       repeat = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--workers" && i + 1 < argc)
+      workers = std::max(0, std::atoi(argv[++i]));
     else if (a == "--keep")
       keep = true;
     else {
-      std::fprintf(stderr, "usage: bench_export [--dir DIR] [--size WxH] [--repeat N] [--keep]\n");
+      std::fprintf(stderr, "usage: bench_export [--dir DIR] [--size WxH] [--repeat N] [--workers N] [--keep]\n");
       return 2;
     }
   }
@@ -414,8 +418,10 @@ int main(int argc, char** argv) {
   WriteMapFile(jpgMap, "colour", "colour.jpg", w, h);
   WriteMapFile(pngMap, "palette", "palette.png", w, h);
   const double mp = static_cast<double>(w) * h / 1e6;
-  std::printf("map %d x %d (%.1f MP); colour.jpg %.1f MB, palette.png %.1f MB; best of %d runs\n\n", w, h, mp,
-              fs::file_size(jpg) / 1e6, fs::file_size(png) / 1e6, repeat);
+  std::printf("map %d x %d (%.1f MP); colour.jpg %.1f MB, palette.png %.1f MB; best of %d runs; %u processors, "
+              "workers %d\n\n",
+              w, h, mp, fs::file_size(jpg) / 1e6, fs::file_size(png) / 1e6, repeat, std::thread::hardware_concurrency(),
+              workers);
 
   const std::string out = dir + "/out";
   int missed = 0;
@@ -423,6 +429,7 @@ int main(int argc, char** argv) {
   // ---- Colour JPEG -> JPEG tiles ----
   {
     zv::TExportOptions o; // 400 x 400, JPEG, quality 85
+    o.Workers = workers;
     std::vector<Measure> ours, dj, cj;
     for (int r = 0; r < repeat; ++r) ours.push_back(ExportOnce(jpgMap, out, o));
     const Measure m = Best(ours);
@@ -470,6 +477,7 @@ int main(int argc, char** argv) {
     zv::TExportOptions o;
     o.FormatRow = 1;
     o.DepthRow = 6;
+    o.Workers = workers;
     std::vector<Measure> ours, vips;
     for (int r = 0; r < repeat; ++r) ours.push_back(ExportOnce(pngMap, out, o));
     const Measure m = Best(ours);

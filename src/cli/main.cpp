@@ -207,7 +207,11 @@ int Run(const TCommandLine& cl) {
   zv::TDisplayMapsCore core;
   core.Question = [&cl](const std::string&) { return cl.Reload; };
 
-  for (const std::string& file : cl.Files) {
+  for (const std::string& given : cl.Files) {
+    // The program's open dialog hands over full paths.
+    std::error_code ec;
+    std::string file = std::filesystem::absolute(given, ec).lexically_normal().string();
+    if (ec || file.empty()) file = given;
     try {
       // The program's file dialog offers existing files only; here a missing
       // one is reported like any other loading failure.
@@ -232,6 +236,11 @@ int Run(const TCommandLine& cl) {
     progress.ProcessMessages = [&bar] { bar.TileDone(); };
   }
   try {
+    // Refusals come before the target directory is made.
+    if (cl.Single)
+      zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
+    else
+      zv::CheckAtlasExport(cl.AtlasName, *core.Layouts, cl.Options);
     std::error_code ec;
     if (!std::filesystem::is_directory(cl.Output, ec)) {
       std::filesystem::create_directories(cl.Output, ec);

@@ -188,7 +188,21 @@ struct DecodeJob {
   std::size_t size;
   Bitmap* out;
   Progress progress;
+  // Set when the caller handed its bytes over; tail keeps what libjpeg has
+  // not read yet once they are released.
+  std::vector<std::uint8_t>* owned = nullptr;
+  std::vector<std::uint8_t> tail;
 };
+
+// Kept out of the guarded frames: once libjpeg has read nearly all the input,
+// the rest is moved into a small buffer and the caller's bytes are freed.
+void ReleaseConsumedInput(DecodeJob& job) {
+  jpeg_source_mgr* src = job.cinfo->src;
+  if (!job.owned || src->bytes_in_buffer > 65536) return;
+  job.tail.assign(src->next_input_byte, src->next_input_byte + src->bytes_in_buffer);
+  src->next_input_byte = job.tail.data();
+  std::vector<std::uint8_t>().swap(*job.owned);
+}
 
 // Huffman-coded data spends at least one bit on every 8 x 8 luminance block,
 // so a file holds at least one byte for every 512 pixels. Arithmetic coding
@@ -268,6 +282,7 @@ void DecodeBody(void* context) {
   CheckDataCanFill(cinfo->image_width, cinfo->image_height, job->size);
 
   jpeg_start_decompress(cinfo);
+  ReleaseConsumedInput(*job);
   MakeOutput(*job->out, *cinfo, format);
 
   // Scanlines go straight into the bitmap's rows.
@@ -340,14 +355,14 @@ void EncodeBody(void* context) {
 // Decodes data into a new picture; the old one stays on failure, and no data
 // leaves no picture. sender, when given, gets the progress notifications.
 void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* data, std::size_t size,
-                std::unique_ptr<Bitmap>& picture) {
+                std::unique_ptr<Bitmap>& picture, std::vector<std::uint8_t>* owned = nullptr) {
   if (size == 0) {
     picture.reset();
     return;
   }
   auto fresh = std::make_unique<Bitmap>();
   Decompressor d;
-  DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}};
+  DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}, owned, {}};
   if (!Guarded(&d.err, DecodeBody, &job)) throw EJPEGException(d.err.message);
   picture = std::move(fresh);
 }
@@ -454,6 +469,14 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   const JpegSettings defaults;
   std::unique_ptr<Bitmap> picture;
   DecodeInto(nullptr, defaults, data, data ? size : 0, picture);
+  bitmap = picture ? std::move(*picture) : Bitmap();
+}
+
+void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap) {
+  const JpegSettings defaults;
+  std::unique_ptr<Bitmap> picture;
+  std::vector<std::uint8_t> owned = std::move(data);
+  DecodeInto(nullptr, defaults, owned.data(), owned.size(), picture, &owned);
   bitmap = picture ? std::move(*picture) : Bitmap();
 }
 

@@ -77,6 +77,10 @@ private:
 // Decodes with the adapter's defaults: at most 256 colours, two-pass
 // quantiser, Floyd-Steinberg dithering; greyscale stays 8-bit grey.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+// The same, taking the bytes over: they are released as soon as libjpeg has
+// read them all (the two-pass quantiser reads the whole file before the first
+// output row), so the file and the decoded picture are not held together.
+void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap);
 
 // The export's tile encoding: true colour, the given quality, the tile
 // converted to 24-bit RGB, saved to fileName.

@@ -24,6 +24,10 @@
 #include <thread>
 #include <unordered_set>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 namespace zv {
 
 const TColorDepthRow ColorDepthRows[8] = {
@@ -197,7 +201,14 @@ struct TTileJob {
 
 unsigned WorkerCount(const TExportOptions& options) {
   if (options.Workers > 0) return static_cast<unsigned>(std::min(options.Workers, 64));
-  return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  unsigned processors = std::thread::hardware_concurrency();
+#ifdef __linux__
+  // The processors this process may run on, which a container may limit.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) processors = static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+  return std::clamp(processors, 1u, 8u);
 }
 
 // Paints and encodes tiles, on worker threads when there is more than one
@@ -359,20 +370,26 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
   // the writer so that the writer's threads end before the jobs go.
   std::deque<std::unique_ptr<TTileJob>> pending;
   TTileWriter writer(area, png, depth, quality, WorkerCount(options));
+  // When the run stops at the first pending tile, tiles written ahead of it
+  // go again, so the result is that of a run that wrote one tile at a time.
+  const auto abandonLater = [&] {
+    writer.Cancel();
+    for (std::size_t i = 1; i < pending.size(); ++i)
+      if (pending[i]->Written) DeleteFileQuiet(pending[i]->Path);
+  };
   const auto finishFirst = [&] {
     TTileJob& job = *pending.front();
     writer.Wait(job);
-    if (job.Error) {
-      // Leave what a run that stopped at this tile would have left.
-      writer.Cancel();
-      for (const auto& later : pending)
-        if (later->Written) DeleteFileQuiet(later->Path);
-      std::rethrow_exception(job.Error);
+    try {
+      if (job.Error) std::rethrow_exception(job.Error);
+      localFiles.push_back("set/" + job.Name);
+      tileList.WriteLine(job.Name);
+      Report(progress.SetPosition, job.Position);
+      if (progress.ProcessMessages) progress.ProcessMessages();
+    } catch (...) {
+      abandonLater();
+      throw;
     }
-    localFiles.push_back("set/" + job.Name);
-    tileList.WriteLine(job.Name);
-    Report(progress.SetPosition, job.Position);
-    if (progress.ProcessMessages) progress.ProcessMessages();
     pending.pop_front();
   };
 
@@ -421,17 +438,28 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, atlasEntries, progress);
 }
 
-void ExportAtlas(const std::string& targetDirectory, const std::string& atlasName, const TMapLayouts& layouts,
-                 const TExportOptions& options, const TExportProgress& progress) {
-  // Everything that can be refused is refused before the first file is written.
-  const TTileSize tileSize = CheckOptions(options);
-  const std::string t = CheckedDirectory(targetDirectory);
+void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options) {
+  CheckOptions(options);
   CheckAtlasName(atlasName);
   for (int i = 0; i < layouts.Count(); ++i) {
     const TMapLayout& layout = *layouts[i];
     CheckLayoutName(layout.Name);
     for (int j = 0; j < layout.Areas->Count(); ++j) CheckMapName(ExportMapName(*(*layout.Areas)[j]));
   }
+}
+
+void CheckSingleMapExport(const TMapArea* area, const TExportOptions& options) {
+  if (!area) throw Error("No map is shown to export.");
+  CheckOptions(options);
+  CheckMapName(ExportMapName(*area));
+}
+
+void ExportAtlas(const std::string& targetDirectory, const std::string& atlasName, const TMapLayouts& layouts,
+                 const TExportOptions& options, const TExportProgress& progress) {
+  // Everything that can be refused is refused before the first file is written.
+  CheckAtlasExport(atlasName, layouts, options);
+  const TTileSize tileSize = CheckOptions(options);
+  const std::string t = CheckedDirectory(targetDirectory);
 
   std::vector<std::string> atlasEntries;
   {
@@ -476,7 +504,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
 
 void ExportSingleMap(const std::string& targetDirectory, const TMapArea* area, const TExportOptions& options,
                      const TExportProgress& progress) {
-  if (!area) throw Error("No map is shown to export.");
+  CheckSingleMapExport(area, options);
   std::vector<std::string> atlasEntries;
   ExportTileSet(targetDirectory, *area, "", false, options, atlasEntries, progress);
 }

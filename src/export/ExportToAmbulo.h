@@ -59,6 +59,12 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
                    bool inAtlas, const TExportOptions& options, std::vector<std::string>& atlasEntries,
                    const TExportProgress& progress);
 
+// What ExportAtlas and ExportSingleMap refuse before writing anything (tile
+// sizes, format rows, names that would leave the target directory, no map),
+// for callers that prepare the target directory first.
+void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options);
+void CheckSingleMapExport(const TMapArea* area, const TExportOptions& options);
+
 // Writes the whole atlas: atlas file, a directory per layout and per map, the
 // tile sets, and with Tared the atlas archive.
 void ExportAtlas(const std::string& targetDirectory, const std::string& atlasName, const TMapLayouts& layouts,

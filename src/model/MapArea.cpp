@@ -108,24 +108,45 @@ std::string FindImageFile(const std::string& imageFileName, const std::string& c
 TMapImage::TMapImage(TDisplayMapsCore* view, TMapArea* area) : View(view), Area(area) {}
 
 void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y) {
-  const Bytes data = ReadWholeFile(fileName);
-  LoadFromStream(data, fileName, x, y);
+  LoadFromStream(ReadWholeFile(fileName), fileName, x, y);
 }
 
-void TMapImage::LoadFromStream(const Bytes& data, const std::string& fileName, std::int32_t x, std::int32_t y) {
-  const std::string ext = UpperFileExt(fileName);
-  if (ext == ".BMP" || ext == ".PNG" || ext == ".JPG" || ext == ".JPEG") {
-    zv::Bitmap decoded;
-    if (ext == ".BMP")
-      DecodeBmp(data.data(), data.size(), decoded);
-    else if (ext == ".PNG")
-      DecodePng(data.data(), data.size(), decoded);
+namespace {
+
+// Decodes by the upper-cased extension; false for an unsupported one. With
+// owned set the JPEG decoder may release the bytes early.
+bool DecodeImage(const std::string& ext, const Bytes& data, Bytes* owned, zv::Bitmap& decoded) {
+  if (ext == ".BMP")
+    DecodeBmp(data.data(), data.size(), decoded);
+  else if (ext == ".PNG")
+    DecodePng(data.data(), data.size(), decoded);
+  else if (ext == ".JPG" || ext == ".JPEG") {
+    if (owned)
+      DecodeJpeg(std::move(*owned), decoded);
     else
       DecodeJpeg(data.data(), data.size(), decoded);
+  } else
+    return false;
+  return true;
+}
+
+} // namespace
+
+void TMapImage::LoadFromStream(const Bytes& data, const std::string& fileName, std::int32_t x, std::int32_t y) {
+  Decode(data, nullptr, fileName, x, y);
+}
+
+void TMapImage::LoadFromStream(Bytes&& data, const std::string& fileName, std::int32_t x, std::int32_t y) {
+  Decode(data, &data, fileName, x, y);
+}
+
+void TMapImage::Decode(const Bytes& data, Bytes* owned, const std::string& fileName, std::int32_t x, std::int32_t y) {
+  const std::string ext = UpperFileExt(fileName);
+  zv::Bitmap decoded;
+  if (DecodeImage(ext, data, owned, decoded))
     Bitmap = std::move(decoded);
-  } else if (View && View->ShowError) {
+  else if (View && View->ShowError)
     View->ShowError(ext + " is unsupported image file");
-  }
   X = x;
   Y = y;
 }
@@ -239,7 +260,7 @@ void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
       fromTar->Archive.CopyEntryData(data);
     else
       data = ReadWholeFile(ExtractFilePath(FileName) + "set" + PathDelim + tileName);
-    image.LoadFromStream(data, tileName, x, y);
+    image.LoadFromStream(std::move(data), tileName, x, y);
   }
 
   const std::int64_t right = std::int64_t{x} + image.Width();

@@ -57,7 +57,12 @@ public:
   void LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y);
   // fileName only chooses the decoder by its extension.
   void LoadFromStream(const Bytes& data, const std::string& fileName, std::int32_t x, std::int32_t y);
+  // Takes the bytes over, so a decoder may release them early.
+  void LoadFromStream(Bytes&& data, const std::string& fileName, std::int32_t x, std::int32_t y);
   virtual void Paint();
+
+private:
+  void Decode(const Bytes& data, Bytes* owned, const std::string& fileName, std::int32_t x, std::int32_t y);
 };
 
 // One calibrated map: calibration lines and points, and its rasters.

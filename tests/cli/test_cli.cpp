@@ -22,7 +22,7 @@ struct Result {
 
 // Runs the converter with stdout and stderr captured in files (not a
 // terminal, so no progress bar).
-Result RunConverter(const std::vector<std::string>& args) {
+Result RunConverter(const std::vector<std::string>& args, const std::string& cwd = "") {
   TempDir capture;
   const std::string outPath = capture / "out", errPath = capture / "err";
   const pid_t pid = ::fork();
@@ -31,6 +31,7 @@ Result RunConverter(const std::vector<std::string>& args) {
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> argv;
     std::string bin = ZOVEVOD_EXPORT_BIN;
     argv.push_back(bin.data());
@@ -127,13 +128,21 @@ TEST(Converter, LoadAndExportFailures) {
   // Loading goes on, and the export still runs.
   EXPECT_TRUE(fs::exists(out + "/Default/good/set/good_0_0.jpg"));
 
-  r = RunConverter({"-o", out, "--tile", "0x400", map});
+  // Refused runs do not even make the target directory.
+  r = RunConverter({"-o", dir / "new1", "--tile", "0x400", map});
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err, "Tile width must be a whole number of at least 1\n");
-
-  r = RunConverter({"-o", out, "--single", dir / "notes.txt"});
+  r = RunConverter({"-o", dir / "new2", "--tile-height", "x", map});
   EXPECT_EQ(r.Status, 1);
-  EXPECT_TRUE(Contains(r.Err, "No map is shown to export.")) << r.Err;
+  EXPECT_EQ(r.Err, "Tile height must be a whole number of at least 1\n");
+  r = RunConverter({"-o", dir / "new3", "--atlas-name", "../up", map});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Contains(r.Err, "\"../up\"")) << r.Err;
+  WriteFile(dir / "notes.txt", "nothing to open");
+  r = RunConverter({"-o", dir / "new4", "--single", dir / "notes.txt"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "No map is shown to export.\n");
+  for (const char* d : {"new1", "new2", "new3", "new4"}) EXPECT_FALSE(fs::exists(dir / d)) << d;
 
   r = RunConverter({"-o", map, map}); // the target is a file
   EXPECT_EQ(r.Status, 1);
@@ -148,6 +157,11 @@ TEST(Converter, ListPrintsTheModel) {
                        zv::JsonString(map) + ",\"imageFileName\":\"m.png\",\"width\":30,\"height\":20,"
                        "\"shown\":true,\"active\":true,\"points\":[{\"x\":10,\"y\":20,\"lat\":48.5,\"lon\":17.1}],"
                        "\"images\":[{\"x\":0,\"y\":0,\"width\":30,\"height\":20,\"bitsPerPixel\":24}]}]}]}\n");
+  // Relative names are opened by their full path, as the open dialog gives them.
+  r = RunConverter({"--list", "./sub/../m.map"}, dir.Str());
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"fileName\":" + zv::JsonString(map) + ",")) << r.Out;
+
   // Yes to the duplicate question replaces the earlier area, which moves it
   // behind the maps opened since; No keeps the first one.
   const std::string other = MapFile(dir, "o", 5, 5);

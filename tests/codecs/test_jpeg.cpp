@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -30,10 +32,20 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+// One folder per test process, since CTest runs the cases in parallel;
+// removed when the process ends.
+struct ProcessTempDir {
+  fs::path dir = fs::path(testing::TempDir()) / ("zv_jpeg_tests_" + std::to_string(::getpid()));
+  ~ProcessTempDir() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+};
+
 fs::path TempPath(const std::string& name) {
-  const fs::path dir = fs::path(testing::TempDir()) / "zv_jpeg_tests";
-  fs::create_directories(dir);
-  return dir / name;
+  static ProcessTempDir temp;
+  fs::create_directories(temp.dir);
+  return temp.dir / name;
 }
 
 bool HaveTool(const char* tool) {
@@ -413,4 +425,25 @@ TEST(Jpeg, SavingWithoutPictureAndToBadPaths) {
   // An empty picture is libjpeg's to refuse.
   img.AssignPicture(Bitmap(0, 0, PixelFormat::pf24bit));
   EXPECT_THROW(img.SaveToMemory(out), zv::EJPEGException);
+}
+
+TEST(Jpeg, DecodingTakenOverBytesGivesTheSamePicture) {
+  // Sequential, progressive and arithmetic files, and one with a long tail
+  // after its end marker (kept, not released early).
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  for (const char* name : {"testorig.jpg", "video-001.progressive.jpeg", "testimgari.jpg", "video-005.gray.jpeg"})
+    inputs.emplace_back(name, ReadFile(DataPath(name)));
+  Bytes tailed = ReadFile(DataPath("testorig.jpg"));
+  tailed.insert(tailed.end(), 100000, 0x55);
+  inputs.emplace_back("long tail", tailed);
+  for (auto& [name, data] : inputs) {
+    Bitmap expected, taken;
+    zv::DecodeJpeg(data.data(), data.size(), expected);
+    zv::DecodeJpeg(Bytes(data), taken);
+    ASSERT_EQ(taken.Width(), expected.Width()) << name;
+    ASSERT_EQ(taken.Format(), expected.Format()) << name;
+    EXPECT_EQ(taken.Palette(), expected.Palette()) << name;
+    for (int y = 0; y < taken.Height(); ++y)
+      ASSERT_EQ(0, std::memcmp(taken.Row(y), expected.Row(y), taken.Stride())) << name << " row " << y;
+  }
 }
