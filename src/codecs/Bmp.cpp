@@ -230,8 +230,16 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   const std::uint8_t* pixels = data + offset;
   Bitmap bmp;
   if (h.compression == BiRle8 || h.compression == BiRle4) {
+    // End-of-line and delta codes let a few bytes cover any picture, so a tiny
+    // file could make us reserve and scan gigabytes. Real run-length maps
+    // stay far below one pixel in a thousand per byte; small pictures aside.
+    const std::size_t rleSize = h.imageSize ? h.imageSize : available;
+    const std::uint64_t pixels64 = static_cast<std::uint64_t>(h.width) * h.height;
+    if (pixels64 > std::max<std::uint64_t>(std::uint64_t{1} << 24, std::uint64_t{rleSize} * 1024))
+      Fail("the run-length data (" + std::to_string(rleSize) + " bytes) is too short for a " +
+           std::to_string(h.width) + " × " + std::to_string(h.height) + " image");
     bmp = Bitmap(width, height, format);
-    DecodeRle(pixels, h.imageSize ? h.imageSize : available, h.compression == BiRle4, bmp);
+    DecodeRle(pixels, rleSize, h.compression == BiRle4, bmp);
   } else {
     const std::uint64_t stride = (static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(h.bits) + 31) / 32 * 4;
     if (stride * static_cast<std::uint64_t>(h.height) > available)

@@ -208,6 +208,22 @@ TEST(DecodeBmp, HandMadeFiles) {
     const Bytes f = MakeBmp(4, 2, 4, 2, palette, data);
     EXPECT_THROW(DecodeBmp(f.data(), f.size(), bmp), EBmpError) << what;
   }
+
+  // An end-of-bitmap code alone covers any picture: a small one decodes
+  // blank, a huge one from a few bytes is refused before any pixel memory.
+  Bytes palette8 = palette;
+  palette8.resize(256 * 4, 0);
+  const Bytes blank = MakeBmp(300, 200, 8, 1, palette8, {0, 1});
+  DecodeBmp(blank.data(), blank.size(), bmp);
+  EXPECT_EQ(bmp.Width(), 300);
+  EXPECT_EQ(bmp.Index(299, 199), 0);
+  const Bytes bomb = MakeBmp(60000, 60000, 8, 1, palette8, {0, 1});
+  try {
+    DecodeBmp(bomb.data(), bomb.size(), bmp);
+    FAIL() << "a 60000 x 60000 picture from two bytes was decoded";
+  } catch (const EBmpError& e) {
+    EXPECT_STREQ(e.what(), "Invalid BMP file: the run-length data (2 bytes) is too short for a 60000 × 60000 image");
+  }
 }
 
 } // namespace
