@@ -374,43 +374,28 @@ void Decode(TJPEGImage& image, const JpegSettings& s, std::unique_ptr<Bitmap>& p
 } // namespace
 
 TJPEGImage::TJPEGImage() : s_(std::make_unique<State>()) {}
+
+// Decoding options take effect at once: the buffer is decoded again.
+template <typename T> void TJPEGImage::SetDecodingOption(T& option, T value) {
+  option = value;
+  Decode(*this, *s_, s_->picture);
+}
 TJPEGImage::~TJPEGImage() = default;
 
 TNumOfColors TJPEGImage::NumOfColors() const { return s_->numOfColors; }
-void TJPEGImage::SetNumOfColors(TNumOfColors v) {
-  s_->numOfColors = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetNumOfColors(TNumOfColors v) { SetDecodingOption(s_->numOfColors, v); }
 TDCTMethod TJPEGImage::DCTMethod() const { return s_->dctMethod; }
-void TJPEGImage::SetDCTMethod(TDCTMethod v) {
-  s_->dctMethod = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetDCTMethod(TDCTMethod v) { SetDecodingOption(s_->dctMethod, v); }
 TDither TJPEGImage::Dither() const { return s_->dither; }
-void TJPEGImage::SetDither(TDither v) {
-  s_->dither = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetDither(TDither v) { SetDecodingOption(s_->dither, v); }
 bool TJPEGImage::FastProcessing() const { return s_->fastProcessing; }
-void TJPEGImage::SetFastProcessing(bool v) {
-  s_->fastProcessing = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetFastProcessing(bool v) { SetDecodingOption(s_->fastProcessing, v); }
 bool TJPEGImage::GrayScale() const { return s_->grayScale; }
-void TJPEGImage::SetGrayScale(bool v) {
-  s_->grayScale = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetGrayScale(bool v) { SetDecodingOption(s_->grayScale, v); }
 bool TJPEGImage::NoSmooth() const { return s_->noSmooth; }
-void TJPEGImage::SetNoSmooth(bool v) {
-  s_->noSmooth = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetNoSmooth(bool v) { SetDecodingOption(s_->noSmooth, v); }
 bool TJPEGImage::OnePass() const { return s_->onePass; }
-void TJPEGImage::SetOnePass(bool v) {
-  s_->onePass = v;
-  Decode(*this, *s_, s_->picture);
-}
+void TJPEGImage::SetOnePass(bool v) { SetDecodingOption(s_->onePass, v); }
 std::uint8_t TJPEGImage::Quality() const { return s_->quality; }
 void TJPEGImage::SetQuality(std::uint8_t v) { s_->quality = v; }
 bool TJPEGImage::Progressive() const { return s_->progressive; }

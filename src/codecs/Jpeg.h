@@ -70,6 +70,8 @@ public:
   void SaveToFile(const std::string& fileName) const;
 
 private:
+  template <typename T> void SetDecodingOption(T& option, T value);
+
   struct State;
   std::unique_ptr<State> s_;
 };
