@@ -1,0 +1,9 @@
+#include "view/DisplayMaps.h"
+
+namespace zv {
+
+TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {}
+
+TDisplayMaps::~TDisplayMaps() = default;
+
+} // namespace zv
