@@ -1,12 +1,315 @@
 #include "app/MainWindow.h"
 
+#include "app/FormImport.h"
+#include "app/Prompter.h"
 #include "base/Version.h"
+#include "view/DisplayMaps.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace zv {
+namespace {
+
+constexpr char kFilter[] = "All supported files (*.vka *.map *.gmi *.tar);;Ambulo atlas (*.vka);;"
+                           "MAP files (*.map);;GMI files (*.gmi);;TARed maps and atlases (*.tar)";
+
+// The tool bar shows icons only, without hints.
+class NoToolTips : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ToolTip) return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (!data || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("mainForm"));
+  resize(605, 397);
+  setAcceptDrops(true);
+
+  view_ = new TDisplayMaps(this);
+  CreatePages();
+  CreateMenus();
+  CreateToolBar();
+
+  auto* statusBar = new QStatusBar(this);
+  statusBar->setObjectName(QStringLiteral("StatusBar"));
+  statusBar->setAccessibleName(QStringLiteral("StatusBar"));
+  statusBar->setFixedHeight(19);
+  statusBar->setSizeGripEnabled(false);
+  setStatusBar(statusBar);
+
+  AssignHooks();
+
+  opdOpenFile_ = new QFileDialog(this, QStringLiteral("Open"), QCoreApplication::applicationDirPath(),
+                                 QString::fromLatin1(kFilter));
+  opdOpenFile_->setObjectName(QStringLiteral("OpdOpenFile"));
+  opdOpenFile_->setFileMode(QFileDialog::ExistingFiles);
+  opdOpenFile_->setAcceptMode(QFileDialog::AcceptOpen);
+  opdOpenFile_->setOption(QFileDialog::DontUseNativeDialog);
+
+  // Both options start off and both items unticked: one run of each command
+  // switches them on.
+  mmViewCalibrationPoints_->trigger();
+  mmViewImageBorder_->trigger();
+  UpdateMapMenu();
+  UpdateLayoutMenu();
+
   setWindowTitle(QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
-  resize(1000, 700);
+
+  formImport_ = new TFormImport(*view_, this);
 }
+
+MainWindow::~MainWindow() {
+  // The view goes first, while the pages its removal hooks reach still exist.
+  delete view_;
+  view_ = nullptr;
+}
+
+void MainWindow::CreatePages() {
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  auto* pnlInfo = new QWidget(central);
+  pnlInfo->setObjectName(QStringLiteral("PnlInfo"));
+  pnlInfo->setFixedHeight(25);
+  pnlInfo->setAutoFillBackground(true);
+  QPalette tip = pnlInfo->palette();
+  tip.setColor(QPalette::Window, tip.color(QPalette::ToolTipBase));
+  tip.setColor(QPalette::WindowText, tip.color(QPalette::ToolTipText));
+  pnlInfo->setPalette(tip);
+  auto* info = new QLabel(QStringLiteral("WGS84"), pnlInfo);
+  info->setObjectName(QStringLiteral("MlbInfoWGS84"));
+  info->setAccessibleName(QStringLiteral("MlbInfoWGS84"));
+  info->move(8, 6);
+  info->adjustSize();
+  column->addWidget(pnlInfo);
+
+  auto* splitter = new QSplitter(Qt::Horizontal, central);
+  splitter->setObjectName(QStringLiteral("SplMain"));
+  splitter->setHandleWidth(2);
+  splitter->setChildrenCollapsible(false);
+
+  pgcMain_ = new QTabWidget(splitter);
+  pgcMain_->setObjectName(QStringLiteral("PgcMain"));
+  pgcMain_->setAccessibleName(QStringLiteral("PgcMain"));
+  auto* tpgNavigator = new QWidget;
+  tpgNavigator->setObjectName(QStringLiteral("TpgNavigator"));
+  auto* tpgCalibration = new QWidget;
+  tpgCalibration->setObjectName(QStringLiteral("TpgCalibration"));
+  pgcMain_->addTab(tpgNavigator, QStringLiteral("Navigator"));
+  pgcMain_->addTab(tpgCalibration, QStringLiteral("Calibration"));
+  pgcMain_->setCurrentIndex(0);
+  connect(pgcMain_, &QTabWidget::currentChanged, this, &MainWindow::PageChanged);
+
+  view_->setParent(splitter);
+  splitter->addWidget(pgcMain_);
+  splitter->addWidget(view_);
+  splitter->setStretchFactor(0, 0);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({200, 405});
+  column->addWidget(splitter, 1);
+  setCentralWidget(central);
+}
+
+void MainWindow::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("mmFile"));
+  mmFileOpen_ = file->addAction(QStringLiteral("&Open..."), this, [this] { OpenCommand(true); });
+  mmFileOpen_->setObjectName(QStringLiteral("mmFileOpen"));
+  mmFileOpen_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  mmFileAdd_ = file->addAction(QStringLiteral("&Add..."), this, [this] { OpenCommand(false); });
+  mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
+  QAction* closeAll = file->addAction(QStringLiteral("&Close all"), this, [this] { view_->CloseAll(); });
+  closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
+  file->addSeparator();
+  QAction* exportAction = file->addAction(QStringLiteral("&Export to Ambulo..."), this, [] {});
+  exportAction->setObjectName(QStringLiteral("mmFileExport"));
+  file->addSeparator();
+  QAction* exitAction = file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
+  exitAction->setObjectName(QStringLiteral("mmFileExit"));
+  exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+
+  QMenu* layout = menuBar()->addMenu(QStringLiteral("&Layout"));
+  layout->setObjectName(QStringLiteral("mmLayout"));
+  QAction* newLayout = layout->addAction(QStringLiteral("&New"), this, &MainWindow::NewLayout);
+  newLayout->setObjectName(QStringLiteral("mmLayoutNew"));
+  mmLayoutClose_ = layout->addAction(QStringLiteral("&Close Layout"), this, &MainWindow::CloseLayout);
+  mmLayoutClose_->setObjectName(QStringLiteral("mmLayoutClose"));
+
+  mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
+  mmMap_->setObjectName(QStringLiteral("mmMap"));
+  QAction* closeMap = mmMap_->addAction(QStringLiteral("&Close Map"), this, &MainWindow::CloseMap);
+  closeMap->setObjectName(QStringLiteral("mmMapClose"));
+
+  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+  viewMenu->setObjectName(QStringLiteral("mmView"));
+  mmViewCalibrationPoints_ = viewMenu->addAction(QStringLiteral("Show &calibration points"));
+  mmViewCalibrationPoints_->setObjectName(QStringLiteral("mmViewCalibrationPoints"));
+  mmViewCalibrationPoints_->setCheckable(true);
+  mmViewCalibrationPoints_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C));
+  connect(mmViewCalibrationPoints_, &QAction::triggered, this,
+          [this] { ToggleOption(mmViewCalibrationPoints_, mpoShowCalibrationPoints); });
+  mmViewImageBorder_ = viewMenu->addAction(QStringLiteral("Show &border of image"));
+  mmViewImageBorder_->setObjectName(QStringLiteral("mmViewImageBorder"));
+  mmViewImageBorder_->setCheckable(true);
+  mmViewImageBorder_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
+  connect(mmViewImageBorder_, &QAction::triggered, this,
+          [this] { ToggleOption(mmViewImageBorder_, mpoShowImageBorder); });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->setObjectName(QStringLiteral("mmHelp"));
+  QAction* about = help->addAction(QStringLiteral("&About..."), this, &MainWindow::About);
+  about->setObjectName(QStringLiteral("mmHelpAbout"));
+}
+
+void MainWindow::CreateToolBar() {
+  tbrMain_ = addToolBar(QStringLiteral("TbrMain"));
+  tbrMain_->setObjectName(QStringLiteral("TbrMain"));
+  tbrMain_->setMovable(false);
+  tbrMain_->setFloatable(false);
+  tbrMain_->setIconSize(QSize(20, 20));
+  tbrMain_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  tbrMain_->setFixedHeight(29);
+  tbrMain_->setContextMenuPolicy(Qt::PreventContextMenu);
+  auto* noTips = new NoToolTips(tbrMain_);
+  const struct {
+    const char* name;
+    const char* accessible;
+    bool closeFirst;
+  } buttons[] = {{"TbtOpen", "Open", true}, {"TbtAdd", "Add", false}};
+  for (const auto& b : buttons) {
+    auto* button = new QToolButton(tbrMain_);
+    button->setObjectName(QString::fromLatin1(b.name));
+    button->setAccessibleName(QString::fromLatin1(b.accessible));
+    button->setAutoRaise(true);
+    button->setFixedSize(27, 26);
+    button->setIconSize(QSize(20, 20));
+    button->installEventFilter(noTips);
+    const bool closeFirst = b.closeFirst;
+    connect(button, &QToolButton::clicked, this, [this, closeFirst] { OpenCommand(closeFirst); });
+    tbrMain_->addWidget(button);
+  }
+  tbrMain_->addSeparator();
+}
+
+void MainWindow::AssignHooks() {
+  TMapHooks& hooks = view_->Hooks;
+  hooks.OnLayoutsChange = [](TMapLayout*, TListChange) {};
+  hooks.OnMapAreasChange = [](TMapArea*, TListChange) {};
+  hooks.OnActiveMapAreaChange = [this](TDisplayMapsCore*) {
+    UpdateMapMenu();
+    view_->Invalidate();
+  };
+  hooks.OnActiveLayoutChange = [this](TDisplayMapsCore*) {
+    UpdateLayoutMenu();
+    view_->Invalidate();
+  };
+  view_->Question = [this](const std::string& text) {
+    return Prompter().Ask(this, TMsgType::Information, QString::fromUtf8(text.c_str()));
+  };
+  view_->ShowError = [this](const std::string& text) {
+    Prompter().Message(this, TMsgType::Error, QString::fromUtf8(text.c_str()));
+  };
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (firstShow_) {
+    firstShow_ = false;
+    // The arrow keys scroll the map at once.
+    if (view_->focusPolicy() != Qt::NoFocus) view_->setFocus();
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (files.isEmpty()) return;
+  event->acceptProposedAction();
+  // Loading runs after the drop has been answered, so the file manager is not kept waiting.
+  QMetaObject::invokeMethod(this, [this, files] { AddFiles(files); }, Qt::QueuedConnection);
+}
+
+void MainWindow::OpenCommand(bool closeFirst) {
+  if (opdOpenFile_->exec() != QDialog::Accepted) return;
+  OpenFiles(opdOpenFile_->selectedFiles(), closeFirst);
+}
+
+void MainWindow::AddFiles(const QStringList& fileNames) { OpenFiles(fileNames, false); }
+
+void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
+  if (fileNames.isEmpty()) return;
+  if (closeFirst) view_->CloseAll();
+  formImport_->Run(fileNames);
+  RefillCalibrationTable();
+}
+
+void MainWindow::ToggleOption(QAction* item, int option) {
+  const TDisplayMapssOptions bit = OptionBit(static_cast<TDisplayMapsOption>(option));
+  if (item->isChecked())
+    view_->SetOptions(view_->Options() | bit);
+  else
+    view_->SetOptions(view_->Options() & static_cast<TDisplayMapssOptions>(~bit));
+}
+
+void MainWindow::UpdateMapMenu() { mmMap_->menuAction()->setEnabled(view_->ActiveMapArea() != nullptr); }
+
+void MainWindow::UpdateLayoutMenu() { mmLayoutClose_->setEnabled(view_->ActiveLayout() != nullptr); }
+
+void MainWindow::CloseLayout() {
+  if (TMapLayout* layout = view_->ActiveLayout()) view_->Layouts->Remove(layout);
+}
+
+void MainWindow::CloseMap() {
+  if (TMapArea* area = view_->ActiveMapArea()) area->Layout->Areas->Remove(area, true);
+}
+
+void MainWindow::NewLayout() { view_->Layouts->AddLayout("New layout"); }
+
+void MainWindow::About() {
+  Prompter().Message(this, TMsgType::Information,
+                     QStringLiteral("Zovevod 1.0.3.0\n\n"
+                                    "Free software for carrying raster maps into the field.\n"
+                                    "It comes with no warranty; maps remain their authors' property."));
+}
+
+void MainWindow::PageChanged(int index) {
+  if (pgcMain_->widget(index)->objectName() == QStringLiteral("TpgCalibration")) RefillCalibrationTable();
+}
+
+void MainWindow::RefillCalibrationTable() {}
 
 } // namespace zv

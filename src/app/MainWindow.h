@@ -1,14 +1,70 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
+
+class QAction;
+class QFileDialog;
+class QMenu;
+class QTabWidget;
+class QToolBar;
 
 namespace zv {
 
+class TDisplayMaps;
+class TFormImport;
+
+// The program's one main window: menus and tool bar, the navigator and
+// calibration pages on the left, the map view filling the rest.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
 public:
   explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  TDisplayMaps& View() const { return *view_; }
+  QTabWidget& PageControl() const { return *pgcMain_; }
+
+  // Loads files as File > Add... does, through the progress dialog.
+  void AddFiles(const QStringList& fileNames);
+  // The open flow after the file dialog: closing everything first for Open.
+  void OpenFiles(const QStringList& fileNames, bool closeFirst);
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  void CreateMenus();
+  void CreateToolBar();
+  void CreatePages();
+  void AssignHooks();
+  void OpenCommand(bool closeFirst);
+  void ToggleOption(QAction* item, int option);
+  void UpdateMapMenu();
+  void UpdateLayoutMenu();
+  void CloseLayout();
+  void CloseMap();
+  void NewLayout();
+  void About();
+  void PageChanged(int index);
+  void RefillCalibrationTable();
+
+  TDisplayMaps* view_ = nullptr;
+  TFormImport* formImport_ = nullptr;
+  QFileDialog* opdOpenFile_ = nullptr;
+  QTabWidget* pgcMain_ = nullptr;
+  QToolBar* tbrMain_ = nullptr;
+  QMenu* mmMap_ = nullptr;
+  QAction* mmFileOpen_ = nullptr;
+  QAction* mmFileAdd_ = nullptr;
+  QAction* mmLayoutClose_ = nullptr;
+  QAction* mmViewCalibrationPoints_ = nullptr;
+  QAction* mmViewImageBorder_ = nullptr;
+  bool firstShow_ = true;
 };
 
 } // namespace zv

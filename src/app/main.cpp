@@ -2,12 +2,23 @@
 #include "model/MapModel.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QStringList>
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Zovevod"));
   // Calibration numbers use the user's decimal separator, read once.
   zv::InitDecimalSeparatorFromLocale();
   zv::MainWindow window;
-  window.show();
+  window.showMaximized();
+
+  // Files named on the command line open as File > Add... opens them, once
+  // the window is up.
+  QStringList files;
+  for (const QString& arg : QApplication::arguments().mid(1)) files << QFileInfo(arg).absoluteFilePath();
+  if (!files.isEmpty())
+    QMetaObject::invokeMethod(&window, [&window, files] { window.AddFiles(files); }, Qt::QueuedConnection);
   return app.exec();
 }
