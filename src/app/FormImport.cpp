@@ -32,7 +32,6 @@ TFormImport::TFormImport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   lblCurrentFileName_->setGeometry(16, 26, 287, 39);
   lblCurrentFileName_->setWordWrap(true);
   lblCurrentFileName_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lblCurrentFileName_->setAccessibleName(QStringLiteral("Current file"));
   caption->setBuddy(lblCurrentFileName_);
 }
 

@@ -140,53 +140,53 @@ void MainWindow::CreatePages() {
 }
 
 void MainWindow::CreateMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
   file->setObjectName(QStringLiteral("mmFile"));
-  mmFileOpen_ = file->addAction(QStringLiteral("&Open..."), this, [this] { OpenCommand(true); });
+  mmFileOpen_ = file->addAction(QStringLiteral("Open..."), this, [this] { OpenCommand(true); });
   mmFileOpen_->setObjectName(QStringLiteral("mmFileOpen"));
   mmFileOpen_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  mmFileAdd_ = file->addAction(QStringLiteral("&Add..."), this, [this] { OpenCommand(false); });
+  mmFileAdd_ = file->addAction(QStringLiteral("Add..."), this, [this] { OpenCommand(false); });
   mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
-  QAction* closeAll = file->addAction(QStringLiteral("&Close all"), this, [this] { view_->CloseAll(); });
+  QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, [this] { view_->CloseAll(); });
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
-  QAction* exportAction = file->addAction(QStringLiteral("&Export to Ambulo..."), this, [] {});
+  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [] {});
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
   file->addSeparator();
-  QAction* exitAction = file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
+  QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
   exitAction->setObjectName(QStringLiteral("mmFileExit"));
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
 
-  QMenu* layout = menuBar()->addMenu(QStringLiteral("&Layout"));
+  QMenu* layout = menuBar()->addMenu(QStringLiteral("Layout"));
   layout->setObjectName(QStringLiteral("mmLayout"));
-  QAction* newLayout = layout->addAction(QStringLiteral("&New"), this, &MainWindow::NewLayout);
+  QAction* newLayout = layout->addAction(QStringLiteral("New"), this, &MainWindow::NewLayout);
   newLayout->setObjectName(QStringLiteral("mmLayoutNew"));
-  mmLayoutClose_ = layout->addAction(QStringLiteral("&Close Layout"), this, &MainWindow::CloseLayout);
+  mmLayoutClose_ = layout->addAction(QStringLiteral("Close Layout"), this, &MainWindow::CloseLayout);
   mmLayoutClose_->setObjectName(QStringLiteral("mmLayoutClose"));
 
-  mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
+  mmMap_ = menuBar()->addMenu(QStringLiteral("Map"));
   mmMap_->setObjectName(QStringLiteral("mmMap"));
-  QAction* closeMap = mmMap_->addAction(QStringLiteral("&Close Map"), this, &MainWindow::CloseMap);
+  QAction* closeMap = mmMap_->addAction(QStringLiteral("Close Map"), this, &MainWindow::CloseMap);
   closeMap->setObjectName(QStringLiteral("mmMapClose"));
 
-  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
-  mmViewCalibrationPoints_ = viewMenu->addAction(QStringLiteral("Show &calibration points"));
+  mmViewCalibrationPoints_ = viewMenu->addAction(QStringLiteral("Show calibration points"));
   mmViewCalibrationPoints_->setObjectName(QStringLiteral("mmViewCalibrationPoints"));
   mmViewCalibrationPoints_->setCheckable(true);
   mmViewCalibrationPoints_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C));
   connect(mmViewCalibrationPoints_, &QAction::triggered, this,
           [this] { ToggleOption(mmViewCalibrationPoints_, mpoShowCalibrationPoints); });
-  mmViewImageBorder_ = viewMenu->addAction(QStringLiteral("Show &border of image"));
+  mmViewImageBorder_ = viewMenu->addAction(QStringLiteral("Show border of image"));
   mmViewImageBorder_->setObjectName(QStringLiteral("mmViewImageBorder"));
   mmViewImageBorder_->setCheckable(true);
   mmViewImageBorder_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
   connect(mmViewImageBorder_, &QAction::triggered, this,
           [this] { ToggleOption(mmViewImageBorder_, mpoShowImageBorder); });
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
   help->setObjectName(QStringLiteral("mmHelp"));
-  QAction* about = help->addAction(QStringLiteral("&About..."), this, &MainWindow::About);
+  QAction* about = help->addAction(QStringLiteral("About..."), this, &MainWindow::About);
   about->setObjectName(QStringLiteral("mmHelpAbout"));
 }
 

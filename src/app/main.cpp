@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QScreen>
 #include <QStringList>
 
 int main(int argc, char* argv[]) {
@@ -12,6 +13,9 @@ int main(int argc, char* argv[]) {
   // Calibration numbers use the user's decimal separator, read once.
   zv::InitDecimalSeparatorFromLocale();
   zv::MainWindow window;
+  // Without a window manager to maximise it, the window takes the screen's
+  // free area itself.
+  if (QScreen* screen = window.screen()) window.setGeometry(screen->availableGeometry());
   window.showMaximized();
 
   // Files named on the command line open as File > Add... opens them, once
