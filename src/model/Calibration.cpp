@@ -244,8 +244,9 @@ void TMapArea::ParseCalibration() {
       TCalibrationPoint p;
       p.X = StrToInt(x);
       p.Y = StrToInt(y);
-      ReadDegreesMinutes(line, 7, 8, 9, 'S', p.Lat);
-      ReadDegreesMinutes(line, 10, 11, 12, 'W', p.Lon);
+      const bool hasLat = ReadDegreesMinutes(line, 7, 8, 9, 'S', p.Lat);
+      const bool hasLon = ReadDegreesMinutes(line, 10, 11, 12, 'W', p.Lon);
+      p.HasLatLon = hasLat && hasLon;
       Points.push_back(p);
     }
   } else if (ext == ".GMI") {
@@ -257,6 +258,7 @@ void TMapArea::ParseCalibration() {
       p.Y = StrToInt(Trim(ExtractNthWord(2, line, ";")));
       p.Lon = StrToFloat(ReplaceAll(Trim(ExtractNthWord(3, line, ";")), ".", sep));
       p.Lat = StrToFloat(ReplaceAll(Trim(ExtractNthWord(4, line, ";")), ".", sep));
+      p.HasLatLon = true;
       Points.push_back(p);
     }
   }

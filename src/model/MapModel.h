@@ -37,6 +37,9 @@ struct TCalibrationPoint {
   std::int32_t Y = 0;
   long double Lon = 0;
   long double Lat = 0;
+  // Whether Lat and Lon came from words of the calibration (or the user):
+  // "grid only" points read 0, 0 but say nothing of where they are.
+  bool HasLatLon = false;
 };
 
 // One raster placed in an area's picture.
