@@ -1,5 +1,6 @@
 #include "cli/ModelJson.h"
 
+#include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 
@@ -110,7 +111,21 @@ std::string ModelToJson(const TDisplayMapsCore& core) {
         out += "{\"x\":" + std::to_string(p.X) + ",\"y\":" + std::to_string(p.Y) + ",\"lat\":" + JsonNumber(p.Lat) +
                ",\"lon\":" + JsonNumber(p.Lon) + "}";
       }
-      out += "],\"images\":[";
+      out += "],";
+      const TCalibrationFit fit(area->Points);
+      if (fit.Valid()) {
+        out += "\"fit\":{\"points\":" + std::to_string(fit.PointsUsed()) + ",\"rms\":" + JsonNumber(fit.Rms()) +
+               ",\"residuals\":[";
+        for (std::size_t k = 0; k < fit.Residuals().size(); ++k) {
+          if (k) out += ',';
+          // Points without latitude and longitude take no part: null.
+          out += fit.Residuals()[k] < 0 ? std::string("null") : JsonNumber(fit.Residuals()[k]);
+        }
+        out += "]}";
+      } else {
+        out += "\"fit\":null,\"fitProblem\":" + JsonString(fit.Problem());
+      }
+      out += ",\"images\":[";
       for (std::size_t k = 0; k < area->Images.size(); ++k) {
         const TMapImage& image = *area->Images[k];
         if (k) out += ',';

@@ -5,6 +5,7 @@
 #include "base/FileSystem.h"
 #include "base/Paths.h"
 #include "base/Version.h"
+#include "cli/Check.h"
 #include "cli/ModelJson.h"
 #include "export/ExportToAmbulo.h"
 #include "model/DisplayMapsCore.h"
@@ -41,12 +42,15 @@ constexpr const char* kUsage =
     "  --tar                  TAR-ed\n"
     "  --reload               answer Yes to \"already exists\" questions (default No)\n"
     "  --list                 export nothing; print the opened model as JSON on stdout\n"
+    "  --check                export nothing; print every problem found in the maps'\n"
+    "                         calibration (and, for atlases, their tiles), one a line\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help, --version\n"
     "\n"
     "Colour depth rows: 0 1-bit grayscale, 1 4-bit grayscale, 2 8-bit grayscale,\n"
     "3 2-bit color, 4 4-bit color, 5 6-bit color, 6 8-bit color, 7 24-bit truecolor.\n"
-    "Exit status: 0 success, 1 a file failed to load or the export failed, 2 usage error.\n";
+    "Exit status: 0 success, 1 a file failed to load or the export failed (--check:\n"
+    "a problem was found), 2 usage error.\n";
 
 struct TUsageError {
   std::string Message;
@@ -60,6 +64,7 @@ struct TCommandLine {
   zv::TExportOptions Options;
   bool Reload = false;
   bool List = false;
+  bool Check = false;
   bool Quiet = false;
   bool Help = false;
   bool Version = false;
@@ -143,6 +148,9 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     } else if (arg == "--list") {
       flag();
       cl.List = true;
+    } else if (arg == "--check") {
+      flag();
+      cl.Check = true;
     } else if (arg == "-q" || arg == "--quiet") {
       flag();
       cl.Quiet = true;
@@ -156,7 +164,8 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   }
   if (cl.Help || cl.Version) return cl;
   if (cl.Files.empty()) throw TUsageError{"no input file given"};
-  if (!cl.List && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
+  if (cl.List && cl.Check) throw TUsageError{"--list and --check do not go together"};
+  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
   return cl;
 }
 
@@ -202,16 +211,47 @@ private:
   std::chrono::steady_clock::time_point drawn_;
 };
 
+std::string AbsolutePath(const std::string& given) {
+  std::error_code ec;
+  std::string file = std::filesystem::absolute(given, ec).lexically_normal().string();
+  return ec || file.empty() ? given : file;
+}
+
+int RunCheck(const TCommandLine& cl) {
+  std::vector<std::string> files;
+  for (const std::string& given : cl.Files) files.push_back(AbsolutePath(given));
+  const std::vector<zv::TCheckProblem> problems = zv::CheckFiles(files);
+  for (const zv::TCheckProblem& p : problems)
+    std::printf("%s: %s%s%s\n", p.File.c_str(), p.Map.c_str(), p.Map.empty() ? "" : ": ", p.Message.c_str());
+  std::printf("%zu problem%s found in %zu file%s.\n", problems.size(), problems.size() == 1 ? "" : "s",
+              files.size(), files.size() == 1 ? "" : "s");
+  return std::fflush(stdout) == 0 && problems.empty() ? 0 : 1;
+}
+
+// Memory cards of phones and handhelds are often FAT32, which holds no file
+// of 4 GiB or more.
+void WarnOfLargeArchives(const std::string& output) {
+  constexpr std::uintmax_t kFat32Limit = std::uintmax_t{4} << 30;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(output, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (zv::UpperFileExt(it->path().string()) != ".TAR" || !it->is_regular_file(ec)) continue;
+    const std::uintmax_t size = it->file_size(ec);
+    if (!ec && size >= kFat32Limit)
+      std::fprintf(stderr, "Warning: %s is %.2f GiB: a FAT32 memory card holds no file of 4 GiB or more.\n",
+                   it->path().c_str(), static_cast<double>(size) / (1u << 30));
+  }
+}
+
 int Run(const TCommandLine& cl) {
+  if (cl.Check) return RunCheck(cl);
   int status = 0;
   zv::TDisplayMapsCore core;
   core.Question = [&cl](const std::string&) { return cl.Reload; };
 
   for (const std::string& given : cl.Files) {
     // The program's open dialog hands over full paths.
-    std::error_code ec;
-    std::string file = std::filesystem::absolute(given, ec).lexically_normal().string();
-    if (ec || file.empty()) file = given;
+    const std::string file = AbsolutePath(given);
     try {
       // The program's file dialog offers existing files only; here a missing
       // one is reported like any other loading failure.
@@ -253,6 +293,7 @@ int Run(const TCommandLine& cl) {
     else
       zv::ExportAtlas(cl.Output, cl.AtlasName, *core.Layouts, cl.Options, progress);
     bar.EndLine();
+    if (cl.Options.Tared) WarnOfLargeArchives(cl.Output);
   } catch (const std::exception& e) {
     bar.EndLine();
     std::fprintf(stderr, "%s\n", e.what());

@@ -156,6 +156,8 @@ TEST(Converter, ListPrintsTheModel) {
   EXPECT_EQ(r.Out, "{\"layouts\":[{\"name\":\"Default\",\"active\":true,\"areas\":[{\"name\":\"m\",\"fileName\":" +
                        zv::JsonString(map) + ",\"imageFileName\":\"m.png\",\"width\":30,\"height\":20,"
                        "\"shown\":true,\"active\":true,\"points\":[{\"x\":10,\"y\":20,\"lat\":48.5,\"lon\":17.1}],"
+                       "\"fit\":null,\"fitProblem\":\"Too few calibration points with latitude and longitude: 1 (at least 3 "
+                       "not on one line are needed).\","
                        "\"images\":[{\"x\":0,\"y\":0,\"width\":30,\"height\":20,\"bitsPerPixel\":24}]}]}]}\n");
   // Relative names are opened by their full path, as the open dialog gives them.
   r = RunConverter({"--list", "./sub/../m.map"}, dir.Str());
