@@ -383,7 +383,11 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
   UpdateNavigator();
 }
 
-TCalibrationPanel::~TCalibrationPanel() = default;
+TCalibrationPanel::~TCalibrationPanel() {
+  // The grid goes before the table it shows and edits.
+  table_->disconnect(this);
+  delete grid_;
+}
 
 QTableView* TCalibrationPanel::Grid() const { return grid_; }
 
