@@ -1,0 +1,478 @@
+#include "app/CalibrationPanel.h"
+
+#include "app/CalibrationTable.h"
+#include "app/Prompter.h"
+#include "model/DisplayMapsCore.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace zv {
+namespace {
+
+constexpr int kButtonCount = 5;
+
+struct ButtonInfo {
+  const char* name;
+  const char* glyph; // UTF-8
+};
+
+// The commands' names serve as tool tips and accessible names alike.
+constexpr ButtonInfo kButtons[kButtonCount] = {
+    {"Insert", "+"},
+    {"Delete", "\u2212"},
+    {"Edit", "\u25B2"},
+    {"Post", "\u2713"},
+    {"Cancel", "\u2717"},
+};
+
+// Display widths of the fields in characters; the reals have none of their own.
+constexpr int kDisplayWidth[TCalibrationTable::FieldCount] = {3, 6, 6, 10, 10};
+
+// Keys with which the user leaves the edited cell.
+bool LeavesCell(int key) {
+  switch (key) {
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab:
+  case Qt::Key_Return:
+  case Qt::Key_Enter:
+  case Qt::Key_Up:
+  case Qt::Key_Down:
+  case Qt::Key_PageUp:
+  case Qt::Key_PageDown: return true;
+  default: return false;
+  }
+}
+
+class FlagScope {
+public:
+  explicit FlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = old_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+  bool& flag_;
+  bool old_;
+};
+
+// Suspends a widget's repaints for a scope.
+class UpdatesSuspended {
+public:
+  explicit UpdatesSuspended(QWidget* widget) : widget_(widget), was_(widget->updatesEnabled()) {
+    widget_->setUpdatesEnabled(false);
+  }
+  ~UpdatesSuspended() { widget_->setUpdatesEnabled(was_); }
+  UpdatesSuspended(const UpdatesSuspended&) = delete;
+  UpdatesSuspended& operator=(const UpdatesSuspended&) = delete;
+
+private:
+  QWidget* widget_;
+  bool was_;
+};
+
+} // namespace
+
+class TCalibrationGrid;
+
+namespace {
+
+// The grid's in-place line editor. It refuses to let the user leave a cell
+// whose text is no number of its field's type.
+class TCalibrationCellDelegate : public QStyledItemDelegate {
+public:
+  TCalibrationCellDelegate(TCalibrationGrid* grid, TCalibrationTable& table);
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
+  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+
+  QLineEdit* Editor() const { return editor_; }
+  QModelIndex EditorIndex() const { return index_; }
+
+protected:
+  bool eventFilter(QObject* object, QEvent* event) override;
+
+private:
+  TCalibrationGrid* grid_;
+  TCalibrationTable& table_;
+  mutable QPointer<QLineEdit> editor_;
+  mutable QPersistentModelIndex index_;
+};
+
+} // namespace
+
+class TCalibrationGrid : public QTableView {
+public:
+  TCalibrationGrid(TCalibrationTable& table, std::function<void(TNavigateBtn)> command, QWidget* parent);
+
+  // Writes the open editor's text into the table and closes it; false (after
+  // the error box) when the text is refused, and the editor stays open.
+  bool CommitEditor();
+  // Closes the open editor, dropping its text.
+  void DiscardEditor();
+  // True when no editor is open or its text is acceptable; else shows the
+  // error, keeps the editor focused and answers false.
+  bool CheckEditor();
+  bool ShowingError() const { return showingError_; }
+  void RefocusEditorLater();
+  // Follows the table's cursor without moving it back.
+  void SyncCurrent(int row);
+
+protected:
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+  TCalibrationTable& table_;
+  TCalibrationCellDelegate* delegate_;
+  std::function<void(TNavigateBtn)> command_;
+  bool syncing_ = false;
+  bool showingError_ = false;
+};
+
+TCalibrationCellDelegate::TCalibrationCellDelegate(TCalibrationGrid* grid, TCalibrationTable& table)
+    : QStyledItemDelegate(grid), grid_(grid), table_(table) {}
+
+QWidget* TCalibrationCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
+  auto* editor = new QLineEdit(parent);
+  editor->setFrame(false);
+  editor->setAlignment(Qt::AlignRight);
+  editor->setAccessibleName(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(index.column())));
+  editor_ = editor;
+  index_ = index;
+  // The row goes into editing with the first key the user types.
+  TCalibrationTable* table = &table_;
+  const QPersistentModelIndex at(index);
+  connect(editor, &QLineEdit::textEdited, editor, [table, at] {
+    if (at.isValid() && at.row() == table->Cursor()) table->Edit();
+  });
+  return editor;
+}
+
+void TCalibrationCellDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const {
+  if (editor == editor_) {
+    editor_ = nullptr;
+    index_ = QPersistentModelIndex();
+  }
+  QStyledItemDelegate::destroyEditor(editor, index);
+}
+
+void TCalibrationCellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
+  // A cell only looked at is no edit.
+  auto* line = qobject_cast<QLineEdit*>(editor);
+  if (line && !line->isModified()) return;
+  QStyledItemDelegate::setModelData(editor, model, index);
+}
+
+bool TCalibrationCellDelegate::eventFilter(QObject* object, QEvent* event) {
+  if (object == editor_ && editor_) {
+    if (event->type() == QEvent::KeyPress) {
+      if (LeavesCell(static_cast<QKeyEvent*>(event)->key()) && !grid_->CheckEditor()) return true;
+    } else if (event->type() == QEvent::FocusOut) {
+      const auto reason = static_cast<QFocusEvent*>(event)->reason();
+      QWidget* to = QApplication::focusWidget();
+      // Another window (the error box among them) taking the focus for a
+      // while is no leaving of the cell: the editor stays as it is.
+      if (grid_->ShowingError() || reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason || !to)
+        return true;
+      // A click into the grid: its mouse press decides.
+      if (to == grid_ || grid_->isAncestorOf(to)) {
+        grid_->RefocusEditorLater();
+        return true;
+      }
+      if (!grid_->CheckEditor()) return true;
+    }
+  }
+  return QStyledItemDelegate::eventFilter(object, event);
+}
+
+TCalibrationGrid::TCalibrationGrid(TCalibrationTable& table, std::function<void(TNavigateBtn)> command,
+                                   QWidget* parent)
+    : QTableView(parent), table_(table), delegate_(new TCalibrationCellDelegate(this, table)), command_(std::move(command)) {
+  setItemDelegate(delegate_);
+  setModel(&table_);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  // Header clicks would move the current cell behind the editor's back.
+  horizontalHeader()->setSectionsClickable(false);
+  verticalHeader()->setSectionsClickable(false);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  for (int column = 0; column < TCalibrationTable::FieldCount; ++column) {
+    const int title =
+        fontMetrics().horizontalAdvance(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(column)));
+    setColumnWidth(column, std::max(kDisplayWidth[column] * digit, title) + 8);
+  }
+}
+
+bool TCalibrationGrid::CheckEditor() {
+  QLineEdit* editor = delegate_->Editor();
+  if (!editor) return true;
+  QVariant value;
+  QString error;
+  const auto field = static_cast<TCalibrationTable::TField>(delegate_->EditorIndex().column());
+  if (TCalibrationTable::ParseFieldText(field, editor->text(), value, error)) return true;
+  if (!showingError_) {
+    FlagScope showing(showingError_);
+    Prompter().Message(this, TMsgType::Error, error);
+  }
+  RefocusEditorLater();
+  return false;
+}
+
+void TCalibrationGrid::RefocusEditorLater() {
+  QLineEdit* editor = delegate_->Editor();
+  if (!editor) return;
+  QPointer<QLineEdit> target(editor);
+  TCalibrationCellDelegate* delegate = delegate_;
+  QTimer::singleShot(0, editor, [target, delegate] {
+    if (target && target == delegate->Editor()) target->setFocus(Qt::OtherFocusReason);
+  });
+}
+
+bool TCalibrationGrid::CommitEditor() {
+  QLineEdit* editor = delegate_->Editor();
+  if (!editor) return true;
+  if (!CheckEditor()) return false;
+  commitData(editor);
+  // The commit may have closed it already (the row moved).
+  if (delegate_->Editor() == editor) closeEditor(editor, QAbstractItemDelegate::NoHint);
+  return true;
+}
+
+void TCalibrationGrid::DiscardEditor() {
+  if (QLineEdit* editor = delegate_->Editor()) closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void TCalibrationGrid::SyncCurrent(int row) {
+  if (row < 0 || row >= table_.rowCount()) return;
+  const QModelIndex target = table_.index(row, std::max(currentIndex().column(), 0));
+  if (target == currentIndex()) return;
+  FlagScope syncing(syncing_);
+  setCurrentIndex(target);
+}
+
+void TCalibrationGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  // The base class first hands an open editor's text to its old cell.
+  QTableView::currentChanged(current, previous);
+  if (!syncing_ && current.isValid()) table_.MoveTo(current.row());
+}
+
+void TCalibrationGrid::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  switch (event->key()) {
+  case Qt::Key_Down: {
+    const int rows = table_.rowCount();
+    if (mods == Qt::NoModifier && table_.Active() && (rows == 0 || currentIndex().row() == rows - 1)) {
+      // Moving below the last row appends one, unless that row is itself an
+      // untouched new one.
+      event->accept();
+      if (!CommitEditor()) return;
+      const bool untouchedNewLast = table_.State() == TRecordState::Insert && !table_.Modified() &&
+                                    table_.Cursor() == table_.rowCount() - 1;
+      if (!untouchedNewLast) table_.Append();
+      return;
+    }
+    break;
+  }
+  case Qt::Key_Escape:
+    if (!delegate_->Editor() && table_.Editing()) {
+      event->accept();
+      table_.Cancel();
+      return;
+    }
+    break;
+  case Qt::Key_Insert:
+    if (mods == Qt::NoModifier && !delegate_->Editor()) {
+      event->accept();
+      command_(TNavigateBtn::nbInsert);
+      return;
+    }
+    break;
+  case Qt::Key_Delete:
+    if (mods == Qt::ControlModifier && !delegate_->Editor()) {
+      event->accept();
+      command_(TNavigateBtn::nbDelete);
+      return;
+    }
+    break;
+  default: break;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void TCalibrationGrid::mousePressEvent(QMouseEvent* event) {
+  if (!CheckEditor()) {
+    event->accept();
+    return;
+  }
+  QTableView::mousePressEvent(event);
+}
+
+void TCalibrationGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (!CheckEditor()) {
+    event->accept();
+    return;
+  }
+  QTableView::mouseDoubleClickEvent(event);
+}
+
+TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
+    : QWidget(parent), view_(view), table_(new TCalibrationTable(this)) {
+  table_->setObjectName(QStringLiteral("KbmCalibrationPoints"));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  auto* strip = new QWidget(this);
+  strip->setFixedHeight(28);
+  layout->addWidget(strip);
+
+  navigator_ = new QWidget(strip);
+  navigator_->setObjectName(QStringLiteral("DnvCalibrationPoints"));
+  navigator_->setAccessibleName(QStringLiteral("DnvCalibrationPoints"));
+  navigator_->setGeometry(0, 1, 125, 25);
+  auto* bar = new QHBoxLayout(navigator_);
+  bar->setContentsMargins(0, 0, 0, 0);
+  bar->setSpacing(0);
+  for (int i = 0; i < kButtonCount; ++i) {
+    const QString name = QString::fromLatin1(kButtons[i].name);
+    auto* button = new QToolButton(navigator_);
+    button->setObjectName(QStringLiteral("nb") + name);
+    button->setAccessibleName(name);
+    button->setToolTip(name);
+    button->setText(QString::fromUtf8(kButtons[i].glyph));
+    button->setAutoRaise(true);
+    button->setFixedSize(25, 25);
+    bar->addWidget(button);
+    buttons_[i] = button;
+    const auto which = static_cast<TNavigateBtn>(i);
+    connect(button, &QToolButton::clicked, this, [this, which] { BtnClick(which); });
+  }
+
+  grid_ = new TCalibrationGrid(*table_, [this](TNavigateBtn b) { BtnClick(b); }, this);
+  grid_->setObjectName(QStringLiteral("DgrCalibrationPoints"));
+  grid_->setAccessibleName(QStringLiteral("DgrCalibrationPoints"));
+  layout->addWidget(grid_, 1);
+
+  connect(table_, &TCalibrationTable::afterPost, this, [this] { WriteBackCalibrationPoints(); });
+  connect(table_, &TCalibrationTable::stateChanged, this, [this] { UpdateNavigator(); });
+  connect(table_, &TCalibrationTable::cursorChanged, this, [this](int row) { grid_->SyncCurrent(row); });
+  UpdateNavigator();
+}
+
+TCalibrationPanel::~TCalibrationPanel() {
+  // The grid goes before the table it shows and edits.
+  table_->disconnect(this);
+  delete grid_;
+}
+
+QTableView* TCalibrationPanel::Grid() const { return grid_; }
+
+QToolButton* TCalibrationPanel::NavigatorButton(TNavigateBtn button) const {
+  return buttons_[static_cast<int>(button)];
+}
+
+void TCalibrationPanel::UpdateNavigator() {
+  const bool active = table_->Active();
+  const bool editing = table_->Editing();
+  const bool hasRow = table_->Cursor() >= 0;
+  navigator_->setEnabled(active);
+  buttons_[static_cast<int>(TNavigateBtn::nbInsert)]->setEnabled(active);
+  buttons_[static_cast<int>(TNavigateBtn::nbDelete)]->setEnabled(active && hasRow);
+  buttons_[static_cast<int>(TNavigateBtn::nbEdit)]->setEnabled(active && hasRow && !editing);
+  buttons_[static_cast<int>(TNavigateBtn::nbPost)]->setEnabled(active && editing);
+  buttons_[static_cast<int>(TNavigateBtn::nbCancel)]->setEnabled(active && editing);
+}
+
+void TCalibrationPanel::BtnClick(TNavigateBtn button) {
+  if (!navigator_->isEnabled() || !NavigatorButton(button)->isEnabled()) return;
+  switch (button) {
+  case TNavigateBtn::nbInsert:
+    if (grid_->CommitEditor()) table_->Insert();
+    break;
+  case TNavigateBtn::nbDelete:
+    if (Prompter().Ask(this, TMsgType::Confirmation, QStringLiteral("Zmazať záznam?"))) {
+      grid_->DiscardEditor();
+      table_->Delete();
+    }
+    break;
+  case TNavigateBtn::nbEdit:
+    if (grid_->CommitEditor()) table_->Edit();
+    break;
+  case TNavigateBtn::nbPost:
+    if (grid_->CommitEditor()) table_->Post();
+    break;
+  case TNavigateBtn::nbCancel:
+    grid_->DiscardEditor();
+    table_->Cancel();
+    break;
+  }
+}
+
+void TCalibrationPanel::RefillCalibrationTable() {
+  grid_->DiscardEditor();
+  table_->Close();
+  filledArea_ = nullptr;
+  TMapArea* area = view_.ActiveMapArea();
+  if (!area) return;
+  filledArea_ = area;
+  FlagScope filling(filling_);
+  table_->Open();
+  for (const TCalibrationPoint& point : area->Points) {
+    table_->Append();
+    table_->SetField(TCalibrationTable::fX, point.X);
+    table_->SetField(TCalibrationTable::fY, point.Y);
+    table_->SetField(TCalibrationTable::fLat, static_cast<double>(point.Lat));
+    table_->SetField(TCalibrationTable::fLon, static_cast<double>(point.Lon));
+    table_->Post();
+  }
+}
+
+void TCalibrationPanel::WriteBackCalibrationPoints() {
+  if (filling_) return;
+  TMapArea* area = view_.ActiveMapArea();
+  // Rows of another area than the active one never overwrite its points.
+  if (!area || area != filledArea_) return;
+  {
+    UpdatesSuspended suspended(grid_);
+    const std::int32_t savedNo = table_->AsInteger(table_->Cursor(), TCalibrationTable::fNo);
+    std::vector<TCalibrationPoint> points;
+    points.reserve(static_cast<std::size_t>(table_->rowCount()));
+    for (int row = 0; row < table_->rowCount(); ++row) {
+      TCalibrationPoint point;
+      point.X = table_->AsInteger(row, TCalibrationTable::fX);
+      point.Y = table_->AsInteger(row, TCalibrationTable::fY);
+      point.Lat = table_->AsFloat(row, TCalibrationTable::fLat);
+      point.Lon = table_->AsFloat(row, TCalibrationTable::fLon);
+      points.push_back(point);
+    }
+    area->Points = std::move(points);
+    table_->Locate(TCalibrationTable::fNo, savedNo);
+  }
+  view_.Invalidate();
+}
+
+} // namespace zv

@@ -1,0 +1,510 @@
+#include "app/CalibrationPanel.h"
+#include "app/CalibrationTable.h"
+#include "app/Prompter.h"
+#include "model/DisplayMapsCore.h"
+
+#include <QAbstractItemModelTester>
+#include <QLineEdit>
+#include <QTableView>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+using zv::TCalibrationTable;
+using zv::TNavigateBtn;
+using zv::TRecordState;
+
+namespace {
+
+class CountingView : public zv::TDisplayMapsCore {
+public:
+  int invalidated = 0;
+  void Invalidate() override { ++invalidated; }
+};
+
+class RecordingPrompter : public zv::TPrompter {
+public:
+  QStringList messages;
+  QList<zv::TMsgType> messageTypes;
+  QStringList questions;
+  QList<zv::TMsgType> questionTypes;
+  bool answer = true;
+  void Message(QWidget*, zv::TMsgType type, const QString& text, const QString&) override {
+    messages << text;
+    messageTypes << type;
+  }
+  bool Ask(QWidget*, zv::TMsgType type, const QString& text) override {
+    questions << text;
+    questionTypes << type;
+    return answer;
+  }
+};
+
+struct Pt {
+  int x, y;
+  double lat, lon;
+  bool operator==(const Pt&) const = default;
+};
+
+std::vector<Pt> Points(const zv::TMapArea& area) {
+  std::vector<Pt> out;
+  for (const auto& p : area.Points)
+    out.push_back({p.X, p.Y, static_cast<double>(p.Lat), static_cast<double>(p.Lon)});
+  return out;
+}
+
+const std::vector<Pt> kFour = {{10, 20, 48.5, 17.25}, {30, 40, 48.125, 17.5}, {50, 60, 48.75, 17.0625}, {70, 80, 49.0, 18.0}};
+const std::vector<std::string> kLines = {"OziExplorer Map Data File Version 2.2", "north", "north.bmp"};
+
+zv::TMapArea* ShowArea(CountingView& view, const std::vector<Pt>& points) {
+  zv::TMapLayout* layout = view.Layouts->AddLayout("Default");
+  zv::TMapArea* area = layout->Areas->Add(std::make_unique<zv::TMapArea>(&view, layout));
+  area->Lines = kLines;
+  for (const Pt& p : points) area->Points.push_back({p.x, p.y, p.lon, p.lat});
+  view.ShowMapArea(area);
+  return area;
+}
+
+QList<int> Numbers(const TCalibrationTable& table) {
+  QList<int> out;
+  for (int row = 0; row < table.rowCount(); ++row) out << table.AsInteger(row, TCalibrationTable::fNo);
+  return out;
+}
+
+QList<int> Enabled(const zv::TCalibrationPanel& panel) {
+  QList<int> out;
+  for (int b = 0; b < 5; ++b) {
+    QToolButton* button = panel.NavigatorButton(static_cast<TNavigateBtn>(b));
+    out << (button->isEnabled() && panel.Navigator()->isEnabled() ? 1 : 0);
+  }
+  return out;
+}
+
+} // namespace
+
+class CalibrationTest : public QObject {
+  Q_OBJECT
+
+private:
+  RecordingPrompter prompter;
+  std::unique_ptr<CountingView> view;
+  std::unique_ptr<zv::TCalibrationPanel> panel;
+  std::unique_ptr<QAbstractItemModelTester> tester;
+
+  TCalibrationTable& table() { return panel->Table(); }
+  void click(TNavigateBtn b) { panel->NavigatorButton(b)->click(); }
+  void setCell(int row, TCalibrationTable::TField f, const QString& text) {
+    QVERIFY(table().setData(table().index(row, f), text));
+  }
+  void showPanel() {
+    panel->resize(300, 300);
+    panel->show();
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel.get()));
+  }
+  // Opens the in-place editor on a cell and types text into it.
+  QLineEdit* typeInto(int row, int column, const QString& text) {
+    QTableView* grid = panel->Grid();
+    grid->setFocus();
+    grid->setCurrentIndex(table().index(row, column));
+    grid->edit(table().index(row, column));
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    if (!editor) return nullptr;
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    return editor;
+  }
+
+private slots:
+  void init() {
+    prompter = RecordingPrompter();
+    zv::SetPrompter(&prompter);
+    view = std::make_unique<CountingView>();
+    panel = std::make_unique<zv::TCalibrationPanel>(*view);
+    tester = std::make_unique<QAbstractItemModelTester>(&panel->Table(),
+                                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+  }
+  void cleanup() {
+    tester.reset();
+    panel.reset();
+    view.reset();
+    zv::SetPrompter(nullptr);
+  }
+
+  void layoutAndNames() {
+    QCOMPARE(panel->Grid()->objectName(), QStringLiteral("DgrCalibrationPoints"));
+    QCOMPARE(panel->Navigator()->objectName(), QStringLiteral("DnvCalibrationPoints"));
+    const QStringList names = {"Insert", "Delete", "Edit", "Post", "Cancel"};
+    QCOMPARE(panel->Navigator()->findChildren<QToolButton*>().size(), 5);
+    for (int b = 0; b < 5; ++b) {
+      QToolButton* button = panel->NavigatorButton(static_cast<TNavigateBtn>(b));
+      QCOMPARE(button->accessibleName(), names[b]);
+      QCOMPARE(button->toolTip(), names[b]);
+      QVERIFY(!button->text().isEmpty() || !button->icon().isNull());
+    }
+    for (int f = 0; f < TCalibrationTable::FieldCount; ++f)
+      QCOMPARE(table().headerData(f, Qt::Horizontal).toString(),
+               QStringList({"No", "X", "Y", "Lat", "Lon"})[f]);
+    showPanel();
+    QCOMPARE(panel->Navigator()->parentWidget()->height(), 28);
+    QCOMPARE(panel->Grid()->geometry().top(), 28);
+    QCOMPARE(panel->Grid()->geometry().bottom(), panel->height() - 1);
+  }
+
+  void parseFieldText_data() {
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("error");
+    const QVariant none;
+    QTest::newRow("empty integer is null") << 1 << "" << none << "";
+    QTest::newRow("blanks are empty") << 3 << "  " << none << "";
+    QTest::newRow("integer") << 1 << " -12 " << QVariant(-12) << "";
+    QTest::newRow("lowest integer") << 0 << "-2147483648" << QVariant(-2147483647 - 1) << "";
+    QTest::newRow("integer too big") << 2 << "2147483648" << none << "'2147483648' nie je platné celé číslo";
+    QTest::newRow("letters in integer") << 1 << "abc" << none << "'abc' nie je platné celé číslo";
+    QTest::newRow("fraction in integer") << 0 << "1.5" << none << "'1.5' nie je platné celé číslo";
+    QTest::newRow("real") << 3 << "48.125" << QVariant(48.125) << "";
+    QTest::newRow("real with exponent") << 4 << "-1.5e2" << QVariant(-150.0) << "";
+    QTest::newRow("real beyond double") << 3 << "1e400" << none
+                                        << "'1e400' nie je platné číslo s pohyblivou desatinnou čiarkou";
+    QTest::newRow("nan") << 4 << "nan" << none << "'nan' nie je platné číslo s pohyblivou desatinnou čiarkou";
+  }
+  void parseFieldText() {
+    QFETCH(int, field);
+    QFETCH(QString, text);
+    QFETCH(QVariant, value);
+    QFETCH(QString, error);
+    QVariant got;
+    QString message;
+    const bool ok = TCalibrationTable::ParseFieldText(static_cast<TCalibrationTable::TField>(field), text, got, message);
+    QCOMPARE(ok, error.isEmpty());
+    QCOMPARE(message, error);
+    if (ok) {
+      QCOMPARE(got.isNull(), value.isNull());
+      if (!value.isNull()) QCOMPARE(got.toDouble(), value.toDouble());
+    }
+  }
+
+  void refillWithoutAreaStaysClosed() {
+    panel->RefillCalibrationTable();
+    QVERIFY(!table().Active());
+    QCOMPARE(table().rowCount(), 0);
+    QCOMPARE(Enabled(*panel), QList<int>({0, 0, 0, 0, 0}));
+    // A save that still happens changes nothing.
+    table().Append();
+    QCOMPARE(table().rowCount(), 0);
+  }
+
+  void refillFillsRowsInOrder() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    area->Points[1].Lat = 48.123456789012345678L;
+    const int invalidated = view->invalidated;
+    QList<bool> fillingSeen;
+    const auto watch =
+        connect(&table(), &QAbstractItemModel::rowsInserted, this, [&] { fillingSeen << panel->Filling(); });
+    panel->RefillCalibrationTable();
+    disconnect(watch);
+    QVERIFY(!panel->Filling());
+    QCOMPARE(fillingSeen, QList<bool>({true, true, true, true}));
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QCOMPARE(table().data(table().index(2, TCalibrationTable::fX)).toString(), QStringLiteral("50"));
+    QCOMPARE(table().data(table().index(3, TCalibrationTable::fLon)).toString(), QStringLiteral("18"));
+    // Fifteen significant digits at most.
+    QCOMPARE(table().data(table().index(1, TCalibrationTable::fLat)).toString(), QStringLiteral("48.1234567890123"));
+    QCOMPARE(view->invalidated, invalidated); // the refill writes nothing back
+    QCOMPARE(area->Points.size(), std::size_t{4});
+    QCOMPARE(Enabled(*panel), QList<int>({1, 1, 1, 0, 0}));
+    // Closing: rows gone, bar disabled.
+    view->CloseAll();
+    panel->RefillCalibrationTable();
+    QVERIFY(!table().Active());
+    QCOMPARE(Enabled(*panel), QList<int>({0, 0, 0, 0, 0}));
+  }
+
+  void navigatorRules_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<int>>("enabled"); // Insert, Delete, Edit, Post, Cancel
+    QTest::newRow("open, empty") << 0 << "" << QList<int>({1, 0, 0, 0, 0});
+    QTest::newRow("inserting into empty") << 0 << "insert" << QList<int>({1, 1, 0, 1, 1});
+    QTest::newRow("browsing") << 2 << "" << QList<int>({1, 1, 1, 0, 0});
+    QTest::newRow("editing") << 2 << "edit" << QList<int>({1, 1, 0, 1, 1});
+    QTest::newRow("typing starts editing") << 2 << "type" << QList<int>({1, 1, 0, 1, 1});
+    QTest::newRow("after post") << 2 << "edit,post" << QList<int>({1, 1, 1, 0, 0});
+    QTest::newRow("after cancelling the only insert") << 0 << "insert,cancel" << QList<int>({1, 0, 0, 0, 0});
+  }
+  void navigatorRules() {
+    QFETCH(int, points);
+    QFETCH(QString, action);
+    QFETCH(QList<int>, enabled);
+    ShowArea(*view, std::vector<Pt>(kFour.begin(), kFour.begin() + points));
+    panel->RefillCalibrationTable();
+    for (const QString& step : action.split(',', Qt::SkipEmptyParts)) {
+      if (step == "insert") click(TNavigateBtn::nbInsert);
+      if (step == "edit") click(TNavigateBtn::nbEdit);
+      if (step == "post") click(TNavigateBtn::nbPost);
+      if (step == "cancel") click(TNavigateBtn::nbCancel);
+      if (step == "type") setCell(0, TCalibrationTable::fY, "5");
+    }
+    QCOMPARE(Enabled(*panel), enabled);
+  }
+
+  void insertIntoAreaWithoutPoints() {
+    zv::TMapArea* area = ShowArea(*view, {});
+    const int invalidated = view->invalidated;
+    panel->RefillCalibrationTable();
+    QVERIFY(table().Active());
+    QCOMPARE(table().rowCount(), 0);
+    click(TNavigateBtn::nbInsert);
+    QCOMPARE(Numbers(table()), QList<int>({1}));
+    QCOMPARE(table().State(), TRecordState::Insert);
+    setCell(0, TCalibrationTable::fX, "12");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(Points(*area), std::vector<Pt>({{12, 0, 0, 0}}));
+    QCOMPARE(view->invalidated, invalidated + 1);
+    QCOMPARE(area->Lines, kLines);
+  }
+
+  void insertBeforeSecondRow() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(1, 0));
+    QCOMPARE(table().Cursor(), 1);
+    click(TNavigateBtn::nbInsert);
+    QCOMPARE(Numbers(table()), QList<int>({1, 5, 2, 3, 4}));
+    QCOMPARE(table().Cursor(), 1);
+    setCell(1, TCalibrationTable::fX, "99");
+    setCell(1, TCalibrationTable::fLat, "47.5");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], {99, 0, 47.5, 0}, kFour[1], kFour[2], kFour[3]}));
+    QCOMPARE(table().Cursor(), 1);
+    QCOMPARE(panel->Grid()->currentIndex().row(), 1);
+    panel->RefillCalibrationTable();
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4, 5}));
+    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 99);
+    QCOMPARE(area->Lines, kLines);
+  }
+
+  void deleteThenAppendThroughTheGrid() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    showPanel();
+    QTableView* grid = panel->Grid();
+    grid->setCurrentIndex(table().index(1, 1));
+    click(TNavigateBtn::nbDelete);
+    QCOMPARE(prompter.questions, QStringList({"Zmazať záznam?"}));
+    QCOMPARE(prompter.questionTypes.value(0), zv::TMsgType::Confirmation);
+    QCOMPARE(Numbers(table()), QList<int>({1, 3, 4}));
+    QCOMPARE(Points(*area), kFour); // nothing written back yet
+    // Below the last row the grid appends one.
+    grid->setCurrentIndex(table().index(2, 1));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(Numbers(table()), QList<int>({1, 3, 4, 4}));
+    QCOMPARE(table().State(), TRecordState::Insert);
+    QCOMPARE(grid->currentIndex().row(), 3);
+    // An untouched new last row gets no sibling.
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(table().rowCount(), 4);
+    setCell(3, TCalibrationTable::fX, "5");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[2], kFour[3], {5, 0, 0, 0}}));
+    QCOMPARE(table().Cursor(), 2); // the first row numbered 4
+    QCOMPARE(grid->currentIndex().row(), 2);
+  }
+
+  void deleteAnsweredNoKeepsTheRow() {
+    ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    prompter.answer = false;
+    click(TNavigateBtn::nbDelete);
+    QCOMPARE(table().rowCount(), 4);
+  }
+
+  void refillAfterDeleteBringsTheRowBack() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(1, 0));
+    click(TNavigateBtn::nbDelete);
+    QCOMPARE(table().rowCount(), 3);
+    panel->RefillCalibrationTable();
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 30);
+    QCOMPARE(Points(*area), kFour);
+  }
+
+  void editOneCell_data() {
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QVariant>("expected"); // the point's new value
+    QTest::newRow("Lat only") << int(TCalibrationTable::fLat) << "46.0625" << QVariant(46.0625);
+    QTest::newRow("empty X is 0") << int(TCalibrationTable::fX) << "" << QVariant(0);
+    QTest::newRow("empty Lon is 0") << int(TCalibrationTable::fLon) << " " << QVariant(0.0);
+    QTest::newRow("Y") << int(TCalibrationTable::fY) << "-7" << QVariant(-7);
+  }
+  void editOneCell() {
+    QFETCH(int, field);
+    QFETCH(QString, text);
+    QFETCH(QVariant, expected);
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    // More than a double holds: the untouched values keep double precision.
+    area->Points[0].Lon = 17.1234567890123456789L;
+    const std::vector<Pt> before = Points(*area);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(2, 0));
+    click(TNavigateBtn::nbEdit);
+    QCOMPARE(table().State(), TRecordState::Edit);
+    setCell(2, static_cast<TCalibrationTable::TField>(field), text);
+    click(TNavigateBtn::nbPost);
+    std::vector<Pt> want = before;
+    switch (field) {
+    case TCalibrationTable::fX: want[2].x = expected.toInt(); break;
+    case TCalibrationTable::fY: want[2].y = expected.toInt(); break;
+    case TCalibrationTable::fLat: want[2].lat = expected.toDouble(); break;
+    case TCalibrationTable::fLon: want[2].lon = expected.toDouble(); break;
+    }
+    QCOMPARE(Points(*area), want);
+    QCOMPARE(table().Cursor(), 2);
+    QCOMPARE(area->Lines, kLines);
+  }
+
+  void cancelDropsPendingRows_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("insert") << "insert";
+    QTest::newRow("edit") << "edit";
+    QTest::newRow("typed edit") << "type";
+  }
+  void cancelDropsPendingRows() {
+    QFETCH(QString, action);
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(1, 0));
+    const int invalidated = view->invalidated;
+    if (action == "insert") click(TNavigateBtn::nbInsert);
+    if (action == "edit") click(TNavigateBtn::nbEdit);
+    setCell(1, TCalibrationTable::fX, "1234");
+    click(TNavigateBtn::nbCancel);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 30);
+    QCOMPARE(table().Cursor(), 1);
+    QCOMPARE(Points(*area), kFour);
+    QCOMPARE(view->invalidated, invalidated);
+  }
+
+  void movingAwaySavesOrDrops() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    QTableView* grid = panel->Grid();
+    // An untouched insert is dropped when the user moves on.
+    grid->setCurrentIndex(table().index(1, 0));
+    click(TNavigateBtn::nbInsert);
+    grid->setCurrentIndex(table().index(3, 0));
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    QCOMPARE(table().Cursor(), 2);
+    QCOMPARE(grid->currentIndex().row(), 2);
+    // A typed one is saved, and the user's new row is current afterwards.
+    setCell(0, TCalibrationTable::fY, "21");
+    grid->setCurrentIndex(table().index(3, 0));
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QCOMPARE(area->Points[0].Y, 21);
+    QCOMPARE(table().Cursor(), 3);
+  }
+
+  void typedCellSavesWhenLeavingTheRow_data() {
+    QTest::addColumn<QString>("leave");
+    QTest::newRow("Down") << "down";
+    QTest::newRow("click on another row") << "click";
+  }
+  void typedCellSavesWhenLeavingTheRow() {
+    QFETCH(QString, leave);
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    showPanel();
+    QTableView* grid = panel->Grid();
+    const int invalidated = view->invalidated;
+    QLineEdit* editor = typeInto(1, TCalibrationTable::fLon, "16.5");
+    QVERIFY(editor);
+    if (leave == "down") QTest::keyClick(editor, Qt::Key_Down);
+    if (leave == "click")
+      QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(table().index(3, 1)).center());
+    QVERIFY(prompter.messages.isEmpty());
+    QCOMPARE(area->Points[1].Lon, 16.5L);
+    QCOMPARE(view->invalidated, invalidated + 1);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    const int target = leave == "down" ? 2 : 3;
+    QCOMPARE(table().Cursor(), target);
+    QCOMPARE(grid->currentIndex().row(), target);
+  }
+
+  void badCellRefusedAndRowNotSaved_data() {
+    QTest::addColumn<QString>("leave"); // how the user tries to leave the cell
+    QTest::newRow("Tab") << "tab";
+    QTest::newRow("Down") << "down";
+    QTest::newRow("Post") << "post";
+    QTest::newRow("Insert") << "insert";
+    QTest::newRow("click on another row") << "click";
+  }
+  void badCellRefusedAndRowNotSaved() {
+    QFETCH(QString, leave);
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    showPanel();
+    QTableView* grid = panel->Grid();
+    QLineEdit* editor = typeInto(1, TCalibrationTable::fX, "abc");
+    QVERIFY(editor);
+    QCOMPARE(table().State(), TRecordState::Edit);
+    if (leave == "tab") QTest::keyClick(editor, Qt::Key_Tab);
+    if (leave == "down") QTest::keyClick(editor, Qt::Key_Down);
+    if (leave == "post") click(TNavigateBtn::nbPost);
+    if (leave == "insert") click(TNavigateBtn::nbInsert);
+    if (leave == "click")
+      QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(table().index(3, 1)).center());
+    QCOMPARE(prompter.messages, QStringList({"'abc' nie je platné celé číslo"}));
+    QCOMPARE(prompter.messageTypes.value(0), zv::TMsgType::Error);
+    QCOMPARE(table().rowCount(), 4);
+    QCOMPARE(table().Cursor(), 1);
+    QCOMPARE(grid->currentIndex(), table().index(1, TCalibrationTable::fX));
+    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 30);
+    QCOMPARE(Points(*area), kFour);
+    // The editor stays open with the text, and keeps the focus.
+    QVERIFY(grid->isPersistentEditorOpen(table().index(1, 1)) || editor->isVisible());
+    QCOMPARE(editor->text(), QStringLiteral("abc"));
+    QTRY_COMPARE(QApplication::focusWidget(), editor);
+    // Mended, the row saves.
+    editor->selectAll();
+    QTest::keyClicks(editor, "77");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(prompter.messages.size(), 1);
+    QCOMPARE(area->Points[1].X, 77);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    // The model itself refuses such text too.
+    QVERIFY(!table().setData(table().index(2, TCalibrationTable::fLat), "x1"));
+    QCOMPARE(table().State(), TRecordState::Browse);
+  }
+
+  void saveWithoutActiveAreaChangesNothing() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    // The area stays loaded but is no longer the active one.
+    view->SetActiveMapArea(nullptr);
+    const int invalidated = view->invalidated;
+    setCell(0, TCalibrationTable::fX, "1");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QCOMPARE(Points(*area), kFour);
+    QCOMPARE(view->invalidated, invalidated);
+    // Nor into another area that became active without a refill.
+    zv::TMapArea* other = ShowArea(*view, {{1, 1, 1, 1}});
+    setCell(0, TCalibrationTable::fX, "2");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(Points(*other), std::vector<Pt>({{1, 1, 1, 1}}));
+  }
+};
+
+QTEST_MAIN(CalibrationTest)
+#include "test_calibration.moc"
