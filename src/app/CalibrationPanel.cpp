@@ -451,6 +451,17 @@ void TCalibrationPanel::RefillCalibrationTable() {
   }
 }
 
+// Whether a rebuilt point's latitude and longitude say where it is: a row
+// left as it was keeps what its point had ("grid only" points read 0, 0);
+// any other row does unless both are 0.
+bool TCalibrationPanel::HasLatLon(const TMapArea& area, const TCalibrationPoint& point) {
+  for (const TCalibrationPoint& old : area.Points)
+    if (old.X == point.X && old.Y == point.Y && static_cast<double>(old.Lat) == static_cast<double>(point.Lat) &&
+        static_cast<double>(old.Lon) == static_cast<double>(point.Lon))
+      return old.HasLatLon;
+  return point.Lat != 0 || point.Lon != 0;
+}
+
 void TCalibrationPanel::WriteBackCalibrationPoints() {
   if (filling_) return;
   TMapArea* area = view_.ActiveMapArea();
@@ -467,6 +478,7 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
       point.Y = table_->AsInteger(row, TCalibrationTable::fY);
       point.Lat = table_->AsFloat(row, TCalibrationTable::fLat);
       point.Lon = table_->AsFloat(row, TCalibrationTable::fLon);
+      point.HasLatLon = HasLatLon(*area, point);
       points.push_back(point);
     }
     area->Points = std::move(points);

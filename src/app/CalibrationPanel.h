@@ -11,6 +11,7 @@ class TCalibrationGrid;
 class TCalibrationTable;
 class TDisplayMapsCore;
 class TMapArea;
+struct TCalibrationPoint;
 
 // The buttons of the record navigator bar, in their order on the bar.
 enum class TNavigateBtn { nbInsert = 0, nbDelete, nbEdit, nbPost, nbCancel };
@@ -40,6 +41,7 @@ public:
 
 private:
   void WriteBackCalibrationPoints();
+  static bool HasLatLon(const TMapArea& area, const TCalibrationPoint& point);
   void UpdateNavigator();
 
   TDisplayMapsCore& view_;

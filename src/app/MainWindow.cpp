@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/CalibrationPanel.h"
 #include "app/FormImport.h"
 #include "app/Prompter.h"
 #include "base/Version.h"
@@ -125,6 +126,10 @@ void MainWindow::CreatePages() {
   auto* tpgCalibration = new QWidget;
   tpgCalibration->setObjectName(QStringLiteral("TpgCalibration"));
   pgcMain_->addTab(tpgNavigator, QStringLiteral("Navigator"));
+  auto* calibrationLayout = new QVBoxLayout(tpgCalibration);
+  calibrationLayout->setContentsMargins(0, 0, 0, 0);
+  calibration_ = new TCalibrationPanel(*view_, tpgCalibration);
+  calibrationLayout->addWidget(calibration_);
   pgcMain_->addTab(tpgCalibration, QStringLiteral("Calibration"));
   pgcMain_->setCurrentIndex(0);
   connect(pgcMain_, &QTabWidget::currentChanged, this, &MainWindow::PageChanged);
@@ -310,6 +315,6 @@ void MainWindow::PageChanged(int index) {
   if (pgcMain_->widget(index)->objectName() == QStringLiteral("TpgCalibration")) RefillCalibrationTable();
 }
 
-void MainWindow::RefillCalibrationTable() {}
+void MainWindow::RefillCalibrationTable() { calibration_->RefillCalibrationTable(); }
 
 } // namespace zv

@@ -11,6 +11,7 @@ class QToolBar;
 
 namespace zv {
 
+class TCalibrationPanel;
 class TDisplayMaps;
 class TFormImport;
 
@@ -25,6 +26,7 @@ public:
 
   TDisplayMaps& View() const { return *view_; }
   QTabWidget& PageControl() const { return *pgcMain_; }
+  TCalibrationPanel& Calibration() const { return *calibration_; }
 
   // Loads files as File > Add... does, through the progress dialog.
   void AddFiles(const QStringList& fileNames);
@@ -55,6 +57,7 @@ private:
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
+  TCalibrationPanel* calibration_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;
   QTabWidget* pgcMain_ = nullptr;
   QToolBar* tbrMain_ = nullptr;

@@ -372,6 +372,24 @@ private slots:
     QCOMPARE(area->Lines, kLines);
   }
 
+  // Rows left as they were keep whether their point had coordinates at all;
+  // an edited row has them unless both are 0.
+  void savingKeepsGridOnlyPointsApart() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    for (auto& p : area->Points) p.HasLatLon = true;
+    area->Points[1].Lat = area->Points[1].Lon = 0;
+    area->Points[1].HasLatLon = false;
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(2, 0));
+    click(TNavigateBtn::nbEdit);
+    setCell(2, TCalibrationTable::fLat, "46.5");
+    click(TNavigateBtn::nbPost);
+    QCOMPARE(area->Points.size(), size_t(4));
+    QVERIFY(area->Points[0].HasLatLon);
+    QVERIFY(!area->Points[1].HasLatLon);
+    QVERIFY(area->Points[2].HasLatLon);
+  }
+
   void cancelDropsPendingRows_data() {
     QTest::addColumn<QString>("action");
     QTest::newRow("insert") << "insert";
