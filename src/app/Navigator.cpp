@@ -42,6 +42,10 @@ const QColor kLayoutFill(0xFF, 0xFF, 0xBB);
 const QColor kLineColour(0xFF, 0xDD, 0xAA);
 const QString kRowMimeType = QStringLiteral("application/x-zovevod-navigator-row");
 
+Qt::Alignment ColumnAlignment(int column) {
+  return column == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter);
+}
+
 unsigned char FoldAscii(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
@@ -77,7 +81,8 @@ public:
     if (d) {
       painter->setPen(kLineColour);
       painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
-      if (d->Kind == nkLayout && index.column() == kMarkColumn) painter->drawLine(r.right(), r.top(), r.right(), r.bottom());
+      if (d->Kind == nkLayout && index.column() == kMarkColumn)
+        painter->drawLine(r.right(), r.top(), r.right(), r.bottom());
     }
     painter->restore();
   }
@@ -234,8 +239,8 @@ bool TNavigatorModel::Less(const Node& a, const Node& b) const {
   const std::string& nameB = kind == nkLayout ? b.Data.Layout()->Name : b.Data.Area()->Name;
   const int c = CompareNavigatorNames(nameA, nameB);
   if (c != 0) return c < 0;
-  const void* active =
-      kind == nkLayout ? static_cast<const void*>(view_.ActiveLayout()) : static_cast<const void*>(view_.ActiveMapArea());
+  const void* active = kind == nkLayout ? static_cast<const void*>(view_.ActiveLayout())
+                                        : static_cast<const void*>(view_.ActiveMapArea());
   return a.Data.Item == active && b.Data.Item != active;
 }
 
@@ -259,7 +264,8 @@ void TNavigatorModel::Resort() {
   for (Node* level : levels) std::stable_sort(level->Children.begin(), level->Children.end(), less);
   QModelIndexList after;
   after.reserve(before.size());
-  for (const QModelIndex& old : before) after.append(IndexOf(static_cast<const Node*>(old.internalPointer()), old.column()));
+  for (const QModelIndex& old : before)
+    after.append(IndexOf(static_cast<const Node*>(old.internalPointer()), old.column()));
   changePersistentIndexList(before, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
@@ -327,7 +333,7 @@ QVariant TNavigatorModel::data(const QModelIndex& index, int role) const {
     return bold;
   }
   case Qt::TextAlignmentRole:
-    return QVariant::fromValue(nameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter));
+    return QVariant::fromValue(ColumnAlignment(index.column()));
   case Qt::AccessibleDescriptionRole:
     // The eye and the bold face, for those who cannot see them.
     if (!nameColumn && d->Kind == nkMapArea && d->Area()->Shown) return QStringLiteral("shown");
@@ -342,7 +348,7 @@ QVariant TNavigatorModel::headerData(int section, Qt::Orientation orientation, i
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
   if (role == Qt::DisplayRole) return section == kNameColumn ? QStringLiteral("Name") : QString();
   if (role == Qt::TextAlignmentRole)
-    return QVariant::fromValue(section == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter));
+    return QVariant::fromValue(ColumnAlignment(section));
   return {};
 }
 

@@ -408,6 +408,23 @@ private slots:
     QCOMPARE(got, enabled);
   }
 
+  void popupOpensOnTheRightClickedRow() {
+    Fixture f;
+    f.Run("L:D|A:D,a");
+    f.Show();
+    const QPoint at = f.Centre(f.model().index(0, 0));
+    QCursor::setPos(f.tree->viewport()->mapToGlobal(at));
+    if (QCursor::pos() != f.tree->viewport()->mapToGlobal(at)) QSKIP("this platform does not move the pointer");
+    QTest::mouseClick(f.tree->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, f.tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(f.tree->viewport(), &menu);
+    QTRY_VERIFY(f.tree->PopupMenu()->isVisible());
+    QVERIFY(f.tree->RenameAction()->isEnabled());
+    QVERIFY(f.tree->CloseLayoutAction()->isEnabled());
+    QVERIFY(!f.tree->CloseAreaAction()->isEnabled());
+    f.tree->PopupMenu()->hide();
+  }
+
   void popupCommands() {
     Fixture f;
     f.Run("L:D|A:D,a|A:D,b|L:E|S:D,a|F:D,a");
