@@ -1,0 +1,106 @@
+// The main image list. The folder comes from the desktop's icon theme where
+// it has one; the eye is always our own drawing, since it is the navigator's
+// "shown" mark and must read as an eye whatever the theme.
+
+#include "app/Icons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace zv {
+
+namespace {
+
+QPixmap Transparent() {
+  QPixmap p(kMainImageSize, kMainImageSize);
+  p.fill(Qt::transparent);
+  return p;
+}
+
+QPixmap DrawnFolder() {
+  QPixmap p = Transparent();
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  const QColor edge(0x8a, 0x6a, 0x10);
+  // Back of the folder with its tab.
+  QPainterPath back;
+  back.moveTo(1.5, 4.5);
+  back.lineTo(7.5, 4.5);
+  back.lineTo(9.5, 6.5);
+  back.lineTo(16.5, 6.5);
+  back.lineTo(16.5, 16.5);
+  back.lineTo(1.5, 16.5);
+  back.closeSubpath();
+  g.setPen(edge);
+  g.setBrush(QColor(0xe8, 0xc0, 0x50));
+  g.drawPath(back);
+  // The front flap, tilted open.
+  QPainterPath front;
+  front.moveTo(1.5, 16.5);
+  front.lineTo(4.5, 9.5);
+  front.lineTo(19.0, 9.5);
+  front.lineTo(16.5, 16.5);
+  front.closeSubpath();
+  g.setBrush(QColor(0xfa, 0xdc, 0x78));
+  g.drawPath(front);
+  return p;
+}
+
+QPixmap Folder() {
+  const QIcon themed = QIcon::fromTheme(QStringLiteral("document-open"));
+  if (!themed.isNull()) {
+    const QPixmap p = themed.pixmap(QSize(kMainImageSize, kMainImageSize), 1.0);
+    if (p.width() == kMainImageSize && p.height() == kMainImageSize) return p;
+    if (!p.isNull()) {
+      QPixmap fitted = Transparent();
+      QPainter g(&fitted);
+      g.drawPixmap((kMainImageSize - p.width()) / 2, (kMainImageSize - p.height()) / 2, p);
+      return fitted;
+    }
+  }
+  return DrawnFolder();
+}
+
+QPixmap Eye() {
+  QPixmap p = Transparent();
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  // The lids: two arcs meeting at the corners of the eye.
+  QPainterPath lids;
+  lids.moveTo(1.5, 10.0);
+  lids.quadTo(10.0, 1.0, 18.5, 10.0);
+  lids.quadTo(10.0, 19.0, 1.5, 10.0);
+  lids.closeSubpath();
+  g.setPen(QPen(QColor(0x20, 0x20, 0x20), 1.4));
+  g.setBrush(Qt::white);
+  g.drawPath(lids);
+  // Iris and pupil, with a glint.
+  g.setPen(Qt::NoPen);
+  g.setBrush(QColor(0x2a, 0x6f, 0xc9));
+  g.drawEllipse(QPointF(10.0, 10.0), 4.0, 4.0);
+  g.setBrush(Qt::black);
+  g.drawEllipse(QPointF(10.0, 10.0), 1.9, 1.9);
+  g.setBrush(Qt::white);
+  g.drawEllipse(QPointF(11.3, 8.7), 0.9, 0.9);
+  return p;
+}
+
+} // namespace
+
+// Made on each call: a cache of pixmaps would outlive the application object.
+QPixmap MainImage(int index) {
+  switch (index) {
+  case miOpen:
+  case miAdd: return Folder();
+  case miBlank: return Transparent();
+  case miEye: return Eye();
+  default: return {};
+  }
+}
+
+QIcon MainIcon(int index) {
+  const QPixmap p = MainImage(index);
+  return p.isNull() ? QIcon() : QIcon(p);
+}
+
+} // namespace zv
