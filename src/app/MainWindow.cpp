@@ -2,6 +2,8 @@
 
 #include "app/CalibrationPanel.h"
 #include "app/FormImport.h"
+#include "app/Icons.h"
+#include "app/Navigator.h"
 #include "app/Prompter.h"
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
@@ -125,6 +127,10 @@ void MainWindow::CreatePages() {
   tpgNavigator->setObjectName(QStringLiteral("TpgNavigator"));
   auto* tpgCalibration = new QWidget;
   tpgCalibration->setObjectName(QStringLiteral("TpgCalibration"));
+  auto* navigatorLayout = new QVBoxLayout(tpgNavigator);
+  navigatorLayout->setContentsMargins(0, 0, 0, 0);
+  navigator_ = new TNavigatorTree(*view_, tpgNavigator);
+  navigatorLayout->addWidget(navigator_);
   pgcMain_->addTab(tpgNavigator, QStringLiteral("Navigator"));
   auto* calibrationLayout = new QVBoxLayout(tpgCalibration);
   calibrationLayout->setContentsMargins(0, 0, 0, 0);
@@ -150,8 +156,10 @@ void MainWindow::CreateMenus() {
   mmFileOpen_ = file->addAction(QStringLiteral("Open..."), this, [this] { OpenCommand(true); });
   mmFileOpen_->setObjectName(QStringLiteral("mmFileOpen"));
   mmFileOpen_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  mmFileOpen_->setIcon(MainIcon(0));
   mmFileAdd_ = file->addAction(QStringLiteral("Add..."), this, [this] { OpenCommand(false); });
   mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
+  mmFileAdd_->setIcon(MainIcon(1));
   QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, [this] { view_->CloseAll(); });
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
@@ -209,7 +217,8 @@ void MainWindow::CreateToolBar() {
     const char* name;
     const char* accessible;
     bool closeFirst;
-  } buttons[] = {{"TbtOpen", "Open", true}, {"TbtAdd", "Add", false}};
+    int image;
+  } buttons[] = {{"TbtOpen", "Open", true, 0}, {"TbtAdd", "Add", false, 1}};
   for (const auto& b : buttons) {
     auto* button = new QToolButton(tbrMain_);
     button->setObjectName(QString::fromLatin1(b.name));
@@ -217,6 +226,7 @@ void MainWindow::CreateToolBar() {
     button->setAutoRaise(true);
     button->setFixedSize(27, 26);
     button->setIconSize(QSize(20, 20));
+    button->setIcon(MainIcon(b.image));
     button->installEventFilter(noTips);
     const bool closeFirst = b.closeFirst;
     connect(button, &QToolButton::clicked, this, [this, closeFirst] { OpenCommand(closeFirst); });
@@ -227,14 +237,18 @@ void MainWindow::CreateToolBar() {
 
 void MainWindow::AssignHooks() {
   TMapHooks& hooks = view_->Hooks;
-  hooks.OnLayoutsChange = [](TMapLayout*, TListChange) {};
-  hooks.OnMapAreasChange = [](TMapArea*, TListChange) {};
+  hooks.OnLayoutsChange = [this](TMapLayout* layout, TListChange change) {
+    navigator_->OnLayoutsChange(layout, change);
+  };
+  hooks.OnMapAreasChange = [this](TMapArea* area, TListChange change) { navigator_->OnMapAreasChange(area, change); };
   hooks.OnActiveMapAreaChange = [this](TDisplayMapsCore*) {
     UpdateMapMenu();
+    navigator_->ActiveChanged();
     view_->Invalidate();
   };
   hooks.OnActiveLayoutChange = [this](TDisplayMapsCore*) {
     UpdateLayoutMenu();
+    navigator_->ActiveChanged();
     view_->Invalidate();
   };
   view_->Question = [this](const std::string& text) {
@@ -279,6 +293,7 @@ void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
   if (fileNames.isEmpty()) return;
   if (closeFirst) view_->CloseAll();
   formImport_->Run(fileNames);
+  navigator_->expandAll();
   RefillCalibrationTable();
 }
 
@@ -302,7 +317,10 @@ void MainWindow::CloseMap() {
   if (TMapArea* area = view_->ActiveMapArea()) area->Layout->Areas->Remove(area, true);
 }
 
-void MainWindow::NewLayout() { view_->Layouts->AddLayout("New layout"); }
+void MainWindow::NewLayout() {
+  view_->Layouts->AddLayout("New layout");
+  navigator_->EditLastAddedLayout();
+}
 
 void MainWindow::About() {
   Prompter().Message(this, TMsgType::Information,

@@ -12,6 +12,7 @@ class QToolBar;
 namespace zv {
 
 class TCalibrationPanel;
+class TNavigatorTree;
 class TDisplayMaps;
 class TFormImport;
 
@@ -27,6 +28,7 @@ public:
   TDisplayMaps& View() const { return *view_; }
   QTabWidget& PageControl() const { return *pgcMain_; }
   TCalibrationPanel& Calibration() const { return *calibration_; }
+  TNavigatorTree& Navigator() const { return *navigator_; }
 
   // Loads files as File > Add... does, through the progress dialog.
   void AddFiles(const QStringList& fileNames);
@@ -58,6 +60,7 @@ private:
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
   TCalibrationPanel* calibration_ = nullptr;
+  TNavigatorTree* navigator_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;
   QTabWidget* pgcMain_ = nullptr;
   QToolBar* tbrMain_ = nullptr;

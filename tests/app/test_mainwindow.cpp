@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/Navigator.h"
 #include "app/Prompter.h"
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
@@ -6,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -116,6 +118,11 @@ private slots:
     QVERIFY(MapMenuEnabled(window));
     QVERIFY(Item(window, "mmLayoutClose")->isEnabled());
     QVERIFY(!window.findChild<QDialog*>("FormImport")->isVisible());
+    // The navigator follows, expanded; the calibration table holds the shown map's points.
+    zv::TNavigatorTree& tree = window.Navigator();
+    QCOMPARE(tree.model()->rowCount(), 1);
+    QCOMPARE(tree.model()->rowCount(tree.model()->index(0, 0)), 3);
+    QVERIFY(tree.isExpanded(tree.model()->index(0, 0)));
 
     Item(window, "mmMapClose")->trigger();
     QCOMPARE((*layouts[0]).Areas->Count(), 2);
@@ -139,6 +146,10 @@ private slots:
     QCOMPARE(QString::fromStdString(layouts[0]->Name), QStringLiteral("New layout"));
     QCOMPARE(QString::fromStdString(layouts[1]->Name), QStringLiteral("New layout"));
     QVERIFY(!window.View().ActiveLayout());
+    // The new row's name is being edited.
+    QVERIFY(window.Navigator().indexWidget(window.Navigator().LastAddedLayoutNode()) ||
+            window.Navigator().findChild<QLineEdit*>());
+    QCOMPARE(window.Navigator().currentIndex(), window.Navigator().LastAddedLayoutNode());
   }
 
   void closeLayoutClearsTheActiveLayout() {
