@@ -335,6 +335,7 @@ void TFormExport::BtnStartClick() {
 }
 
 void TFormExport::AskStop() {
+  if (stopRequested_) return; // already on its way out
   if (Prompter().Ask(this, TMsgType::Confirmation, QStringLiteral("Stop the export?"))) stopRequested_ = true;
 }
 
