@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -107,6 +108,7 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   Label1 = BuddyLabel(QStringLiteral("Tile file format"), "Label1", CmbTileFormat);
   CmbTileDepth = Named(new QComboBox, "CmbTileDepth");
   LblTileDepth = BuddyLabel(QStringLiteral("Color depth"), "LblTileDepth", CmbTileDepth);
+  CmbTileDepth->view()->setMinimumWidth(180); // the open list shows whole labels
   EdtTileQuality = Named(new QLineEdit(QStringLiteral("85")), "EdtTileQuality");
   LblTileQuality = BuddyLabel(QStringLiteral("JPEG Quality"), "LblTileQuality", EdtTileQuality);
   LblTileQuality2 = Named(new QLabel(QStringLiteral("%")), "LblTileQuality2");
@@ -152,7 +154,7 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   tiles->addWidget(EdtTileWidth, 0, 1);
   tiles->addWidget(LblTileHeight, 1, 0);
   tiles->addWidget(EdtTileHeight, 1, 1);
-  tiles->setColumnMinimumWidth(2, 12);
+  tiles->setColumnMinimumWidth(2, 4);
   tiles->addWidget(Label1, 0, 3);
   tiles->addWidget(CmbTileFormat, 0, 4, 1, 2);
   // The depth list and the quality field share the place below the format.
@@ -162,7 +164,7 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   tiles->addWidget(EdtTileQuality, 2, 4);
   tiles->addWidget(LblTileQuality2, 2, 5);
   // Short numbers on the left leave the lists room for their longest label.
-  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) edit->setMaximumWidth(60);
+  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) edit->setMaximumWidth(45);
   tiles->setColumnStretch(4, 1);
   group->addLayout(tiles);
   group->addStretch(1);
@@ -178,7 +180,7 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   form->addWidget(GrbExportType);
   form->addStretch(1);
   form->addLayout(bottom);
-  setFixedSize(kClientWidth + 2 * kBorder, kClientHeight + 2 * kBorder);
+  setFixedSize(kClientWidth, kClientHeight);
 
   setTabOrder(RbtExportTypeAtlas, RbtExportTypeSingleMap);
   setTabOrder(RbtExportTypeSingleMap, ChbTAR);
