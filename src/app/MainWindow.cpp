@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/CalibrationPanel.h"
+#include "app/FormExport.h"
 #include "app/FormImport.h"
 #include "app/Icons.h"
 #include "app/Navigator.h"
@@ -86,6 +87,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
 
   formImport_ = new TFormImport(*view_, this);
+  formExport_ = new TFormExport(*view_, this);
 }
 
 MainWindow::~MainWindow() {
@@ -163,7 +165,7 @@ void MainWindow::CreateMenus() {
   QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, [this] { view_->CloseAll(); });
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
-  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [] {});
+  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] { formExport_->exec(); });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
   file->addSeparator();
   QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
@@ -268,7 +270,11 @@ void MainWindow::showEvent(QShowEvent* event) {
   }
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void MainWindow::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  // The export dialog's tile size is kept when it was shown and not saved since.
+  if (event->isAccepted()) formExport_->FormDestroy();
+}
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (!LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();

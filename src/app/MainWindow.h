@@ -14,6 +14,7 @@ namespace zv {
 class TCalibrationPanel;
 class TNavigatorTree;
 class TDisplayMaps;
+class TFormExport;
 class TFormImport;
 
 // The program's one main window: menus and tool bar, the navigator and
@@ -29,6 +30,7 @@ public:
   QTabWidget& PageControl() const { return *pgcMain_; }
   TCalibrationPanel& Calibration() const { return *calibration_; }
   TNavigatorTree& Navigator() const { return *navigator_; }
+  TFormExport& FormExport() const { return *formExport_; }
 
   // Loads files as File > Add... does, through the progress dialog.
   void AddFiles(const QStringList& fileNames);
@@ -59,6 +61,7 @@ private:
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
+  TFormExport* formExport_ = nullptr;
   TCalibrationPanel* calibration_ = nullptr;
   TNavigatorTree* navigator_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;

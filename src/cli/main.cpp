@@ -22,6 +22,9 @@
 #include <system_error>
 #include <vector>
 
+#include <csignal>
+
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -50,7 +53,32 @@ constexpr const char* kUsage =
     "Colour depth rows: 0 1-bit grayscale, 1 4-bit grayscale, 2 8-bit grayscale,\n"
     "3 2-bit color, 4 4-bit color, 5 6-bit color, 6 8-bit color, 7 24-bit truecolor.\n"
     "Exit status: 0 success, 1 a file failed to load or the export failed (--check:\n"
-    "a problem was found), 2 usage error.\n";
+    "a problem was found), 2 usage error.\n"
+    "The first Ctrl-C (or SIGTERM) stops the export after the tile being written,\n"
+    "leaving every file written so far whole; a second one ends the program at once.\n";
+
+// Set by the first SIGINT or SIGTERM; the export polls it between tiles.
+volatile std::sig_atomic_t stopSignalled = 0;
+
+void OnStopSignal(int) {
+  stopSignalled = 1;
+  // A second signal takes the default action and ends the process at once.
+  struct sigaction dflt {};
+  dflt.sa_handler = SIG_DFL;
+  sigemptyset(&dflt.sa_mask);
+  ::sigaction(SIGINT, &dflt, nullptr);
+  ::sigaction(SIGTERM, &dflt, nullptr);
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // Interrupted system calls resume: the stop takes effect between tiles.
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
 
 struct TUsageError {
   std::string Message;
@@ -250,6 +278,7 @@ int Run(const TCommandLine& cl) {
   core.Question = [&cl](const std::string&) { return cl.Reload; };
 
   for (const std::string& given : cl.Files) {
+    if (stopSignalled) throw zv::EExportStopped();
     // The program's open dialog hands over full paths.
     const std::string file = AbsolutePath(given);
     try {
@@ -271,11 +300,13 @@ int Run(const TCommandLine& cl) {
 
   TProgressBar bar;
   zv::TExportProgress progress;
+  progress.StopRequested = [] { return stopSignalled != 0; };
   if (!cl.Quiet && ::isatty(STDERR_FILENO)) {
     progress.MapStarted = [&bar](const std::string& name, std::int64_t tiles) { bar.MapStarted(name, tiles); };
     progress.ProcessMessages = [&bar] { bar.TileDone(); };
   }
   try {
+    if (stopSignalled) throw zv::EExportStopped();
     // Refusals come before the target directory is made.
     if (cl.Single)
       zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
@@ -321,6 +352,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, ZOVEVOD_VERSION);
     return 0;
   }
+  InstallStopHandlers();
   try {
     return Run(cl);
   } catch (const std::exception& e) {

@@ -21,8 +21,12 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_set>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __linux__
 #include <sched.h>
@@ -80,6 +84,8 @@ bool ParseIntegerText(const std::string& text, std::int32_t& value) {
 
 std::string ExportMapName(const TMapArea& area) { return ExtractFileName(area.Name); }
 
+EExportStopped::EExportStopped() : Error("Export stopped.") {}
+
 namespace {
 
 constexpr const char* kNewLine = "\r\n";
@@ -88,12 +94,35 @@ void Report(const std::function<void(std::int64_t)>& f, std::int64_t v) {
   if (f) f(v);
 }
 
+void CheckStop(const TExportProgress& progress) {
+  if (progress.StopRequested && progress.StopRequested()) throw EExportStopped();
+}
+
+// Removes a file this run created or truncated and could not finish, so that
+// no half-written file is left behind. Only regular files go: a name that
+// leads to a device or through a link is not ours to remove.
+void RemovePartialFile(const std::string& fileName) {
+  struct stat st {};
+  if (::lstat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(fileName.c_str());
+}
+
+// Creates (or truncates) fileName before an encoder writes it, so that a
+// failure after this point is known to concern a file of this run.
+void CreateEmptyFile(const std::string& fileName) {
+  std::FILE* f = std::fopen(fileName.c_str(), "wb");
+  if (!f) ThrowCannotCreate(fileName);
+  std::fclose(f);
+}
+
 [[noreturn]] void ThrowWriteError(const std::string& fileName) {
   throw EFileError("Error writing file " + fileName + ": " + std::strerror(errno));
 }
 
 // A text file that the export writes line by line. Every failure is reported
-// with the file's name; the file is closed on every path.
+// with the file's name; the file is closed on every path. A file whose own
+// write or close failed is removed, so that no file ends in a partial line;
+// one left by another failure (a tile that cannot be written) keeps its
+// whole lines.
 class TTextWriter {
 public:
   explicit TTextWriter(const std::string& fileName) : fileName_(fileName) {
@@ -101,27 +130,52 @@ public:
     if (!file_) ThrowCannotCreate(fileName);
   }
   ~TTextWriter() {
-    if (file_) std::fclose(file_);
+    if (!file_) return;
+    const bool failed = failed_ || std::ferror(file_) != 0;
+    if (std::fclose(file_) != 0 || failed) RemovePartialFile(fileName_);
   }
   TTextWriter(const TTextWriter&) = delete;
   TTextWriter& operator=(const TTextWriter&) = delete;
 
   void WriteLine(const std::string& line) {
     if ((!line.empty() && std::fwrite(line.data(), 1, line.size(), file_) != line.size()) ||
-        std::fwrite(kNewLine, 1, 2, file_) != 2)
+        std::fwrite(kNewLine, 1, 2, file_) != 2) {
+      failed_ = true;
       ThrowWriteError(fileName_);
+    }
   }
   void Close() {
     std::FILE* f = file_;
     file_ = nullptr;
-    const bool failed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || failed) ThrowWriteError(fileName_);
+    const bool failed = failed_ || std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || failed) {
+      const int err = errno;
+      RemovePartialFile(fileName_);
+      errno = err;
+      ThrowWriteError(fileName_);
+    }
   }
 
 private:
   std::string fileName_;
   std::FILE* file_ = nullptr;
+  bool failed_ = false;
 };
+
+// Writes a tar archive through fill; an archive that cannot be finished (an
+// error or a stop while it is written) is removed.
+template <class Fill> void WriteArchive(const std::string& fileName, Fill&& fill) {
+  std::optional<TTarWriter> tar;
+  tar.emplace(fileName);
+  try {
+    fill(*tar);
+    tar->Finish();
+  } catch (...) {
+    tar.reset();
+    RemovePartialFile(fileName);
+    throw;
+  }
+}
 
 struct TTileSize {
   std::int32_t Width;
@@ -264,6 +318,15 @@ public:
 
 private:
   void Encode(const TTileJob& job) const {
+    CreateEmptyFile(job.Path);
+    try {
+      EncodeInto(job);
+    } catch (...) {
+      RemovePartialFile(job.Path);
+      throw;
+    }
+  }
+  void EncodeInto(const TTileJob& job) const {
     if (png_) {
       TPngTileImage tile(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth), job.Width,
                          job.Height);
@@ -333,6 +396,7 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
   const std::string n = ExportMapName(area);
   const std::string e = ExtractFileExt(area.FileName);
   std::vector<std::string> localFiles;
+  CheckStop(progress);
 
   // The calibration lines go back unchanged.
   {
@@ -370,57 +434,58 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
   // the writer so that the writer's threads end before the jobs go.
   std::deque<std::unique_ptr<TTileJob>> pending;
   TTileWriter writer(area, png, depth, quality, WorkerCount(options));
-  // When the run stops at the first pending tile, tiles written ahead of it
-  // go again, so the result is that of a run that wrote one tile at a time.
-  const auto abandonLater = [&] {
-    writer.Cancel();
-    for (std::size_t i = 1; i < pending.size(); ++i)
-      if (pending[i]->Written) DeleteFileQuiet(pending[i]->Path);
-  };
+  // A tile counts as written once its line is in the tile list. When the run
+  // ends early, tiles written ahead of that point go again, so the result is
+  // that of a run that wrote one tile at a time.
   const auto finishFirst = [&] {
     TTileJob& job = *pending.front();
     writer.Wait(job);
-    try {
-      if (job.Error) std::rethrow_exception(job.Error);
-      localFiles.push_back("set/" + job.Name);
-      tileList.WriteLine(job.Name);
-      Report(progress.SetPosition, job.Position);
-      if (progress.ProcessMessages) progress.ProcessMessages();
-    } catch (...) {
-      abandonLater();
-      throw;
-    }
+    if (job.Error) std::rethrow_exception(job.Error);
+    tileList.WriteLine(job.Name);
+    localFiles.push_back("set/" + job.Name);
+    const std::int64_t position = job.Position;
     pending.pop_front();
+    Report(progress.SetPosition, position);
+    if (progress.ProcessMessages) progress.ProcessMessages();
+    CheckStop(progress);
   };
 
-  char suffix[64];
-  for (std::int64_t y = 0; y < h; y += th) {
-    for (std::int64_t x = 0; x < w; x += tw) {
-      auto job = std::make_unique<TTileJob>();
-      job->Left = static_cast<std::int32_t>(x);
-      job->Top = static_cast<std::int32_t>(y);
-      job->Width = static_cast<std::int32_t>(x + tw > w ? w - x : tw);
-      job->Height = static_cast<std::int32_t>(y + th > h ? h - y : th);
-      std::snprintf(suffix, sizeof suffix, png ? "_%d_%d.png" : "_%d_%d.jpg", job->Left, job->Top);
-      job->Name = n + suffix;
-      job->Path = d + "set/" + job->Name;
-      job->Position = w * y + x + tw; // the unclipped tile width
-      pending.push_back(std::move(job));
-      writer.Start(*pending.back());
-      while (!pending.empty() && (pending.size() >= writer.Window() || writer.IsDone(*pending.front())))
-        finishFirst();
+  try {
+    char suffix[64];
+    for (std::int64_t y = 0; y < h; y += th) {
+      for (std::int64_t x = 0; x < w; x += tw) {
+        auto job = std::make_unique<TTileJob>();
+        job->Left = static_cast<std::int32_t>(x);
+        job->Top = static_cast<std::int32_t>(y);
+        job->Width = static_cast<std::int32_t>(x + tw > w ? w - x : tw);
+        job->Height = static_cast<std::int32_t>(y + th > h ? h - y : th);
+        std::snprintf(suffix, sizeof suffix, png ? "_%d_%d.png" : "_%d_%d.jpg", job->Left, job->Top);
+        job->Name = n + suffix;
+        job->Path = d + "set/" + job->Name;
+        job->Position = w * y + x + tw; // the unclipped tile width
+        pending.push_back(std::move(job));
+        writer.Start(*pending.back());
+        while (!pending.empty() && (pending.size() >= writer.Window() || writer.IsDone(*pending.front())))
+          finishFirst();
+      }
     }
+    while (!pending.empty()) finishFirst();
+  } catch (...) {
+    writer.Cancel();
+    for (const auto& job : pending)
+      if (job->Written) RemovePartialFile(job->Path);
+    throw;
   }
-  while (!pending.empty()) finishFirst();
   Report(progress.SetPosition, w * h);
   tileList.Close();
 
   if (!options.Tared) return;
-  {
-    TTarWriter tar(d + n + ".tar");
-    for (const std::string& name : localFiles) tar.AddFile(d + name, ArchiveName(name));
-    tar.Finish();
-  }
+  WriteArchive(d + n + ".tar", [&](TTarWriter& tar) {
+    for (const std::string& name : localFiles) {
+      CheckStop(progress);
+      tar.AddFile(d + name, ArchiveName(name));
+    }
+  });
   const std::unordered_set<std::string> keep = UpperCaseSet(atlasEntries);
   for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
     if (keep.count(UpperCaseAscii(atlasPrefix + *it)) == 0) DeleteFileQuiet(d + *it);
@@ -462,6 +527,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
   const std::string t = CheckedDirectory(targetDirectory);
 
   std::vector<std::string> atlasEntries;
+  CheckStop(progress);
   {
     TTextWriter atlasFile(t + atlasName + ".vka");
     atlasFile.WriteLine("Atlas 1.0");
@@ -484,16 +550,15 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
   }
 
   if (!options.Tared) return;
-  {
-    TTarWriter tar(t + atlasName + ".tar");
+  WriteArchive(t + atlasName + ".tar", [&](TTarWriter& tar) {
     for (const std::string& entry : atlasEntries) {
+      CheckStop(progress);
       if (!entry.empty() && entry.back() == '/')
         tar.AddDirectory(entry, LocalNow(), 0);
       else
         tar.AddFile(t + entry, ArchiveName(entry));
     }
-    tar.Finish();
-  }
+  });
   for (auto it = atlasEntries.rbegin(); it != atlasEntries.rend(); ++it) {
     if (!it->empty() && it->back() == '/')
       RemoveDirectoryQuiet(t + *it);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Errors.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -48,6 +50,16 @@ struct TExportProgress {
   std::function<void(const std::string& mapName, std::int64_t tiles)> MapStarted;
   // Lets pending work run (the dialog's event loop) after every tile.
   std::function<void()> ProcessMessages;
+  // Asked when a map starts, after every tile (after ProcessMessages) and
+  // before every archive entry; true ends the run with EExportStopped.
+  std::function<bool()> StopRequested;
+};
+
+// The run ended because a stop was requested: "Export stopped.". Files
+// finished before it stay whole; the tile or archive being written goes.
+class EExportStopped : public Error {
+public:
+  EExportStopped();
 };
 
 // Writes one tile set into mapDirectory (which must exist). atlasEntries is

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,11 +22,10 @@ struct Result {
   std::string Out, Err;
 };
 
-// Runs the converter with stdout and stderr captured in files (not a
+// Starts the converter with stdout and stderr going to the two files (not a
 // terminal, so no progress bar).
-Result RunConverter(const std::vector<std::string>& args, const std::string& cwd = "") {
-  TempDir capture;
-  const std::string outPath = capture / "out", errPath = capture / "err";
+pid_t StartConverter(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+                     const std::string& cwd = "") {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -41,6 +42,14 @@ Result RunConverter(const std::vector<std::string>& args, const std::string& cwd
     ::execv(bin.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// Runs the converter with stdout and stderr captured.
+Result RunConverter(const std::vector<std::string>& args, const std::string& cwd = "") {
+  TempDir capture;
+  const std::string outPath = capture / "out", errPath = capture / "err";
+  const pid_t pid = StartConverter(args, outPath, errPath, cwd);
   Result r;
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -146,6 +155,70 @@ TEST(Converter, LoadAndExportFailures) {
 
   r = RunConverter({"-o", map, map}); // the target is a file
   EXPECT_EQ(r.Status, 1);
+}
+
+namespace {
+
+// Waits until path exists, at most about a minute.
+bool WaitForFile(const std::string& path) {
+  for (int i = 0; i < 30000; ++i) {
+    if (fs::exists(path)) return true;
+    ::usleep(2000);
+  }
+  return false;
+}
+
+} // namespace
+
+TEST(Converter, FirstSignalStopsCleanlySecondEndsAtOnce) {
+  TempDir dir;
+  // Thousands of tiny tiles: the run is still going when the signal comes.
+  const std::string map = MapFile(dir, "m", 1600, 1600);
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const std::string out = dir / ("out" + std::to_string(sig));
+    const pid_t pid = StartConverter({"--single", "--tar", "--tile", "8x8", "-o", out, map}, dir / "stdout",
+                                     dir / "stderr");
+    ASSERT_TRUE(WaitForFile(out + "/set/m_8_0.jpg"));
+    ::kill(pid, sig);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ReadFile(dir / "stderr"), "Export stopped.\n");
+    // No archive; every tile left is listed, whole, and the list has whole lines.
+    EXPECT_FALSE(fs::exists(out + "/m.tar"));
+    const std::string list = ReadFile(out + "/m.set");
+    ASSERT_FALSE(list.empty());
+    ASSERT_EQ(list.substr(list.size() - 2), "\r\n");
+    std::set<std::string> listed;
+    for (std::size_t start = 0, end; (end = list.find("\r\n", start)) != std::string::npos; start = end + 2)
+      listed.insert(list.substr(start, end - start));
+    std::set<std::string> tiles;
+    for (const auto& e : fs::directory_iterator(out + "/set")) {
+      tiles.insert(e.path().filename().string());
+      const std::string jpeg = ReadFile(e.path().string());
+      EXPECT_EQ(jpeg.substr(jpeg.size() - 2), "\xFF\xD9") << e.path();
+    }
+    EXPECT_EQ(tiles, listed);
+    EXPECT_LT(tiles.size(), 200u * 200u);
+  }
+
+  // A second signal does not wait for the tile in hand.
+  const std::string out = dir / "twice";
+  const pid_t pid = StartConverter({"--single", "--tile", "8x8", "-o", out, map}, dir / "stdout", dir / "stderr");
+  ASSERT_TRUE(WaitForFile(out + "/set/m_8_0.jpg"));
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  } else {
+    // The stop was quicker than the second signal.
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ReadFile(dir / "stderr"), "Export stopped.\n");
+  }
 }
 
 TEST(Converter, ListPrintsTheModel) {

@@ -1,0 +1,542 @@
+// The export dialog driven as a user would: captions, rules, states, whole
+// exports compared with the core's, errors, the settings file and stopping.
+
+#include "app/DirDlg.h"
+#include "app/FormExport.h"
+#include "app/Prompter.h"
+#include "base/Errors.h"
+#include "export/ExportToAmbulo.h"
+#include "model/DisplayMapsCore.h"
+#include "model/MapModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <unistd.h>
+
+using zv::TFormExport;
+using zv::TMsgType;
+
+namespace {
+
+// Answers every question with Answer and records every box.
+class TestPrompter : public zv::TPrompter {
+public:
+  struct Box {
+    TMsgType Type;
+    QString Text;
+  };
+  void Message(QWidget*, TMsgType type, const QString& text, const QString&) override { Boxes.push_back({type, text}); }
+  bool Ask(QWidget*, TMsgType type, const QString& text) override {
+    Questions.push_back({type, text});
+    return Answer;
+  }
+  QList<Box> Boxes, Questions;
+  bool Answer = false;
+};
+
+// The view's model: the test map in layout "Default" (the active map) and a
+// second layout holding a drawn map.
+struct Model {
+  zv::TDisplayMapsCore Core;
+  Model() {
+    Core.OpenFile(ZOVEVOD_TESTDATA_DIR "/export/merc-wgs84.map");
+    zv::TMapLayout* second = Core.Layouts->AddLayout("Second");
+    auto area = std::make_unique<zv::TMapArea>(&Core, second);
+    area->Name = "drawn";
+    area->FileName = "drawn.gmi";
+    area->Lines = {"drawn;1;2"};
+    auto image = std::make_unique<zv::TMapImage>(&Core, area.get());
+    image->Bitmap = zv::Bitmap(70, 30, zv::PixelFormat::pf24bit);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 70; ++x) {
+        std::uint8_t* p = image->Bitmap.Row(y) + 3 * x;
+        p[0] = static_cast<std::uint8_t>(x * 3);
+        p[1] = static_cast<std::uint8_t>(y * 7);
+        p[2] = static_cast<std::uint8_t>(x ^ y);
+      }
+    area->Width = 70;
+    area->Height = 30;
+    area->Images.push_back(std::move(image));
+    second->Areas->Add(std::move(area));
+  }
+};
+
+template <class W> W* Child(QWidget* parent, const char* name) {
+  W* w = parent->findChild<W*>(QString::fromLatin1(name));
+  if (!w) qFatal("no control %s", name);
+  return w;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+  return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(data);
+}
+
+// Every path below root, relative, directories with a trailing "/".
+QStringList Tree(const QString& root) {
+  QStringList out;
+  QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QString rel = QDir(root).relativeFilePath(path);
+    if (it.fileInfo().isDir()) rel += QLatin1Char('/');
+    out << rel;
+  }
+  out.sort();
+  return out;
+}
+
+// A tar archive with the header times and checksums blanked: the entries'
+// times are those of the moment they were written.
+QByteArray TarWithoutTimes(QByteArray tar) {
+  for (qsizetype pos = 0; pos + 512 <= tar.size();) {
+    if (tar[pos] == '\0') break;
+    const qlonglong size = QByteArray(tar.constData() + pos + 124, 12).trimmed().replace('\0', "").toLongLong(nullptr, 8);
+    tar.replace(pos + 136, 20, QByteArray(20, ' '));
+    pos += 512 + (size + 511) / 512 * 512;
+  }
+  return tar;
+}
+
+// The two folders hold the same names and the same bytes.
+void CompareFolders(const QString& got, const QString& want) {
+  const QStringList files = Tree(got);
+  QCOMPARE(files, Tree(want));
+  QVERIFY(!files.isEmpty());
+  for (const QString& f : files) {
+    if (f.endsWith(QLatin1Char('/'))) continue;
+    QByteArray a = ReadAll(got + "/" + f), b = ReadAll(want + "/" + f);
+    if (f.endsWith(QLatin1String(".tar"))) {
+      a = TarWithoutTimes(a);
+      b = TarWithoutTimes(b);
+    }
+    QVERIFY2(a == b, qPrintable(f));
+  }
+}
+
+// A target folder that cannot be written, also when the tests run as root.
+QString ReadOnlyFolder(const QTemporaryDir& tmp) {
+  const QString dir = tmp.filePath("readonly");
+  QDir().mkpath(dir);
+  QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+  if (::access(QFile::encodeName(dir).constData(), W_OK) != 0) return dir;
+  return QStringLiteral("/proc"); // root writes everywhere but there
+}
+
+} // namespace
+
+class FormExportTest : public QObject {
+  Q_OBJECT
+
+private:
+  TestPrompter prompter_;
+  std::unique_ptr<QTemporaryDir> tmp_;
+
+  // A dialog whose settings file lives in this test's folder, shown.
+  std::unique_ptr<TFormExport> Shown(Model& model) {
+    auto form = std::make_unique<TFormExport>(model.Core);
+    form->SetSettingsFileName(tmp_->filePath("Zovevod.ini"));
+    form->show();
+    return form;
+  }
+
+private slots:
+  void init() {
+    prompter_ = TestPrompter();
+    zv::SetPrompter(&prompter_);
+    tmp_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp_->isValid());
+  }
+  void cleanup() {
+    zv::SetPrompter(nullptr);
+    zv::SetFolderPicker(nullptr);
+  }
+
+  void captionsAndInitialValues() {
+    Model model;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Export map or atlas to Ambulo..."));
+    QCOMPARE(form->size(), QSize(380, 303));
+    QCOMPARE(Child<QGroupBox>(f, "GrbExportType")->title(), QStringLiteral(" Export options"));
+    auto* atlas = Child<QRadioButton>(f, "RbtExportTypeAtlas");
+    QCOMPARE(atlas->text(), QStringLiteral("Whole atlas (several maps and several layers)"));
+    QVERIFY(atlas->isChecked());
+    QCOMPARE(Child<QRadioButton>(f, "RbtExportTypeSingleMap")->text(), QStringLiteral("Single map"));
+    QVERIFY(!Child<QRadioButton>(f, "RbtExportTypeSingleMap")->isChecked());
+    QCOMPARE(Child<QCheckBox>(f, "ChbTAR")->text(), QStringLiteral("TAR-ed"));
+    QVERIFY(!Child<QCheckBox>(f, "ChbTAR")->isChecked());
+    QCOMPARE(Child<QCheckBox>(f, "ChbTAR")->layoutDirection(), Qt::RightToLeft);
+
+    const struct {
+      const char *Label, *Caption, *Field, *Text;
+    } fields[] = {
+        {"LblTargetDirectory", "Target directory", "EdtTargetDirectory", ""},
+        {"LblAtlasName", "Atlas name", "EdtAtlasName", "myatlas"},
+        {"LblTileWidth", "Tile width", "EdtTileWidth", "400"},
+        {"LblTileHeight", "Tile height", "EdtTileHeight", "400"},
+        {"LblTileQuality", "JPEG Quality", "EdtTileQuality", "85"},
+    };
+    for (const auto& row : fields) {
+      auto* label = Child<QLabel>(f, row.Label);
+      QCOMPARE(label->text(), QString::fromUtf8(row.Caption));
+      QCOMPARE(label->buddy(), Child<QLineEdit>(f, row.Field));
+      QCOMPARE(Child<QLineEdit>(f, row.Field)->text(), QString::fromUtf8(row.Text));
+    }
+    QCOMPARE(Child<QLabel>(f, "Label1")->text(), QStringLiteral("Tile file format"));
+    QCOMPARE(Child<QLabel>(f, "Label1")->buddy(), Child<QComboBox>(f, "CmbTileFormat"));
+    QCOMPARE(Child<QLabel>(f, "LblTileDepth")->text(), QStringLiteral("Color depth"));
+    QCOMPARE(Child<QLabel>(f, "LblTileDepth")->buddy(), Child<QComboBox>(f, "CmbTileDepth"));
+    QCOMPARE(Child<QLabel>(f, "LblTileQuality2")->text(), QStringLiteral("%"));
+    auto* format = Child<QComboBox>(f, "CmbTileFormat");
+    QCOMPARE(format->count(), 2);
+    QCOMPARE(format->itemText(0), QStringLiteral("Jpeg files"));
+    QCOMPARE(format->itemText(1), QStringLiteral("PNG files"));
+    QCOMPARE(format->currentIndex(), 0);
+    QCOMPARE(Child<QComboBox>(f, "CmbTileDepth")->count(), 0);
+
+    auto* browse = Child<QToolButton>(f, "SbtDirectoryBrowse");
+    QVERIFY(browse->text().isEmpty());
+    QVERIFY(!browse->icon().isNull());
+    QVERIFY(!browse->accessibleName().isEmpty());
+    auto* bar = Child<QProgressBar>(f, "PrbMain");
+    QVERIFY(!bar->accessibleName().isEmpty());
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QVERIFY(bar->isHidden());
+
+    auto* start = Child<QPushButton>(f, "BtnStart");
+    auto* running = Child<QPushButton>(f, "BtnRunning");
+    auto* done = Child<QPushButton>(f, "BtnClose");
+    QCOMPARE(start->text(), QStringLiteral("&Start"));
+    QCOMPARE(running->text(), QStringLiteral("Running"));
+    QCOMPARE(done->text(), QStringLiteral("Done"));
+    QVERIFY(start->isDefault());
+    QVERIFY(!running->isEnabled());
+    QVERIFY(start->isVisible() && running->isHidden() && done->isHidden());
+
+    // Visible for JPEG and a whole atlas; the depth list only for PNG.
+    for (const char* name : {"LblAtlasName", "EdtAtlasName", "LblTileQuality", "EdtTileQuality", "LblTileQuality2"})
+      QVERIFY2(f->findChild<QWidget*>(name)->isVisible(), name);
+    for (const char* name : {"LblTileDepth", "CmbTileDepth"}) QVERIFY2(f->findChild<QWidget*>(name)->isHidden(), name);
+
+    // Tab order inside the group box, then the button; the depth list comes
+    // before the format list when it shows.
+    const auto tabOrder = [&] {
+      QStringList order;
+      QWidget* w = atlas;
+      for (int i = 0; i < 60 && order.size() < 11; ++i, w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible()) order << w->objectName();
+      return order;
+    };
+    QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
+                                      "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileFormat",
+                                      "EdtTileQuality", "BtnStart", "RbtExportTypeAtlas"}));
+    format->setCurrentIndex(1);
+    QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
+                                      "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileDepth",
+                                      "CmbTileFormat", "BtnStart", "RbtExportTypeAtlas"}));
+  }
+
+  void formatAndTypeRules() {
+    Model model;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    auto* format = Child<QComboBox>(f, "CmbTileFormat");
+    auto* depth = Child<QComboBox>(f, "CmbTileDepth");
+    format->setCurrentIndex(1);
+    QCOMPARE(depth->count(), 8);
+    for (int row = 0; row < 8; ++row) QCOMPARE(depth->itemText(row), QString::fromLatin1(zv::ColorDepthRows[row].Label));
+    QCOMPARE(depth->currentText(), QStringLiteral("8-bit color (256 colors)"));
+    QVERIFY(depth->isVisible() && Child<QLabel>(f, "LblTileDepth")->isVisible());
+    QVERIFY(Child<QLineEdit>(f, "EdtTileQuality")->isHidden());
+    QVERIFY(Child<QLabel>(f, "LblTileQuality")->isHidden() && Child<QLabel>(f, "LblTileQuality2")->isHidden());
+    depth->setCurrentIndex(2);
+    format->setCurrentIndex(0);
+    QVERIFY(depth->isHidden() && Child<QLineEdit>(f, "EdtTileQuality")->isVisible());
+    format->setCurrentIndex(1);
+    QCOMPARE(depth->currentIndex(), 6);
+
+    Child<QRadioButton>(f, "RbtExportTypeSingleMap")->click();
+    QVERIFY(Child<QLineEdit>(f, "EdtAtlasName")->isHidden() && Child<QLabel>(f, "LblAtlasName")->isHidden());
+    Child<QRadioButton>(f, "RbtExportTypeAtlas")->click();
+    QVERIFY(Child<QLineEdit>(f, "EdtAtlasName")->isVisible() && Child<QLabel>(f, "LblAtlasName")->isVisible());
+  }
+
+  void emptyTargetOnlyShowsTheMessage() {
+    Model model;
+    auto form = Shown(model);
+    QTest::keyClick(Child<QLineEdit>(form.get(), "EdtTileWidth"), Qt::Key_Return); // Enter presses Start
+    QCOMPARE(prompter_.Boxes.size(), 1);
+    QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Error);
+    QCOMPARE(prompter_.Boxes[0].Text, QStringLiteral("Please enter target directory"));
+    QVERIFY(form->isVisible());
+    QVERIFY(Child<QPushButton>(form.get(), "BtnStart")->isVisible());
+    QVERIFY(Child<QProgressBar>(form.get(), "PrbMain")->isHidden());
+  }
+
+  void wholeExportMatchesTheCore_data() {
+    QTest::addColumn<bool>("atlas");
+    QTest::addColumn<bool>("tared");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("quality");
+    QTest::addColumn<QString>("tile");
+    QTest::newRow("atlas jpeg") << true << false << 0 << -1 << "85" << "50";
+    QTest::newRow("atlas jpeg tared") << true << true << 0 << -1 << "30" << "40";
+    QTest::newRow("atlas png 4-bit grayscale") << true << false << 1 << 1 << "85" << "64";
+    QTest::newRow("single jpeg") << false << false << 0 << -1 << "95" << "32";
+    QTest::newRow("single png tared truecolor") << false << true << 1 << 7 << "85" << "100";
+    QTest::newRow("single png 8-bit color") << false << false << 1 << 6 << "85" << "400";
+  }
+  void wholeExportMatchesTheCore() {
+    QFETCH(bool, atlas);
+    QFETCH(bool, tared);
+    QFETCH(int, format);
+    QFETCH(int, depth);
+    QFETCH(QString, quality);
+    QFETCH(QString, tile);
+    Model model;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    const QString got = tmp_->filePath("dialog"), want = tmp_->filePath("core");
+    QDir().mkpath(got);
+    QDir().mkpath(want);
+
+    (atlas ? Child<QRadioButton>(f, "RbtExportTypeAtlas") : Child<QRadioButton>(f, "RbtExportTypeSingleMap"))->click();
+    Child<QCheckBox>(f, "ChbTAR")->setChecked(tared);
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(got);
+    Child<QLineEdit>(f, "EdtAtlasName")->setText("world");
+    Child<QLineEdit>(f, "EdtTileWidth")->setText(tile);
+    Child<QLineEdit>(f, "EdtTileHeight")->setText("40");
+    Child<QComboBox>(f, "CmbTileFormat")->setCurrentIndex(format);
+    if (depth >= 0) Child<QComboBox>(f, "CmbTileDepth")->setCurrentIndex(depth);
+    Child<QLineEdit>(f, "EdtTileQuality")->setText(quality);
+
+    // What the dialog shows while the run goes on, seen from its event loop.
+    int pumped = 0;
+    bool runningShown = false;
+    QMetaObject::invokeMethod(
+        f,
+        [&] {
+          ++pumped;
+          runningShown = Child<QPushButton>(f, "BtnRunning")->isVisible() &&
+                         !Child<QPushButton>(f, "BtnRunning")->isEnabled() &&
+                         Child<QPushButton>(f, "BtnStart")->isHidden() && Child<QPushButton>(f, "BtnClose")->isHidden() &&
+                         Child<QProgressBar>(f, "PrbMain")->isVisible() &&
+                         !Child<QGroupBox>(f, "GrbExportType")->isEnabled();
+        },
+        Qt::QueuedConnection);
+    QTest::mouseClick(Child<QPushButton>(f, "BtnStart"), Qt::LeftButton);
+    QVERIFY(prompter_.Boxes.isEmpty());
+    QCOMPARE(pumped, 1);
+    QVERIFY(runningShown);
+    QVERIFY(Child<QPushButton>(f, "BtnClose")->isVisible() && Child<QPushButton>(f, "BtnClose")->isDefault());
+    QVERIFY(Child<QPushButton>(f, "BtnStart")->isHidden() && Child<QPushButton>(f, "BtnRunning")->isHidden());
+    QVERIFY(Child<QGroupBox>(f, "GrbExportType")->isEnabled());
+    auto* bar = Child<QProgressBar>(f, "PrbMain");
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->value(), bar->maximum());
+
+    zv::TExportOptions o;
+    o.TileWidthText = tile.toStdString();
+    o.TileHeightText = "40";
+    o.FormatRow = format;
+    o.DepthRow = depth < 0 ? 6 : depth;
+    o.QualityText = quality.toStdString();
+    o.Tared = tared;
+    if (atlas)
+      zv::ExportAtlas(want.toStdString(), "world", *model.Core.Layouts, o, {});
+    else
+      zv::ExportSingleMap(want.toStdString(), model.Core.ActiveMapArea(), o, {});
+    CompareFolders(got, want);
+
+    // Enter presses Done, which closes the dialog.
+    QTest::keyClick(f, Qt::Key_Return);
+    QVERIFY(form->isHidden());
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+  }
+
+  void errorsReturnTheDialogToReady() {
+    Model model;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    const QString target = ReadOnlyFolder(*tmp_);
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(target);
+    Child<QPushButton>(f, "BtnStart")->click();
+    QCOMPARE(prompter_.Boxes.size(), 1);
+    QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Error);
+    QCOMPARE(prompter_.Boxes[0].Text, QString::fromStdString(zv::CannotCreateMessage(target.toStdString() + "/myatlas.vka")));
+    QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
+    QVERIFY(Child<QPushButton>(f, "BtnRunning")->isHidden() && Child<QPushButton>(f, "BtnClose")->isHidden());
+    QVERIFY(Child<QGroupBox>(f, "GrbExportType")->isEnabled());
+    QVERIFY(Child<QProgressBar>(f, "PrbMain")->isHidden());
+
+    // "Single map" without a shown map writes nothing.
+    zv::TDisplayMapsCore empty;
+    TFormExport bare(empty);
+    bare.SetSettingsFileName(tmp_->filePath("Zovevod.ini"));
+    bare.show();
+    const QString out = tmp_->filePath("out");
+    QDir().mkpath(out);
+    Child<QRadioButton>(&bare, "RbtExportTypeSingleMap")->click();
+    Child<QLineEdit>(&bare, "EdtTargetDirectory")->setText(out);
+    Child<QPushButton>(&bare, "BtnStart")->click();
+    QCOMPARE(prompter_.Boxes.size(), 2);
+    QCOMPARE(prompter_.Boxes[1].Text, QStringLiteral("No map is shown to export."));
+    QVERIFY(Tree(out).isEmpty());
+    QVERIFY(Child<QPushButton>(&bare, "BtnStart")->isVisible());
+  }
+
+  void settingsFileBytesAndNextShow() {
+    const QString ini = tmp_->filePath("Zovevod.ini");
+    {
+      // Never shown: nothing written.
+      Model model;
+      TFormExport form(model.Core);
+      form.SetSettingsFileName(ini);
+    }
+    QVERIFY(!QFile::exists(ini));
+    {
+      Model model;
+      auto form = Shown(model);
+      Child<QLineEdit>(form.get(), "EdtTileWidth")->setText("  512 ");
+      Child<QLineEdit>(form.get(), "EdtTileHeight")->setText("'256'");
+      form->close(); // the window's close button
+      QVERIFY(form->isHidden());
+      QCOMPARE(ReadAll(ini), QByteArray("[TFormExport]\r\nFormVersion=0\r\nEdtTileHeight_Text=\"'256'\"\r\n"
+                                        "EdtTileWidth_Text=512\r\n"));
+      // Closed and written: program end writes nothing more.
+      WriteAll(ini, "[TFormExport]\r\nEdtTileWidth_Text=77\r\n");
+      form->FormDestroy();
+      QCOMPARE(ReadAll(ini), QByteArray("[TFormExport]\r\nEdtTileWidth_Text=77\r\n"));
+      // Shown again: the file is read first.
+      form->show();
+      QCOMPARE(Child<QLineEdit>(form.get(), "EdtTileWidth")->text(), QStringLiteral("77"));
+      QCOMPARE(Child<QLineEdit>(form.get(), "EdtTileHeight")->text(), QStringLiteral("'256'"));
+      // Still shown at program end: written then, once.
+      form->FormDestroy();
+      QCOMPARE(ReadAll(ini), QByteArray("[TFormExport]\r\nEdtTileWidth_Text=77\r\nFormVersion=0\r\n"
+                                        "EdtTileHeight_Text=\"'256'\"\r\n"));
+    }
+    {
+      // The next start of the program.
+      WriteAll(ini, "[TFormExport]\r\nFormVersion=0\r\nEdtTileHeight_Text= 300 \r\nEdtTileWidth_Text=200\r\n");
+      Model model;
+      auto form = Shown(model);
+      QCOMPARE(Child<QLineEdit>(form.get(), "EdtTileHeight")->text(), QStringLiteral("300"));
+      QCOMPARE(Child<QLineEdit>(form.get(), "EdtTileWidth")->text(), QStringLiteral("200"));
+      // Other options start from their initial values.
+      QCOMPARE(Child<QLineEdit>(form.get(), "EdtAtlasName")->text(), QStringLiteral("myatlas"));
+      // Esc closes a dialog that is not running, and writes too.
+      QFile::remove(ini);
+      QTest::keyClick(form.get(), Qt::Key_Escape);
+      QVERIFY(form->isHidden());
+      QCOMPARE(ReadAll(ini), QByteArray("[TFormExport]\r\nFormVersion=0\r\nEdtTileHeight_Text=300\r\n"
+                                        "EdtTileWidth_Text=200\r\n"));
+    }
+  }
+
+  void escapeDuringARunAsksAndStops() {
+    for (bool yes : {true, false}) {
+      prompter_ = TestPrompter();
+      prompter_.Answer = yes;
+      Model model;
+      auto form = Shown(model);
+      QWidget* f = form.get();
+      const QString out = tmp_->filePath(yes ? "stopped" : "finished");
+      QDir().mkpath(out);
+      Child<QRadioButton>(f, "RbtExportTypeSingleMap")->click();
+      Child<QLineEdit>(f, "EdtTargetDirectory")->setText(out);
+      Child<QLineEdit>(f, "EdtTileWidth")->setText("20");
+      Child<QLineEdit>(f, "EdtTileHeight")->setText("20");
+      QMetaObject::invokeMethod(f, [f] { QTest::keyClick(f, Qt::Key_Escape); }, Qt::QueuedConnection);
+      Child<QPushButton>(f, "BtnStart")->click();
+      QCOMPARE(prompter_.Questions.size(), 1);
+      QCOMPARE(prompter_.Questions[0].Text, QStringLiteral("Stop the export?"));
+      QVERIFY(form->isVisible());
+      const QStringList tiles = QDir(out + "/set").entryList(QDir::Files, QDir::Name);
+      if (yes) {
+        // Stopped after the first tile: one tile, listed; the dialog is ready.
+        QCOMPARE(prompter_.Boxes.size(), 1);
+        QCOMPARE(prompter_.Boxes[0].Text, QStringLiteral("Export stopped."));
+        QCOMPARE(ReadAll(out + "/merc-wgs84.set"), QByteArray("merc-wgs84_0_0.jpg\r\n"));
+        QCOMPARE(tiles, QStringList{"merc-wgs84_0_0.jpg"});
+        QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
+        QVERIFY(Child<QGroupBox>(f, "GrbExportType")->isEnabled());
+      } else {
+        QVERIFY(prompter_.Boxes.isEmpty());
+        QCOMPARE(tiles.size(), 6 * 5);
+        QVERIFY(Child<QPushButton>(f, "BtnClose")->isVisible());
+      }
+    }
+  }
+
+  void closeDuringARunClosesAfterIt() {
+    Model model;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    const QString out = tmp_->filePath("out");
+    QDir().mkpath(out);
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(out);
+    Child<QLineEdit>(f, "EdtTileWidth")->setText("30");
+    bool stillOpen = false;
+    QMetaObject::invokeMethod(
+        f,
+        [&] {
+          QTest::keyClick(f, Qt::Key_Return);
+          form->close();
+          stillOpen = form->isVisible();
+        },
+        Qt::QueuedConnection);
+    Child<QPushButton>(f, "BtnStart")->click();
+    QVERIFY(stillOpen);
+    QVERIFY(form->isHidden());
+    QVERIFY(prompter_.Boxes.isEmpty());
+    QVERIFY(QFile::exists(out + "/myatlas.vka"));
+    QVERIFY(QFile::exists(tmp_->filePath("Zovevod.ini")));
+  }
+
+  void browsingForTheTarget() {
+    Model model;
+    auto form = Shown(model);
+    auto* edit = Child<QLineEdit>(form.get(), "EdtTargetDirectory");
+    QString title, start, answer;
+    zv::SetFolderPicker([&](QWidget*, const QString& t, const QString& s) {
+      title = t;
+      start = s;
+      return answer;
+    });
+    auto* browse = Child<QToolButton>(form.get(), "SbtDirectoryBrowse");
+    answer = tmp_->path();
+    browse->click();
+    QCOMPARE(title, QStringLiteral("Select target directory"));
+    QCOMPARE(start, QCoreApplication::applicationDirPath() + "/");
+    QCOMPARE(edit->text(), tmp_->path());
+    answer.clear(); // cancel
+    browse->click();
+    QCOMPARE(start, tmp_->path());
+    QCOMPARE(edit->text(), tmp_->path());
+  }
+};
+
+QTEST_MAIN(FormExportTest)
+#include "test_formexport.moc"
