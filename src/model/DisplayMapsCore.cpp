@@ -38,7 +38,8 @@ TDisplayMapsCore::TDisplayMapsCore() : Layouts(std::make_unique<TMapLayouts>(thi
 
 TDisplayMapsCore::~TDisplayMapsCore() {
   // The whole model goes while the hooks are still set, so their receivers
-  // hear of every removed layout and area.
+  // hear of every removed layout and area, and while Layouts still holds it.
+  Layouts->RemoveAll();
   Layouts.reset();
 }
 
