@@ -145,11 +145,13 @@ void TDisplayMaps::paintEvent(QPaintEvent* event) {
 void TDisplayMaps::PaintContents() {
   if (backBuffer_.size() != size()) backBuffer_ = NewBackBuffer(size());
   if (backBuffer_.isNull()) return;
+  // Detached before the painter starts, so the canvas may write its rows.
+  backBuffer_.bits();
   QPainter painter(&backBuffer_);
   painter.fillRect(backBuffer_.rect(), palette().color(QPalette::Base));
   QFont font = this->font();
   font.setBold(true);
-  TQtCanvas canvas(painter, backBuffer_.size(), font);
+  TQtCanvas canvas(painter, backBuffer_, font);
   struct CanvasScope {
     TDisplayMapsCore& view;
     ~CanvasScope() { view.BufferCanvas = nullptr; }

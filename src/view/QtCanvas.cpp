@@ -63,10 +63,56 @@ QImage SourceImage(const Bitmap& src, int x, int y, int w, int h, int* skip) {
   return QImage();
 }
 
+// The colours of every index a format can hold, as 32-bit pixels.
+void IndexColours(const Bitmap& b, QRgb (&lut)[256]) {
+  const QList<QRgb> table = ColourTable(b, 1 << b.BitsPerPixel());
+  std::fill(std::begin(lut), std::end(lut), qRgb(0, 0, 0));
+  std::copy(table.begin(), table.end(), lut);
+}
+
+// Row converters into 32-bit pixels, one per format, so the inner loops
+// carry no format test.
+void Row24(const std::uint8_t* in, int x, int w, const QRgb*, QRgb* dst) {
+  in += std::size_t(x) * 3;
+  for (int i = 0; i < w; ++i, in += 3) dst[i] = 0xFF000000u | (QRgb{in[0]} << 16) | (QRgb{in[1]} << 8) | in[2];
+}
+void Row8(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  in += x;
+  for (int i = 0; i < w; ++i) dst[i] = lut[in[i]];
+}
+void Row4(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  for (int i = 0, px = x; i < w; ++i, ++px) dst[i] = lut[(in[px >> 1] >> ((px & 1) ? 0 : 4)) & 0x0F];
+}
+void Row1(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  for (int i = 0, px = x; i < w; ++i, ++px) dst[i] = lut[(in[px >> 3] >> (7 - (px & 7))) & 1];
+}
+
+// Converts the rectangle (x, y, w, h) of src into 32-bit rows starting at out.
+void CopyToRgb32(const Bitmap& src, int x, int y, int w, int h, uchar* out, qsizetype bytesPerLine) {
+  QRgb lut[256];
+  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
+  void (*convert)(const std::uint8_t*, int, int, const QRgb*, QRgb*) = Row24;
+  switch (src.Format()) {
+  case PixelFormat::pf24bit: convert = Row24; break;
+  case PixelFormat::pf8bit: convert = Row8; break;
+  case PixelFormat::pf4bit: convert = Row4; break;
+  case PixelFormat::pf1bit: convert = Row1; break;
+  }
+  for (int row = 0; row < h; ++row, out += bytesPerLine)
+    convert(src.Row(y + row), x, w, lut, reinterpret_cast<QRgb*>(out));
+}
+
 } // namespace
 
-TQtCanvas::TQtCanvas(QPainter& painter, QSize target, const QFont& font)
-    : painter_(painter), target_(target), font_(font) {}
+TQtCanvas::TQtCanvas(QPainter& painter, QImage& target, const QFont& font)
+    : painter_(painter), target_(target.size()), font_(font) {
+  // Direct writes only where they land exactly where the painter would draw.
+  if ((target.format() == QImage::Format_RGB32 || target.format() == QImage::Format_ARGB32) &&
+      painter.transform().isIdentity() && !painter.hasClipping()) {
+    bits_ = target.bits();
+    bytesPerLine_ = target.bytesPerLine();
+  }
+}
 
 void TQtCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {
   if (src.Empty() || w <= 0 || h <= 0) return;
@@ -79,6 +125,11 @@ void TQtCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int 
   std::int64_t y1 = std::min<std::int64_t>({std::int64_t{sy} + h, src.Height(), target_.height() - oy});
   if (x0 >= x1 || y0 >= y1) return;
   const int cw = static_cast<int>(x1 - x0), ch = static_cast<int>(y1 - y0);
+  if (bits_) {
+    CopyToRgb32(src, static_cast<int>(x0), static_cast<int>(y0), cw, ch,
+                bits_ + (y0 + oy) * bytesPerLine_ + (x0 + ox) * 4, bytesPerLine_);
+    return;
+  }
   int skip = 0;
   const QImage part = SourceImage(src, static_cast<int>(x0), static_cast<int>(y0), cw, ch, &skip);
   painter_.drawImage(QPoint(static_cast<int>(x0 + ox), static_cast<int>(y0 + oy)), part, QRect(skip, 0, cw, ch));
