@@ -140,6 +140,12 @@ void TDisplayMaps::paintEvent(QPaintEvent* event) {
   if (backBuffer_.isNull()) return;
   QPainter window(this);
   window.drawImage(event->rect(), backBuffer_, event->rect());
+  // The square between two shown bars belongs to neither; it shows the
+  // window colour, as a size box would, rather than a piece of the picture.
+  if (bars_[sbHorizontal]->isVisibleTo(this) && bars_[sbVertical]->isVisibleTo(this)) {
+    const int extent = CxVScroll();
+    window.fillRect(QRect(width() - extent, height() - extent, extent, extent), palette().color(QPalette::Window));
+  }
 }
 
 void TDisplayMaps::PaintContents() {

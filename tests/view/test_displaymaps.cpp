@@ -163,6 +163,9 @@ private slots:
       QCOMPARE(v->maximum(), height - 300 + 1);
       QCOMPARE(v->geometry(), QRect(400 - ext, 0, ext, 300 - (horizontal ? ext : 0)));
     }
+    if (horizontal && vertical)
+      QCOMPARE(view->grab().toImage().pixel(400 - ext / 2, 300 - ext / 2),
+               view->palette().color(QPalette::Window).rgb());
   }
 
   void keysMoveByTwentyFiveAndNeverTriggerShortcuts() {
