@@ -135,6 +135,8 @@ public:
   void MouseMove(std::int32_t x, std::int32_t y, bool leftButtonDown);
   // Any button: applies the whole distance from the anchor.
   void MouseUp(std::int32_t x, std::int32_t y);
+  // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
+  // bar's end command goes to the thumb's last position.
   void ScrollCommand(TScrollBarKind bar, int code);
 
   // The canvas the model paints on; set by the view for the length of a paint.
