@@ -1,12 +1,45 @@
 #include "model/DisplayMapsCore.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace zv {
+
+namespace {
+
+constexpr std::int32_t kLineStep = 25;  // arrow keys and scroll-bar arrows
+constexpr std::int32_t kPageStep = 100; // scroll-bar page, page clicks and wheel steps
+constexpr int kWheelDelta = 120;        // wheel units of one step
+
+// Offsets are 32-bit; sums of offsets, extents and mouse positions are
+// computed wider and held to that range, so no input can wrap them.
+std::int32_t Saturate(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
+
+// The thumb's last position: Max - Page + 1, never below Min.
+std::int64_t ThumbEnd(const TScrollInfo& info) {
+  return std::max<std::int64_t>(info.Min, std::int64_t{info.Max} - info.Page + 1);
+}
+
+} // namespace
+
+TSliderRange SliderRange(const TScrollInfo& info) {
+  TSliderRange r;
+  r.Minimum = info.Min;
+  r.Maximum = Saturate(ThumbEnd(info));
+  r.PageStep = info.Page;
+  r.Visible = std::int64_t{info.Page} < std::int64_t{info.Max} - info.Min + 1;
+  return r;
+}
 
 TDisplayMapsCore::TDisplayMapsCore() : Layouts(std::make_unique<TMapLayouts>(this)) {}
 
 TDisplayMapsCore::~TDisplayMapsCore() {
   // The whole model goes while the hooks are still set, so their receivers
-  // hear of every removed layout and area.
+  // hear of every removed layout and area, and while Layouts still holds it.
+  Layouts->RemoveAll();
   Layouts.reset();
 }
 
@@ -25,12 +58,21 @@ void TDisplayMapsCore::SetActiveLayout(TMapLayout* layout) {
 
 void TDisplayMapsCore::SetOffsetX(std::int32_t v) {
   offsetX_ = v;
+  UpdateScrollBars();
   Invalidate();
 }
 
 void TDisplayMapsCore::SetOffsetY(std::int32_t v) {
   offsetY_ = v;
+  UpdateScrollBars();
   Invalidate();
+}
+
+void TDisplayMapsCore::SetOffset(TScrollBarKind bar, std::int64_t v) {
+  if (bar == sbHorizontal)
+    SetOffsetX(Saturate(v));
+  else
+    SetOffsetY(Saturate(v));
 }
 
 void TDisplayMapsCore::SetOptions(TDisplayMapssOptions v) {
@@ -38,7 +80,140 @@ void TDisplayMapsCore::SetOptions(TDisplayMapssOptions v) {
   Invalidate();
 }
 
+TScrollInfo TDisplayMapsCore::WantedScrollInfo(TScrollBarKind bar) const {
+  TScrollInfo info;
+  info.Page = kPageStep;
+  if (bar == sbHorizontal) {
+    info.Min = ScrollMinX;
+    info.Max = Saturate(std::int64_t{ExtentWidth} - Width() + kPageStep);
+    info.Pos = offsetX_;
+  } else {
+    info.Min = ScrollMinY;
+    info.Max = Saturate(std::int64_t{ExtentHeight} - Height() + kPageStep);
+    info.Pos = offsetY_;
+  }
+  return info;
+}
+
+void TDisplayMapsCore::UpdateScrollBars() {
+  if (!HasControl()) return;
+  if (!Clamping) {
+    Clamping = true;
+    try {
+      ClampOffsets(0, 0, false);
+    } catch (...) {
+      Clamping = false;
+      throw;
+    }
+    Clamping = false;
+  }
+  for (TScrollBarKind bar : {sbVertical, sbHorizontal}) {
+    const TScrollInfo wanted = WantedScrollInfo(bar);
+    if (!(GetScrollInfo(bar) == wanted)) SetScrollInfo(bar, wanted);
+  }
+}
+
+void TDisplayMapsCore::ClampOffsets(std::int32_t mouseX, std::int32_t mouseY, bool dragging) {
+  if (!HasControl()) return;
+  auto anchorX = [&] {
+    if (!dragging) return;
+    DragStartX = mouseX;
+    DragStartOffsetX = offsetX_;
+  };
+  auto anchorY = [&] {
+    if (!dragging) return;
+    DragStartY = mouseY;
+    DragStartOffsetY = offsetY_;
+  };
+  if (offsetX_ < 0) {
+    SetOffsetX(0);
+    anchorX();
+  }
+  if (offsetY_ < 0) {
+    SetOffsetY(0);
+    anchorY();
+  }
+  // The horizontal bar's arrow width stands for the bar's height, as the
+  // window system's metrics are read.
+  const std::int32_t maxX = Saturate(std::int64_t{ExtentWidth} - Width() + CxVScroll());
+  const std::int32_t maxY = Saturate(std::int64_t{ExtentHeight} - Height() + CxHScroll());
+  if (offsetX_ > maxX) {
+    SetOffsetX(maxX);
+    anchorX();
+  }
+  if (offsetY_ > maxY) {
+    SetOffsetY(maxY);
+    anchorY();
+  }
+}
+
+TScrollInfo TDisplayMapsCore::GetScrollInfo(TScrollBarKind bar) const { return bars_[bar]; }
+
+void TDisplayMapsCore::SetScrollInfo(TScrollBarKind bar, const TScrollInfo& info) {
+  bars_[bar] = info;
+  bars_[bar].Pos = Saturate(std::clamp<std::int64_t>(info.Pos, info.Min, ThumbEnd(info)));
+}
+
+std::int32_t TDisplayMapsCore::ScrollTrackPos(TScrollBarKind bar) const { return bars_[bar].Pos; }
+
+void TDisplayMapsCore::KeyDown(TArrowKey key) {
+  switch (key) {
+  case TArrowKey::Left: SetOffset(sbHorizontal, std::int64_t{offsetX_} - kLineStep); break;
+  case TArrowKey::Right: SetOffset(sbHorizontal, std::int64_t{offsetX_} + kLineStep); break;
+  case TArrowKey::Up: SetOffset(sbVertical, std::int64_t{offsetY_} - kLineStep); break;
+  case TArrowKey::Down: SetOffset(sbVertical, std::int64_t{offsetY_} + kLineStep); break;
+  }
+}
+
+void TDisplayMapsCore::MouseWheel(int delta) {
+  // Partial deltas (fine-grained wheels, touchpads) add up to whole steps.
+  // The steps of one report move in one write: the clamp gives the same end.
+  const std::int64_t total = std::int64_t{wheelDelta_} + delta;
+  const std::int64_t steps = total / kWheelDelta;
+  wheelDelta_ = static_cast<int>(total % kWheelDelta);
+  if (steps != 0) SetOffset(sbVertical, std::int64_t{offsetY_} - steps * kPageStep);
+}
+
+void TDisplayMapsCore::MouseDown(std::int32_t x, std::int32_t y) {
+  DragStartX = x;
+  DragStartY = y;
+  DragStartOffsetX = offsetX_;
+  DragStartOffsetY = offsetY_;
+}
+
+void TDisplayMapsCore::MouseMove(std::int32_t x, std::int32_t y, bool leftButtonDown) {
+  if (!leftButtonDown) return;
+  SetOffset(sbHorizontal, std::int64_t{DragStartOffsetX} + DragStartX - x);
+  SetOffset(sbVertical, std::int64_t{DragStartOffsetY} + DragStartY - y);
+  ClampOffsets(x, y, true);
+  Invalidate();
+}
+
+void TDisplayMapsCore::MouseUp(std::int32_t x, std::int32_t y) {
+  SetOffset(sbHorizontal, std::int64_t{DragStartOffsetX} + DragStartX - x);
+  SetOffset(sbVertical, std::int64_t{DragStartOffsetY} + DragStartY - y);
+  Invalidate();
+}
+
+void TDisplayMapsCore::ScrollCommand(TScrollBarKind bar, int code) {
+  const std::int64_t offset = Offset(bar);
+  switch (code) {
+  case scLineUp: SetOffset(bar, offset - kLineStep); break;
+  case scLineDown: SetOffset(bar, offset + kLineStep); break;
+  case scPageUp: SetOffset(bar, offset - kPageStep); break;
+  case scPageDown: SetOffset(bar, offset + kPageStep); break;
+  case scThumbPosition: SetOffset(bar, ScrollTrackPos(bar)); break;
+  case scTop: SetOffset(bar, 0); break;
+  // The bar's own end: its thumb's last position. (A fixed 1000 would leave
+  // the rest of larger pictures out of this command's reach.)
+  case scBottom: SetOffset(bar, ThumbEnd(GetScrollInfo(bar))); break;
+  default: break; // thumb tracking and end of scrolling move nothing
+  }
+}
+
 void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
+  ScrollMinX = 0;
+  ScrollMinY = 0;
   ExtentWidth = 0;
   ExtentHeight = 0;
   for (int i = 0; i < Layouts->Count(); ++i) {
@@ -55,6 +230,7 @@ void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   }
   SetOffsetX(0);
   SetOffsetY(0);
+  UpdateScrollBars();
   Invalidate();
 }
 

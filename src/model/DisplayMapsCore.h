@@ -13,9 +13,53 @@ enum TDisplayMapsOption : std::uint8_t { mpoShowCalibrationPoints = 0, mpoShowIm
 using TDisplayMapssOptions = std::uint8_t; // bit n for option n
 constexpr TDisplayMapssOptions OptionBit(TDisplayMapsOption o) { return static_cast<TDisplayMapssOptions>(1u << o); }
 
+// The two scroll bars, numbered as the window system numbers them.
+enum TScrollBarKind : std::uint8_t { sbHorizontal = 0, sbVertical = 1 };
+
+// A scroll bar's state as the window system keeps it: the range Min..Max,
+// the page (the thumb's size in range units) and the thumb's position.
+struct TScrollInfo {
+  std::int32_t Min = 0;
+  std::int32_t Max = 0;
+  std::int32_t Page = 0;
+  std::int32_t Pos = 0;
+  friend bool operator==(const TScrollInfo&, const TScrollInfo&) = default;
+};
+
+// The same state for a slider whose range is the thumb's positions only (a
+// QScrollBar): Min..Max - Page + 1 with the page as page step, and shown
+// exactly when the page is smaller than the range.
+struct TSliderRange {
+  std::int32_t Minimum = 0;
+  std::int32_t Maximum = 0;
+  std::int32_t PageStep = 0;
+  bool Visible = false;
+  friend bool operator==(const TSliderRange&, const TSliderRange&) = default;
+};
+TSliderRange SliderRange(const TScrollInfo& info);
+
+// Scroll commands of the window system (SB_LINEUP ... SB_ENDSCROLL).
+enum TScrollCode : std::uint8_t {
+  scLineUp = 0,
+  scLineDown = 1,
+  scPageUp = 2,
+  scPageDown = 3,
+  scThumbPosition = 4,
+  scThumbTrack = 5,
+  scTop = 6,
+  scBottom = 7,
+  scEndScroll = 8
+};
+
+enum class TArrowKey : std::uint8_t { Left, Up, Right, Down };
+
 // The Qt-free heart of the map view: it owns the model, holds the active area
-// and layout, the scroll offsets and drawing options, and opens files. The
-// desktop view derives from it and adds the widget, scroll bars and painting.
+// and layout, the scroll offsets and drawing options, opens files, and does
+// the scrolling arithmetic of every input. The desktop view derives from it
+// and adds the widget, scroll bars and painting.
+//
+// Without a control (HasControl false: the converter, the model tests) the
+// offsets are kept as written: there is no window to clamp them to.
 class TDisplayMapsCore {
 public:
   TDisplayMapsCore();
@@ -45,8 +89,55 @@ public:
   bool HasOption(TDisplayMapsOption o) const { return (options_ & OptionBit(o)) != 0; }
   virtual void SetOptions(TDisplayMapssOptions v);
 
+  // Draw the focus edge. Shows at the next repaint.
+  bool Border() const { return border_; }
+  void SetBorder(bool v) { border_ = v; }
+
+  std::int32_t ScrollMinX = 0;
+  std::int32_t ScrollMinY = 0;
+  // Size of the picture that scrolling covers.
   std::int32_t ExtentWidth = 0;
   std::int32_t ExtentHeight = 0;
+  // The offsets and the mouse position (control coordinates) when a mouse
+  // button last went down.
+  std::int32_t DragStartOffsetX = 0;
+  std::int32_t DragStartOffsetY = 0;
+  std::int32_t DragStartX = 0;
+  std::int32_t DragStartY = 0;
+  // Set while UpdateScrollBars runs its own clamp.
+  bool Clamping = false;
+
+  // The control, as the widget reports it: its whole size, scroll bars
+  // included, and the widths that stand for the vertical bar (SM_CXVSCROLL)
+  // and the horizontal one (SM_CXHSCROLL).
+  virtual bool HasControl() const { return false; }
+  virtual int Width() const { return 0; }
+  virtual int Height() const { return 0; }
+  virtual int CxVScroll() const { return 0; }
+  virtual int CxHScroll() const { return 0; }
+
+  // Clamps the offsets (unless already clamping) and sets each bar whose
+  // minimum, maximum, page or position differs from the wanted one.
+  void UpdateScrollBars();
+  TScrollInfo WantedScrollInfo(TScrollBarKind bar) const;
+  // Lower bound 0 first, then the upper bound, which wins; while dragging,
+  // a bound that moves an offset also moves the drag anchor to the mouse.
+  void ClampOffsets(std::int32_t mouseX, std::int32_t mouseY, bool dragging);
+
+  // Input. Every one changes the offsets only through their setters.
+  void KeyDown(TArrowKey key);
+  // Wheel deltas as the window system reports them (positive away from the
+  // user); each full 120 units is one step of 100 pixels.
+  void MouseWheel(int delta);
+  // Any button: sets the drag anchor.
+  void MouseDown(std::int32_t x, std::int32_t y);
+  // Pans only while the left button is down.
+  void MouseMove(std::int32_t x, std::int32_t y, bool leftButtonDown);
+  // Any button: applies the whole distance from the anchor.
+  void MouseUp(std::int32_t x, std::int32_t y);
+  // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
+  // bar's end command goes to the thumb's last position.
+  void ScrollCommand(TScrollBarKind bar, int code);
 
   // The canvas the model paints on; set by the view for the length of a paint.
   TCanvas* BufferCanvas = nullptr;
@@ -65,11 +156,24 @@ public:
   virtual void Invalidate() {}
 
 protected:
+  // The scroll bars as the window system holds them. Without a widget they
+  // are kept here, with the position held inside the thumb's range.
+  virtual TScrollInfo GetScrollInfo(TScrollBarKind bar) const;
+  virtual void SetScrollInfo(TScrollBarKind bar, const TScrollInfo& info);
+  // Where the user let the thumb go.
+  virtual std::int32_t ScrollTrackPos(TScrollBarKind bar) const;
+
   std::int32_t offsetX_ = 0;
   std::int32_t offsetY_ = 0;
   TDisplayMapssOptions options_ = 0;
 
 private:
+  void SetOffset(TScrollBarKind bar, std::int64_t v);
+  std::int32_t Offset(TScrollBarKind bar) const { return bar == sbHorizontal ? offsetX_ : offsetY_; }
+
+  bool border_ = true;
+  int wheelDelta_ = 0;
+  TScrollInfo bars_[2];
   TMapArea* activeMapArea_ = nullptr;
   TMapLayout* activeLayout_ = nullptr;
 };

@@ -1,9 +1,258 @@
 #include "view/DisplayMaps.h"
 
+#include "view/QtCanvas.h"
+
+#include <QAbstractSlider>
+#include <QtWidgets/qdrawutil.h>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+
+#include <algorithm>
+
 namespace zv {
 
-TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {}
+namespace {
 
-TDisplayMaps::~TDisplayMaps() = default;
+// The keys the view keeps from shortcuts and focus moves while it has the focus.
+bool IsViewKey(int key) {
+  return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down ||
+         key == Qt::Key_F1;
+}
+
+QImage NewBackBuffer(QSize size) {
+  return size.isEmpty() ? QImage() : QImage(size, QImage::Format_RGB32);
+}
+
+} // namespace
+
+TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("DisplayMaps"));
+  setAccessibleName(QStringLiteral("DisplayMaps"));
+  setAccessibleDescription(QStringLiteral("Map view"));
+  // The whole control is painted from the back buffer: nothing to erase.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setFocusPolicy(Qt::StrongFocus);
+  setBackgroundRole(QPalette::Base);
+
+  for (TScrollBarKind kind : {sbHorizontal, sbVertical}) {
+    auto* bar = new QScrollBar(kind == sbHorizontal ? Qt::Horizontal : Qt::Vertical, this);
+    bar->setObjectName(kind == sbHorizontal ? QStringLiteral("HorzScrollBar") : QStringLiteral("VertScrollBar"));
+    bar->setAccessibleName(kind == sbHorizontal ? QStringLiteral("Horizontal scroll bar")
+                                                : QStringLiteral("Vertical scroll bar"));
+    // The picture moves when the thumb is let go, not while it is dragged.
+    bar->setTracking(false);
+    bar->setSingleStep(25);
+    bar->setFocusPolicy(Qt::NoFocus);
+    // Every move goes through the commands below; the bar's own menu would set positions behind them.
+    bar->setContextMenuPolicy(Qt::NoContextMenu);
+    bar->installEventFilter(this);
+    bar->hide();
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this, kind](int action) { ScrollBarAction(kind, action); });
+    connect(bar, &QAbstractSlider::sliderReleased, this, [this, kind] { ScrollCommand(kind, scThumbPosition); });
+    bars_[kind] = bar;
+  }
+
+  resize(320, 320);
+  backBuffer_ = NewBackBuffer(size());
+  LayoutScrollBars();
+  SetOffsetX(0);
+  SetOffsetY(0);
+}
+
+TDisplayMaps::~TDisplayMaps() {
+  // The model goes while the view is whole, so the removal hooks may still read it.
+  Layouts->RemoveAll();
+}
+
+int TDisplayMaps::CxVScroll() const { return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this); }
+
+TScrollInfo TDisplayMaps::GetScrollInfo(TScrollBarKind bar) const {
+  TScrollInfo info = info_[bar];
+  // The bar keeps the position inside the thumb's range, as the window system does.
+  info.Pos = bars_[bar]->value();
+  return info;
+}
+
+void TDisplayMaps::SetScrollInfo(TScrollBarKind bar, const TScrollInfo& info) {
+  info_[bar] = info;
+  const TSliderRange range = SliderRange(info);
+  QScrollBar* b = bars_[bar];
+  b->setRange(range.Minimum, range.Maximum);
+  b->setPageStep(range.PageStep);
+  b->setValue(info.Pos);
+  if (b->isVisibleTo(this) != range.Visible) {
+    b->setVisible(range.Visible);
+    LayoutScrollBars();
+  }
+}
+
+std::int32_t TDisplayMaps::ScrollTrackPos(TScrollBarKind bar) const { return bars_[bar]->sliderPosition(); }
+
+void TDisplayMaps::ScrollBarAction(TScrollBarKind bar, int action) {
+  int code = scEndScroll;
+  switch (action) {
+  case QAbstractSlider::SliderSingleStepSub: code = scLineUp; break;
+  case QAbstractSlider::SliderSingleStepAdd: code = scLineDown; break;
+  case QAbstractSlider::SliderPageStepSub: code = scPageUp; break;
+  case QAbstractSlider::SliderPageStepAdd: code = scPageDown; break;
+  case QAbstractSlider::SliderToMinimum: code = scTop; break;
+  case QAbstractSlider::SliderToMaximum: code = scBottom; break;
+  default: return; // moving the thumb moves nothing until it is let go
+  }
+  ScrollCommand(bar, code);
+  // The bar would next move itself to where its own step took the thumb;
+  // the offset setter has already put it where the picture is.
+  QScrollBar* b = bars_[bar];
+  b->setSliderPosition(b->value());
+}
+
+void TDisplayMaps::LayoutScrollBars() {
+  const int extent = CxVScroll();
+  const bool h = bars_[sbHorizontal]->isVisibleTo(this), v = bars_[sbVertical]->isVisibleTo(this);
+  bars_[sbVertical]->setGeometry(width() - extent, 0, extent, height() - (h ? extent : 0));
+  bars_[sbHorizontal]->setGeometry(0, height() - extent, width() - (v ? extent : 0), extent);
+}
+
+bool TDisplayMaps::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && IsViewKey(static_cast<QKeyEvent*>(event)->key())) {
+    // Accepted here, the key comes to keyPressEvent instead of a shortcut.
+    event->accept();
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+bool TDisplayMaps::eventFilter(QObject* watched, QEvent* event) {
+  // The wheel over a scroll bar scrolls the view as anywhere else on it.
+  if (event->type() == QEvent::Wheel && (watched == bars_[sbHorizontal] || watched == bars_[sbVertical])) {
+    wheelEvent(static_cast<QWheelEvent*>(event));
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TDisplayMaps::paintEvent(QPaintEvent* event) {
+  PaintContents();
+  if (backBuffer_.isNull()) return;
+  QPainter window(this);
+  window.drawImage(event->rect(), backBuffer_, event->rect());
+  // The square between two shown bars belongs to neither; it shows the
+  // window colour, as a size box would, rather than a piece of the picture.
+  if (bars_[sbHorizontal]->isVisibleTo(this) && bars_[sbVertical]->isVisibleTo(this)) {
+    const int extent = CxVScroll();
+    window.fillRect(QRect(width() - extent, height() - extent, extent, extent), palette().color(QPalette::Window));
+  }
+}
+
+void TDisplayMaps::PaintContents() {
+  if (backBuffer_.size() != size()) backBuffer_ = NewBackBuffer(size());
+  if (backBuffer_.isNull()) return;
+  // Filled row by row before the painter starts: the painter would hand a
+  // fill this large to worker threads, whose hand-over costs more than the
+  // fill on a busy machine. Detached here, so the canvas may write its rows.
+  const QRgb background = palette().color(QPalette::Base).rgb();
+  for (int y = 0; y < backBuffer_.height(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(backBuffer_.scanLine(y));
+    std::fill(row, row + backBuffer_.width(), background);
+  }
+  QPainter painter(&backBuffer_);
+  QFont font = this->font();
+  font.setBold(true);
+  TQtCanvas canvas(painter, backBuffer_, font);
+  struct CanvasScope {
+    TDisplayMapsCore& view;
+    ~CanvasScope() { view.BufferCanvas = nullptr; }
+  } scope{*this};
+  BufferCanvas = &canvas;
+  Layouts->Paint();
+  if (Border()) DrawEdge(painter);
+}
+
+void TDisplayMaps::DrawEdge(QPainter& painter) const {
+  const QRect r = rect();
+  if (hasFocus()) {
+    // A one-pixel sunken line.
+    qDrawShadePanel(&painter, r, palette(), true, 1);
+  } else {
+    // A flat frame: shadow outside, face inside.
+    qDrawPlainRect(&painter, r, palette().color(QPalette::Dark), 1);
+    qDrawPlainRect(&painter, r.adjusted(1, 1, -1, -1), palette().color(QPalette::Button), 1);
+  }
+}
+
+void TDisplayMaps::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  backBuffer_ = NewBackBuffer(size());
+  LayoutScrollBars();
+  ClampOffsets(0, 0, false);
+  // The bars' ranges follow the new size even when no offset had to move.
+  UpdateScrollBars();
+  update();
+}
+
+void TDisplayMaps::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::StyleChange) {
+    LayoutScrollBars();
+    UpdateScrollBars();
+  }
+}
+
+void TDisplayMaps::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  update();
+}
+
+void TDisplayMaps::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
+}
+
+void TDisplayMaps::mousePressEvent(QMouseEvent* event) {
+  QWidget::mousePressEvent(event);
+  if ((focusPolicy() & Qt::ClickFocus) && !hasFocus()) setFocus(Qt::MouseFocusReason);
+  const QPoint p = event->position().toPoint();
+  MouseDown(p.x(), p.y());
+  event->accept();
+}
+
+void TDisplayMaps::mouseMoveEvent(QMouseEvent* event) {
+  QWidget::mouseMoveEvent(event);
+  const QPoint p = event->position().toPoint();
+  MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
+  event->accept();
+}
+
+void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
+  QWidget::mouseReleaseEvent(event);
+  const QPoint p = event->position().toPoint();
+  MouseUp(p.x(), p.y());
+  event->accept();
+}
+
+void TDisplayMaps::wheelEvent(QWheelEvent* event) {
+  MouseWheel(event->angleDelta().y());
+  // Handled: the parent does not scroll as well.
+  event->accept();
+}
+
+void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
+  QWidget::keyPressEvent(event);
+  switch (event->key()) {
+  case Qt::Key_Left: KeyDown(TArrowKey::Left); break;
+  case Qt::Key_Right: KeyDown(TArrowKey::Right); break;
+  case Qt::Key_Up: KeyDown(TArrowKey::Up); break;
+  case Qt::Key_Down: KeyDown(TArrowKey::Down); break;
+  case Qt::Key_F1: break; // kept from the help shortcut, and does nothing here
+  default: return;
+  }
+  event->accept();
+}
 
 } // namespace zv

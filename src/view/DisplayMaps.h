@@ -2,11 +2,16 @@
 
 #include "model/DisplayMapsCore.h"
 
+#include <QImage>
 #include <QWidget>
+
+class QScrollBar;
 
 namespace zv {
 
-// The map view: the view core plus the widget, its scroll bars, painting and input.
+// The map view: the view core plus the widget, its two scroll bars, painting
+// and input. Everything is drawn into an image of the whole control first
+// and copied to the window in one step.
 class TDisplayMaps : public QWidget, public TDisplayMapsCore {
   Q_OBJECT
 
@@ -15,6 +20,45 @@ public:
   ~TDisplayMaps() override;
 
   void Invalidate() override { update(); }
+
+  bool HasControl() const override { return true; }
+  int Width() const override { return width(); }
+  int Height() const override { return height(); }
+  // Both stand for the scroll bars' thickness: the style's scroll-bar extent.
+  int CxVScroll() const override;
+  int CxHScroll() const override { return CxVScroll(); }
+
+  QScrollBar* ScrollBar(TScrollBarKind bar) const { return bars_[bar]; }
+  // The last painted back buffer.
+  const QImage& BackBuffer() const { return backBuffer_; }
+
+protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+  TScrollInfo GetScrollInfo(TScrollBarKind bar) const override;
+  void SetScrollInfo(TScrollBarKind bar, const TScrollInfo& info) override;
+  std::int32_t ScrollTrackPos(TScrollBarKind bar) const override;
+
+private:
+  void PaintContents();
+  void DrawEdge(QPainter& painter) const;
+  void LayoutScrollBars();
+  void ScrollBarAction(TScrollBarKind bar, int action);
+
+  QScrollBar* bars_[2] = {nullptr, nullptr};
+  TScrollInfo info_[2];
+  QImage backBuffer_;
 };
 
 } // namespace zv

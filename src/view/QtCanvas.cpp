@@ -1,0 +1,178 @@
+#include "view/QtCanvas.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace zv {
+
+namespace {
+
+QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+// One entry per index the format can hold: indices past the bitmap's table
+// are black, as the bitmap itself reads them.
+QList<QRgb> ColourTable(const Bitmap& b, int entries) {
+  QList<QRgb> table(entries, qRgb(0, 0, 0));
+  const int n = std::min<int>(entries, static_cast<int>(b.Palette().size()));
+  for (int i = 0; i < n; ++i) {
+    const Rgb c = b.Palette()[static_cast<std::size_t>(i)];
+    table[i] = qRgb(c.r, c.g, c.b);
+  }
+  return table;
+}
+
+// The rectangle (x, y, w, h) of src as an image, sharing the bitmap's memory
+// where Qt reads its format directly. A 1-bit rectangle starts at a byte
+// boundary: *skip is how many pixels of the image lie left of x.
+QImage SourceImage(const Bitmap& src, int x, int y, int w, int h, int* skip) {
+  *skip = 0;
+  const qsizetype stride = static_cast<qsizetype>(src.Stride());
+  switch (src.Format()) {
+  case PixelFormat::pf24bit: return QImage(src.Row(y) + std::size_t(x) * 3, w, h, stride, QImage::Format_RGB888);
+  case PixelFormat::pf8bit: {
+    QImage image(src.Row(y) + x, w, h, stride, QImage::Format_Indexed8);
+    image.setColorTable(ColourTable(src, 256));
+    return image;
+  }
+  case PixelFormat::pf1bit: {
+    *skip = x & 7;
+    QImage image(src.Row(y) + (x >> 3), w + *skip, h, stride, QImage::Format_Mono);
+    image.setColorTable(ColourTable(src, 2));
+    return image;
+  }
+  case PixelFormat::pf4bit: {
+    // Qt has no 4-bit format: only the visible rectangle is unpacked.
+    QImage image(w, h, QImage::Format_Indexed8);
+    image.setColorTable(ColourTable(src, 16));
+    for (int row = 0; row < h; ++row) {
+      const std::uint8_t* in = src.Row(y + row);
+      std::uint8_t* out = image.scanLine(row);
+      for (int i = 0; i < w; ++i) {
+        const int px = x + i;
+        out[i] = (px & 1) ? (in[px >> 1] & 0x0F) : (in[px >> 1] >> 4);
+      }
+    }
+    return image;
+  }
+  }
+  return QImage();
+}
+
+// The colours of every index a format can hold, as 32-bit pixels.
+void IndexColours(const Bitmap& b, QRgb (&lut)[256]) {
+  const QList<QRgb> table = ColourTable(b, 1 << b.BitsPerPixel());
+  std::fill(std::begin(lut), std::end(lut), qRgb(0, 0, 0));
+  std::copy(table.begin(), table.end(), lut);
+}
+
+// Row converters into 32-bit pixels, one per format, so the inner loops
+// carry no format test.
+void Row24(const std::uint8_t* in, int x, int w, const QRgb*, QRgb* dst) {
+  in += std::size_t(x) * 3;
+  for (int i = 0; i < w; ++i, in += 3) dst[i] = 0xFF000000u | (QRgb{in[0]} << 16) | (QRgb{in[1]} << 8) | in[2];
+}
+void Row8(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  in += x;
+  for (int i = 0; i < w; ++i) dst[i] = lut[in[i]];
+}
+void Row4(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  for (int i = 0, px = x; i < w; ++i, ++px) dst[i] = lut[(in[px >> 1] >> ((px & 1) ? 0 : 4)) & 0x0F];
+}
+void Row1(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
+  for (int i = 0, px = x; i < w; ++i, ++px) dst[i] = lut[(in[px >> 3] >> (7 - (px & 7))) & 1];
+}
+
+// Converts the rectangle (x, y, w, h) of src into 32-bit rows starting at out.
+void CopyToRgb32(const Bitmap& src, int x, int y, int w, int h, uchar* out, qsizetype bytesPerLine) {
+  QRgb lut[256];
+  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
+  void (*convert)(const std::uint8_t*, int, int, const QRgb*, QRgb*) = Row24;
+  switch (src.Format()) {
+  case PixelFormat::pf24bit: convert = Row24; break;
+  case PixelFormat::pf8bit: convert = Row8; break;
+  case PixelFormat::pf4bit: convert = Row4; break;
+  case PixelFormat::pf1bit: convert = Row1; break;
+  }
+  for (int row = 0; row < h; ++row, out += bytesPerLine)
+    convert(src.Row(y + row), x, w, lut, reinterpret_cast<QRgb*>(out));
+}
+
+} // namespace
+
+TQtCanvas::TQtCanvas(QPainter& painter, QImage& target, const QFont& font)
+    : painter_(painter), target_(target.size()), font_(font) {
+  // Direct writes only where they land exactly where the painter would draw.
+  if ((target.format() == QImage::Format_RGB32 || target.format() == QImage::Format_ARGB32) &&
+      painter.transform().isIdentity() && !painter.hasClipping()) {
+    bits_ = target.bits();
+    bytesPerLine_ = target.bytesPerLine();
+  }
+}
+
+void TQtCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {
+  if (src.Empty() || w <= 0 || h <= 0) return;
+  // Source rectangle, cut to the bitmap and then to where it lands in the
+  // target; 64-bit so that far-off positions cannot wrap.
+  const std::int64_t ox = std::int64_t{dx} - sx, oy = std::int64_t{dy} - sy;
+  std::int64_t x0 = std::max<std::int64_t>({sx, 0, -ox});
+  std::int64_t y0 = std::max<std::int64_t>({sy, 0, -oy});
+  std::int64_t x1 = std::min<std::int64_t>({std::int64_t{sx} + w, src.Width(), target_.width() - ox});
+  std::int64_t y1 = std::min<std::int64_t>({std::int64_t{sy} + h, src.Height(), target_.height() - oy});
+  if (x0 >= x1 || y0 >= y1) return;
+  const int cw = static_cast<int>(x1 - x0), ch = static_cast<int>(y1 - y0);
+  if (bits_) {
+    CopyToRgb32(src, static_cast<int>(x0), static_cast<int>(y0), cw, ch,
+                bits_ + (y0 + oy) * bytesPerLine_ + (x0 + ox) * 4, bytesPerLine_);
+    return;
+  }
+  int skip = 0;
+  const QImage part = SourceImage(src, static_cast<int>(x0), static_cast<int>(y0), cw, ch, &skip);
+  painter_.drawImage(QPoint(static_cast<int>(x0 + ox), static_cast<int>(y0 + oy)), part, QRect(skip, 0, cw, ch));
+}
+
+void TQtCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
+  if (right <= left || bottom <= top) return;
+  // Edges far outside the target are pulled just outside it, so the
+  // widths below stay small and an edge outside stays outside.
+  auto pull = [](int v, int size) { return std::clamp(v, -2, size + 2); };
+  const int l = pull(left, target_.width()), r = pull(right, target_.width());
+  const int t = pull(top, target_.height()), b = pull(bottom, target_.height());
+  const QColor c = ToQColor(colour);
+  painter_.fillRect(QRect(l, top == t ? t : -10, r - l, 1), c);
+  painter_.fillRect(QRect(l, bottom == b ? b - 1 : -10, r - l, 1), c);
+  painter_.fillRect(QRect(left == l ? l : -10, t, 1, b - t), c);
+  painter_.fillRect(QRect(right == r ? r - 1 : -10, t, 1, b - t), c);
+}
+
+void TQtCanvas::SetPixel(int x, int y, Rgb colour) {
+  if (x < 0 || y < 0 || x >= target_.width() || y >= target_.height()) return;
+  painter_.fillRect(QRect(x, y, 1, 1), ToQColor(colour));
+}
+
+void TQtCanvas::Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) {
+  painter_.save();
+  painter_.setRenderHint(QPainter::Antialiasing, false);
+  painter_.setPen(QPen(ToQColor(pen), penWidth));
+  painter_.setBrush(Qt::NoBrush);
+  // The box is [left, right) x [top, bottom); Qt's outline covers w + 1 pixels.
+  painter_.drawEllipse(QRect(left, top, right - left - 1, bottom - top - 1));
+  painter_.restore();
+}
+
+void TQtCanvas::TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) {
+  QFont font = font_;
+  font.setPointSize(pointSize);
+  painter_.save();
+  painter_.setFont(font);
+  painter_.setPen(ToQColor(colour));
+  painter_.setBackgroundMode(Qt::TransparentMode);
+  painter_.drawText(QPoint(x, y + painter_.fontMetrics().ascent()), QString::fromStdString(text));
+  painter_.restore();
+}
+
+} // namespace zv

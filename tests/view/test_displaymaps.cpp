@@ -1,0 +1,437 @@
+// The map view widget: scroll bars, keys, wheel, drags and what it paints,
+// compared with the map's own pixels at the offsets the view reports.
+
+#include "view/DisplayMaps.h"
+
+#include "codecs/Bitmap.h"
+#include "model/MapModel.h"
+
+#include <QAction>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <QtTest>
+
+#include <memory>
+
+using namespace zv;
+
+namespace {
+
+// A view that counts its paints.
+class CountingView : public TDisplayMaps {
+public:
+  using TDisplayMaps::TDisplayMaps;
+  int Paints = 0;
+
+protected:
+  void paintEvent(QPaintEvent* event) override {
+    ++Paints;
+    TDisplayMaps::paintEvent(event);
+  }
+};
+
+Rgb PatternColour(int x, int y) {
+  return Rgb{static_cast<std::uint8_t>(x * 3 + y), static_cast<std::uint8_t>(y * 5 + x / 7),
+             static_cast<std::uint8_t>((x ^ y) * 11)};
+}
+
+// A picture whose every pixel can be told from its neighbours, in each format.
+Bitmap Pattern(int width, int height, PixelFormat format) {
+  Bitmap b(width, height, format);
+  if (format == PixelFormat::pf24bit) {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) b.SetPixel(x, y, PatternColour(x, y));
+    return b;
+  }
+  const int entries = 1 << b.BitsPerPixel();
+  for (int i = 0; i < entries; ++i)
+    b.Palette().push_back(Rgb{static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(255 - i),
+                              static_cast<std::uint8_t>(i * 101 + 7)});
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) b.SetIndex(x, y, static_cast<std::uint8_t>((x * 3 + y * 7 + x / 5) % entries));
+  return b;
+}
+
+// An area of one image, in the first layout (made when there is none).
+TMapArea* AddArea(TDisplayMaps& view, Bitmap bitmap) {
+  TMapLayout* layout = view.Layouts->Count() ? (*view.Layouts)[0] : view.Layouts->AddLayout("L");
+  TMapArea* area = layout->Areas->Add(std::make_unique<TMapArea>(&view, layout));
+  auto image = std::make_unique<TMapImage>(&view, area);
+  image->Bitmap = std::move(bitmap);
+  area->Width = image->Width();
+  area->Height = image->Height();
+  area->Images.push_back(std::move(image));
+  return area;
+}
+
+QRgb ToQRgb(Rgb c) { return qRgb(c.r, c.g, c.b); }
+
+int Extent(const TDisplayMaps& view) { return view.CxVScroll(); }
+
+// The first pixel of the shown picture that differs from what the view
+// painted, sampled over the area the bars and the edge leave free.
+QString FirstMismatch(TDisplayMaps& view, const Bitmap& picture) {
+  const QImage shot = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int right = view.width() - Extent(view), bottom = view.height() - Extent(view);
+  for (int y = 2; y < bottom; y += 7)
+    for (int x = 2; x < right; x += 5) {
+      const int px = x + view.OffsetX(), py = y + view.OffsetY();
+      if (px < 0 || py < 0 || px >= picture.Width() || py >= picture.Height()) continue;
+      if (shot.pixel(x, y) != ToQRgb(picture.Pixel(px, py)))
+        return QStringLiteral("(%1, %2): %3 != %4")
+            .arg(x)
+            .arg(y)
+            .arg(shot.pixel(x, y), 0, 16)
+            .arg(ToQRgb(picture.Pixel(px, py)), 0, 16);
+    }
+  return QString();
+}
+
+} // namespace
+
+class DisplayMapsTest : public QObject {
+  Q_OBJECT
+
+private:
+  std::unique_ptr<CountingView> view;
+
+  void Show(int width, int height) {
+    view = std::make_unique<CountingView>(nullptr);
+    view->resize(width, height);
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+  }
+
+private slots:
+  void cleanup() { view.reset(); }
+
+  void namesAndDefaults() {
+    Show(400, 300);
+    QCOMPARE(view->objectName(), QStringLiteral("DisplayMaps"));
+    QCOMPARE(view->accessibleName(), QStringLiteral("DisplayMaps"));
+    QCOMPARE(view->accessibleDescription(), QStringLiteral("Map view"));
+    QVERIFY(view->testAttribute(Qt::WA_OpaquePaintEvent));
+    QVERIFY(view->Border());
+    QCOMPARE(view->Options(), TDisplayMapssOptions{0});
+    QCOMPARE(view->CxVScroll(), view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view.get()));
+    // Nothing shown: the clamp leaves the offsets at their negative maximum.
+    QCOMPARE(view->OffsetX(), -400 + Extent(*view));
+    QVERIFY(!view->ScrollBar(sbHorizontal)->isVisible());
+    QVERIFY(!view->ScrollBar(sbVertical)->isVisible());
+  }
+
+  void scrollBarsFollowTheShownArea_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("horizontal");
+    QTest::addColumn<bool>("vertical");
+    QTest::newRow("smaller") << 200 << 150 << false << false;
+    QTest::newRow("larger") << 3000 << 2000 << true << true;
+    QTest::newRow("wide") << 3000 << 100 << true << false;
+    QTest::newRow("high") << 100 << 2000 << false << true;
+    QTest::newRow("exactly the control") << 400 << 300 << true << true;
+    QTest::newRow("one pixel less") << 399 << 299 << false << false;
+  }
+  void scrollBarsFollowTheShownArea() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, horizontal);
+    QFETCH(bool, vertical);
+    Show(400, 300);
+    // A large area first, so the second has to change everything back.
+    view->ShowMapArea(AddArea(*view, Pattern(5000, 4000, PixelFormat::pf8bit)));
+    view->SetOffsetX(700);
+    view->ShowMapArea(AddArea(*view, Pattern(width, height, PixelFormat::pf8bit)));
+    QScrollBar* h = view->ScrollBar(sbHorizontal);
+    QScrollBar* v = view->ScrollBar(sbVertical);
+    QCOMPARE(h->isVisible(), horizontal);
+    QCOMPARE(v->isVisible(), vertical);
+    const int ext = Extent(*view);
+    // Offset 0, unless the upper bound is below it.
+    QCOMPARE(view->OffsetX(), std::min(0, width - 400 + ext));
+    QCOMPARE(view->OffsetY(), std::min(0, height - 300 + ext));
+    if (horizontal) {
+      QCOMPARE(h->minimum(), 0);
+      QCOMPARE(h->maximum(), width - 400 + 1);
+      QCOMPARE(h->pageStep(), 100);
+      QCOMPARE(h->singleStep(), 25);
+      QCOMPARE(h->geometry(), QRect(0, 300 - ext, 400 - (vertical ? ext : 0), ext));
+    }
+    if (vertical) {
+      QCOMPARE(v->maximum(), height - 300 + 1);
+      QCOMPARE(v->geometry(), QRect(400 - ext, 0, ext, 300 - (horizontal ? ext : 0)));
+    }
+    if (horizontal && vertical)
+      QCOMPARE(view->grab().toImage().pixel(400 - ext / 2, 300 - ext / 2),
+               view->palette().color(QPalette::Window).rgb());
+  }
+
+  void keysMoveByTwentyFiveAndNeverTriggerShortcuts() {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* map = new TDisplayMaps(&window);
+    layout->addWidget(map);
+    int triggered = 0;
+    for (QKeySequence key : {QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_F1)}) {
+      auto* action = new QAction(&window);
+      action->setShortcut(key);
+      window.addAction(action);
+      connect(action, &QAction::triggered, [&] { ++triggered; });
+    }
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    map->ShowMapArea(AddArea(*map, Pattern(3000, 2000, PixelFormat::pf24bit)));
+    map->setFocus();
+    QTRY_VERIFY(map->hasFocus());
+    QTest::keyClick(map, Qt::Key_Right);
+    QTest::keyClick(map, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(map, Qt::Key_Down);
+    QTest::keyClick(map, Qt::Key_F1);
+    QCOMPARE(triggered, 0);
+    QCOMPARE(map->OffsetX(), 50);
+    QCOMPARE(map->OffsetY(), 25);
+    QCOMPARE(map->ScrollBar(sbHorizontal)->value(), 50);
+    QTest::keyClick(map, Qt::Key_Left);
+    QTest::keyClick(map, Qt::Key_Up);
+    QTest::keyClick(map, Qt::Key_Up);
+    QCOMPARE(map->OffsetX(), 25);
+    QCOMPARE(map->OffsetY(), 0);
+    QVERIFY(map->hasFocus());
+    // Holding Down: stops at extent - height + the bar's metric.
+    for (int i = 0; i < 100; ++i) QTest::keyPress(map, Qt::Key_Down, Qt::NoModifier);
+    QCOMPARE(map->OffsetY(), 2000 - map->height() + Extent(*map));
+  }
+
+  void wheelStepsOnViewAndBars() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf8bit)));
+    auto wheel = [](QWidget* target, int dy) {
+      const QPointF at(target->width() / 2.0, target->height() / 2.0);
+      QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, dy), Qt::NoButton, Qt::NoModifier,
+                        Qt::NoScrollPhase, false);
+      QCoreApplication::sendEvent(target, &event);
+      return event.isAccepted();
+    };
+    QVERIFY(wheel(view.get(), -120)); // towards the user
+    QCOMPARE(view->OffsetY(), 100);
+    QVERIFY(wheel(view.get(), 60));
+    QCOMPARE(view->OffsetY(), 100);
+    QVERIFY(wheel(view.get(), 60));
+    QCOMPARE(view->OffsetY(), 0);
+    // Over a scroll bar the wheel scrolls the view the same way.
+    wheel(view->ScrollBar(sbHorizontal), -240);
+    QCOMPARE(view->OffsetY(), 200);
+    QCOMPARE(view->OffsetX(), 0);
+    QCOMPARE(view->ScrollBar(sbHorizontal)->value(), 0);
+  }
+
+  void leftDragPansAndRightDragJumps() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf24bit)));
+    view->SetOffsetX(500);
+    view->SetOffsetY(500);
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(200, 150));
+    QTest::mouseMove(view.get(), QPoint(150, 120));
+    QCOMPARE(view->OffsetX(), 550);
+    QCOMPARE(view->OffsetY(), 530);
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(140, 120));
+    QCOMPARE(view->OffsetX(), 560);
+    QVERIFY(view->hasFocus());
+
+    QTest::mousePress(view.get(), Qt::RightButton, {}, QPoint(100, 100));
+    QTest::mouseMove(view.get(), QPoint(160, 130));
+    QCOMPARE(view->OffsetX(), 560);
+    QCOMPARE(view->OffsetY(), 530);
+    QTest::mouseRelease(view.get(), Qt::RightButton, {}, QPoint(160, 130));
+    QCOMPARE(view->OffsetX(), 500);
+    QCOMPARE(view->OffsetY(), 500);
+
+    // Past the left edge the picture stops at 0 and the anchor stays put.
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseMove(view.get(), QPoint(390, 100));
+    QCOMPARE(view->OffsetX(), 210);
+    view->SetOffsetX(0);
+    QTest::mouseMove(view.get(), QPoint(395, 100));
+    QCOMPARE(view->OffsetX(), 205);
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(395, 100));
+  }
+
+  void clickTakesFocusAndTheEdgeFollows() {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* other = new QWidget(&window);
+    other->setFocusPolicy(Qt::StrongFocus);
+    auto* map = new TDisplayMaps(&window);
+    layout->addWidget(other);
+    layout->addWidget(map);
+    window.resize(300, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+    const QColor button = map->palette().color(QPalette::Button);
+    QCOMPARE(map->grab().toImage().pixel(1, 1), button.rgb()); // flat frame
+    QTest::mouseClick(map, Qt::RightButton, {}, QPoint(50, 50));
+    QVERIFY(map->hasFocus());
+    const QImage focused = map->grab().toImage();
+    QCOMPARE(focused.pixel(0, 0), map->palette().color(QPalette::Dark).rgb());
+    QCOMPARE(focused.pixel(1, 1), map->palette().color(QPalette::Base).rgb()); // one-pixel sunken line
+    // Without the edge, the background reaches the corner.
+    map->SetBorder(false);
+    QCOMPARE(map->grab().toImage().pixel(0, 0), map->palette().color(QPalette::Base).rgb());
+  }
+
+  void scrollBarActions() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf8bit)));
+    QScrollBar* h = view->ScrollBar(sbHorizontal);
+    h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(view->OffsetX(), 25);
+    h->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(view->OffsetX(), 125);
+    QCOMPARE(h->value(), 125);
+    h->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QCOMPARE(view->OffsetX(), 100);
+    h->triggerAction(QAbstractSlider::SliderPageStepSub);
+    QCOMPARE(view->OffsetX(), 0);
+    // The bar's end: its thumb's last position, extent - width + 1.
+    h->triggerAction(QAbstractSlider::SliderToMaximum);
+    QCOMPARE(view->OffsetX(), 2601);
+    QCOMPARE(h->value(), 2601);
+    QCOMPARE(h->sliderPosition(), 2601);
+    h->triggerAction(QAbstractSlider::SliderToMinimum);
+    QCOMPARE(view->OffsetX(), 0);
+    // Dragging the thumb moves nothing until it is let go.
+    QScrollBar* v = view->ScrollBar(sbVertical);
+    v->setSliderDown(true);
+    v->setSliderPosition(800);
+    v->triggerAction(QAbstractSlider::SliderMove);
+    QCOMPARE(view->OffsetY(), 0);
+    v->setSliderDown(false);
+    QCOMPARE(view->OffsetY(), 800);
+    QCOMPARE(v->value(), 800);
+    // Beyond the thumb's end the arrow key still goes on to the clamp's limit.
+    h->triggerAction(QAbstractSlider::SliderToMaximum);
+    view->KeyDown(TArrowKey::Right);
+    QCOMPARE(view->OffsetX(), 3000 - 400 + Extent(*view));
+    QCOMPARE(h->value(), 2601);
+    h->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QCOMPARE(view->OffsetX(), 3000 - 400 + Extent(*view) - 25);
+  }
+
+  void paintsTheMapsOwnPixels_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("offsetX");
+    QTest::addColumn<int>("offsetY");
+    for (PixelFormat f : {PixelFormat::pf24bit, PixelFormat::pf8bit, PixelFormat::pf4bit, PixelFormat::pf1bit}) {
+      const QByteArray name = QByteArray::number(static_cast<int>(f)) + "-bit";
+      QTest::newRow(name + " origin") << static_cast<int>(f) << 0 << 0;
+      QTest::newRow(name + " odd offsets") << static_cast<int>(f) << 37 << 53;
+      QTest::newRow(name + " far corner") << static_cast<int>(f) << 1000 << 1000;
+    }
+  }
+  void paintsTheMapsOwnPixels() {
+    QFETCH(int, format);
+    QFETCH(int, offsetX);
+    QFETCH(int, offsetY);
+    Show(400, 300);
+    Bitmap picture = Pattern(1203, 997, static_cast<PixelFormat>(format));
+    const Bitmap copy = picture;
+    view->ShowMapArea(AddArea(*view, std::move(picture)));
+    view->SetOffsetX(offsetX);
+    view->SetOffsetY(offsetY);
+    QCOMPARE(FirstMismatch(*view, copy), QString());
+  }
+
+  void tilesLaterOnTopAndSmallPictureAtLowerRight() {
+    Show(400, 300);
+    TMapArea* area = AddArea(*view, Pattern(300, 200, PixelFormat::pf24bit));
+    // A second tile overlapping the first: it covers it.
+    auto tile = std::make_unique<TMapImage>(view.get(), area);
+    tile->Bitmap = Bitmap(50, 50, PixelFormat::pf24bit);
+    tile->Bitmap.Fill(Rgb{1, 2, 3});
+    tile->X = 250;
+    tile->Y = 150;
+    area->Images.push_back(std::move(tile));
+    view->ShowMapArea(area);
+    const int ext = Extent(*view);
+    QCOMPARE(view->OffsetX(), 300 - 400 + ext);
+    const QImage shot = view->grab().toImage();
+    // The picture's bottom-right pixel sits just left of and above the bars' place.
+    QCOMPARE(shot.pixel(400 - ext - 1, 300 - ext - 1), qRgb(1, 2, 3));
+    QCOMPARE(shot.pixel(400 - ext - 60, 300 - ext - 60),
+             ToQRgb(PatternColour(300 - 60, 200 - 60)));
+    QCOMPARE(shot.pixel(20, 20), view->palette().color(QPalette::Base).rgb());
+  }
+
+  void optionsRepaintAtOnce() {
+    Show(400, 300);
+    TMapArea* area = AddArea(*view, Pattern(1000, 1000, PixelFormat::pf8bit));
+    area->Points.push_back(TCalibrationPoint{150, 120, 0, 0});
+    view->ShowMapArea(area);
+    view->SetOffsetX(100);
+    view->SetOffsetY(100);
+    const Bitmap& picture = area->Images[0]->Bitmap;
+    QCOMPARE(view->grab().toImage().pixel(50, 20), ToQRgb(picture.Pixel(150, 120)));
+    QTRY_VERIFY(view->Paints > 0);
+    const int paints = view->Paints;
+    view->SetOptions(OptionBit(mpoShowCalibrationPoints));
+    QTRY_VERIFY(view->Paints > paints);
+    QImage shot = view->BackBuffer();
+    QCOMPARE(shot.pixel(50, 20), qRgb(255, 0, 0));     // the point itself
+    QCOMPARE(shot.pixel(50 + 40, 20), qRgb(255, 0, 0)); // on the outermost ring
+    QCOMPARE(shot.pixel(50 + 20, 20), ToQRgb(picture.Pixel(170, 120))); // between rings
+    // The number: some black pixels right and below the point.
+    bool black = false;
+    for (int y = 30; y < 55 && !black; ++y)
+      for (int x = 60; x < 80 && !black; ++x) black = shot.pixel(x, y) == qRgb(0, 0, 0);
+    QVERIFY(black);
+
+    view->SetOptions(OptionBit(mpoShowImageBorder));
+    QTRY_VERIFY(view->Paints > paints + 1);
+    view->SetOffsetX(0);
+    view->SetOffsetY(0);
+    view->SetBorder(false);
+    shot = view->grab().toImage();
+    QCOMPARE(shot.pixel(150, 120), ToQRgb(picture.Pixel(150, 120)));
+    QCOMPARE(shot.pixel(0, 100), qRgb(0, 0, 0x80)); // navy frame over the edge's place
+    QCOMPARE(shot.pixel(100, 0), qRgb(0, 0, 0x80));
+  }
+
+  void closeAllLeavesOnlyTheBackground() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf24bit)));
+    view->SetOffsetX(300);
+    const int max = view->ScrollBar(sbHorizontal)->maximum();
+    view->CloseAll();
+    QCOMPARE(view->ActiveMapArea(), nullptr);
+    QCOMPARE(view->ActiveLayout(), nullptr);
+    // Offsets and bars stay until the next area is shown.
+    QCOMPARE(view->OffsetX(), 300);
+    QCOMPARE(view->ScrollBar(sbHorizontal)->maximum(), max);
+    const QImage shot = view->grab().toImage();
+    const QRgb base = view->palette().color(QPalette::Base).rgb();
+    for (int y = 3; y < 300 - Extent(*view); y += 11)
+      for (int x = 3; x < 400 - Extent(*view); x += 13) QCOMPARE(shot.pixel(x, y), base);
+  }
+
+  void resizeClampsAndFollowsTheSize() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(1000, 800, PixelFormat::pf8bit)));
+    view->SetOffsetX(600);
+    QCOMPARE(view->OffsetX(), 600);
+    view->resize(900, 300);
+    QTRY_COMPARE(view->BackBuffer().size(), QSize(900, 300));
+    QCOMPARE(view->OffsetX(), 1000 - 900 + Extent(*view));
+    QCOMPARE(view->ScrollBar(sbHorizontal)->maximum(), 1000 - 900 + 1);
+    view->resize(1200, 300);
+    QTRY_VERIFY(!view->ScrollBar(sbHorizontal)->isVisible());
+    QCOMPARE(view->OffsetX(), 1000 - 1200 + Extent(*view));
+  }
+};
+
+QTEST_MAIN(DisplayMapsTest)
+#include "test_displaymaps.moc"
