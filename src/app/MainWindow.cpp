@@ -7,6 +7,7 @@
 #include "app/Navigator.h"
 #include "app/Prompter.h"
 #include "base/Version.h"
+#include "model/CalibrationFit.h"
 #include "view/DisplayMaps.h"
 
 #include <QAction>
@@ -67,6 +68,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   statusBar->setFixedHeight(19);
   statusBar->setSizeGripEnabled(false);
   setStatusBar(statusBar);
+  // Where the pointer is on the shown map, and there in degrees when its
+  // calibration points give a fit; worked out afresh, so edits show at once.
+  auto* readout = new QLabel(statusBar);
+  readout->setObjectName(QStringLiteral("LblPointer"));
+  readout->setAccessibleName(QStringLiteral("Pointer position"));
+  statusBar->addWidget(readout, 1);
+  connect(view_, &TDisplayMaps::PointerOverPicture, readout, [this, readout](int x, int y) {
+    if (const TMapArea* area = view_->ActiveMapArea())
+      readout->setText(QString::fromUtf8(PointerReadout(*area, x, y).c_str()));
+  });
+  connect(view_, &TDisplayMaps::PointerLeft, readout, &QLabel::clear);
 
   AssignHooks();
 

@@ -221,4 +221,17 @@ std::string FormatLatLon(double lat, double lon) {
   return DegreesMinutes(lat, 'N', 'S') + "  " + DegreesMinutes(lon, 'E', 'W');
 }
 
+std::string PointerReadout(const TMapArea& area, int x, int y) {
+  std::string text = "x " + std::to_string(x) + "  y " + std::to_string(y);
+  const TCalibrationFit fit(area.Points);
+  double lat = 0, lon = 0;
+  if (fit.PixelToLatLon(x, y, lat, lon)) {
+    const std::string where = FormatLatLon(lat, lon);
+    if (!where.empty())
+      text += "   " + where + "   fit of " + std::to_string(fit.PointsUsed()) + " points, RMS " +
+              Number(fit.Rms(), 1) + " px";
+  }
+  return text;
+}
+
 } // namespace zv

@@ -60,4 +60,9 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area);
 // "48°30.125' N  17°06.000' E": degrees and decimal minutes with hemisphere letters.
 std::string FormatLatLon(double lat, double lon);
 
+// What the status bar says of picture pixel (x, y) of area: the position and,
+// when the area's points give a fit, the latitude and longitude there,
+// "x 1234  y 567   48°30.125' N  17°06.000' E   fit of 4 points, RMS 0.8 px".
+std::string PointerReadout(const TMapArea& area, int x, int y);
+
 } // namespace zv

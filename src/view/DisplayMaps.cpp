@@ -39,6 +39,8 @@ TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_NoSystemBackground);
   setFocusPolicy(Qt::StrongFocus);
   setBackgroundRole(QPalette::Base);
+  // Moves without a button report the pointer's place on the map.
+  setMouseTracking(true);
 
   for (TScrollBarKind kind : {sbHorizontal, sbVertical}) {
     auto* bar = new QScrollBar(kind == sbHorizontal ? Qt::Horizontal : Qt::Vertical, this);
@@ -226,7 +228,25 @@ void TDisplayMaps::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
   const QPoint p = event->position().toPoint();
   MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
+  ReportPointer(p);
   event->accept();
+}
+
+void TDisplayMaps::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  emit PointerLeft();
+}
+
+void TDisplayMaps::ReportPointer(QPoint position) {
+  const TMapArea* area = ActiveMapArea();
+  const std::int64_t x = std::int64_t{position.x()} + OffsetX();
+  const std::int64_t y = std::int64_t{position.y()} + OffsetY();
+  const bool overBars = (bars_[sbVertical]->isVisible() && position.x() >= bars_[sbVertical]->x()) ||
+                        (bars_[sbHorizontal]->isVisible() && position.y() >= bars_[sbHorizontal]->y());
+  if (area && area->Shown && !overBars && x >= 0 && y >= 0 && x < area->Width && y < area->Height)
+    emit PointerOverPicture(static_cast<int>(x), static_cast<int>(y));
+  else
+    emit PointerLeft();
 }
 
 void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {

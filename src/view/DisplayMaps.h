@@ -32,6 +32,12 @@ public:
   // The last painted back buffer.
   const QImage& BackBuffer() const { return backBuffer_; }
 
+signals:
+  // The picture pixel under the pointer while it is over the shown map;
+  // PointerLeft when it is over nothing of it.
+  void PointerOverPicture(int x, int y);
+  void PointerLeft();
+
 protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +50,7 @@ protected:
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
   TScrollInfo GetScrollInfo(TScrollBarKind bar) const override;
@@ -55,6 +62,7 @@ private:
   void DrawEdge(QPainter& painter) const;
   void LayoutScrollBars();
   void ScrollBarAction(TScrollBarKind bar, int action);
+  void ReportPointer(QPoint position);
 
   QScrollBar* bars_[2] = {nullptr, nullptr};
   TScrollInfo info_[2];

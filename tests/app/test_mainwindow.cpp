@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QDir>
 #include <QFile>
@@ -135,6 +136,22 @@ private slots:
     QCOMPARE((*layouts[0]).Areas->Count(), 1);
     Item(window, "mmFileCloseAll")->trigger();
     QCOMPARE(layouts.Count(), 0);
+  }
+
+  // The status bar reads the pointer's place on the map, in degrees too.
+  void statusBarFollowsThePointer() {
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    zv::TDisplayMaps& view = window.View();
+    auto* readout = window.findChild<QLabel*>("LblPointer");
+    QVERIFY(readout);
+    QTest::mouseMove(&view, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
+    QTRY_VERIFY(readout->text().startsWith("x 58  y 40   "));
+    QVERIFY(readout->text().contains("fit of 9 points, RMS"));
+    QTest::mouseMove(&view, QPoint(2, 2)); // above the picture, which sits at the lower right
+    QTRY_COMPARE(readout->text(), QString());
   }
 
   void newLayoutTwiceGivesTwoAlikeInactiveLayouts() {

@@ -111,6 +111,18 @@ TEST(CalibrationFit, FormatsDegreesAndMinutes) {
   EXPECT_EQ(FormatLatLon(std::nan(""), 0), "");
 }
 
+TEST(CalibrationFit, PointerReadout) {
+  TDisplayMapsCore view;
+  TMapLayout* layout = view.Layouts->AddLayout("L");
+  TMapArea area(&view, layout);
+  EXPECT_EQ(PointerReadout(area, 12, 34), "x 12  y 34");
+  area.Points = Grid();
+  area.Points[0].HasLatLon = false;
+  // Pixel (0, 0) sits at 48.5 N, 17.1 E.
+  EXPECT_EQ(PointerReadout(area, 0, 0),
+            "x 0  y 0   48\xC2\xB0" "30.000' N  17\xC2\xB0" "06.000' E   fit of 8 points, RMS 0.0 px");
+}
+
 TEST(CalibrationChecks, RealCalibrationFilesFitAndPass) {
   const std::filesystem::path dir = ZOVEVOD_TESTDATA_DIR "/calibration/gt-ozi";
   for (const char* name : {"gk5-pul42.map", "latlon-wgs84.map", "merc-wgs84.map", "utm11-nad27.map",
