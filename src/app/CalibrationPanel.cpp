@@ -2,6 +2,7 @@
 
 #include "app/CalibrationTable.h"
 #include "app/Prompter.h"
+#include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
 
 #include <QApplication>
@@ -449,6 +450,18 @@ void TCalibrationPanel::RefillCalibrationTable() {
     table_->SetField(TCalibrationTable::fLon, static_cast<double>(point.Lon));
     table_->Post();
   }
+  MarkSuspectRows(*area);
+}
+
+// Rows whose point sits far from where the others' fit puts it are shown in
+// red, with the distance as their tooltip.
+void TCalibrationPanel::MarkSuspectRows(const TMapArea& area) {
+  const TCalibrationFit fit(area.Points);
+  std::vector<QString> hints(area.Points.size());
+  for (std::size_t i = 0; i < hints.size(); ++i)
+    if (fit.Suspect(i))
+      hints[i] = QStringLiteral("%1 px from where the other points put it").arg(fit.Residuals()[i], 0, 'f', 1);
+  table_->SetRowHints(std::move(hints));
 }
 
 // Whether a rebuilt point's latitude and longitude say where it is: a row
@@ -483,6 +496,7 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
     }
     area->Points = std::move(points);
     table_->Locate(TCalibrationTable::fNo, savedNo);
+    MarkSuspectRows(*area);
   }
   view_.Invalidate();
 }

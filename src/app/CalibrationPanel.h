@@ -41,6 +41,7 @@ public:
 
 private:
   void WriteBackCalibrationPoints();
+  void MarkSuspectRows(const TMapArea& area);
   static bool HasLatLon(const TMapArea& area, const TCalibrationPoint& point);
   void UpdateNavigator();
 

@@ -2,6 +2,7 @@
 
 #include "model/MapModel.h"
 
+#include <QColor>
 #include <QPersistentModelIndex>
 
 #include <algorithm>
@@ -93,6 +94,12 @@ QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
     if (IsIntegerField(static_cast<TField>(index.column()))) return QString::number(cell.toInt());
     return FormatFloat(cell.toDouble());
   case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  case Qt::ForegroundRole:
+  case Qt::ToolTipRole: {
+    const std::size_t row = static_cast<std::size_t>(index.row());
+    if (row >= hints_.size() || hints_[row].isEmpty()) return {};
+    return role == Qt::ToolTipRole ? QVariant(hints_[row]) : QVariant(QColor(Qt::red));
+  }
   default: return {};
   }
 }
@@ -135,6 +142,7 @@ bool TCalibrationTable::setData(const QModelIndex& index, const QVariant& value,
 
 void TCalibrationTable::Open() {
   if (Active()) return;
+  hints_.clear();
   beginResetModel();
   rows_.clear();
   cursor_ = -1;
@@ -147,7 +155,8 @@ void TCalibrationTable::Open() {
 void TCalibrationTable::Close() {
   {
     FlagScope reshaping(reshaping_);
-    beginResetModel();
+    hints_.clear();
+  beginResetModel();
     rows_.clear();
     cursor_ = -1;
     modified_ = false;
@@ -172,6 +181,7 @@ void TCalibrationTable::AddRow(int at) {
   row[fNo] = QVariant(static_cast<int>(rows_.size()) + 1);
   {
     FlagScope reshaping(reshaping_);
+    hints_.clear();
     beginInsertRows({}, at, at);
     rows_.insert(rows_.begin() + at, row);
     cursor_ = at;
@@ -188,6 +198,7 @@ void TCalibrationTable::AddRow(int at) {
 void TCalibrationTable::RemoveRow(int row) {
   {
     FlagScope reshaping(reshaping_);
+    hints_.clear();
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
     cursor_ = rows_.empty() ? -1 : std::min(row, rowCount() - 1);
@@ -305,6 +316,11 @@ void TCalibrationTable::SetState(TRecordState state) {
   state_ = state;
   if (cursor_ >= 0) emit headerDataChanged(Qt::Vertical, cursor_, cursor_);
   emit stateChanged();
+}
+
+void TCalibrationTable::SetRowHints(std::vector<QString> hints) {
+  hints_ = std::move(hints);
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, FieldCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 } // namespace zv

@@ -71,11 +71,16 @@ public:
   std::int32_t AsInteger(int row, TField field) const;
   double AsFloat(int row, TField field) const;
 
+  // Rows to mark as suspect, each with its tooltip (an empty text marks
+  // nothing); by row number, so forgotten whenever rows come or go.
+  void SetRowHints(std::vector<QString> hints);
+
 signals:
   void afterPost();
   // The state, the cursor or the number of rows changed.
   void stateChanged();
   void cursorChanged(int row);
+
 
 private:
   using Row = std::array<QVariant, FieldCount>;
@@ -87,6 +92,7 @@ private:
   void SetState(TRecordState state);
 
   std::vector<Row> rows_;
+  std::vector<QString> hints_;
   TRecordState state_ = TRecordState::Inactive;
   int cursor_ = -1;
   bool modified_ = false;

@@ -390,6 +390,27 @@ private slots:
     QVERIFY(area->Points[2].HasLatLon);
   }
 
+  // A point far from where the others put it shows in red with its distance.
+  void suspectRowsAreRed() {
+    std::vector<Pt> points;
+    for (int i = 0; i < 6; ++i) points.push_back({100 * (i % 3), 100 * (i / 3), 48.0 - 0.01 * (i / 3), 17.0 + 0.01 * (i % 3)});
+    zv::TMapArea* area = ShowArea(*view, points);
+    for (auto& p : area->Points) p.HasLatLon = true;
+    area->Points[4].Lat += 0.5;
+    panel->RefillCalibrationTable();
+    for (int row = 0; row < 6; ++row) {
+      const QModelIndex cell = table().index(row, TCalibrationTable::fLat);
+      QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), row == 4);
+      QCOMPARE(cell.data(Qt::ToolTipRole).toString().endsWith("px from where the other points put it"), row == 4);
+    }
+    // Mended and saved: no row is red any more.
+    panel->Grid()->setCurrentIndex(table().index(4, 0));
+    click(TNavigateBtn::nbEdit);
+    setCell(4, TCalibrationTable::fLat, QString::number(static_cast<double>(area->Points[4].Lat) - 0.5, 'g', 15));
+    click(TNavigateBtn::nbPost);
+    QVERIFY(!table().index(4, 1).data(Qt::ForegroundRole).isValid());
+  }
+
   void cancelDropsPendingRows_data() {
     QTest::addColumn<QString>("action");
     QTest::newRow("insert") << "insert";
