@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-packages=(clang cmake make libjpeg-dev libpng-dev zlib1g-dev)
+packages=(clang libclang-rt-dev cmake make libjpeg-dev libpng-dev zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
