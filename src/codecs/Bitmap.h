@@ -21,6 +21,17 @@ enum class PixelFormat : std::uint8_t { pf1bit = 1, pf4bit = 4, pf8bit = 8, pf24
 inline constexpr std::uint64_t MaxImageBytes = 4ull << 30;
 inline constexpr int MaxImageSide = 1'000'000;
 
+// The decoders' resource rule. Whatever a file claims, a decoder reserves at
+// most DecoderScratchLimit(input size) bytes in one piece, apart from the
+// picture and the buffers that grow with it (rows, libjpeg's whole-image
+// buffers). Those are refused before they are reserved when the input is far
+// too short to fill them (each decoder's compressed-size check) or over the
+// limits above. No chunk, marker or header length is believed past the end of
+// the input.
+constexpr std::uint64_t DecoderScratchLimit(std::uint64_t inputSize) {
+  return inputSize < (std::uint64_t{1} << 16) ? std::uint64_t{1} << 20 : 16 * inputSize;
+}
+
 // Raises "image too large: W × H" when a raster of that size is refused.
 void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format);
 

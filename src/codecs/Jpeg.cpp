@@ -50,15 +50,32 @@ bool Guarded(ErrorManager* err, void (*body)(void*), void* context) {
   return true;
 }
 
+// Every scan of a progressive file passes over the whole picture, and a scan
+// that changes nothing costs a few bytes: a small file with thousands of them
+// keeps the decoder busy for minutes. Encoders write at most about 100.
+constexpr int MaxScans = 200;
+
+// libjpeg calls this for every row of blocks it takes in.
+void LimitScans(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  const int scan = reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number;
+  if (scan <= MaxScans) return;
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  std::snprintf(err->message, sizeof err->message, "JPEG file has more than %d scans", MaxScans);
+  std::longjmp(err->jump, 1);
+}
+
 // Owners of libjpeg objects, kept outside the guarded frame. Destroying a
 // zeroed object is harmless, so creation itself may fail under the guard.
 struct Decompressor {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
+  jpeg_progress_mgr progress{};
   Decompressor() {
     std::memset(&cinfo, 0, sizeof cinfo);
     InitErrorManager(err);
     cinfo.err = &err.pub;
+    progress.progress_monitor = LimitScans;
   }
   ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
   Decompressor(const Decompressor&) = delete;
@@ -192,6 +209,7 @@ struct DecodeJob {
   // not read yet once they are released.
   std::vector<std::uint8_t>* owned = nullptr;
   std::vector<std::uint8_t> tail;
+  jpeg_progress_mgr* scanLimit = nullptr;
 };
 
 // Kept out of the guarded frames: once libjpeg has read nearly all the input,
@@ -243,6 +261,7 @@ void DecodeBody(void* context) {
   const JpegSettings& s = *job->s;
 
   jpeg_create_decompress(cinfo);
+  cinfo->progress = job->scanLimit;
   // COM and APPn markers are not saved: nothing asks for them.
   jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
   jpeg_read_header(cinfo, TRUE);
@@ -362,7 +381,7 @@ void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* d
   }
   auto fresh = std::make_unique<Bitmap>();
   Decompressor d;
-  DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}, owned, {}};
+  DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}, owned, {}, &d.progress};
   if (!Guarded(&d.err, DecodeBody, &job)) throw EJPEGException(d.err.message);
   picture = std::move(fresh);
 }

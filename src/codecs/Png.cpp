@@ -86,13 +86,23 @@ void OnPngError(png_structp png, png_const_charp message) {
   png_longjmp(png, 1);
 }
 
-void OnPngWarning(png_structp, png_const_charp) {}
+// Most warnings only note damage that decoding survives. Those about sizes
+// and memory are errors here: after such a warning libpng would go on and
+// reserve whatever the chunk claims.
+// No C++ object may live in this frame: OnPngError longjmps out of it.
+void OnPngWarning(png_structp png, png_const_charp message) {
+  for (const char* fatal : {"too large", "memory", "exceeds"})
+    if (std::strstr(message, fatal)) OnPngError(png, message);
+}
 
 void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<DecodeJob*>(png_get_io_ptr(png));
   if (length > job->size - job->pos) png_error(png, "Read Error");
   std::memcpy(out, job->data + job->pos, length);
   job->pos += length;
+  // No chunk is believed beyond the bytes that remain: a chunk header read
+  // just now is judged against this limit (0 would mean no limit at all).
+  png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(job->size - job->pos, 1));
 }
 
 // Alpha blending over white in 8 bits, rounded to the nearest integer
@@ -263,6 +273,14 @@ bool RunDecode(PngRead* read, DecodeJob* job) {
   png_set_read_fn(read->png, job, OnPngRead);
   // Sizes are judged by CheckImageSize, which gives the user one message.
   png_set_user_limits(read->png, 0x7fffffff, 0x7fffffff);
+  png_set_chunk_malloc_max(read->png, std::max<png_alloc_size_t>(job->size, 1));
+  png_set_chunk_cache_max(read->png, 16);
+  // Ancillary chunks the decoder does not use are skipped unread into memory
+  // (text, profiles, palettes of suggestions...); tRNS is never on that list
+  // and gAMA keeps libpng's own checks. Unknown critical chunks still fail.
+  png_set_keep_unknown_chunks(read->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  static const png_byte kept[] = {'g', 'A', 'M', 'A', '\0'};
+  png_set_keep_unknown_chunks(read->png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 1);
   png_read_info(read->png, read->info);
   Plan(read->png, read->info, *job);
   if (job->strip16) png_set_strip_16(read->png);

@@ -199,10 +199,11 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
         ParseCalibration();
         continue; // its data has been read; it is no tile (its name has no image extension)
       }
-      if (rec.Name.size() >= 4 && UpperCaseAscii(rec.Name.substr(0, 4)) == "SET/" && rec.Name.back() != '/') {
+      const std::string name(TopLevelName(rec.Name)); // "./set/..." holds tiles too
+      if (name.size() >= 4 && UpperCaseAscii(name.substr(0, 4)) == "SET/" && name.back() != '/') {
         // Deeper folders are flattened; a "\" from a foreign writer also cuts.
-        const std::size_t cut = rec.Name.find_last_of("/\\");
-        const std::string tile = rec.Name.substr(cut + 1);
+        const std::size_t cut = name.find_last_of("/\\");
+        const std::string tile = name.substr(cut + 1);
         if (!tile.empty()) AddTile(&source, tile);
       }
     }

@@ -18,8 +18,10 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
     archive.Rewind();
     TTarDirRec rec;
     while (archive.NextEntry(rec)) {
-      if (rec.Name.find('/') != std::string::npos) continue;
-      const std::string entryExt = UpperFileExt(rec.Name);
+      // "./m.map" is at the top level too; the map keeps the name as read.
+      const std::string name(TopLevelName(rec.Name));
+      if (name.find('/') != std::string::npos) continue;
+      const std::string entryExt = UpperFileExt(name);
       if (entryExt == ".VKA")
         OpenAtlas(fileName, rec.Name);
       else if (entryExt == ".MAP" || entryExt == ".GMI")

@@ -409,4 +409,9 @@ void TTarArchive::CopyEntryData(std::vector<std::uint8_t>& dest) {
   pending_ = 0;
 }
 
+std::string_view TopLevelName(std::string_view name) {
+  while (name.starts_with("./")) name.remove_prefix(2);
+  return name;
+}
+
 } // namespace zv

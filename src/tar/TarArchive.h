@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zv {
@@ -64,6 +65,11 @@ struct TTarDirRec {
   std::int32_t DevMinor = 0;
   std::int64_t HeaderPos = 0;
 };
+
+// An entry's name below the archive's top level: an archive packed with
+// `tar -C folder .` names its entries "./m.map", "./set/m_0_0.png", so every
+// leading "./" is dropped. Names elsewhere are kept as read.
+std::string_view TopLevelName(std::string_view name);
 
 // Walks the entries of an archive on disk and copies an entry's data.
 class TTarArchive {

@@ -319,6 +319,23 @@ TEST(Jpeg, BadFilesRaiseLibjpegMessages) {
   }
 }
 
+// Hostile files (markers claiming bytes past the end, lying frame headers)
+// and what fuzzing found: each is refused with libjpeg's or our message.
+TEST(Jpeg, MalformedFolderRaises) {
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(DataPath("malformed"))) {
+    const std::string msg = DecodeError(ReadFile(entry.path().string()));
+    EXPECT_NE(msg, "(no error)") << entry.path().filename();
+    EXPECT_FALSE(msg.empty()) << entry.path().filename();
+    ++checked;
+  }
+  EXPECT_GE(checked, 11);
+  // Every scan passes over the whole picture: beyond 200 the file is refused,
+  // below it decodes (150 scans of which 148 change nothing).
+  EXPECT_EQ(DecodeError(ReadFile(DataPath("malformed/too-many-scans.jpg"))), "JPEG file has more than 200 scans");
+  EXPECT_EQ(DecodeError(ReadFile(DataPath("scans-150.jpg"))), "(no error)");
+}
+
 TEST(Jpeg, HugeHeaderIsRefusedBeforeDecoding) {
   // The frame header of testorig.jpg patched to claim 65500 x 65500.
   Bytes data = ReadFile(DataPath("testorig.jpg"));

@@ -159,6 +159,72 @@ TEST(DecodePng, HugeDimensionsAreRefused) {
   EXPECT_THROW(DecodePng(file.data(), file.size(), bmp), EPngError);
 }
 
+// Files found hostile (chunks claiming more bytes than the file holds, ...):
+// each is refused with an error, and quickly, as none is believed.
+TEST(DecodePng, MalformedFolderRaises) {
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(PngDir + "malformed")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const Bytes data = ReadWholeFile(entry.path());
+    Bitmap bmp;
+    EXPECT_THROW(DecodePng(data.data(), data.size(), bmp), EPngError);
+    ++checked;
+  }
+  EXPECT_GE(checked, 9);
+}
+
+// Ancillary chunks the decoder does not use may be big or compressed far
+// beyond the file's size: they are skipped, and the picture, its gAMA and its
+// tRNS come out as without them.
+TEST(DecodePng, UnusedChunksAreSkipped) {
+  const auto build = [](bool extras) {
+    Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes ihdr;
+    PutBe32(ihdr, 2);
+    PutBe32(ihdr, 1);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    AppendChunk(file, "IHDR", ihdr);
+    if (extras) {
+      Bytes text(200000, 'x');
+      text[7] = 0;
+      AppendChunk(file, "tEXt", text);
+      // 64 MiB of zeros in a few kilobytes
+      Bytes zeros(64u << 20, 0);
+      uLongf n = compressBound(static_cast<uLong>(zeros.size()));
+      Bytes packed(n + 6);
+      packed[0] = 'C';
+      packed[1] = 0;
+      packed[2] = 0;
+      EXPECT_EQ(compress(packed.data() + 3, &n, zeros.data(), static_cast<uLong>(zeros.size())), Z_OK);
+      packed.resize(n + 3);
+      AppendChunk(file, "zTXt", packed);
+      AppendChunk(file, "iCCP", packed);
+      AppendChunk(file, "sPLT", Bytes(5000, 1));
+      AppendChunk(file, "abCd", Bytes(300, 2));
+    }
+    Bytes gama;
+    PutBe32(gama, 100000);
+    AppendChunk(file, "gAMA", gama);
+    Bytes trns = {0, 10, 0, 20, 0, 30};
+    AppendChunk(file, "tRNS", trns);
+    Bytes raw = {0, 10, 20, 30, 200, 100, 50};
+    uLongf n = compressBound(static_cast<uLong>(raw.size()));
+    Bytes idat(n);
+    EXPECT_EQ(compress(idat.data(), &n, raw.data(), static_cast<uLong>(raw.size())), Z_OK);
+    idat.resize(n);
+    AppendChunk(file, "IDAT", idat);
+    AppendChunk(file, "IEND", {});
+    return file;
+  };
+  const Bitmap plain = Decode(build(false));
+  Bitmap rich;
+  ASSERT_NO_THROW(rich = Decode(build(true)));
+  ASSERT_EQ(rich.Width(), 2);
+  EXPECT_EQ(rich.Pixel(0, 0), (Rgb{255, 255, 255})); // the tRNS colour
+  EXPECT_EQ(rich.Pixel(1, 0), plain.Pixel(1, 0));
+  EXPECT_NE(rich.Pixel(1, 0), (Rgb{200, 100, 50})); // gAMA 1.0 for a 2.2 display brightens
+}
+
 // ---------------------------------------------------------------------------
 // Tiles
 

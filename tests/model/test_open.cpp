@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 using namespace zv;
@@ -183,4 +185,97 @@ TEST_F(OpenTest, FailureEndsTheCallButKeepsWhatWasOpened) {
   WriteText(dir / "atlas/x.vka", "");
   EXPECT_THROW(view.OpenFile(dir / "atlas/x.vka"), Error);
   EXPECT_EQ(Describe(view), "A[a* b]");
+}
+
+namespace {
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// What an opened map holds, for comparing two ways of packing it.
+std::string Content(const TDisplayMapsCore& view) {
+  std::string s = Describe(view);
+  for (int i = 0; i < view.Layouts->Count(); ++i)
+    for (int j = 0; j < (*view.Layouts)[i]->Areas->Count(); ++j) {
+      const TMapArea* a = (*(*view.Layouts)[i]->Areas)[j];
+      s += " " + std::to_string(a->Width) + "x" + std::to_string(a->Height) + " points " +
+           std::to_string(a->Points.size()) + " images";
+      std::vector<std::string> images; // in the archive's order, which the packing tool chose
+      for (const auto& image : a->Images)
+        images.push_back(std::to_string(image->X) + "," + std::to_string(image->Y) + ":" +
+                         std::to_string(image->Width()));
+      std::sort(images.begin(), images.end());
+      for (const std::string& image : images) s += " " + image;
+    }
+  return s;
+}
+
+} // namespace
+
+// `tar -C folder .` names every entry "./...": the calibration entry and the
+// tiles are found as in the same folder archived by name, and the area keeps
+// the entry's name as read.
+TEST_F(OpenTest, ArchivesOfAFolderWithDotSlashNames) {
+  WriteText(dir / "src/m.map", MapText(""));
+  WriteBytes(dir / "src/set/m_0_0.bmp", MakeBmp(0, 0, 5, 5));
+  WriteBytes(dir / "src/set/m_5_0.bmp", MakeBmp(5, 0, 3, 5));
+  {
+    TTarWriter tar(dir / "byname.tar");
+    AddText(tar, "m.map", MapText(""));
+    AddData(tar, "set/m_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddData(tar, "set/m_5_0.bmp", MakeBmp(5, 0, 3, 5));
+    tar.Finish();
+  }
+  view.OpenFile(dir / "byname.tar");
+  const std::string expected = Content(view);
+  EXPECT_EQ(expected, "Default[byname*] 8x5 points 1 images 0,0:5 5,0:3");
+
+  std::vector<std::string> archives;
+  {
+    // Repeated prefixes, as some tools write "././".
+    TTarWriter tar(dir / "dotdot.tar");
+    tar.AddDirectory("././", UnixToDateTime(0));
+    AddText(tar, "././m.map", MapText(""));
+    AddData(tar, "./set/m_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddData(tar, "././set/m_5_0.bmp", MakeBmp(5, 0, 3, 5));
+    tar.Finish();
+    archives.push_back("dotdot.tar");
+  }
+  const std::vector<std::pair<std::string, std::vector<std::string>>> tools = {
+      {"tar", {"gnu", "posix", "ustar", "oldgnu"}}, {"bsdtar", {"pax", "ustar", "gnutar"}}};
+  for (const auto& [tool, formats] : tools) {
+    if (!Shell("command -v " + tool)) continue;
+    for (const auto& format : formats) {
+      const std::string name = tool + "-" + format + ".tar";
+      ASSERT_TRUE(Shell(tool + " --format=" + format + " -cf " + Quote(dir / name) + " -C " + Quote(dir / "src") + " ."));
+      archives.push_back(name);
+    }
+  }
+  for (const std::string& name : archives) {
+    SCOPED_TRACE(name);
+    TDisplayMapsCore other;
+    other.OpenFile(dir / name);
+    std::string got = Content(other);
+    const std::string base = name.substr(0, name.size() - 4);
+    ASSERT_EQ(got.rfind("Default[" + base + "*]", 0), 0u) << got;
+    EXPECT_EQ(got.substr(got.find(']')), expected.substr(expected.find(']')));
+    const TMapArea* area = (*(*other.Layouts)[0]->Areas)[0];
+    EXPECT_TRUE(area->FileName == "./m.map" || area->FileName == "././m.map") << area->FileName;
+  }
+}
+
+// An atlas packed from its folder: "./atlas.vka" is at the archive's top level.
+TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
+  MakeMap("root/L1/m/m.map");
+  WriteText(dir / "root/pack/atlas.vka", "Atlas 1.0\r\n");
+  const std::string archive = dir / "root/atlas.tar";
+  if (Shell("command -v tar")) {
+    ASSERT_TRUE(Shell("tar -cf " + Quote(archive) + " -C " + Quote(dir / "root/pack") + " ."));
+  } else {
+    TTarWriter tar(archive);
+    AddText(tar, "./atlas.vka", "Atlas 1.0\r\n");
+    tar.Finish();
+  }
+  view.OpenFile(archive);
+  EXPECT_EQ(Describe(view), "L1[m*] pack[]");
 }

@@ -464,3 +464,14 @@ TEST(TarReader, PositionsAndSizesBeyond4GiB) {
   EXPECT_FALSE(tar.NextEntry(rec));
   EXPECT_EQ(tar.BytesRead(), 2 * 512 + 2);
 }
+
+TEST(TarReader, TopLevelNameDropsLeadingDotSlashes) {
+  EXPECT_EQ(TopLevelName("./m.map"), "m.map");
+  EXPECT_EQ(TopLevelName("././set/m_0_0.png"), "set/m_0_0.png");
+  EXPECT_EQ(TopLevelName("./"), "");
+  EXPECT_EQ(TopLevelName("."), ".");
+  EXPECT_EQ(TopLevelName("m.map"), "m.map");
+  EXPECT_EQ(TopLevelName("../m.map"), "../m.map");
+  EXPECT_EQ(TopLevelName("set/./m.png"), "set/./m.png");
+  EXPECT_EQ(TopLevelName(".//m.map"), "/m.map");
+}

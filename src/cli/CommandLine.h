@@ -1,0 +1,35 @@
+// The converter's command line, parsed apart from running it.
+#pragma once
+
+#include "export/ExportToAmbulo.h"
+
+#include <string>
+#include <vector>
+
+namespace zv {
+
+// A command line the converter refuses; the message says why.
+struct TUsageError {
+  std::string Message;
+};
+
+// What the converter was asked to do.
+struct TCommandLine {
+  std::string Output;
+  bool HasOutput = false;
+  bool Single = false;
+  std::string AtlasName = "myatlas";
+  TExportOptions Options;
+  bool Reload = false;
+  bool List = false;
+  bool Check = false;
+  bool Quiet = false;
+  bool Help = false;
+  bool Version = false;
+  std::vector<std::string> Files;
+};
+
+// The options and files of argv[1..argc-1]; raises TUsageError.
+TCommandLine ParseCommandLine(int argc, char** argv);
+
+} // namespace zv
