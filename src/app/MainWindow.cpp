@@ -72,7 +72,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // calibration points give a fit; worked out afresh, so edits show at once.
   auto* readout = new QLabel(statusBar);
   readout->setObjectName(QStringLiteral("LblPointer"));
-  readout->setAccessibleName(QStringLiteral("Pointer position"));
+  readout->setAccessibleDescription(QStringLiteral("Pointer position"));
   statusBar->addWidget(readout, 1);
   connect(view_, &TDisplayMaps::PointerOverPicture, readout, [this, readout](int x, int y) {
     if (const TMapArea* area = view_->ActiveMapArea())
