@@ -27,7 +27,7 @@
 namespace {
 std::atomic<bool> metering{false};
 std::atomic<std::size_t> largest{0};
-void Note(std::size_t n) {
+[[maybe_unused]] void Note(std::size_t n) {
   if (!metering.load(std::memory_order_relaxed)) return;
   std::size_t seen = largest.load(std::memory_order_relaxed);
   while (n > seen && !largest.compare_exchange_weak(seen, n)) {
