@@ -279,3 +279,31 @@ TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
   view.OpenFile(archive);
   EXPECT_EQ(Describe(view), "L1[m*] pack[]");
 }
+
+// Each map at an archive's top level reads the whole archive and decodes its
+// tiles again: beyond 16 the archive is refused, keeping what was opened.
+TEST_F(OpenTest, ArchiveWithTooManyMapsIsRefused) {
+  for (const int maps : {16, 17, 3000}) {
+    SCOPED_TRACE(maps);
+    const std::string archive = dir / ("maps" + std::to_string(maps) + ".tar");
+    {
+      TTarWriter tar(archive);
+      AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+      for (int i = 0; i < maps; ++i) AddText(tar, "m" + std::to_string(i) + (i % 2 ? ".gmi" : ".map"), "");
+      tar.Finish();
+    }
+    TDisplayMapsCore other;
+    if (maps <= 16) {
+      other.OpenFile(archive);
+    } else {
+      try {
+        other.OpenFile(archive);
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.what(), archive + " holds more than 16 maps and atlases at its top level");
+      }
+    }
+    ASSERT_EQ(other.Layouts->Count(), 1);
+    EXPECT_EQ((*other.Layouts)[0]->Areas->Count(), 16);
+  }
+}
