@@ -88,8 +88,8 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 // Most warnings only note damage that decoding survives. Those about sizes
 // and memory are errors here: after such a warning libpng would go on and
-// reserve whatever the chunk claims.
-// No C++ object may live in this frame: OnPngError longjmps out of it.
+// reserve whatever the chunk claims. No C++ object may live in this frame,
+// as OnPngError longjmps out of it.
 void OnPngWarning(png_structp png, png_const_charp message) {
   for (const char* fatal : {"too large", "memory", "exceeds"})
     if (std::strstr(message, fatal)) OnPngError(png, message);
