@@ -24,10 +24,10 @@ inline constexpr int MaxImageSide = 1'000'000;
 // The decoders' resource rule. Whatever a file claims, a decoder reserves at
 // most DecoderScratchLimit(input size) bytes in one piece, apart from the
 // picture and the buffers that grow with it (rows, libjpeg's whole-image
-// buffers). Those are refused before they are reserved when the input is far
-// too short to fill them (each decoder's compressed-size check) or over the
-// limits above. No chunk, marker or header length is believed past the end of
-// the input.
+// buffers). Those are refused before they are reserved when the input's
+// image data (IDAT, entropy-coded scans, pixel data; no comments or padding)
+// is far too short to fill them, or when they exceed the limits above. No
+// chunk, marker or header length is believed past the end of the input.
 constexpr std::uint64_t DecoderScratchLimit(std::uint64_t inputSize) {
   return inputSize < (std::uint64_t{1} << 16) ? std::uint64_t{1} << 20 : 16 * inputSize;
 }

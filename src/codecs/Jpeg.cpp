@@ -222,11 +222,56 @@ void ReleaseConsumedInput(DecodeJob& job) {
   std::vector<std::uint8_t>().swap(*job.owned);
 }
 
+// Bytes of entropy-coded data: what follows each SOS segment up to the next
+// marker that is no restart marker. Comments, application segments, tables
+// and bytes after the end fill no pixel, so they do not count.
+std::size_t EntropyCodedBytes(const std::uint8_t* data, std::size_t size) {
+  std::size_t total = 0;
+  std::size_t pos = 2; // after SOI
+  while (pos + 4 <= size) {
+    if (data[pos] != 0xFF) { // stray bytes: libjpeg warns and skips them
+      ++pos;
+      continue;
+    }
+    const std::uint8_t marker = data[pos + 1];
+    if (marker == 0xFF) { // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xD9) break; // EOI
+    const std::size_t end = pos + 2 + (std::size_t{data[pos + 2]} << 8 | data[pos + 3]);
+    if (marker != 0xDA) {
+      pos = end;
+      continue;
+    }
+    std::size_t p = end;
+    while (p + 1 < size) {
+      const auto* ff = static_cast<const std::uint8_t*>(std::memchr(data + p, 0xFF, size - p - 1));
+      if (!ff) {
+        p = size;
+        break;
+      }
+      p = static_cast<std::size_t>(ff - data);
+      const std::uint8_t next = data[p + 1];
+      if (next != 0 && next != 0xFF && (next < 0xD0 || next > 0xD7)) break;
+      ++p;
+    }
+    p = std::min(p, size);
+    if (p > end) total += p - end;
+    pos = std::max(p, end);
+  }
+  return total;
+}
+
 // Huffman-coded data spends at least one bit on every 8 x 8 luminance block,
 // so a file holds at least one byte for every 512 pixels. Arithmetic coding
 // can go below that without any warning, so a tiny file could make libjpeg
-// reserve and fill gigabytes. Refuse files with far less data than that
-// (eight times the bound), small pictures aside.
+// reserve and fill gigabytes. Refuse files with far less entropy-coded data
+// than that (eight times the bound), small pictures aside.
 void CheckDataCanFill(JDIMENSION width, JDIMENSION height, std::size_t size) {
   const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
   const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, static_cast<std::uint64_t>(size) * 4096);
@@ -298,7 +343,7 @@ void DecodeBody(void* context) {
       cinfo->quantize_colors || cinfo->out_color_space == JCS_GRAYSCALE ? PixelFormat::pf8bit : PixelFormat::pf24bit;
   // Before libjpeg reserves its own whole-image buffers.
   CheckImageSize(cinfo->image_width, cinfo->image_height, format);
-  CheckDataCanFill(cinfo->image_width, cinfo->image_height, job->size);
+  CheckDataCanFill(cinfo->image_width, cinfo->image_height, EntropyCodedBytes(job->data, job->size));
 
   jpeg_start_decompress(cinfo);
   ReleaseConsumedInput(*job);

@@ -44,6 +44,21 @@ std::uint32_t FindGamma(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+// Bytes of IDAT data, the only chunks that fill pixels; counted up to IEND
+// or the first chunk that claims more than the file holds.
+std::uint64_t IdatBytes(const std::uint8_t* data, std::size_t size) {
+  std::uint64_t total = 0;
+  std::size_t pos = 8;
+  while (size >= 12 && pos <= size - 12) {
+    const std::uint32_t length = ReadBe32(data + pos);
+    if (length > size - pos - 12) return total + (size - pos - 12); // cut: what is there
+    if (std::memcmp(data + pos + 4, "IEND", 4) == 0) break;
+    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) total += length;
+    pos += 12 + std::size_t{length};
+  }
+  return total;
+}
+
 // How rows delivered by libpng become bitmap rows.
 enum class Route : std::uint8_t {
   Direct,     // libpng's row is the bitmap row (indexed formats, RGB 8)
@@ -58,6 +73,7 @@ struct DecodeJob {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
   std::size_t pos = 0;
+  std::uint64_t idatBytes = 0;
   char message[256] = {};
 
   std::array<std::uint8_t, 256> gamma{}; // identity without gAMA
@@ -88,8 +104,8 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 // Most warnings only note damage that decoding survives. Those about sizes
 // and memory are errors here: after such a warning libpng would go on and
-// reserve whatever the chunk claims.
-// No C++ object may live in this frame: OnPngError longjmps out of it.
+// reserve whatever the chunk claims. No C++ object may live in this frame,
+// as OnPngError longjmps out of it.
 void OnPngWarning(png_structp png, png_const_charp message) {
   for (const char* fatal : {"too large", "memory", "exceeds"})
     if (std::strstr(message, fatal)) OnPngError(png, message);
@@ -212,11 +228,12 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
   }
 
   CheckImageSize(width, height, format);
-  // Deflate expands at most about 1032:1, so a file far too short for its
-  // raster cannot hold it; refuse it before reserving the raster.
+  // Deflate expands at most about 1032:1, so image data far too short for
+  // the raster cannot hold it; refuse it before reserving the raster. Other
+  // chunks fill no pixel and do not count.
   const std::uint64_t channels = png_get_channels(png, info);
   const std::uint64_t rawRow = (std::uint64_t{width} * channels * static_cast<std::uint64_t>(depth) + 7) / 8 + 1;
-  if (rawRow * height / 1032 > job.size) throw EPngError("Not enough image data");
+  if (rawRow * height / 1032 > job.idatBytes) throw EPngError("Not enough image data");
   std::size_t& bufferRow = job.bufferRow;
   job.strip16 = depth == 16;
   if (format == PixelFormat::pf24bit) {
@@ -424,6 +441,7 @@ void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   auto job = std::make_unique<DecodeJob>();
   job->data = data;
   job->size = size;
+  job->idatBytes = IdatBytes(data, size);
   const std::uint32_t g = size >= 8 ? FindGamma(data, size) : 0;
   job->hasGamma = g != 0;
   for (int s = 0; s < 256; ++s)

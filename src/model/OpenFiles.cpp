@@ -3,11 +3,23 @@
 
 #include "model/DisplayMapsCore.h"
 
+#include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Paths.h"
 #include "tar/TarArchive.h"
 
+#include <string>
+
 namespace zv {
+
+namespace {
+
+// Every map or atlas at an archive's top level makes its own pass over the
+// archive and decodes all its tiles again: a small archive naming thousands
+// of them would take hours and gigabytes. Archives that export writes hold one.
+constexpr std::size_t MaxMapsPerArchive = 16;
+
+} // namespace
 
 void TDisplayMapsCore::OpenFile(const std::string& fileName) {
   const std::string ext = UpperFileExt(fileName);
@@ -17,14 +29,19 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
     TTarArchive archive(fileName);
     archive.Rewind();
     TTarDirRec rec;
+    std::size_t opened = 0;
     while (archive.NextEntry(rec)) {
       // "./m.map" is at the top level too; the map keeps the name as read.
       const std::string name(TopLevelName(rec.Name));
       if (name.find('/') != std::string::npos) continue;
       const std::string entryExt = UpperFileExt(name);
+      if (entryExt != ".VKA" && entryExt != ".MAP" && entryExt != ".GMI") continue;
+      if (++opened > MaxMapsPerArchive)
+        throw Error(fileName + " holds more than " + std::to_string(MaxMapsPerArchive) +
+                    " maps and atlases at its top level");
       if (entryExt == ".VKA")
         OpenAtlas(fileName, rec.Name);
-      else if (entryExt == ".MAP" || entryExt == ".GMI")
+      else
         OpenMap(fileName, rec.Name);
     }
     return;

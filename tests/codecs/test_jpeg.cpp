@@ -222,6 +222,26 @@ TEST(Jpeg, TinyDataClaimingAHugePictureIsRefused) {
   EXPECT_EQ(DecodeError(jpeg), "JPEG data too short for a 40000 × 40000 image");
 }
 
+// Only entropy-coded data can fill pixels: comment segments padding a file
+// up to the size a huge picture would need do not count. Arithmetic coding
+// would otherwise fill the whole picture from a few bytes without a warning.
+TEST(Jpeg, PaddingIsNoImageData) {
+  Bytes jpeg = ReadFile(DataPath("testimgari.jpg"));
+  for (std::size_t i = 2; i + 8 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC9) { // SOF9, arithmetic
+      jpeg[i + 5] = 0x20, jpeg[i + 6] = 0x00, jpeg[i + 7] = 0x20, jpeg[i + 8] = 0x00; // 8192 x 8192
+      break;
+    }
+  Bytes padded(jpeg.begin(), jpeg.begin() + 2);
+  for (int n = 0; n < 2; ++n) { // two comments of 10 kB: 8192 x 8192 / 4096 bytes in all
+    padded.insert(padded.end(), {0xFF, 0xFE, 0x27, 0x12});
+    padded.insert(padded.end(), 10000, 'p');
+  }
+  padded.insert(padded.end(), jpeg.begin() + 2, jpeg.end());
+  padded.insert(padded.end(), 20000, 0); // and bytes after the end
+  EXPECT_EQ(DecodeError(padded), "JPEG data too short for a 8192 × 8192 image");
+}
+
 TEST(Jpeg, OptionsSteerDecoding) {
   const Bytes data = ReadFile(DataPath("testorig.jpg"));
   zv::TJPEGImage img;

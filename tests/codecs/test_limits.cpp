@@ -27,7 +27,11 @@
 namespace {
 std::atomic<bool> metering{false};
 std::atomic<std::size_t> largest{0};
-[[maybe_unused]] void Note(std::size_t n) {
+} // namespace
+
+#if ZV_METER
+namespace {
+void Note(std::size_t n) {
   if (!metering.load(std::memory_order_relaxed)) return;
   std::size_t seen = largest.load(std::memory_order_relaxed);
   while (n > seen && !largest.compare_exchange_weak(seen, n)) {
@@ -35,7 +39,6 @@ std::atomic<std::size_t> largest{0};
 }
 } // namespace
 
-#if ZV_METER
 // glibc's own entry points; this binary's malloc and realloc count and forward.
 extern "C" void* __libc_malloc(std::size_t);
 extern "C" void* __libc_realloc(void*, std::size_t);

@@ -157,6 +157,16 @@ TEST(DecodePng, HugeDimensionsAreRefused) {
   AppendChunk(file, "IEND", {});
   Bitmap bmp;
   EXPECT_THROW(DecodePng(file.data(), file.size(), bmp), EPngError);
+  // Chunks other than IDAT fill no pixel: padding the file does not help.
+  Bytes padded(file.begin(), file.begin() + 33);
+  AppendChunk(padded, "tEXt", Bytes(1u << 20, 'p'));
+  padded.insert(padded.end(), file.begin() + 33, file.end());
+  try {
+    DecodePng(padded.data(), padded.size(), bmp);
+    ADD_FAILURE() << "decoded";
+  } catch (const EPngError& e) {
+    EXPECT_STREQ(e.what(), "Not enough image data");
+  }
 }
 
 // Files found hostile (chunks claiming more bytes than the file holds, ...):

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 using namespace zv;
@@ -278,4 +279,69 @@ TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
   }
   view.OpenFile(archive);
   EXPECT_EQ(Describe(view), "L1[m*] pack[]");
+}
+
+// Each map at an archive's top level reads the whole archive and decodes its
+// tiles again: beyond 16 the archive is refused, keeping what was opened.
+TEST_F(OpenTest, ArchiveWithTooManyMapsIsRefused) {
+  for (const int maps : {16, 17, 3000}) {
+    SCOPED_TRACE(maps);
+    const std::string archive = dir / ("maps" + std::to_string(maps) + ".tar");
+    {
+      TTarWriter tar(archive);
+      AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+      for (int i = 0; i < maps; ++i) AddText(tar, "m" + std::to_string(i) + (i % 2 ? ".gmi" : ".map"), "");
+      tar.Finish();
+    }
+    TDisplayMapsCore other;
+    if (maps <= 16) {
+      other.OpenFile(archive);
+    } else {
+      try {
+        other.OpenFile(archive);
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.what(), archive + " holds more than 16 maps and atlases at its top level");
+      }
+    }
+    ASSERT_EQ(other.Layouts->Count(), 1);
+    EXPECT_EQ((*other.Layouts)[0]->Areas->Count(), 16);
+  }
+}
+
+// Every hostile image of the decoders' tests, as a tile in a tar archive, a
+// tile in a set folder and a map's image: each path refuses it with an error.
+TEST_F(OpenTest, HostileTilesGiveLoadingErrors) {
+  const std::string data = std::string(ZOVEVOD_TESTDATA_DIR) + "/";
+  int checked = 0;
+  for (const char* folder : {"png/malformed", "jpeg/malformed"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(data + folder)) {
+      const std::string file = entry.path().filename().string();
+      SCOPED_TRACE(file);
+      const std::string ext = ExtractFileExt(file);
+      const Bytes bytes = ReadWholeFile(entry.path());
+      const std::string archive = dir / ("t" + std::to_string(checked) + ".tar");
+      {
+        TTarWriter tar(archive);
+        AddText(tar, "./m.map", MapText(""));
+        AddData(tar, "./set/m_0_0" + ext, bytes);
+        tar.Finish();
+      }
+      TDisplayMapsCore tarView;
+      EXPECT_THROW(tarView.OpenFile(archive), Error);
+      const std::string folderMap = dir / ("f" + std::to_string(checked) + "/m.map");
+      WriteText(folderMap, MapText(""));
+      WriteText(dir / ("f" + std::to_string(checked) + "/m.set"), "m_0_0" + ext + "\n");
+      WriteBytes(dir / ("f" + std::to_string(checked) + "/set/m_0_0" + ext), bytes);
+      TDisplayMapsCore folderView;
+      EXPECT_THROW(folderView.OpenFile(folderMap), Error);
+      const std::string imageMap = dir / ("i" + std::to_string(checked) + "/m.map");
+      WriteText(imageMap, MapText("m" + ext));
+      WriteBytes(dir / ("i" + std::to_string(checked) + "/m" + ext), bytes);
+      TDisplayMapsCore imageView;
+      EXPECT_THROW(imageView.OpenFile(imageMap), Error);
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 20);
 }
