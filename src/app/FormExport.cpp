@@ -38,7 +38,9 @@
 namespace zv {
 namespace {
 
-constexpr int kClientWidth = 380;
+// Wider than its design size: this desktop's font is larger, and the depth
+// list's longest label must show whole.
+constexpr int kClientWidth = 440;
 constexpr int kClientHeight = 303;
 constexpr int kBorder = 8;
 constexpr int kGroupHeight = 250;
@@ -164,7 +166,7 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   tiles->addWidget(EdtTileQuality, 2, 4);
   tiles->addWidget(LblTileQuality2, 2, 5);
   // Short numbers on the left leave the lists room for their longest label.
-  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) edit->setMaximumWidth(45);
+  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) edit->setMaximumWidth(56);
   tiles->setColumnStretch(4, 1);
   group->addLayout(tiles);
   group->addStretch(1);

@@ -175,7 +175,7 @@ private slots:
     auto form = Shown(model);
     QWidget* f = form.get();
     QCOMPARE(form->windowTitle(), QStringLiteral("Export map or atlas to Ambulo..."));
-    QCOMPARE(form->size(), QSize(380, 303));
+    QCOMPARE(form->size(), QSize(440, 303));
     QCOMPARE(Child<QGroupBox>(f, "GrbExportType")->title(), QStringLiteral(" Export options"));
     auto* atlas = Child<QRadioButton>(f, "RbtExportTypeAtlas");
     QCOMPARE(atlas->text(), QStringLiteral("Whole atlas (several maps and several layers)"));
