@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDragEnterEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QDir>
 #include <QFile>
@@ -152,6 +154,23 @@ private slots:
     QVERIFY(readout->text().contains("fit of 9 points, RMS"));
     QTest::mouseMove(&view, QPoint(2, 2)); // above the picture, which sits at the lower right
     QTRY_COMPARE(readout->text(), QString());
+  }
+
+  // Files dropped from a file manager open as File > Add... opens them.
+  void droppedFilesAreAdded() {
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.View().Layouts->AddLayout("Kept");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(DataFile("export/merc-wgs84.map"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QTRY_COMPARE(window.View().Layouts->Count(), 2);
+    QCOMPARE(QString::fromStdString(window.View().ActiveMapArea()->Name), QStringLiteral("merc-wgs84"));
   }
 
   void newLayoutTwiceGivesTwoAlikeInactiveLayouts() {
