@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPersistentModelIndex>
+#include <QScopedValueRollback>
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -59,18 +60,6 @@ bool LeavesCell(int key) {
   default: return false;
   }
 }
-
-class FlagScope {
-public:
-  explicit FlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = old_; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-  bool& flag_;
-  bool old_;
-};
 
 // Suspends a widget's repaints for a scope.
 class UpdatesSuspended {
@@ -235,7 +224,7 @@ bool TCalibrationGrid::CheckEditor() {
   const auto field = static_cast<TCalibrationTable::TField>(delegate_->EditorIndex().column());
   if (TCalibrationTable::ParseFieldText(field, editor->text(), value, error)) return true;
   if (!showingError_) {
-    FlagScope showing(showingError_);
+    const QScopedValueRollback<bool> showing(showingError_, true);
     Prompter().Message(this, TMsgType::Error, error);
   }
   RefocusEditorLater();
@@ -270,7 +259,7 @@ void TCalibrationGrid::SyncCurrent(int row) {
   if (row < 0 || row >= table_.rowCount()) return;
   const QModelIndex target = table_.index(row, std::max(currentIndex().column(), 0));
   if (target == currentIndex()) return;
-  FlagScope syncing(syncing_);
+  const QScopedValueRollback<bool> syncing(syncing_, true);
   setCurrentIndex(target);
 }
 
@@ -440,7 +429,7 @@ void TCalibrationPanel::RefillCalibrationTable() {
   TMapArea* area = view_.ActiveMapArea();
   if (!area) return;
   filledArea_ = area;
-  FlagScope filling(filling_);
+  const QScopedValueRollback<bool> filling(filling_, true);
   table_->Open();
   for (const TCalibrationPoint& point : area->Points) {
     table_->Append();

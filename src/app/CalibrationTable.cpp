@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QPersistentModelIndex>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <cmath>
@@ -14,19 +15,6 @@ namespace {
 bool IsIntegerField(TCalibrationTable::TField field) {
   return field == TCalibrationTable::fNo || field == TCalibrationTable::fX || field == TCalibrationTable::fY;
 }
-
-// Holds a flag up for the length of a scope, also when something throws.
-class FlagScope {
-public:
-  explicit FlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = old_; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-  bool& flag_;
-  bool old_;
-};
 
 } // namespace
 
@@ -154,7 +142,7 @@ void TCalibrationTable::Open() {
 
 void TCalibrationTable::Close() {
   {
-    FlagScope reshaping(reshaping_);
+    const QScopedValueRollback<bool> reshaping(reshaping_, true);
     hints_.clear();
   beginResetModel();
     rows_.clear();
@@ -180,7 +168,7 @@ void TCalibrationTable::AddRow(int at) {
   Row row;
   row[fNo] = QVariant(static_cast<int>(rows_.size()) + 1);
   {
-    FlagScope reshaping(reshaping_);
+    const QScopedValueRollback<bool> reshaping(reshaping_, true);
     hints_.clear();
     beginInsertRows({}, at, at);
     rows_.insert(rows_.begin() + at, row);
@@ -197,7 +185,7 @@ void TCalibrationTable::AddRow(int at) {
 
 void TCalibrationTable::RemoveRow(int row) {
   {
-    FlagScope reshaping(reshaping_);
+    const QScopedValueRollback<bool> reshaping(reshaping_, true);
     hints_.clear();
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
