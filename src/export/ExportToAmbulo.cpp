@@ -222,12 +222,23 @@ std::string CheckedDirectory(const std::string& directory) {
   return IncludeTrailingPathDelimiter(directory);
 }
 
-// Membership ignoring ASCII letter case, for the files kept after packing.
-std::unordered_set<std::string> UpperCaseSet(const std::vector<std::string>& list) {
-  std::unordered_set<std::string> set;
-  for (const std::string& item : list) set.insert(UpperCaseAscii(item));
-  return set;
-}
+// The run's atlas entries with a membership test ignoring ASCII letter case,
+// for the files kept after packing. The upper-cased set follows the list as
+// it grows, so an atlas of many maps does not rebuild it for every map.
+class TAtlasEntries {
+public:
+  explicit TAtlasEntries(std::vector<std::string>& list) : List(list) {}
+  std::vector<std::string>& List;
+
+  bool Contains(const std::string& name) {
+    for (; synced_ < List.size(); ++synced_) upper_.insert(UpperCaseAscii(List[synced_]));
+    return upper_.count(UpperCaseAscii(name)) != 0;
+  }
+
+private:
+  std::unordered_set<std::string> upper_;
+  std::size_t synced_ = 0;
+};
 
 std::string ArchiveName(const std::string& relativeName) { return ReplaceAll(relativeName, "\\", "/"); }
 
@@ -389,7 +400,8 @@ private:
 
 void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
                           bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
-                          std::vector<std::string>& atlasEntries, const TExportProgress& progress) {
+                          TAtlasEntries& entries, const TExportProgress& progress) {
+  std::vector<std::string>& atlasEntries = entries.List;
   const std::string d = directory;
   const std::int64_t tw = tileSize.Width;
   const std::int64_t th = tileSize.Height;
@@ -486,9 +498,8 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
       tar.AddFile(d + name, ArchiveName(name));
     }
   });
-  const std::unordered_set<std::string> keep = UpperCaseSet(atlasEntries);
   for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
-    if (keep.count(UpperCaseAscii(atlasPrefix + *it)) == 0) DeleteFileQuiet(d + *it);
+    if (!entries.Contains(atlasPrefix + *it)) DeleteFileQuiet(d + *it);
   RemoveDirectoryQuiet(d + "set");
 }
 
@@ -500,7 +511,8 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   const TTileSize tileSize = CheckOptions(options);
   CheckMapName(ExportMapName(area));
   const std::string d = CheckedDirectory(mapDirectory);
-  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, atlasEntries, progress);
+  TAtlasEntries entries(atlasEntries);
+  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, entries, progress);
 }
 
 void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options) {
@@ -527,6 +539,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
   const std::string t = CheckedDirectory(targetDirectory);
 
   std::vector<std::string> atlasEntries;
+  TAtlasEntries entries(atlasEntries);
   CheckStop(progress);
   {
     TTextWriter atlasFile(t + atlasName + ".vka");
@@ -545,7 +558,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
       const std::string prefix = layer + ExportMapName(area) + "/";
       CreateDirectoryQuiet(t + prefix);
       atlasEntries.push_back(prefix);
-      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, atlasEntries, progress);
+      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, entries, progress);
     }
   }
 
