@@ -486,6 +486,11 @@ int TPngTileImage::Height() const { return s_->pixels.Height(); }
 TCanvas& TPngTileImage::Canvas() { return s_->canvas; }
 const Bitmap& TPngTileImage::Pixels() const { return s_->pixels; }
 
+void TPngTileImage::Clear() {
+  Bitmap& b = s_->pixels;
+  for (int y = 0; y < b.Height(); ++y) std::memset(b.Row(y), 0, b.Stride());
+}
+
 void TPngTileImage::SaveToFile(const std::string& fileName) const {
   const Bitmap& bmp = s_->pixels;
   const int colorType = s_->colorType;

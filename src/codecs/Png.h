@@ -49,6 +49,9 @@ public:
   // The drawing surface: drawn pixels are converted to the image's format.
   TCanvas& Canvas();
   const Bitmap& Pixels() const;
+  // Sets every pixel byte back to 0, as in a tile just made, so that one
+  // image may serve tile after tile.
+  void Clear();
 
   void SaveToFile(const std::string& fileName) const;
 

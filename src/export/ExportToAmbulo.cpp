@@ -328,32 +328,61 @@ public:
   }
 
 private:
-  void Encode(const TTileJob& job) const {
+  // A worker's tile, kept from tile to tile: allocating a few hundred KiB
+  // for every tile costs fresh pages each time once the allocator has handed
+  // such blocks back to the system.
+  // Two of each: the tiles at the right edge of a row are narrower than the
+  // others, and the last row lower.
+  struct TTileBuffers {
+    std::unique_ptr<TPngTileImage> Png[2];
+    Bitmap Jpeg[2];
+    int Next = 0; // the slot to replace when no size fits
+    template <class T> T& Slot(T (&slots)[2], bool (*fits)(const T&, const TTileJob&), const TTileJob& job) {
+      for (T& slot : slots)
+        if (fits(slot, job)) return slot;
+      T& slot = slots[Next];
+      Next ^= 1;
+      slot = T();
+      return slot;
+    }
+  };
+
+  void Encode(const TTileJob& job, TTileBuffers& buffers) const {
     CreateEmptyFile(job.Path);
     try {
-      EncodeInto(job);
+      EncodeInto(job, buffers);
     } catch (...) {
       RemovePartialFile(job.Path);
       throw;
     }
   }
-  void EncodeInto(const TTileJob& job) const {
+  void EncodeInto(const TTileJob& job, TTileBuffers& buffers) const {
     if (png_) {
-      TPngTileImage tile(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth), job.Width,
-                         job.Height);
-      area_.PaintRegion(tile.Canvas(), job.Left, job.Top, job.Width, job.Height);
-      tile.SaveToFile(job.Path);
+      std::unique_ptr<TPngTileImage>& tile = buffers.Slot<std::unique_ptr<TPngTileImage>>(
+          buffers.Png, [](const std::unique_ptr<TPngTileImage>& t, const TTileJob& j) {
+            return t && t->Width() == j.Width && t->Height() == j.Height;
+          }, job);
+      if (tile)
+        tile->Clear();
+      else
+        tile = std::make_unique<TPngTileImage>(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth),
+                                               job.Width, job.Height);
+      area_.PaintRegion(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
+      tile->SaveToFile(job.Path);
     } else {
-      Bitmap tile(job.Width, job.Height, PixelFormat::pf24bit);
+      Bitmap& tile = buffers.Slot<Bitmap>(
+          buffers.Jpeg, [](const Bitmap& t, const TTileJob& j) { return t.Width() == j.Width && t.Height() == j.Height; },
+          job);
+      if (tile.Empty()) tile = Bitmap(job.Width, job.Height, PixelFormat::pf24bit);
       tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
       BitmapCanvas canvas(tile);
       area_.PaintRegion(canvas, job.Left, job.Top, job.Width, job.Height);
       SaveJpegTile(tile, quality_, job.Path);
     }
   }
-  void Run(TTileJob& job) const {
+  void Run(TTileJob& job) {
     try {
-      Encode(job);
+      Encode(job, buffers_);
       job.Written = true;
     } catch (...) {
       job.Error = std::current_exception();
@@ -361,6 +390,7 @@ private:
     job.Done = true;
   }
   void Work() {
+    TTileBuffers buffers;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       wake_.wait(lock, [&] { return stop_ || !todo_.empty(); });
@@ -372,7 +402,7 @@ private:
       bool written = false;
       std::exception_ptr error;
       try {
-        Encode(*job);
+        Encode(*job, buffers);
         written = true;
       } catch (...) {
         error = std::current_exception();
@@ -390,6 +420,7 @@ private:
   const bool png_;
   const TColorDepthRow& depth_;
   const std::uint8_t quality_;
+  TTileBuffers buffers_; // the calling thread's, without workers
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
