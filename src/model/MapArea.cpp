@@ -10,6 +10,7 @@
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
 #include "model/DisplayMapsCore.h"
+#include "model/OpenArchive.h"
 #include "tar/TarArchive.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 namespace zv {
@@ -172,8 +174,12 @@ void TMapImage::Paint() {
 
 class TMapArea::TarSource {
 public:
-  explicit TarSource(TTarArchive& archive) : Archive(archive) {}
+  TarSource(TTarArchive& archive, TOpenArchive* shared) : Archive(archive), Shared(shared) {}
   TTarArchive& Archive;
+  // Set when the archive was walked once for all its maps; Entry is then the
+  // index of the current entry.
+  TOpenArchive* Shared;
+  std::size_t Entry = 0;
 };
 
 TMapArea::TMapArea(TDisplayMapsCore* view, TMapLayout* layout) : View(view), Layout(layout) {}
@@ -198,12 +204,33 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
   FileName = fileName;
 
   if (!tarFileName.empty()) {
-    TTarArchive archive(tarFileName);
-    archive.Rewind();
-    TarSource source(archive);
+    TOpenArchive* shared = View ? View->OpeningArchive : nullptr;
+    if (shared && shared->Archive.FileName() != tarFileName) shared = nullptr;
+    std::optional<TTarArchive> own;
+    if (!shared) {
+      own.emplace(tarFileName);
+      own->Rewind();
+    }
+    TTarArchive& archive = shared ? shared->Archive : *own;
+    TarSource source(archive, shared);
     TTarDirRec rec;
+    std::size_t next = 0;
+    // The next entry, from the archive or from the walk already made of it;
+    // a walk that ended in an error raises it here, where reading would have.
+    const auto nextEntry = [&] {
+      if (!shared) return archive.NextEntry(rec);
+      if (next == shared->Entries.size()) {
+        if (shared->End) std::rethrow_exception(shared->End);
+        return false;
+      }
+      const TOpenArchive::TEntry& entry = shared->Entries[next];
+      rec.Name = entry.Name;
+      archive.Seek(entry.Data);
+      source.Entry = next++;
+      return true;
+    };
     bool calibrationTaken = false;
-    while (archive.NextEntry(rec)) {
+    while (nextEntry()) {
       const std::string ext = UpperFileExt(rec.Name);
       if (!calibrationTaken && (rec.Name == FileName || (FileName.empty() && (ext == ".MAP" || ext == ".GMI")))) {
         calibrationTaken = true;
@@ -271,7 +298,22 @@ void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
     if (p > 0 && !TryStrToInt(base.substr(p), x)) x = 0;
   }
 
-  {
+  if (fromTar && fromTar->Shared) {
+    // Another map of this archive may have decoded the tile already; the
+    // images then share its pixels.
+    auto& tiles = fromTar->Shared->Tiles;
+    const auto found = tiles.find(fromTar->Entry);
+    if (found != tiles.end()) {
+      image.Bitmap = found->second;
+      image.X = x;
+      image.Y = y;
+    } else {
+      Bytes data;
+      fromTar->Archive.CopyEntryData(data);
+      image.LoadFromStream(std::move(data), tileName, x, y);
+      tiles.emplace(fromTar->Entry, image.Bitmap);
+    }
+  } else {
     Bytes data;
     if (fromTar)
       fromTar->Archive.CopyEntryData(data);

@@ -5,28 +5,47 @@
 
 #include "base/FileSystem.h"
 #include "base/Paths.h"
+#include "model/OpenArchive.h"
 #include "tar/TarArchive.h"
 
+#include <exception>
+
 namespace zv {
+
+TOpenArchive::TOpenArchive(const std::string& fileName) : Archive(fileName) {
+  Archive.Rewind();
+  TTarDirRec rec;
+  try {
+    while (Archive.NextEntry(rec)) Entries.push_back({rec.Name, Archive.Tell()});
+  } catch (...) {
+    End = std::current_exception();
+  }
+}
 
 void TDisplayMapsCore::OpenFile(const std::string& fileName) {
   const std::string ext = UpperFileExt(fileName);
   if (ext == ".TAR") {
-    // Only the archive's top level is looked at. The archive stays open while
-    // each map or atlas found opens it again by itself.
-    TTarArchive archive(fileName);
-    archive.Rewind();
-    TTarDirRec rec;
-    while (archive.NextEntry(rec)) {
+    // Only the archive's top level is looked at. Its headers are read once;
+    // each map found loads from that walk, as if it read the archive again
+    // by itself (a damaged header fails the first map to reach it).
+    TOpenArchive archive(fileName);
+    struct Scope {
+      TDisplayMapsCore& view;
+      TOpenArchive* previous;
+      ~Scope() { view.OpeningArchive = previous; }
+    } scope{*this, OpeningArchive};
+    OpeningArchive = &archive;
+    for (const TOpenArchive::TEntry& entry : archive.Entries) {
       // "./m.map" is at the top level too; the map keeps the name as read.
-      const std::string name(TopLevelName(rec.Name));
+      const std::string name(TopLevelName(entry.Name));
       if (name.find('/') != std::string::npos) continue;
       const std::string entryExt = UpperFileExt(name);
       if (entryExt == ".VKA")
-        OpenAtlas(fileName, rec.Name);
+        OpenAtlas(fileName, entry.Name);
       else if (entryExt == ".MAP" || entryExt == ".GMI")
-        OpenMap(fileName, rec.Name);
+        OpenMap(fileName, entry.Name);
     }
+    if (archive.End) std::rethrow_exception(archive.End);
     return;
   }
   if (ext == ".MAP" || ext == ".GMI" || ext == ".BMP" || ext == ".JPG" || ext == ".JPEG" || ext == ".PNG")

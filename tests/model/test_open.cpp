@@ -6,12 +6,16 @@
 #include "base/Paths.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
+#include "tar/TarArchive.h"
 #include "tar/TarWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <utility>
 #include <sstream>
 
 using namespace zv;
@@ -278,4 +282,73 @@ TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
   }
   view.OpenFile(archive);
   EXPECT_EQ(Describe(view), "L1[m*] pack[]");
+}
+
+// The maps of one archive load from one walk of it: the tiles they share are
+// decoded once and their pixels shared, each image keeping a bitmap of its own.
+TEST_F(OpenTest, MapsOfOneArchiveShareTheirTiles) {
+  {
+    TTarWriter tar(dir / "pack.tar");
+    AddText(tar, "a.map", MapText(""));
+    AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddData(tar, "set/t_5_0.bmp", MakeBmp(5, 0, 4, 5));
+    AddText(tar, "b.map", MapText(""));
+    AddText(tar, "c.gmi", "1\n2\n3\n4\n");
+    tar.Finish();
+  }
+  std::vector<std::string> events;
+  view.Hooks.OnMapAreasChange = [&](TMapArea* a, TListChange c) {
+    events.push_back((c == lcAdded ? "+" : "-") + a->Name + " " + std::to_string(a->Images.size()));
+  };
+  view.OpenFile(dir / "pack.tar");
+  EXPECT_EQ(events, (std::vector<std::string>{"+pack 0", "+pack 0", "+pack 0"}));
+  const TMapAreas& areas = *(*view.Layouts)[0]->Areas;
+  ASSERT_EQ(areas.Count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(areas[i]->Images.size(), 2u);
+    EXPECT_EQ(areas[i]->Width, 9);
+    EXPECT_EQ(areas[i]->Images[1]->X, 5);
+    EXPECT_TRUE(areas[i]->Images[0]->Bitmap.SharesPixels());
+    EXPECT_EQ(std::as_const(areas[i]->Images[0]->Bitmap).Row(0), std::as_const(areas[0]->Images[0]->Bitmap).Row(0));
+  }
+  EXPECT_EQ(areas[1]->FileName, "b.map");
+  EXPECT_EQ(areas[2]->FileName, "c.gmi");
+  // Writing to one map's tile leaves the others alone.
+  areas[1]->Images[0]->Bitmap.SetPixel(0, 0, Rgb{1, 2, 3});
+  EXPECT_EQ(areas[1]->Images[0]->Bitmap.Pixel(0, 0), (Rgb{1, 2, 3}));
+  EXPECT_EQ(areas[0]->Images[0]->Bitmap.Pixel(0, 0), PictureColour(0, 0));
+  EXPECT_EQ(areas[2]->Images[0]->Bitmap.Pixel(0, 0), PictureColour(0, 0));
+}
+
+// A damaged header fails the first map that reaches it, as when every map
+// read the archive by itself: that map keeps what it loaded before it.
+TEST_F(OpenTest, DamagedArchiveFailsTheFirstMapAtTheDamage) {
+  const std::string path = dir / "bad.tar";
+  {
+    TTarWriter tar(path);
+    AddText(tar, "a.map", MapText(""));
+    AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddText(tar, "b.map", MapText(""));
+    AddText(tar, "set/zz_0_0.bmp", "not read");
+    tar.Finish();
+  }
+  {
+    // The last entry's size field becomes text that is no number.
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::size_t header = bytes.find("set/zz_0_0.bmp");
+    ASSERT_NE(header, std::string::npos);
+    f.seekp(static_cast<std::streamoff>(header + 124));
+    f.write("xyz", 3);
+  }
+  try {
+    view.OpenFile(path);
+    FAIL() << "no error";
+  } catch (const ETarError& e) {
+    EXPECT_NE(std::string(e.what()).find("is not a number"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(Describe(view), "Default[bad]");
+  const TMapArea* a = (*(*view.Layouts)[0]->Areas)[0];
+  EXPECT_EQ(a->FileName, "a.map");
+  EXPECT_EQ(a->Images.size(), 1u);
 }
