@@ -108,7 +108,10 @@ Rgb PictureColour(int x, int y) {
   if ((x + 3 * y) % 997 < 4 || (2 * x - y + 100000) % 1291 < 5) return Rgb{230, 80, 60};
   if (x % 500 == 0 || y % 500 == 0) return Rgb{30, 30, 120};
   if (std::abs(e * 12 - band) < 0.06) return Rgb{170, 110, 60};
-  const auto t = static_cast<std::uint8_t>(std::clamp(128 + band * 9 + ((x * 7 + y * 13) & 7), 0, 255));
+  // Scanned maps are noisy: a few levels of it keep the files from shrinking
+  // far below the picture.
+  const std::uint32_t noise = (static_cast<std::uint32_t>(x) * 2654435761u ^ static_cast<std::uint32_t>(y) * 40503u) >> 29;
+  const auto t = static_cast<std::uint8_t>(std::clamp(128 + band * 9 + 9 * static_cast<int>(noise), 0, 255));
   return Rgb{t, static_cast<std::uint8_t>(235 - t / 4), static_cast<std::uint8_t>(180 - t / 3)};
 }
 

@@ -20,6 +20,8 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zv {
@@ -111,7 +113,87 @@ std::string FindImageFile(const std::string& imageFileName, const std::string& c
 
 TMapImage::TMapImage(TDisplayMapsCore* view, TMapArea* area) : View(view), Area(area) {}
 
+namespace {
+
+// A regular file mapped for reading; Data is null when it cannot be mapped.
+class MappedFile {
+public:
+  MappedFile(int fd, std::size_t size) : size_(size) {
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p == MAP_FAILED) return;
+    data_ = static_cast<const std::uint8_t*>(p);
+    ::madvise(p, size, MADV_SEQUENTIAL);
+  }
+  ~MappedFile() {
+    if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  const std::uint8_t* Data() const { return data_; }
+
+  // Lets the pages of rows already decoded go, a few MiB at a time: mapped
+  // pages that were read count as the process's memory until then. Rows are
+  // read one after another, upwards or downwards, so the read part is one
+  // range.
+  void RowRead(const std::uint8_t* row, std::size_t bytes) {
+    if (!readBegin_) {
+      readBegin_ = row;
+      readEnd_ = row + bytes;
+    } else {
+      readBegin_ = std::min(readBegin_, row);
+      readEnd_ = std::max(readEnd_, row + bytes);
+    }
+    constexpr std::size_t kStep = 4 << 20;
+    if (static_cast<std::size_t>(readEnd_ - readBegin_) < kStep) return;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(readBegin_) + page - 1) / page * page;
+    const auto end = reinterpret_cast<std::uintptr_t>(readEnd_) / page * page;
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    // What is left is the part of a page the next rows adjoin.
+    if (row == readBegin_)
+      readEnd_ = reinterpret_cast<const std::uint8_t*>(begin);
+    else
+      readBegin_ = reinterpret_cast<const std::uint8_t*>(end);
+  }
+
+private:
+  const std::uint8_t* readBegin_ = nullptr;
+  const std::uint8_t* readEnd_ = nullptr;
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_;
+};
+
+} // namespace
+
 void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y) {
+  // PNG and BMP pictures are decoded from the file itself, so that a large
+  // map is not held twice (the file's bytes, then the picture) while it is.
+  const std::string ext = UpperFileExt(fileName);
+  if (ext == ".PNG" || ext == ".BMP") {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!f) ThrowCannotOpen(fileName);
+    struct stat st {};
+    if (::fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<std::uint64_t>(st.st_size) <= std::numeric_limits<std::size_t>::max()) {
+      const auto size = static_cast<std::size_t>(st.st_size);
+      zv::Bitmap decoded;
+      if (ext == ".PNG") {
+        DecodePng(f.get(), size, decoded);
+      } else {
+        MappedFile mapped(fileno(f.get()), size);
+        if (!mapped.Data()) {
+          LoadFromStream(ReadWholeFile(fileName), fileName, x, y);
+          return;
+        }
+        DecodeBmp(mapped.Data(), size, decoded,
+                  [&mapped](const std::uint8_t* row, std::size_t bytes) { mapped.RowRead(row, bytes); });
+      }
+      Bitmap = std::move(decoded);
+      X = x;
+      Y = y;
+      return;
+    }
+  }
   LoadFromStream(ReadWholeFile(fileName), fileName, x, y);
 }
 
