@@ -153,20 +153,16 @@ void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format)
 
 Bitmap::PixelBuffer::PixelBuffer(std::size_t size) : size_(size) {
   if (size == 0) return;
-  data_.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
-  if (!data_) throw std::bad_alloc();
+  auto* p = static_cast<std::uint8_t*>(std::calloc(size, 1));
+  if (!p) throw std::bad_alloc();
+  data_.reset(p, [](std::uint8_t* q) { std::free(q); });
 }
 
-Bitmap::PixelBuffer::PixelBuffer(const PixelBuffer& other) : PixelBuffer(other.size_) {
-  if (size_) std::memcpy(data_.get(), other.data_.get(), size_);
+void Bitmap::PixelBuffer::Unshare() {
+  PixelBuffer own(size_);
+  if (size_) std::memcpy(own.data_.get(), data_.get(), size_);
+  *this = std::move(own);
 }
-
-Bitmap::PixelBuffer& Bitmap::PixelBuffer::operator=(const PixelBuffer& other) {
-  if (this != &other) *this = PixelBuffer(other);
-  return *this;
-}
-
-void Bitmap::PixelBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) : width_(width), height_(height), format_(format) {
   CheckImageSize(width, height, format);
@@ -225,7 +221,8 @@ void Bitmap::Fill(Rgb colour) {
   const std::uint8_t byte = format_ == PixelFormat::pf8bit   ? i
                             : format_ == PixelFormat::pf4bit ? static_cast<std::uint8_t>(i << 4 | i)
                                                              : static_cast<std::uint8_t>(i ? 0xFF : 0x00);
-  std::fill(pixels_.Data(), pixels_.Data() + pixels_.Size(), byte);
+  std::uint8_t* pixels = pixels_.MutableData();
+  std::fill(pixels, pixels + pixels_.Size(), byte);
 }
 
 void Bitmap::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zv {
@@ -37,6 +38,11 @@ void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format)
 
 // A raster: rows top to bottom, each Stride() bytes. 24-bit rows hold R, G, B
 // per pixel; indexed rows pack pixels most significant bits first.
+//
+// A copy shares the pixel memory with the original until either writes: the
+// non-const Row() first takes a copy of its own. So tiles that several maps
+// of one archive name are held once. A row pointer from the non-const Row()
+// is the bitmap's own only until the bitmap is copied again.
 class Bitmap {
 public:
   Bitmap() = default;
@@ -50,8 +56,10 @@ public:
   int BitsPerPixel() const { return static_cast<int>(format_); }
   std::size_t Stride() const { return stride_; }
 
-  std::uint8_t* Row(int y) { return pixels_.Data() + static_cast<std::size_t>(y) * stride_; }
+  std::uint8_t* Row(int y) { return pixels_.MutableData() + static_cast<std::size_t>(y) * stride_; }
   const std::uint8_t* Row(int y) const { return pixels_.Data() + static_cast<std::size_t>(y) * stride_; }
+  // Whether the pixel memory is shared with another bitmap.
+  bool SharesPixels() const { return pixels_.Shared(); }
 
   // Colour table of indexed formats; at most 2^bits entries. Empty for 24-bit.
   std::vector<Rgb>& Palette() { return palette_; }
@@ -73,22 +81,31 @@ public:
 private:
   // Zeroed pixel memory from calloc: large rasters get the system's zero
   // pages, so a decoder that fills every row pays for no separate clearing.
+  // Copies share the memory; MutableData() unshares it first.
   class PixelBuffer {
   public:
     PixelBuffer() = default;
     explicit PixelBuffer(std::size_t size);
-    PixelBuffer(const PixelBuffer& other);
-    PixelBuffer& operator=(const PixelBuffer& other);
-    PixelBuffer(PixelBuffer&&) noexcept = default;
-    PixelBuffer& operator=(PixelBuffer&&) noexcept = default;
-    std::uint8_t* Data() const { return data_.get(); }
+    PixelBuffer(const PixelBuffer& other) = default;
+    PixelBuffer& operator=(const PixelBuffer& other) = default;
+    PixelBuffer(PixelBuffer&& other) noexcept
+        : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+    PixelBuffer& operator=(PixelBuffer&& other) noexcept {
+      data_ = std::move(other.data_);
+      size_ = std::exchange(other.size_, 0);
+      return *this;
+    }
+    const std::uint8_t* Data() const { return data_.get(); }
+    std::uint8_t* MutableData() {
+      if (data_.use_count() > 1) Unshare();
+      return data_.get();
+    }
     std::size_t Size() const { return size_; }
+    bool Shared() const { return data_.use_count() > 1; }
 
   private:
-    struct Free {
-      void operator()(std::uint8_t* p) const;
-    };
-    std::unique_ptr<std::uint8_t[], Free> data_;
+    void Unshare();
+    std::shared_ptr<std::uint8_t> data_;
     std::size_t size_ = 0;
   };
 

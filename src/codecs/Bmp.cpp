@@ -194,7 +194,10 @@ void CheckIndices(const Bitmap& bmp, std::size_t colours) {
 
 } // namespace
 
-void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) { DecodeBmp(data, size, bitmap, {}); }
+
+void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+               const std::function<void(const std::uint8_t* row, std::size_t bytes)>& rowsRead) {
   const Header h = ReadHeader(data, size);
   const std::uint32_t declaredSize = Le32(data + 2);
   const std::uint32_t offset = Le32(data + 10);
@@ -247,14 +250,21 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
            " bytes needed, " + std::to_string(available) + " present");
     bmp = Bitmap(width, height, format);
     const auto fileRow = [&](int y) { return pixels + (h.topDown ? y : height - 1 - y) * stride; };
+    const auto rowDone = [&](int y) {
+      if (rowsRead) rowsRead(fileRow(y), static_cast<std::size_t>(stride));
+    };
     if (h.bits == 2) {
       for (int y = 0; y < height; ++y) {
         const std::uint8_t* s = fileRow(y);
         for (int x = 0; x < width; ++x)
           bmp.SetIndex(x, y, static_cast<std::uint8_t>(s[x >> 2] >> (6 - 2 * (x & 3)) & 3));
+        rowDone(y);
       }
     } else if (indexed) {
-      for (int y = 0; y < height; ++y) std::memcpy(bmp.Row(y), fileRow(y), bmp.Stride());
+      for (int y = 0; y < height; ++y) {
+        std::memcpy(bmp.Row(y), fileRow(y), bmp.Stride());
+        rowDone(y);
+      }
     } else if (h.bits == 24) {
       for (int y = 0; y < height; ++y) {
         const std::uint8_t* s = fileRow(y);
@@ -264,6 +274,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
           d[1] = s[1];
           d[2] = s[0];
         }
+        rowDone(y);
       }
     } else {
       const Channel r = Channel::Make(h.masks[0], "red"), g = Channel::Make(h.masks[1], "green"),
@@ -286,6 +297,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
           d[1] = g(v);
           d[2] = b(v);
         }
+        rowDone(y);
       }
     }
   }

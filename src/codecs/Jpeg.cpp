@@ -487,29 +487,43 @@ void TJPEGImage::ConvertPictureTo24Bit() {
   s_->picture = std::move(rgb);
 }
 
-void TJPEGImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
-  const Bitmap* picture = s_->picture.get();
-  if (!picture) return;
+namespace {
+
+// Encodes picture into c's destination buffer.
+void Encode(const JpegSettings& s, const Bitmap& picture, TJPEGImage* sender, Compressor& c) {
   std::vector<std::uint8_t> scratch(
-      picture->Format() == PixelFormat::pf24bit ? 0 : 3 * static_cast<std::size_t>(picture->Width()));
-  Compressor c;
-  EncodeJob job{&c.cinfo, &c.dest.pub, s_.get(), picture, scratch.data(),
-                Progress{const_cast<TJPEGImage*>(this), s_->progressStep, 0}};
+      picture.Format() == PixelFormat::pf24bit ? 0 : 3 * static_cast<std::size_t>(picture.Width()));
+  EncodeJob job{&c.cinfo, &c.dest.pub, &s, &picture, scratch.data(), Progress{sender, s.progressStep, 0}};
   if (!Guarded(&c.err, EncodeBody, &job)) throw EJPEGException(c.err.message);
-  out.assign(c.dest.data, c.dest.data + c.dest.size);
 }
 
-void TJPEGImage::SaveToFile(const std::string& fileName) const {
+// Encodes picture and writes it to fileName, which is created even when
+// there is nothing to encode.
+void EncodeToFile(const JpegSettings& s, const Bitmap* picture, TJPEGImage* sender, const std::string& fileName) {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "wb"));
   if (!file) ThrowCannotCreate(fileName);
-  std::vector<std::uint8_t> bytes;
-  SaveToMemory(bytes);
-  if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) ||
+  Compressor c;
+  if (picture) Encode(s, *picture, sender, c);
+  if ((c.dest.size != 0 && std::fwrite(c.dest.data, 1, c.dest.size, file.get()) != c.dest.size) ||
       std::fclose(file.release()) != 0)
     ThrowCannotCreate(fileName);
+}
+
+} // namespace
+
+void TJPEGImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
+  const Bitmap* picture = s_->picture.get();
+  if (!picture) return;
+  Compressor c;
+  Encode(*s_, *picture, const_cast<TJPEGImage*>(this), c);
+  out.assign(c.dest.data, c.dest.data + c.dest.size);
+}
+
+void TJPEGImage::SaveToFile(const std::string& fileName) const {
+  EncodeToFile(*s_, s_->picture.get(), const_cast<TJPEGImage*>(this), fileName);
 }
 
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
@@ -530,12 +544,18 @@ void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap) {
 }
 
 void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName) {
-  TJPEGImage image;
-  image.SetNumOfColors(TNumOfColors::TrueColor);
-  image.SetQuality(quality);
-  image.AssignPicture(tile);
-  image.ConvertPictureTo24Bit();
-  image.SaveToFile(fileName);
+  // What an adapter given a copy of the tile would write. A 24-bit tile is
+  // only read, so it is encoded where it lies.
+  JpegSettings s;
+  s.numOfColors = TNumOfColors::TrueColor;
+  s.quality = quality;
+  if (tile.Format() == PixelFormat::pf24bit) {
+    EncodeToFile(s, &tile, nullptr, fileName);
+    return;
+  }
+  Bitmap rgb(tile.Width(), tile.Height(), PixelFormat::pf24bit);
+  rgb.CopyRect(0, 0, tile, 0, 0, tile.Width(), tile.Height());
+  EncodeToFile(s, &rgb, nullptr, fileName);
 }
 
 } // namespace zv

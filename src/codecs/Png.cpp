@@ -8,9 +8,12 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace zv {
 
@@ -26,18 +29,23 @@ std::uint32_t ReadBe32(const std::uint8_t* p) {
 // The gAMA value that applies, or 0. libpng 1.6 folds sRGB and iCCP into its
 // own gamma value, so the chunk is looked up directly: the first gAMA with a
 // good CRC before PLTE and IDAT, which is the one libpng would accept.
-std::uint32_t FindGamma(const std::uint8_t* data, std::size_t size) {
+// read(pos, out, n) copies n bytes of the input from pos; false when it cannot.
+template <class Read> std::uint32_t FindGamma(std::size_t size, Read&& read) {
   std::size_t pos = 8;
   while (size >= 12 && pos <= size - 12) {
-    const std::uint32_t length = ReadBe32(data + pos);
-    const std::uint8_t* type = data + pos + 4;
+    std::uint8_t head[8];
+    if (!read(pos, head, 8)) return 0;
+    const std::uint32_t length = ReadBe32(head);
+    const std::uint8_t* type = head + 4;
     if (length > size - pos - 12) return 0;
     if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "PLTE", 4) == 0 || std::memcmp(type, "IEND", 4) == 0)
       return 0;
     if (std::memcmp(type, "gAMA", 4) == 0) {
       if (length != 4) return 0;
-      const auto crc = static_cast<std::uint32_t>(crc32(0, type, 8));
-      return crc == ReadBe32(data + pos + 12) ? ReadBe32(data + pos + 8) : 0;
+      std::uint8_t body[12]; // type, value, CRC
+      if (!read(pos + 4, body, 12)) return 0;
+      const auto crc = static_cast<std::uint32_t>(crc32(0, body, 8));
+      return crc == ReadBe32(body + 8) ? ReadBe32(body + 4) : 0;
     }
     pos += 12 + std::size_t{length};
   }
@@ -45,19 +53,50 @@ std::uint32_t FindGamma(const std::uint8_t* data, std::size_t size) {
 }
 
 // Bytes of IDAT data, the only chunks that fill pixels; counted up to IEND
-// or the first chunk that claims more than the file holds.
-std::uint64_t IdatBytes(const std::uint8_t* data, std::size_t size) {
+// or the first chunk that claims more than the file holds. read as for FindGamma.
+template <class Read> std::uint64_t IdatBytes(std::size_t size, Read&& read) {
   std::uint64_t total = 0;
   std::size_t pos = 8;
   while (size >= 12 && pos <= size - 12) {
-    const std::uint32_t length = ReadBe32(data + pos);
+    std::uint8_t head[8];
+    if (!read(pos, head, 8)) return total;
+    const std::uint32_t length = ReadBe32(head);
     if (length > size - pos - 12) return total + (size - pos - 12); // cut: what is there
-    if (std::memcmp(data + pos + 4, "IEND", 4) == 0) break;
-    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) total += length;
+    if (std::memcmp(head + 4, "IEND", 4) == 0) break;
+    if (std::memcmp(head + 4, "IDAT", 4) == 0) total += length;
     pos += 12 + std::size_t{length};
   }
   return total;
 }
+
+// Reads of a file at increasing positions, through a window so that a file
+// of many small chunks costs few reads.
+class WindowReader {
+public:
+  WindowReader(int fd, off_t base) : fd_(fd), base_(base), window_(1 << 16) {}
+  bool operator()(std::size_t pos, std::uint8_t* out, std::size_t n) {
+    if (pos < start_ || pos + n > start_ + filled_) {
+      start_ = pos;
+      filled_ = 0;
+      while (filled_ < window_.size()) {
+        const ssize_t got = ::pread(fd_, window_.data() + filled_, window_.size() - filled_,
+                                    base_ + static_cast<off_t>(start_ + filled_));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled_ += static_cast<std::size_t>(got);
+      }
+      if (n > filled_) return false;
+    }
+    std::memcpy(out, window_.data() + (pos - start_), n);
+    return true;
+  }
+
+private:
+  int fd_;
+  off_t base_;
+  std::vector<std::uint8_t> window_;
+  std::size_t start_ = 0, filled_ = 0;
+};
 
 // How rows delivered by libpng become bitmap rows.
 enum class Route : std::uint8_t {
@@ -71,6 +110,7 @@ enum class Route : std::uint8_t {
 
 struct DecodeJob {
   const std::uint8_t* data = nullptr;
+  std::FILE* file = nullptr; // read instead of data when set
   std::size_t size = 0;
   std::size_t pos = 0;
   std::uint64_t idatBytes = 0;
@@ -114,7 +154,11 @@ void OnPngWarning(png_structp png, png_const_charp message) {
 void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<DecodeJob*>(png_get_io_ptr(png));
   if (length > job->size - job->pos) png_error(png, "Read Error");
-  std::memcpy(out, job->data + job->pos, length);
+  if (job->file) {
+    if (std::fread(out, 1, length, job->file) != length) png_error(png, "Read Error");
+  } else {
+    std::memcpy(out, job->data + job->pos, length);
+  }
   job->pos += length;
   // No chunk is believed beyond the bytes that remain: a chunk header read
   // just now is judged against this limit (0 would mean no limit at all).
@@ -437,12 +481,9 @@ struct DeflateEnder {
 
 } // namespace
 
-void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
-  auto job = std::make_unique<DecodeJob>();
-  job->data = data;
-  job->size = size;
-  job->idatBytes = IdatBytes(data, size);
-  const std::uint32_t g = size >= 8 ? FindGamma(data, size) : 0;
+namespace {
+
+void Decode(std::unique_ptr<DecodeJob> job, std::uint32_t g, Bitmap& bitmap) {
   job->hasGamma = g != 0;
   for (int s = 0; s < 256; ++s)
     job->gamma[static_cast<std::size_t>(s)] =
@@ -456,6 +497,31 @@ void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   if (!read.info) throw EPngError("Insufficient memory");
   if (!RunDecode(&read, job.get())) throw EPngError(job->message);
   bitmap = std::move(job->bitmap);
+}
+
+} // namespace
+
+void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  auto job = std::make_unique<DecodeJob>();
+  job->data = data;
+  job->size = size;
+  const auto read = [&](std::size_t pos, std::uint8_t* out, std::size_t n) {
+    std::memcpy(out, data + pos, n);
+    return true;
+  };
+  job->idatBytes = IdatBytes(size, read);
+  const std::uint32_t g = size >= 8 ? FindGamma(size, read) : 0;
+  Decode(std::move(job), g, bitmap);
+}
+
+void DecodePng(std::FILE* file, std::size_t size, Bitmap& bitmap) {
+  auto job = std::make_unique<DecodeJob>();
+  job->file = file;
+  job->size = size;
+  const off_t start = ::ftello(file);
+  if (start >= 0) job->idatBytes = IdatBytes(size, WindowReader(fileno(file), start));
+  const std::uint32_t g = size >= 8 && start >= 0 ? FindGamma(size, WindowReader(fileno(file), start)) : 0;
+  Decode(std::move(job), g, bitmap);
 }
 
 struct TPngTileImage::State {
@@ -503,6 +569,11 @@ int TPngTileImage::Width() const { return s_->pixels.Width(); }
 int TPngTileImage::Height() const { return s_->pixels.Height(); }
 TCanvas& TPngTileImage::Canvas() { return s_->canvas; }
 const Bitmap& TPngTileImage::Pixels() const { return s_->pixels; }
+
+void TPngTileImage::Clear() {
+  Bitmap& b = s_->pixels;
+  for (int y = 0; y < b.Height(); ++y) std::memset(b.Row(y), 0, b.Stride());
+}
 
 void TPngTileImage::SaveToFile(const std::string& fileName) const {
   const Bitmap& bmp = s_->pixels;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,10 @@ public:
 // the error carries libpng's message; a raster over the size limits raises
 // "image too large: W × H" before any pixel memory is reserved.
 void DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+// The same, read as a stream from file's current position (the start of the
+// PNG), whose size bytes are all the input: only the picture and a few
+// buffers are held, never the whole file. The limits judge size as above.
+void DecodePng(std::FILE* file, std::size_t size, Bitmap& bitmap);
 
 // A blank PNG tile of a given colour type and bit depth, drawn into through
 // Canvas() and written by SaveToFile.
@@ -49,6 +54,9 @@ public:
   // The drawing surface: drawn pixels are converted to the image's format.
   TCanvas& Canvas();
   const Bitmap& Pixels() const;
+  // Sets every pixel byte back to 0, as in a tile just made, so that one
+  // image may serve tile after tile.
+  void Clear();
 
   void SaveToFile(const std::string& fileName) const;
 

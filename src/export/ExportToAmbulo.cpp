@@ -222,12 +222,23 @@ std::string CheckedDirectory(const std::string& directory) {
   return IncludeTrailingPathDelimiter(directory);
 }
 
-// Membership ignoring ASCII letter case, for the files kept after packing.
-std::unordered_set<std::string> UpperCaseSet(const std::vector<std::string>& list) {
-  std::unordered_set<std::string> set;
-  for (const std::string& item : list) set.insert(UpperCaseAscii(item));
-  return set;
-}
+// The run's atlas entries with a membership test ignoring ASCII letter case,
+// for the files kept after packing. The upper-cased set follows the list as
+// it grows, so an atlas of many maps does not rebuild it for every map.
+class TAtlasEntries {
+public:
+  explicit TAtlasEntries(std::vector<std::string>& list) : List(list) {}
+  std::vector<std::string>& List;
+
+  bool Contains(const std::string& name) {
+    for (; synced_ < List.size(); ++synced_) upper_.insert(UpperCaseAscii(List[synced_]));
+    return upper_.count(UpperCaseAscii(name)) != 0;
+  }
+
+private:
+  std::unordered_set<std::string> upper_;
+  std::size_t synced_ = 0;
+};
 
 std::string ArchiveName(const std::string& relativeName) { return ReplaceAll(relativeName, "\\", "/"); }
 
@@ -317,32 +328,61 @@ public:
   }
 
 private:
-  void Encode(const TTileJob& job) const {
+  // A worker's tile, kept from tile to tile: allocating a few hundred KiB
+  // for every tile costs fresh pages each time once the allocator has handed
+  // such blocks back to the system.
+  // Two of each: the tiles at the right edge of a row are narrower than the
+  // others, and the last row lower.
+  struct TTileBuffers {
+    std::unique_ptr<TPngTileImage> Png[2];
+    Bitmap Jpeg[2];
+    int Next = 0; // the slot to replace when no size fits
+    template <class T> T& Slot(T (&slots)[2], bool (*fits)(const T&, const TTileJob&), const TTileJob& job) {
+      for (T& slot : slots)
+        if (fits(slot, job)) return slot;
+      T& slot = slots[Next];
+      Next ^= 1;
+      slot = T();
+      return slot;
+    }
+  };
+
+  void Encode(const TTileJob& job, TTileBuffers& buffers) const {
     CreateEmptyFile(job.Path);
     try {
-      EncodeInto(job);
+      EncodeInto(job, buffers);
     } catch (...) {
       RemovePartialFile(job.Path);
       throw;
     }
   }
-  void EncodeInto(const TTileJob& job) const {
+  void EncodeInto(const TTileJob& job, TTileBuffers& buffers) const {
     if (png_) {
-      TPngTileImage tile(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth), job.Width,
-                         job.Height);
-      area_.PaintRegion(tile.Canvas(), job.Left, job.Top, job.Width, job.Height);
-      tile.SaveToFile(job.Path);
+      std::unique_ptr<TPngTileImage>& tile = buffers.Slot<std::unique_ptr<TPngTileImage>>(
+          buffers.Png, [](const std::unique_ptr<TPngTileImage>& t, const TTileJob& j) {
+            return t && t->Width() == j.Width && t->Height() == j.Height;
+          }, job);
+      if (tile)
+        tile->Clear();
+      else
+        tile = std::make_unique<TPngTileImage>(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth),
+                                               job.Width, job.Height);
+      area_.PaintRegion(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
+      tile->SaveToFile(job.Path);
     } else {
-      Bitmap tile(job.Width, job.Height, PixelFormat::pf24bit);
+      Bitmap& tile = buffers.Slot<Bitmap>(
+          buffers.Jpeg, [](const Bitmap& t, const TTileJob& j) { return t.Width() == j.Width && t.Height() == j.Height; },
+          job);
+      if (tile.Empty()) tile = Bitmap(job.Width, job.Height, PixelFormat::pf24bit);
       tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
       BitmapCanvas canvas(tile);
       area_.PaintRegion(canvas, job.Left, job.Top, job.Width, job.Height);
       SaveJpegTile(tile, quality_, job.Path);
     }
   }
-  void Run(TTileJob& job) const {
+  void Run(TTileJob& job) {
     try {
-      Encode(job);
+      Encode(job, buffers_);
       job.Written = true;
     } catch (...) {
       job.Error = std::current_exception();
@@ -350,6 +390,7 @@ private:
     job.Done = true;
   }
   void Work() {
+    TTileBuffers buffers;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       wake_.wait(lock, [&] { return stop_ || !todo_.empty(); });
@@ -361,7 +402,7 @@ private:
       bool written = false;
       std::exception_ptr error;
       try {
-        Encode(*job);
+        Encode(*job, buffers);
         written = true;
       } catch (...) {
         error = std::current_exception();
@@ -379,6 +420,7 @@ private:
   const bool png_;
   const TColorDepthRow& depth_;
   const std::uint8_t quality_;
+  TTileBuffers buffers_; // the calling thread's, without workers
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
@@ -389,7 +431,8 @@ private:
 
 void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
                           bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
-                          std::vector<std::string>& atlasEntries, const TExportProgress& progress) {
+                          TAtlasEntries& entries, const TExportProgress& progress) {
+  std::vector<std::string>& atlasEntries = entries.List;
   const std::string d = directory;
   const std::int64_t tw = tileSize.Width;
   const std::int64_t th = tileSize.Height;
@@ -486,9 +529,8 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
       tar.AddFile(d + name, ArchiveName(name));
     }
   });
-  const std::unordered_set<std::string> keep = UpperCaseSet(atlasEntries);
   for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
-    if (keep.count(UpperCaseAscii(atlasPrefix + *it)) == 0) DeleteFileQuiet(d + *it);
+    if (!entries.Contains(atlasPrefix + *it)) DeleteFileQuiet(d + *it);
   RemoveDirectoryQuiet(d + "set");
 }
 
@@ -500,7 +542,8 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   const TTileSize tileSize = CheckOptions(options);
   CheckMapName(ExportMapName(area));
   const std::string d = CheckedDirectory(mapDirectory);
-  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, atlasEntries, progress);
+  TAtlasEntries entries(atlasEntries);
+  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, entries, progress);
 }
 
 void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options) {
@@ -527,6 +570,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
   const std::string t = CheckedDirectory(targetDirectory);
 
   std::vector<std::string> atlasEntries;
+  TAtlasEntries entries(atlasEntries);
   CheckStop(progress);
   {
     TTextWriter atlasFile(t + atlasName + ".vka");
@@ -545,7 +589,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
       const std::string prefix = layer + ExportMapName(area) + "/";
       CreateDirectoryQuiet(t + prefix);
       atlasEntries.push_back(prefix);
-      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, atlasEntries, progress);
+      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, entries, progress);
     }
   }
 

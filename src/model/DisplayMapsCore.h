@@ -9,6 +9,8 @@
 
 namespace zv {
 
+struct TOpenArchive;
+
 enum TDisplayMapsOption : std::uint8_t { mpoShowCalibrationPoints = 0, mpoShowImageBorder = 1 };
 using TDisplayMapssOptions = std::uint8_t; // bit n for option n
 constexpr TDisplayMapssOptions OptionBit(TDisplayMapsOption o) { return static_cast<TDisplayMapssOptions>(1u << o); }
@@ -141,6 +143,9 @@ public:
 
   // The canvas the model paints on; set by the view for the length of a paint.
   TCanvas* BufferCanvas = nullptr;
+  // The archive OpenFile is opening maps from, for the length of that call:
+  // the maps it holds load from this one walk of it.
+  TOpenArchive* OpeningArchive = nullptr;
 
   // Opening (dispatch by extension, single maps, atlases).
   void OpenFile(const std::string& fileName);

@@ -95,9 +95,22 @@ public:
   void PaintRegion(TCanvas& canvas, std::int32_t left, std::int32_t top, std::int32_t width,
                    std::int32_t height) const;
 
+  // Builds the index of where the images lie, which lets painting skip the
+  // images outside the region drawn. Load builds it when it ends; images
+  // added later are still drawn (painting then looks at every image), but one
+  // moved after indexing must be indexed again.
+  void IndexImages();
+  // The indices into Images of every image that may meet the rectangle
+  // [left, right) x [top, bottom), ascending. False when there is no index
+  // fit for use: then every image has to be looked at.
+  bool ImagesInRect(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom,
+                    std::vector<std::uint32_t>& found) const;
+
 private:
   class TarSource;
+  struct TImageIndex;
   void AddTile(TarSource* fromTar, const std::string& tileName);
+  std::shared_ptr<const TImageIndex> index_;
 };
 
 // A layout's owning list of areas.

@@ -6,33 +6,48 @@
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Paths.h"
+#include "model/OpenArchive.h"
 #include "tar/TarArchive.h"
 
-#include <string>
+#include <exception>
 
 namespace zv {
 
 namespace {
 
-// Every map or atlas at an archive's top level makes its own pass over the
-// archive and decodes all its tiles again: a small archive naming thousands
-// of them would take hours and gigabytes. Archives that export writes hold one.
-constexpr std::size_t MaxMapsPerArchive = 16;
+// A small archive naming thousands of maps would still make each of them
+// walk the whole archive: a hostile archive is refused past this many.
+constexpr std::size_t MaxMapsPerArchive = 1024;
 
 } // namespace
+
+TOpenArchive::TOpenArchive(const std::string& fileName) : Archive(fileName) {
+  Archive.Rewind();
+  TTarDirRec rec;
+  try {
+    while (Archive.NextEntry(rec)) Entries.push_back({rec.Name, Archive.Tell()});
+  } catch (...) {
+    End = std::current_exception();
+  }
+}
 
 void TDisplayMapsCore::OpenFile(const std::string& fileName) {
   const std::string ext = UpperFileExt(fileName);
   if (ext == ".TAR") {
-    // Only the archive's top level is looked at. The archive stays open while
-    // each map or atlas found opens it again by itself.
-    TTarArchive archive(fileName);
-    archive.Rewind();
-    TTarDirRec rec;
+    // Only the archive's top level is looked at. Its headers are read once;
+    // each map found loads from that walk, as if it read the archive again
+    // by itself (a damaged header fails the first map to reach it).
+    TOpenArchive archive(fileName);
+    struct Scope {
+      TDisplayMapsCore& view;
+      TOpenArchive* previous;
+      ~Scope() { view.OpeningArchive = previous; }
+    } scope{*this, OpeningArchive};
+    OpeningArchive = &archive;
     std::size_t opened = 0;
-    while (archive.NextEntry(rec)) {
+    for (const TOpenArchive::TEntry& entry : archive.Entries) {
       // "./m.map" is at the top level too; the map keeps the name as read.
-      const std::string name(TopLevelName(rec.Name));
+      const std::string name(TopLevelName(entry.Name));
       if (name.find('/') != std::string::npos) continue;
       const std::string entryExt = UpperFileExt(name);
       if (entryExt != ".VKA" && entryExt != ".MAP" && entryExt != ".GMI") continue;
@@ -40,10 +55,11 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
         throw Error(fileName + " holds more than " + std::to_string(MaxMapsPerArchive) +
                     " maps and atlases at its top level");
       if (entryExt == ".VKA")
-        OpenAtlas(fileName, rec.Name);
+        OpenAtlas(fileName, entry.Name);
       else
-        OpenMap(fileName, rec.Name);
+        OpenMap(fileName, entry.Name);
     }
+    if (archive.End) std::rethrow_exception(archive.End);
     return;
   }
   if (ext == ".MAP" || ext == ".GMI" || ext == ".BMP" || ext == ".JPG" || ext == ".JPEG" || ext == ".PNG")

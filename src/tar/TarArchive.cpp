@@ -214,6 +214,12 @@ void TTarArchive::Rewind() {
   hasLongName_ = hasLongLink_ = hasPaxSize_ = hasPaxMtime_ = false;
 }
 
+void TTarArchive::Seek(const TPosition& at) {
+  pos_ = at.Pos;
+  pending_ = at.Pending;
+  hasLongName_ = hasLongLink_ = hasPaxSize_ = hasPaxMtime_ = false;
+}
+
 void TTarArchive::SkipPending() {
   if (pending_ > 0) {
     // Past the end there is nothing to read; keep the arithmetic in range.

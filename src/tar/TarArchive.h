@@ -90,6 +90,15 @@ public:
   // the data runs past its end.
   void CopyEntryData(std::vector<std::uint8_t>& dest);
 
+  // Where the walk stands. Taken right after NextEntry, it lets the entry's
+  // data be copied later, after the walk has gone on: Seek back to it.
+  struct TPosition {
+    std::int64_t Pos = 0;
+    std::int64_t Pending = 0;
+  };
+  TPosition Tell() const { return {pos_, pending_}; }
+  void Seek(const TPosition& at);
+
   const std::string& FileName() const { return fileName_; }
   // Bytes read from the file so far (headers, helper entries and copied data).
   std::int64_t BytesRead() const { return bytesRead_; }

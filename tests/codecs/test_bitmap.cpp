@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <climits>
 #include <random>
 #include <string>
@@ -253,4 +255,24 @@ TEST(Bitmap, CanvasFramesClippedRectangles) {
   canvas.FrameRect(0, -5, INT_MAX, 5, Rgb{255, 0, 0});
   EXPECT_EQ(b.Index(0, 2), 9);
   EXPECT_EQ(b.Index(9, 4), 9);
+}
+
+TEST(Bitmap, CopiesSharePixelsUntilWritten) {
+  Bitmap a(7, 3, PixelFormat::pf8bit);
+  a.Palette() = {Rgb{0, 0, 0}, Rgb{9, 9, 9}};
+  a.SetIndex(2, 1, 1);
+  const Bitmap b = a;
+  Bitmap c = b;
+  EXPECT_TRUE(a.SharesPixels());
+  EXPECT_EQ(std::as_const(a).Row(0), b.Row(0));
+  c.SetIndex(2, 1, 0); // c takes its own copy first
+  EXPECT_FALSE(c.SharesPixels());
+  EXPECT_EQ(a.Index(2, 1), 1);
+  EXPECT_EQ(b.Index(2, 1), 1);
+  EXPECT_EQ(c.Index(2, 1), 0);
+  a.Fill(Rgb{0, 0, 0});
+  EXPECT_EQ(b.Index(2, 1), 1);
+  EXPECT_FALSE(b.SharesPixels());
+  Bitmap moved = std::move(c);
+  EXPECT_EQ(moved.Index(2, 1), 0);
 }

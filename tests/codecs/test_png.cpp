@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -452,6 +453,49 @@ TEST(PngTile, ValidationAndFileErrors) {
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_THROW(tile.SaveToFile("/dev/full"), EFileError);
   }
+}
+
+} // namespace
+} // namespace zv
+
+namespace zv {
+namespace {
+
+// Decoding from a file as a stream gives what decoding its bytes gives: the
+// same picture, or the same error, for every valid and every hostile file.
+TEST(DecodePng, FromFileMatchesFromMemory) {
+  int checked = 0;
+  for (const std::string& folder : {PngDir, PngDir + "malformed/"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() != ".png") continue;
+      SCOPED_TRACE(entry.path().filename().string());
+      const Bytes data = ReadWholeFile(entry.path());
+      Bitmap fromMemory, fromFile;
+      std::string memoryError = "none", fileError = "none";
+      try {
+        DecodePng(data.data(), data.size(), fromMemory);
+      } catch (const Error& e) {
+        memoryError = e.what();
+      }
+      std::FILE* f = std::fopen(entry.path().c_str(), "rb");
+      ASSERT_NE(f, nullptr);
+      try {
+        DecodePng(f, data.size(), fromFile);
+      } catch (const Error& e) {
+        fileError = e.what();
+      }
+      std::fclose(f);
+      ASSERT_EQ(memoryError, fileError);
+      ASSERT_EQ(fromMemory.Width(), fromFile.Width());
+      ASSERT_EQ(fromMemory.Height(), fromFile.Height());
+      ASSERT_EQ(fromMemory.Format(), fromFile.Format());
+      ASSERT_EQ(PaletteText(fromMemory), PaletteText(fromFile));
+      for (int y = 0; y < fromMemory.Height(); ++y)
+        ASSERT_EQ(0, std::memcmp(fromMemory.Row(y), fromFile.Row(y), fromMemory.Stride())) << "row " << y;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 150);
 }
 
 } // namespace

@@ -3,14 +3,17 @@
 #include "TestMaps.h"
 
 #include "base/Errors.h"
+#include "codecs/Bmp.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 using namespace zv;
 using namespace zvtest;
@@ -466,4 +469,28 @@ TEST_F(LoadTest, AnnouncedBeforeLoadingAndMalformedTilesFail) {
     LoadFailing("", dir / (sub + "b.map"));
   }
   EXPECT_EQ(linesWhenAnnounced, std::vector<std::size_t>(bad.size(), 0));
+}
+
+// PNG and BMP pictures are decoded from the file itself; a large BMP lets go
+// of the pages it has read as it goes. The picture is the one its bytes give.
+TEST_F(LoadTest, LargeBmpFromTheFileMatchesItsBytes) {
+  const std::string path = dir / "big.bmp";
+  WriteBmp(path, 0, 0, 1700, 1100); // over 5 MiB of rows
+  TMapImage image(&view, nullptr);
+  image.LoadFromFile(path, 3, 4);
+  EXPECT_EQ(image.X, 3);
+  EXPECT_EQ(image.Y, 4);
+  const Bytes bytes = ReadWholeFile(path);
+  Bitmap expected;
+  DecodeBmp(bytes.data(), bytes.size(), expected);
+  ASSERT_EQ(image.Width(), 1700);
+  ASSERT_EQ(image.Height(), 1100);
+  for (int y = 0; y < 1100; ++y)
+    ASSERT_EQ(0, std::memcmp(std::as_const(image.Bitmap).Row(y), std::as_const(expected).Row(y), expected.Stride()))
+        << "row " << y;
+  EXPECT_EQ(image.Bitmap.Pixel(1699, 1099), PictureColour(1699, 1099));
+  // A file that is no BMP fails as before.
+  WriteText(dir / "bad.bmp", "BMxx");
+  EXPECT_THROW(image.LoadFromFile(dir / "bad.bmp", 0, 0), Error);
+  EXPECT_THROW(image.LoadFromFile(dir / "missing.png", 0, 0), EFileError);
 }

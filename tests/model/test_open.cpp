@@ -6,6 +6,7 @@
 #include "base/Paths.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
+#include "tar/TarArchive.h"
 #include "tar/TarWriter.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
 #include <sstream>
 
 using namespace zv;
@@ -281,10 +285,10 @@ TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
   EXPECT_EQ(Describe(view), "L1[m*] pack[]");
 }
 
-// Each map at an archive's top level reads the whole archive and decodes its
-// tiles again: beyond 16 the archive is refused, keeping what was opened.
+// A hostile archive naming more maps at its top level than any real one is
+// refused past the limit, keeping what was opened.
 TEST_F(OpenTest, ArchiveWithTooManyMapsIsRefused) {
-  for (const int maps : {16, 17, 3000}) {
+  for (const int maps : {1024, 1025, 3000}) {
     SCOPED_TRACE(maps);
     const std::string archive = dir / ("maps" + std::to_string(maps) + ".tar");
     {
@@ -294,18 +298,18 @@ TEST_F(OpenTest, ArchiveWithTooManyMapsIsRefused) {
       tar.Finish();
     }
     TDisplayMapsCore other;
-    if (maps <= 16) {
+    if (maps <= 1024) {
       other.OpenFile(archive);
     } else {
       try {
         other.OpenFile(archive);
         ADD_FAILURE() << "no error";
       } catch (const Error& e) {
-        EXPECT_EQ(e.what(), archive + " holds more than 16 maps and atlases at its top level");
+        EXPECT_EQ(e.what(), archive + " holds more than 1024 maps and atlases at its top level");
       }
     }
     ASSERT_EQ(other.Layouts->Count(), 1);
-    EXPECT_EQ((*other.Layouts)[0]->Areas->Count(), 16);
+    EXPECT_EQ((*other.Layouts)[0]->Areas->Count(), 1024);
   }
 }
 
@@ -344,4 +348,75 @@ TEST_F(OpenTest, HostileTilesGiveLoadingErrors) {
     }
   }
   EXPECT_GE(checked, 20);
+}
+
+// The maps of one archive load from one walk of it: the tiles they share are
+// decoded once and their pixels shared, each image keeping a bitmap of its own.
+TEST_F(OpenTest, MapsOfOneArchiveShareTheirTiles) {
+  {
+    TTarWriter tar(dir / "pack.tar");
+    AddText(tar, "a.map", MapText(""));
+    AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddData(tar, "set/t_5_0.bmp", MakeBmp(5, 0, 4, 5));
+    AddText(tar, "b.map", MapText(""));
+    AddText(tar, "c.gmi", "1\n2\n3\n4\n");
+    tar.Finish();
+  }
+  std::vector<std::string> events;
+  // A removed area may be gone already: only additions are looked into.
+  view.Hooks.OnMapAreasChange = [&](TMapArea* a, TListChange c) {
+    events.push_back(c == lcAdded ? "+" + a->Name + " " + std::to_string(a->Images.size()) : "-");
+  };
+  view.OpenFile(dir / "pack.tar");
+  view.Hooks.OnMapAreasChange = nullptr; // events ends before the view
+  EXPECT_EQ(events, (std::vector<std::string>{"+pack 0", "+pack 0", "+pack 0"}));
+  const TMapAreas& areas = *(*view.Layouts)[0]->Areas;
+  ASSERT_EQ(areas.Count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(areas[i]->Images.size(), 2u);
+    EXPECT_EQ(areas[i]->Width, 9);
+    EXPECT_EQ(areas[i]->Images[1]->X, 5);
+    EXPECT_TRUE(areas[i]->Images[0]->Bitmap.SharesPixels());
+    EXPECT_EQ(std::as_const(areas[i]->Images[0]->Bitmap).Row(0), std::as_const(areas[0]->Images[0]->Bitmap).Row(0));
+  }
+  EXPECT_EQ(areas[1]->FileName, "b.map");
+  EXPECT_EQ(areas[2]->FileName, "c.gmi");
+  // Writing to one map's tile leaves the others alone.
+  areas[1]->Images[0]->Bitmap.SetPixel(0, 0, Rgb{1, 2, 3});
+  EXPECT_EQ(areas[1]->Images[0]->Bitmap.Pixel(0, 0), (Rgb{1, 2, 3}));
+  EXPECT_EQ(areas[0]->Images[0]->Bitmap.Pixel(0, 0), PictureColour(0, 0));
+  EXPECT_EQ(areas[2]->Images[0]->Bitmap.Pixel(0, 0), PictureColour(0, 0));
+}
+
+// A damaged header fails the first map that reaches it, as when every map
+// read the archive by itself: that map keeps what it loaded before it.
+TEST_F(OpenTest, DamagedArchiveFailsTheFirstMapAtTheDamage) {
+  const std::string path = dir / "bad.tar";
+  {
+    TTarWriter tar(path);
+    AddText(tar, "a.map", MapText(""));
+    AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
+    AddText(tar, "b.map", MapText(""));
+    AddText(tar, "set/zz_0_0.bmp", "not read");
+    tar.Finish();
+  }
+  {
+    // The last entry's size field becomes text that is no number.
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::size_t header = bytes.find("set/zz_0_0.bmp");
+    ASSERT_NE(header, std::string::npos);
+    f.seekp(static_cast<std::streamoff>(header + 124));
+    f.write("xyz", 3);
+  }
+  try {
+    view.OpenFile(path);
+    FAIL() << "no error";
+  } catch (const ETarError& e) {
+    EXPECT_NE(std::string(e.what()).find("is not a number"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(Describe(view), "Default[bad]");
+  const TMapArea* a = (*(*view.Layouts)[0]->Areas)[0];
+  EXPECT_EQ(a->FileName, "a.map");
+  EXPECT_EQ(a->Images.size(), 1u);
 }
