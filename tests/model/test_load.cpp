@@ -3,6 +3,7 @@
 #include "TestMaps.h"
 
 #include "base/Errors.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
