@@ -160,8 +160,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
       continue;
     }
     TOption option(arg, args);
-    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl))
-      throw TUsageError{"unknown option " + option.Name()};
+    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl)) throw TUsageError{"unknown option " + option.Name()};
   }
   if (!cl.Help && !cl.Version) CheckComplete(cl);
   return cl;

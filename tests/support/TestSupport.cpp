@@ -51,8 +51,6 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
   WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
-bool HaveTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool HaveTool(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 } // namespace zvtest
