@@ -179,7 +179,7 @@ bool TTarArchive::NextEntry(TTarDirRec& rec) {
 
     const std::optional<std::int64_t> size = h.Size();
     if (!size) {
-      rec.Name = h.Name();
+      rec.Name.assign(h.Name());
       ThrowDamaged("the size field of entry " + rec.Name + " is not a number");
     }
 
@@ -260,15 +260,18 @@ void TTarArchive::FillRecord(const TTarHeader& h, std::int64_t size, TTarDirRec&
   if (hasLongName_) {
     rec.Name.swap(longName_);
   } else {
-    rec.Name = h.Name();
+    rec.Name.assign(h.Name());
     // POSIX ustar ("ustar" and a zero byte) keeps the leading part of long names in the prefix field.
-    const std::string prefix = h.Prefix();
-    if (h.IsPosixUstar() && !prefix.empty()) rec.Name.insert(0, prefix + '/');
+    const std::string_view prefix = h.Prefix();
+    if (h.IsPosixUstar() && !prefix.empty()) {
+      rec.Name.insert(0, 1, '/');
+      rec.Name.insert(0, prefix);
+    }
   }
   if (hasLongLink_)
     rec.LinkName.swap(longLink_);
   else
-    rec.LinkName = h.LinkName();
+    rec.LinkName.assign(h.LinkName());
   rec.Size = hasPaxSize_ ? paxSize_ : size;
   rec.ModTime = UnixToDateTime(hasPaxMtime_ ? paxMtime_ : h.Mtime());
   const std::uint32_t mode = h.Mode();
@@ -277,10 +280,10 @@ void TTarArchive::FillRecord(const TTarHeader& h, std::int64_t size, TTarDirRec&
   rec.FileType = h.FileType();
   rec.Uid = h.Uid();
   rec.Gid = h.Gid();
-  rec.UserName = h.UserName();
-  rec.GroupName = h.GroupName();
+  rec.UserName.assign(h.UserName());
+  rec.GroupName.assign(h.GroupName());
   rec.ChecksumValid = h.ChecksumMatches();
-  rec.Magic = h.Magic();
+  rec.Magic.assign(h.Magic());
   rec.DevMajor = h.DevMajor();
   rec.DevMinor = h.DevMinor();
 }

@@ -16,8 +16,8 @@ std::size_t FieldLength(const unsigned char* block, TTarField f) {
   return z ? static_cast<std::size_t>(static_cast<const unsigned char*>(z) - p) : f.Width;
 }
 
-std::string FieldText(const unsigned char* block, TTarField f) {
-  return std::string(reinterpret_cast<const char*>(block + f.Offset), FieldLength(block, f));
+std::string_view FieldText(const unsigned char* block, TTarField f) {
+  return std::string_view(reinterpret_cast<const char*>(block + f.Offset), FieldLength(block, f));
 }
 
 bool IsBlankOrControl(unsigned char c) { return c <= ' ' || c == 127; }
@@ -122,7 +122,7 @@ bool TTarHeader::IsPosixUstar() const { return std::memcmp(Data() + TTarLayout::
 
 bool TTarHeader::IsOldGnu() const { return std::memcmp(Data() + TTarLayout::Magic.Offset, "ustar  ", 8) == 0; }
 
-std::string TTarHeader::Name() const { return FieldText(Data(), TTarLayout::Name); }
+std::string_view TTarHeader::Name() const { return FieldText(Data(), TTarLayout::Name); }
 
 std::uint32_t TTarHeader::Mode() const {
   return static_cast<std::uint32_t>(LenientOctalField(Data(), TTarLayout::Mode));
@@ -146,37 +146,40 @@ TTarFileType TTarHeader::FileType() const {
                                        : static_cast<TTarFileType>(found - std::begin(kTypeFlags));
 }
 
-std::string TTarHeader::LinkName() const { return FieldText(Data(), TTarLayout::LinkName); }
+std::string_view TTarHeader::LinkName() const { return FieldText(Data(), TTarLayout::LinkName); }
 
-std::string TTarHeader::Magic() const {
+std::string_view TTarHeader::Magic() const {
   const unsigned char *b, *e;
   TrimmedField(Data(), TTarLayout::Magic, b, e);
-  return std::string(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
+  return std::string_view(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
 }
 
-std::string TTarHeader::UserName() const { return FieldText(Data(), TTarLayout::UserName); }
+std::string_view TTarHeader::UserName() const { return FieldText(Data(), TTarLayout::UserName); }
 
-std::string TTarHeader::GroupName() const { return FieldText(Data(), TTarLayout::GroupName); }
+std::string_view TTarHeader::GroupName() const { return FieldText(Data(), TTarLayout::GroupName); }
 
 std::int32_t TTarHeader::DevMajor() const { return Signed32(LenientOctalField(Data(), TTarLayout::DevMajor)); }
 
 std::int32_t TTarHeader::DevMinor() const { return Signed32(LenientOctalField(Data(), TTarLayout::DevMinor)); }
 
-std::string TTarHeader::Prefix() const { return FieldText(Data(), TTarLayout::Prefix); }
+std::string_view TTarHeader::Prefix() const { return FieldText(Data(), TTarLayout::Prefix); }
 
 // Checksums as tools write them, the checksum field counted as blanks:
 // unsigned bytes over the whole block (POSIX), over the fields before the
 // prefix only, and the signed byte sum some old tools used.
 bool TTarHeader::ChecksumMatches() const {
-  const TTarField sumField = TTarLayout::Checksum;
   std::uint32_t shortSum = 0, fullSum = 0;
   std::int32_t signedSum = 0;
-  for (std::size_t i = 0; i < kTarBlockSize; ++i) {
-    const bool inChecksum = i >= sumField.Offset && i < sumField.Offset + sumField.Width;
-    const unsigned char c = inChecksum ? ' ' : block_[i];
-    if (i < TTarLayout::Prefix.Offset) shortSum += c;
-    fullSum += c;
-    signedSum += static_cast<signed char>(c);
+  for (std::size_t i = 0; i < TTarLayout::Prefix.Offset; ++i) shortSum += block_[i];
+  fullSum = shortSum;
+  for (std::size_t i = TTarLayout::Prefix.Offset; i < kTarBlockSize; ++i) fullSum += block_[i];
+  for (const unsigned char c : block_) signedSum += static_cast<signed char>(c);
+  // The checksum field counts as eight blanks.
+  const TTarField sumField = TTarLayout::Checksum;
+  for (std::size_t i = sumField.Offset; i < sumField.Offset + sumField.Width; ++i) {
+    shortSum += ' ' - std::uint32_t{block_[i]};
+    fullSum += ' ' - std::uint32_t{block_[i]};
+    signedSum += ' ' - static_cast<signed char>(block_[i]);
   }
   const std::uint32_t stored = static_cast<std::uint32_t>(LenientOctalField(Data(), sumField)) & 0xffff;
   return stored == (shortSum & 0xffff) || stored == (fullSum & 0xffff) ||

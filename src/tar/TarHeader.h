@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zv {
 
@@ -43,7 +44,7 @@ struct TTarLayout {
   static constexpr std::size_t GnuExtensionIsExtended = 504;
 };
 
-// One header block with typed accessors. Reading is lenient where tools
+// One header block with typed accessors; text fields are views into the block. Reading is lenient where tools
 // disagree (blanks, zero bytes, base-256 numbers) and strict where a wrong
 // value would misplace the archive's data (the size).
 class TTarHeader {
@@ -60,7 +61,7 @@ public:
   bool GnuSparseExtended() const { return block_[TTarLayout::GnuIsExtended] != 0; }
   bool GnuExtensionContinues() const { return block_[TTarLayout::GnuExtensionIsExtended] != 0; }
 
-  std::string Name() const;
+  std::string_view Name() const;
   std::uint32_t Mode() const;
   std::int32_t Uid() const;
   std::int32_t Gid() const;
@@ -69,13 +70,13 @@ public:
   std::int64_t Mtime() const; // Unix seconds
   unsigned char TypeFlag() const { return block_[TTarLayout::TypeFlag.Offset]; }
   TTarFileType FileType() const; // flags it does not know read as regular files
-  std::string LinkName() const;
-  std::string Magic() const; // without blanks and control characters around it
-  std::string UserName() const;
-  std::string GroupName() const;
+  std::string_view LinkName() const;
+  std::string_view Magic() const; // without blanks and control characters around it
+  std::string_view UserName() const;
+  std::string_view GroupName() const;
   std::int32_t DevMajor() const;
   std::int32_t DevMinor() const;
-  std::string Prefix() const;
+  std::string_view Prefix() const;
   // Whether the stored checksum matches any sum that tools are known to write.
   bool ChecksumMatches() const;
 

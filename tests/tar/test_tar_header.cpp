@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace zv;
@@ -67,4 +68,33 @@ TEST(TarHeader, FieldsSitWherePosixUstarPutsThem) {
   // A flag the reader does not know is a regular file.
   std::memset(h.Data() + 156, 'Q', 1);
   EXPECT_EQ(h.FileType(), TTarFileType::ftNormal);
+}
+
+TEST(TarHeader, ChecksumsAsToolsWriteThem) {
+  // A checksum computed here, the field counted as blanks.
+  const auto put = [](TTarHeader& h, long sum) {
+    std::snprintf(reinterpret_cast<char*>(h.Data() + 148), 8, "%06lo", sum & 0777777);
+  };
+  const auto sum = [](const TTarHeader& h, std::size_t end, bool signedBytes) {
+    long s = 0;
+    for (std::size_t i = 0; i < end; ++i) {
+      const unsigned char c = i >= 148 && i < 156 ? ' ' : h.Data()[i];
+      s += signedBytes ? static_cast<signed char>(c) : c;
+    }
+    return s;
+  };
+  TTarHeader h;
+  h.SetName("caf\xC3\xA9");
+  std::memset(h.Data() + 345, 'p', 10); // a prefix, outside the short sum
+  h.SetChecksum();
+  EXPECT_TRUE(h.ChecksumMatches());
+  EXPECT_EQ(h.Data()[154], ' ');
+  put(h, sum(h, 512, false));
+  EXPECT_TRUE(h.ChecksumMatches());
+  put(h, sum(h, 345, false));
+  EXPECT_TRUE(h.ChecksumMatches());
+  put(h, sum(h, 512, true));
+  EXPECT_TRUE(h.ChecksumMatches());
+  put(h, sum(h, 512, false) + 1);
+  EXPECT_FALSE(h.ChecksumMatches());
 }
