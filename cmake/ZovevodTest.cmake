@@ -2,7 +2,7 @@
 function(zovevod_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE zovevod_core GTest::gtest GTest::gtest_main ${ARG_LIBS})
+  target_link_libraries(${name} PRIVATE zovevod_core zovevod_test_support GTest::gtest GTest::gtest_main ${ARG_LIBS})
   target_compile_definitions(${name} PRIVATE
     ZOVEVOD_CORPUS_DIR="${ZOVEVOD_CORPUS_DIR}"
     ZOVEVOD_TESTDATA_DIR="${ZOVEVOD_TESTDATA_DIR}")

@@ -1,17 +1,19 @@
 // Calibration text of either format: any bytes give points or a zv::Error.
 #include "base/Errors.h"
-#include "model/MapModel.h"
+#include "model/CalibrationText.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  for (const char* name : {"f.map", "f.gmi"}) {
-    zv::TMapArea area(nullptr, nullptr);
-    area.FileName = name;
-    area.Lines = zv::SplitLines(data, size);
+  const std::vector<std::string> lines = zv::SplitLines(data, size);
+  for (const char* ext : {".MAP", ".GMI"}) {
+    std::vector<zv::TCalibrationPoint> points;
+    std::string imageFileName;
     try {
-      area.ParseCalibration();
+      zv::ParseCalibrationLines(lines, ext, points, imageFileName);
     } catch (const zv::Error&) {
     }
   }

@@ -2,6 +2,7 @@
 // line of valid JSON in UTF-8.
 #include "base/Errors.h"
 #include "cli/ModelJson.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 

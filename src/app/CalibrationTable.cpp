@@ -1,5 +1,6 @@
 #include "app/CalibrationTable.h"
 
+#include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
 #include <QColor>

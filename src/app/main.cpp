@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
 #include <QApplication>

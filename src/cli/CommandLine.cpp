@@ -6,11 +6,151 @@
 
 namespace zv {
 
+namespace {
+
+// The arguments not read yet, argv[0] aside.
+class TArguments {
+public:
+  TArguments(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  bool AtEnd() const { return next_ >= argc_; }
+  std::string Take() { return argv_[next_++]; }
+
+private:
+  int argc_;
+  char** argv_;
+  int next_ = 1;
+};
+
+// One option: its name and its value, which "--name=value" and "-oDIR" carry
+// inline and the others take from the next argument.
+class TOption {
+public:
+  TOption(const std::string& arg, TArguments& rest) : rest_(rest), name_(arg) {
+    if (arg.rfind("--", 0) == 0) {
+      const auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue_ = arg.substr(eq + 1);
+        name_.resize(eq);
+      }
+    } else if (arg.size() > 2 && arg[1] == 'o') {
+      inlineValue_ = arg.substr(2);
+      name_ = "-o";
+    }
+  }
+
+  const std::string& Name() const { return name_; }
+
+  std::string Value() {
+    if (inlineValue_) return *inlineValue_;
+    if (rest_.AtEnd()) throw TUsageError{"option " + name_ + " needs a value"};
+    return rest_.Take();
+  }
+
+  void RefuseValue() const {
+    if (inlineValue_) throw TUsageError{"option " + name_ + " takes no value"};
+  }
+
+private:
+  TArguments& rest_;
+  std::string name_;
+  std::optional<std::string> inlineValue_;
+};
+
+// Options that switch something on; false when the option is none of them.
+bool ApplySwitch(const TOption& option, TCommandLine& cl) {
+  const std::string& name = option.Name();
+  // Help and version stop the run before anything else is looked at, a value
+  // given with them included.
+  if (name == "-h" || name == "--help") {
+    cl.Help = true;
+    return true;
+  }
+  if (name == "--version") {
+    cl.Version = true;
+    return true;
+  }
+  bool* target = nullptr;
+  if (name == "--single")
+    target = &cl.Single;
+  else if (name == "--tar")
+    target = &cl.Options.Tared;
+  else if (name == "--reload")
+    target = &cl.Reload;
+  else if (name == "--list")
+    target = &cl.List;
+  else if (name == "--check")
+    target = &cl.Check;
+  else if (name == "-q" || name == "--quiet")
+    target = &cl.Quiet;
+  else
+    return false;
+  option.RefuseValue();
+  *target = true;
+  return true;
+}
+
+void SetTileSize(const std::string& value, TExportOptions& options) {
+  const auto x = value.find_first_of("xX");
+  if (x == std::string::npos) throw TUsageError{"--tile expects WxH, for example 400x400"};
+  options.TileWidthText = value.substr(0, x);
+  options.TileHeightText = value.substr(x + 1);
+}
+
+int FormatRow(const std::string& value) {
+  const std::string v = UpperCaseAscii(value);
+  if (v == "JPEG" || v == "JPG") return 0;
+  if (v == "PNG") return 1;
+  throw TUsageError{"--format expects jpeg or png"};
+}
+
+int DepthRow(const std::string& value) {
+  std::int32_t row = -1;
+  if (!ParseIntegerText(value, row) || row < 0 || row > 7) throw TUsageError{"--depth expects a row from 0 to 7"};
+  return row;
+}
+
+// Options that take a value; false when the option is none of them.
+bool ApplyValueOption(TOption& option, TCommandLine& cl) {
+  const std::string& name = option.Name();
+  if (name == "-o" || name == "--output") {
+    cl.Output = option.Value();
+    cl.HasOutput = true;
+    if (cl.Output.empty()) throw TUsageError{"the target directory is empty"};
+  } else if (name == "--atlas-name") {
+    cl.AtlasName = option.Value();
+  } else if (name == "--tile") {
+    SetTileSize(option.Value(), cl.Options);
+  } else if (name == "--tile-width") {
+    cl.Options.TileWidthText = option.Value();
+  } else if (name == "--tile-height") {
+    cl.Options.TileHeightText = option.Value();
+  } else if (name == "--format") {
+    cl.Options.FormatRow = FormatRow(option.Value());
+  } else if (name == "--quality") {
+    cl.Options.QualityText = option.Value();
+  } else if (name == "--depth") {
+    cl.Options.DepthRow = DepthRow(option.Value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// What every run needs once all options are read.
+void CheckComplete(const TCommandLine& cl) {
+  if (cl.Files.empty()) throw TUsageError{"no input file given"};
+  if (cl.List && cl.Check) throw TUsageError{"--list and --check do not go together"};
+  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
+}
+
+} // namespace
+
 TCommandLine ParseCommandLine(int argc, char** argv) {
   TCommandLine cl;
+  TArguments args(argc, argv);
   bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  while (!args.AtEnd()) {
+    const std::string arg = args.Take();
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       cl.Files.push_back(arg);
       continue;
@@ -19,88 +159,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
       optionsEnded = true;
       continue;
     }
-    // "--name=value" and "-oDIR" carry their value inline.
-    std::optional<std::string> inlineValue;
-    if (arg.rfind("--", 0) == 0) {
-      const auto eq = arg.find('=');
-      if (eq != std::string::npos) {
-        inlineValue = arg.substr(eq + 1);
-        arg.resize(eq);
-      }
-    } else if (arg.size() > 2 && arg[1] == 'o') {
-      inlineValue = arg.substr(2);
-      arg = "-o";
-    }
-    const auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= argc) throw TUsageError{"option " + arg + " needs a value"};
-      return argv[++i];
-    };
-    const auto flag = [&]() {
-      if (inlineValue) throw TUsageError{"option " + arg + " takes no value"};
-    };
-
-    if (arg == "-o" || arg == "--output") {
-      cl.Output = value();
-      cl.HasOutput = true;
-      if (cl.Output.empty()) throw TUsageError{"the target directory is empty"};
-    } else if (arg == "--single") {
-      flag();
-      cl.Single = true;
-    } else if (arg == "--atlas-name") {
-      cl.AtlasName = value();
-    } else if (arg == "--tile") {
-      const std::string v = value();
-      const auto x = v.find_first_of("xX");
-      if (x == std::string::npos) throw TUsageError{"--tile expects WxH, for example 400x400"};
-      cl.Options.TileWidthText = v.substr(0, x);
-      cl.Options.TileHeightText = v.substr(x + 1);
-    } else if (arg == "--tile-width") {
-      cl.Options.TileWidthText = value();
-    } else if (arg == "--tile-height") {
-      cl.Options.TileHeightText = value();
-    } else if (arg == "--format") {
-      const std::string v = UpperCaseAscii(value());
-      if (v == "JPEG" || v == "JPG")
-        cl.Options.FormatRow = 0;
-      else if (v == "PNG")
-        cl.Options.FormatRow = 1;
-      else
-        throw TUsageError{"--format expects jpeg or png"};
-    } else if (arg == "--quality") {
-      cl.Options.QualityText = value();
-    } else if (arg == "--depth") {
-      const std::string v = value();
-      std::int32_t row = -1;
-      if (!ParseIntegerText(v, row) || row < 0 || row > 7) throw TUsageError{"--depth expects a row from 0 to 7"};
-      cl.Options.DepthRow = row;
-    } else if (arg == "--tar") {
-      flag();
-      cl.Options.Tared = true;
-    } else if (arg == "--reload") {
-      flag();
-      cl.Reload = true;
-    } else if (arg == "--list") {
-      flag();
-      cl.List = true;
-    } else if (arg == "--check") {
-      flag();
-      cl.Check = true;
-    } else if (arg == "-q" || arg == "--quiet") {
-      flag();
-      cl.Quiet = true;
-    } else if (arg == "-h" || arg == "--help") {
-      cl.Help = true;
-    } else if (arg == "--version") {
-      cl.Version = true;
-    } else {
-      throw TUsageError{"unknown option " + arg};
-    }
+    TOption option(arg, args);
+    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl)) throw TUsageError{"unknown option " + option.Name()};
   }
-  if (cl.Help || cl.Version) return cl;
-  if (cl.Files.empty()) throw TUsageError{"no input file given"};
-  if (cl.List && cl.Check) throw TUsageError{"--list and --check do not go together"};
-  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
+  if (!cl.Help && !cl.Version) CheckComplete(cl);
   return cl;
 }
 

@@ -9,6 +9,7 @@
 #include "cli/CommandLine.h"
 #include "cli/ModelJson.h"
 #include "export/ExportToAmbulo.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 

@@ -1,10 +1,11 @@
 // Calibration text: line splitting, word extraction, number conversion and
 // the .map / .gmi point parsers.
 
-#include "model/MapModel.h"
+#include "model/CalibrationText.h"
 
 #include "base/Errors.h"
 #include "base/Paths.h"
+#include "model/MapModel.h"
 
 #include <atomic>
 #include <charconv>
@@ -226,15 +227,14 @@ bool ReadDegreesMinutes(const std::string& line, int degWord, int minWord, int h
 
 } // namespace
 
-void TMapArea::ParseCalibration() {
-  if (Lines.empty()) return;
-  LineCursor cursor(Lines);
-  const std::string ext = UpperFileExt(FileName);
-  const std::string sep(1, DecimalSeparator());
-  if (ext == ".MAP") {
+void ParseCalibrationLines(const std::vector<std::string>& lines, const std::string& upperExt,
+                           std::vector<TCalibrationPoint>& points, std::string& imageFileName) {
+  if (lines.empty()) return;
+  LineCursor cursor(lines);
+  if (upperExt == ".MAP") {
     cursor.Next();
     cursor.Next();
-    ImageFileName = cursor.Next();
+    imageFileName = cursor.Next();
     while (!cursor.AtEnd()) {
       const std::string line = cursor.Next();
       if (UpperCaseAscii(line.substr(0, 5)) != "POINT") continue;
@@ -247,9 +247,10 @@ void TMapArea::ParseCalibration() {
       const bool hasLat = ReadDegreesMinutes(line, 7, 8, 9, 'S', p.Lat);
       const bool hasLon = ReadDegreesMinutes(line, 10, 11, 12, 'W', p.Lon);
       p.HasLatLon = hasLat && hasLon;
-      Points.push_back(p);
+      points.push_back(p);
     }
-  } else if (ext == ".GMI") {
+  } else if (upperExt == ".GMI") {
+    const std::string sep(1, DecimalSeparator());
     for (int i = 0; i < 4; ++i) cursor.Next();
     while (!cursor.AtEnd()) {
       const std::string line = cursor.Next();
@@ -259,9 +260,11 @@ void TMapArea::ParseCalibration() {
       p.Lon = StrToFloat(ReplaceAll(Trim(ExtractNthWord(3, line, ";")), ".", sep));
       p.Lat = StrToFloat(ReplaceAll(Trim(ExtractNthWord(4, line, ";")), ".", sep));
       p.HasLatLon = true;
-      Points.push_back(p);
+      points.push_back(p);
     }
   }
 }
+
+void TMapArea::ParseCalibration() { ParseCalibrationLines(Lines, UpperFileExt(FileName), Points, ImageFileName); }
 
 } // namespace zv

@@ -1,6 +1,7 @@
 #include "model/CalibrationFit.h"
 
 #include "base/Paths.h"
+#include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
 #include <cmath>

@@ -12,7 +12,9 @@ namespace zv {
 struct TOpenArchive;
 
 enum TDisplayMapsOption : std::uint8_t { mpoShowCalibrationPoints = 0, mpoShowImageBorder = 1 };
-using TDisplayMapssOptions = std::uint8_t; // bit n for option n
+// The set of options, bit n for option n. The double s in its name is
+// intended: it is the name the type is known by, so keep it.
+using TDisplayMapssOptions = std::uint8_t;
 constexpr TDisplayMapssOptions OptionBit(TDisplayMapsOption o) { return static_cast<TDisplayMapssOptions>(1u << o); }
 
 // The two scroll bars, numbered as the window system numbers them.

@@ -2,6 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "codecs/Bitmap.h"
+#include "model/CalibrationText.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,16 +32,6 @@ struct TMapHooks {
 // The model's one question ("... already exists. Do you want to reload it ?"):
 // true answers Yes.
 using TQuestion = std::function<bool(const std::string& text)>;
-
-struct TCalibrationPoint {
-  std::int32_t X = 0;
-  std::int32_t Y = 0;
-  long double Lon = 0;
-  long double Lat = 0;
-  // Whether Lat and Lon came from words of the calibration (or the user):
-  // "grid only" points read 0, 0 but say nothing of where they are.
-  bool HasLatLon = false;
-};
 
 // One raster placed in an area's picture.
 class TMapImage {
@@ -87,6 +78,7 @@ public:
   std::vector<std::unique_ptr<TMapImage>> Images;
 
   void Load(const std::string& tarFileName, const std::string& fileName);
+  // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines).
   void ParseCalibration();
   virtual void Paint();
   void PaintCalibrationPoints();
@@ -176,27 +168,5 @@ public:
 private:
   std::vector<std::unique_ptr<TMapLayout>> items_;
 };
-
-// Calibration text and string routines.
-// Splits at CR LF, lone LF and lone CR; a final break adds no line; a NUL ends the text.
-std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size);
-std::string ExtractNthWord(long long n, const std::string& s, const std::string& delimiters);
-std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& replacement);
-std::string Trim(const std::string& s); // removes leading and trailing bytes 0..32
-std::size_t LastPos(const std::string& subStr, const std::string& s); // 1-based, 0 when none
-
-// Number conversions of calibration words. Integers are an optional sign and
-// decimal digits within 32 bits. Floats take "." and the user's decimal
-// separator alike as the decimal point, whatever the process locale. The
-// throwing forms raise a zv::Error naming the text.
-bool TryStrToInt(const std::string& s, std::int32_t& value);
-std::int32_t StrToInt(const std::string& s);
-bool TryStrToFloat(const std::string& s, long double& value);
-long double StrToFloat(const std::string& s);
-
-// The user's decimal separator, read once at start; tests set it directly.
-char DecimalSeparator();
-void SetDecimalSeparator(char c);
-void InitDecimalSeparatorFromLocale();
 
 } // namespace zv

@@ -66,6 +66,8 @@ struct TTarDirRec {
   std::int64_t HeaderPos = 0;
 };
 
+class TTarHeader;
+
 // An entry's name below the archive's top level: an archive packed with
 // `tar -C folder .` names its entries "./m.map", "./set/m_0_0.png", so every
 // leading "./" is dropped. Names elsewhere are kept as read.
@@ -105,8 +107,14 @@ public:
 
 private:
   [[noreturn]] void ThrowDamaged(const std::string& what) const;
-  bool ReadHeader();
+  bool ReadBlock(unsigned char* dest);
   void ReadHelperData(std::int64_t size, std::string& dest);
+  void ReadGnuLongText(std::int64_t size, std::string& dest);
+  void ReadPaxHeader(std::int64_t size);
+  void ApplyPaxRecord(std::string_view key, std::string_view value);
+  void FillRecord(const TTarHeader& header, std::int64_t size, TTarDirRec& rec);
+  void SkipSparseExtensions(const std::string& name);
+  void ForgetHelperValues();
   void SkipPending();
 
   std::string fileName_;
@@ -115,7 +123,6 @@ private:
   std::int64_t pos_ = 0;
   std::int64_t pending_ = 0;
   std::int64_t bytesRead_ = 0;
-  unsigned char block_[512] = {};
   // Values that GNU long-name entries and pax extended headers set for the
   // entry that follows them.
   std::string longName_, longLink_, helperBuf_;

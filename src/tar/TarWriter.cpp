@@ -1,5 +1,7 @@
 #include "tar/TarWriter.h"
 
+#include "tar/TarHeader.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -12,45 +14,8 @@ namespace zv {
 
 namespace {
 
-constexpr std::size_t kBlock = 512;
-constexpr std::size_t kMaxName = 100;
-constexpr std::int64_t kLongOctalLimit = std::int64_t{1} << 33; // eleven octal digits
-
-// Octal digits, most significant first, leading zeros as blanks (at least one
-// digit shows); digits beyond the width are dropped.
-void PutOctal(unsigned char* p, int digits, std::uint64_t v) {
-  for (int i = digits - 1; i >= 0; --i) {
-    p[i] = static_cast<unsigned char>('0' + (v & 7));
-    v >>= 3;
-  }
-  for (int i = 0; i < digits - 1 && p[i] == '0'; ++i) p[i] = ' ';
-}
-
-// 8-byte fields: six digits, a blank and a zero byte.
-void PutShortOctal(unsigned char* p, std::uint64_t v) {
-  PutOctal(p, 6, v);
-  p[6] = ' ';
-  p[7] = 0;
-}
-
-// 12-byte fields: eleven digits and a blank.
-void PutLongOctal(unsigned char* p, std::uint64_t v) {
-  PutOctal(p, 11, v);
-  p[11] = ' ';
-}
-
-// GNU base-256 form for sizes of 8 GiB and more, which eleven octal digits cannot hold.
-void PutBase256(unsigned char* p, std::uint64_t v) {
-  for (int i = 11; i >= 1; --i) {
-    p[i] = static_cast<unsigned char>(v & 0xff);
-    v >>= 8;
-  }
-  p[0] = 0x80;
-}
-
-void PutText(unsigned char* p, const std::string& s, std::size_t width) {
-  std::memcpy(p, s.data(), std::min(s.size(), width));
-}
+constexpr std::size_t kBlock = kTarBlockSize;
+constexpr std::size_t kMaxName = TTarLayout::Name.Width;
 
 } // namespace
 
@@ -95,36 +60,25 @@ void TTarWriter::WriteHeader(const TTarDirRec& rec) {
     throw ETarError("Link name " + rec.LinkName + " of tar entry " + rec.Name + " is longer than 100 bytes");
   if (rec.Size < 0) throw ETarError("Tar entry " + rec.Name + " has a negative size");
 
-  unsigned char* h = block_;
-  std::memset(h, 0, kBlock);
-  PutText(h + 0, rec.Name, kMaxName);
-  PutShortOctal(h + 100, (rec.Permissions & 0777u) | (rec.ModeFlags & 07000u));
-  PutShortOctal(h + 108, static_cast<std::uint32_t>(rec.Uid));
-  PutShortOctal(h + 116, static_cast<std::uint32_t>(rec.Gid));
-  if (rec.Size < kLongOctalLimit)
-    PutLongOctal(h + 124, static_cast<std::uint64_t>(rec.Size));
-  else
-    PutBase256(h + 124, static_cast<std::uint64_t>(rec.Size));
+  // Field by field as TTarArchive reads them.
+  TTarHeader h;
+  h.SetName(rec.Name);
+  h.SetMode((rec.Permissions & 0777u) | (rec.ModeFlags & 07000u));
+  h.SetUid(static_cast<std::uint32_t>(rec.Uid));
+  h.SetGid(static_cast<std::uint32_t>(rec.Gid));
+  h.SetSize(static_cast<std::uint64_t>(rec.Size));
   // The field has no room for times before 1970; they are stored as 0. Its
   // eleven octal digits hold times up to the year 2242, so 2038 is no limit.
-  const std::int64_t seconds = std::clamp<std::int64_t>(DateTimeToUnix(rec.ModTime), 0, 077777777777);
-  PutLongOctal(h + 136, static_cast<std::uint64_t>(seconds));
-  static constexpr char kTypeChars[] = {'0', '1', '2', '3', '4', '5', '6', '7', 'D', 'M', 'V'};
-  const auto typeIndex = static_cast<std::size_t>(rec.FileType);
-  h[156] = static_cast<unsigned char>(typeIndex < sizeof kTypeChars ? kTypeChars[typeIndex] : '0');
-  PutText(h + 157, rec.LinkName, kMaxName);
-  std::memset(h + 257, ' ', 8);
-  PutText(h + 257, rec.Magic, 8);
-  PutText(h + 265, rec.UserName, 32);
-  PutText(h + 297, rec.GroupName, 32);
-  PutShortOctal(h + 329, static_cast<std::uint32_t>(rec.DevMajor));
-  PutShortOctal(h + 337, static_cast<std::uint32_t>(rec.DevMinor));
-
-  std::memset(h + 148, ' ', 8);
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < 345; ++i) sum += h[i];
-  PutShortOctal(h + 148, sum);
-  WriteBlock(h);
+  h.SetMtime(static_cast<std::uint64_t>(std::clamp<std::int64_t>(DateTimeToUnix(rec.ModTime), 0, 077777777777)));
+  h.SetFileType(rec.FileType);
+  h.SetLinkName(rec.LinkName);
+  h.SetMagic(rec.Magic);
+  h.SetUserName(rec.UserName);
+  h.SetGroupName(rec.GroupName);
+  h.SetDevMajor(static_cast<std::uint32_t>(rec.DevMajor));
+  h.SetDevMinor(static_cast<std::uint32_t>(rec.DevMinor));
+  h.SetChecksum();
+  WriteBlock(h.Data());
 }
 
 void TTarWriter::AddFile(const std::string& localFileName, const std::string& archiveName) {

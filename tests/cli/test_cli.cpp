@@ -80,12 +80,12 @@ TEST(Converter, UsageErrors) {
   const std::vector<std::vector<std::string>> bad = {
       {},                                    // no file
       {map},                                 // no target directory
-      {"--bogus", "-o", dir.Str(), map},     // unknown option
+      {"--bogus", "-o", dir.Path(), map},     // unknown option
       {"-o"},                                // missing value
-      {"--format", "gif", "-o", dir.Str(), map},
-      {"--depth", "8", "-o", dir.Str(), map},
-      {"--tile", "400", "-o", dir.Str(), map},
-      {"--tar=yes", "-o", dir.Str(), map},
+      {"--format", "gif", "-o", dir.Path(), map},
+      {"--depth", "8", "-o", dir.Path(), map},
+      {"--tile", "400", "-o", dir.Path(), map},
+      {"--tar=yes", "-o", dir.Path(), map},
   };
   for (const auto& args : bad) {
     const Result r = RunConverter(args);
@@ -233,7 +233,7 @@ TEST(Converter, ListPrintsTheModel) {
                        "not on one line are needed).\","
                        "\"images\":[{\"x\":0,\"y\":0,\"width\":30,\"height\":20,\"bitsPerPixel\":24}]}]}]}\n");
   // Relative names are opened by their full path, as the open dialog gives them.
-  r = RunConverter({"--list", "./sub/../m.map"}, dir.Str());
+  r = RunConverter({"--list", "./sub/../m.map"}, dir.Path());
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(Contains(r.Out, "\"fileName\":" + zv::JsonString(map) + ",")) << r.Out;
 

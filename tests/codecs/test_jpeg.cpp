@@ -1,8 +1,8 @@
 #include "codecs/Jpeg.h"
 
-#include <gtest/gtest.h>
+#include "TestSupport.h"
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using zv::Bitmap;
 using zv::PixelFormat;
 using zv::Rgb;
+using zvtest::HaveTool;
 
 namespace {
 
@@ -32,24 +33,10 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-// One folder per test process, since CTest runs the cases in parallel;
-// removed when the process ends.
-struct ProcessTempDir {
-  fs::path dir = fs::path(testing::TempDir()) / ("zv_jpeg_tests_" + std::to_string(::getpid()));
-  ~ProcessTempDir() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
-
+// One folder for the whole test process, removed when it ends.
 fs::path TempPath(const std::string& name) {
-  static ProcessTempDir temp;
-  fs::create_directories(temp.dir);
-  return temp.dir / name;
-}
-
-bool HaveTool(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+  static const zvtest::TempDir temp;
+  return temp / name;
 }
 
 // A BMP as Debian's djpeg writes it: BITMAPINFOHEADER, 8-bit with a 256-entry

@@ -1,10 +1,12 @@
 #pragma once
 
-// Helpers shared by the export and converter tests: a scratch directory,
-// whole-file reads, images written straight through libpng, and a minimal
-// POSIX ustar header walk that does not rely on the project's own reader.
+// Helpers shared by the export and converter tests: images written straight
+// through libpng, and a minimal POSIX ustar header walk that does not rely on
+// the project's own reader.
 
 #include "codecs/Bitmap.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -13,48 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace zvtest {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "zv-export-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& Path() const { return path_; }
-  std::string Str() const { return path_.string(); }
-  std::string operator/(const std::string& rel) const { return (path_ / rel).string(); }
-
-private:
-  fs::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary);
-  out << data;
-}
 
 // Every path below root, relative, directories with a trailing "/".
 inline std::set<std::string> Tree(const fs::path& root) {

@@ -59,7 +59,7 @@ TExportOptions Png(int depthRow, bool tared = false) {
 
 void Export(const TempDir& dir, const zv::TMapArea& area, const TExportOptions& o,
             const TExportProgress& progress = {}) {
-  zv::ExportSingleMap(dir.Str(), &area, o, progress);
+  zv::ExportSingleMap(dir.Path(), &area, o, progress);
 }
 
 std::string ExpectThrows(const std::function<void()>& f) {
@@ -273,7 +273,7 @@ TEST(ExportTileSet, RefusesBadTileSizesBeforeWriting) {
     EXPECT_EQ(ExpectThrows([&] { Export(dir, *area, Options("400", bad)); }),
               "Tile height must be a whole number of at least 1");
     zv::TDisplayMapsCore core;
-    EXPECT_EQ(ExpectThrows([&] { zv::ExportAtlas(dir.Str(), "a", *core.Layouts, Options(bad, "4"), {}); }),
+    EXPECT_EQ(ExpectThrows([&] { zv::ExportAtlas(dir.Path(), "a", *core.Layouts, Options(bad, "4"), {}); }),
               "Tile width must be a whole number of at least 1");
     EXPECT_TRUE(Tree(dir.Path()).empty());
   }
@@ -361,7 +361,7 @@ TEST(ExportAtlas, PlainTree) {
   a.AddArea(topo, "North", "/in/North.map", {{0, 0, 300, 200}});
   a.AddArea(topo, "South", "/in/South.gmi", {{0, 0, 100, 100}});
   a.Add("Empty");
-  zv::ExportAtlas(dir.Str(), "myatlas", *a.Core.Layouts, Options("200", "200"), {});
+  zv::ExportAtlas(dir.Path(), "myatlas", *a.Core.Layouts, Options("200", "200"), {});
   EXPECT_EQ(Tree(dir.Path()),
             (std::set<std::string>{"myatlas.vka", "Topo/", "Topo/North/", "Topo/North/North.map",
                                    "Topo/North/North.set", "Topo/North/set/", "Topo/North/set/North_0_0.jpg",
@@ -378,7 +378,7 @@ TEST(ExportAtlas, TaredAtlasEntriesAndCleanUp) {
   auto* topo = a.Add("Topo");
   a.AddArea(topo, "North", "North.map", {{0, 0, 300, 200}});
   a.AddArea(topo, "South", "South.gmi", {{0, 0, 100, 100}});
-  zv::ExportAtlas(dir.Str(), "A", *a.Core.Layouts, Options("200", "200", 0, true), {});
+  zv::ExportAtlas(dir.Path(), "A", *a.Core.Layouts, Options("200", "200", 0, true), {});
   EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"A.tar", "Topo/", "Topo/North/", "Topo/North/North.tar",
                                                       "Topo/South/", "Topo/South/South.tar"}));
   const auto entries = ReadTar(dir / "A.tar");
@@ -407,12 +407,12 @@ TEST(ExportAtlas, EmptyAtlas) {
   zv::TDisplayMapsCore core;
   {
     TempDir dir;
-    zv::ExportAtlas(dir.Str(), "", *core.Layouts, Options("400", "400"), {});
+    zv::ExportAtlas(dir.Path(), "", *core.Layouts, Options("400", "400"), {});
     EXPECT_EQ(Tree(dir.Path()), std::set<std::string>{".vka"});
   }
   {
     TempDir dir;
-    zv::ExportAtlas(dir.Str(), "e", *core.Layouts, Options("400", "400", 0, true), {});
+    zv::ExportAtlas(dir.Path(), "e", *core.Layouts, Options("400", "400", 0, true), {});
     EXPECT_EQ(Tree(dir.Path()), std::set<std::string>{"e.tar"});
     EXPECT_EQ(TarNames(dir / "e.tar"), std::vector<std::string>{"e.vka"});
   }
@@ -425,7 +425,7 @@ TEST(ExportAtlas, RefusesNamesThatLeaveTheTarget) {
     a.AddArea(a.Add("Fine"), "ok", "ok.map", {{0, 0, 4, 4}});
     a.AddArea(a.Add(layout), map, "m.map", {{0, 0, 4, 4}});
     const std::string msg =
-        ExpectThrows([&] { zv::ExportAtlas(dir.Str(), atlasName, *a.Core.Layouts, Options("400", "400"), {}); });
+        ExpectThrows([&] { zv::ExportAtlas(dir.Path(), atlasName, *a.Core.Layouts, Options("400", "400"), {}); });
     EXPECT_TRUE(Tree(dir.Path()).empty());
     return msg;
   };
@@ -457,7 +457,7 @@ TEST(ExportAtlas, SameMapNameSharesADirectory) {
   auto* l = a.Add("L");
   a.AddArea(l, "m", "m.map", {{0, 0, 500, 10}});
   a.AddArea(l, "m", "m.map", {{0, 0, 10, 10}});
-  zv::ExportAtlas(dir.Str(), "x", *a.Core.Layouts, Options("400", "400"), {});
+  zv::ExportAtlas(dir.Path(), "x", *a.Core.Layouts, Options("400", "400"), {});
   EXPECT_EQ(ReadFile(dir / "L/m/m.set"), "m_0_0.jpg\r\n");
   EXPECT_TRUE(fs::exists(dir / "L/m/set/m_400_0.jpg"));
 }

@@ -107,12 +107,12 @@ TEST(FormStorage, UnreadableAndUnwritableFiles) {
 
 TEST(FormStorage, SettingsFileLivesBesideTheProgramWhenWritable) {
   TempDir program, config;
-  EXPECT_EQ(zv::SettingsFileName(program.Str(), config.Str()), program / "Zovevod.ini");
-  EXPECT_EQ(zv::SettingsFileName(program / "missing", config.Str()), config / "Zovevod.ini");
-  EXPECT_EQ(zv::SettingsFileName("", config.Str()), config / "Zovevod.ini");
+  EXPECT_EQ(zv::SettingsFileName(program.Path(), config.Path()), program / "Zovevod.ini");
+  EXPECT_EQ(zv::SettingsFileName(program / "missing", config.Path()), config / "Zovevod.ini");
+  EXPECT_EQ(zv::SettingsFileName("", config.Path()), config / "Zovevod.ini");
   if (::geteuid() != 0) {
     fs::permissions(program.Path(), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(zv::SettingsFileName(program.Str(), config.Str()), config / "Zovevod.ini");
+    EXPECT_EQ(zv::SettingsFileName(program.Path(), config.Path()), config / "Zovevod.ini");
     fs::permissions(program.Path(), fs::perms::owner_all);
   }
 }

@@ -95,10 +95,10 @@ TEST(ExportRoundTrip, TileSet) {
     SCOPED_TRACE(tared);
     TempDir src, out;
     zv::TDisplayMapsCore before;
-    before.OpenFile(MakeMapFiles(src.Str(), "North", 450, 330));
+    before.OpenFile(MakeMapFiles(src.Path(), "North", 450, 330));
     ASSERT_NE(before.ActiveMapArea(), nullptr);
     ASSERT_EQ(before.ActiveMapArea()->Width, 450);
-    zv::ExportSingleMap(out.Str(), before.ActiveMapArea(), TrueColour("200", "150", tared), {});
+    zv::ExportSingleMap(out.Path(), before.ActiveMapArea(), TrueColour("200", "150", tared), {});
 
     zv::TDisplayMapsCore after;
     after.OpenFile(out / (tared ? "North.tar" : "North.map"));
@@ -116,7 +116,7 @@ TEST(ExportRoundTrip, RealCalibrationFile) {
   ASSERT_NE(area, nullptr);
   ASSERT_EQ(area->Width, 115);
   ASSERT_EQ(area->Points.size(), 9u);
-  zv::ExportSingleMap(out.Str(), area, TrueColour("50", "40", false), {});
+  zv::ExportSingleMap(out.Path(), area, TrueColour("50", "40", false), {});
   // The copy is the file's lines, each ended by CR LF instead of LF.
   std::string expected = ReadFile(kDataDir + "/merc-wgs84.map");
   std::string crlf;
@@ -134,15 +134,15 @@ TEST(ExportRoundTrip, Atlas) {
     SCOPED_TRACE(tared);
     TempDir src, out;
     zv::TDisplayMapsCore before;
-    before.OpenFile(MakeMapFiles(src.Str(), "North", 420, 260));
-    before.OpenFile(MakeMapFiles(src.Str(), "South", 90, 500));
+    before.OpenFile(MakeMapFiles(src.Path(), "North", 420, 260));
+    before.OpenFile(MakeMapFiles(src.Path(), "South", 90, 500));
     ASSERT_EQ(before.Layouts->Count(), 1);
     (*before.Layouts)[0]->Name = "Topo";
     zv::TMapLayout* second = before.Layouts->AddLayout("Roads");
-    second->Areas->AddMapArea("East", "", MakeMapFiles(src.Str(), "East", 401, 401));
+    second->Areas->AddMapArea("East", "", MakeMapFiles(src.Path(), "East", 401, 401));
     zv::TMapLayout* nothing = before.Layouts->AddLayout("Nothing");
 
-    zv::ExportAtlas(out.Str(), "myatlas", *before.Layouts, TrueColour("400", "200", tared), {});
+    zv::ExportAtlas(out.Path(), "myatlas", *before.Layouts, TrueColour("400", "200", tared), {});
     // Packing removes the empty layer directory with the loose files.
     EXPECT_EQ(fs::exists(out / "Nothing"), !tared);
     if (tared) before.Layouts->Remove(nothing);

@@ -133,7 +133,7 @@ TEST(ExportStop, EveryStopPointLeavesWholeFiles) {
         SCOPED_TRACE(testing::Message() << "atlas " << atlas << " tared " << tared << " workers " << workers);
         const TExportOptions o = Options(tared, workers);
         TempDir reference;
-        RunExport(atlas, m, reference.Str(), o, {});
+        RunExport(atlas, m, reference.Path(), o, {});
         bool completed = false;
         int stops = 0;
         for (int stopAt = 1; !completed && stopAt < 200; ++stopAt) {
@@ -144,7 +144,7 @@ TEST(ExportStop, EveryStopPointLeavesWholeFiles) {
           p.ProcessMessages = [&] { ++tiles; };
           p.StopRequested = [&] { return ++asked == stopAt; };
           const std::string message = ExpectStopped([&] {
-            RunExport(atlas, m, dir.Str(), o, p);
+            RunExport(atlas, m, dir.Path(), o, p);
             completed = true;
           });
           if (!completed) {
@@ -206,7 +206,7 @@ TEST(ExportStop, AFileCutShortByAnErrorIsRemoved) {
       // does not.
       TempDir dir;
       const TExportOptions o = Options(false, workers);
-      ASSERT_TRUE(FailsWithFileSizeLimit(200, [&] { zv::ExportSingleMap(dir.Str(), m.One, o, {}); }));
+      ASSERT_TRUE(FailsWithFileSizeLimit(200, [&] { zv::ExportSingleMap(dir.Path(), m.One, o, {}); }));
       EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"One.map", "One.set", "set/"}));
       EXPECT_EQ(ReadFile(dir / "One.set"), "");
     }
@@ -216,8 +216,8 @@ TEST(ExportStop, AFileCutShortByAnErrorIsRemoved) {
       TempDir dir;
       TempDir reference;
       const TExportOptions o = Options(true, workers);
-      zv::ExportSingleMap(reference.Str(), m.One, Options(false, workers), {});
-      ASSERT_TRUE(FailsWithFileSizeLimit(8000, [&] { zv::ExportSingleMap(dir.Str(), m.One, o, {}); }));
+      zv::ExportSingleMap(reference.Path(), m.One, Options(false, workers), {});
+      ASSERT_TRUE(FailsWithFileSizeLimit(8000, [&] { zv::ExportSingleMap(dir.Path(), m.One, o, {}); }));
       EXPECT_EQ(Tree(dir.Path()), Tree(reference.Path()));
       ExpectWholeFiles(dir, reference);
     }

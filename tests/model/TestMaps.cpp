@@ -12,23 +12,6 @@
 
 namespace zvtest {
 
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "zv-model-XXXXXX").string();
-  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::operator/(const std::string& relative) const {
-  const std::filesystem::path p = std::filesystem::path(path_) / relative;
-  std::filesystem::create_directories(p.parent_path());
-  return p.string();
-}
-
 zv::Rgb PictureColour(int x, int y) {
   return zv::Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 5),
                  static_cast<std::uint8_t>((x / 16 + y / 16) * 40)};
@@ -39,16 +22,6 @@ zv::Bitmap PictureBitmap(int left, int top, int width, int height) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) b.SetPixel(x, y, PictureColour(left + x, top + y));
   return b;
-}
-
-void WriteBytes(const std::string& path, const zv::Bytes& data) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  if (!f) throw std::runtime_error("cannot write " + path);
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  WriteBytes(path, zv::Bytes(text.begin(), text.end()));
 }
 
 namespace {

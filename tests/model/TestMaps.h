@@ -1,5 +1,5 @@
-// Helpers of the model tests: a scratch folder, small images written on the
-// fly, and a canvas that records what is drawn on it.
+// Helpers of the model tests: small images written on the fly, and a canvas
+// that records what is drawn on it.
 #pragma once
 
 #include "base/FileSystem.h"
@@ -7,27 +7,13 @@
 #include "codecs/Canvas.h"
 #include "tar/TarWriter.h"
 
+#include "TestSupport.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace zvtest {
-
-// A fresh folder below the system's temporary folder, removed with all it
-// holds at the end of the test.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  // Path of a name below the folder, with the folders in it created.
-  std::string operator/(const std::string& relative) const;
-
-private:
-  std::string path_;
-};
 
 // The test picture's colour at picture pixel (x, y): every tile cut from it
 // can be checked against its place.
@@ -36,8 +22,6 @@ zv::Rgb PictureColour(int x, int y);
 // A 24-bit bitmap of the test picture's rectangle at (left, top).
 zv::Bitmap PictureBitmap(int left, int top, int width, int height);
 
-void WriteText(const std::string& path, const std::string& text);
-void WriteBytes(const std::string& path, const zv::Bytes& data);
 // An uncompressed 24-bit Windows bitmap of the picture's rectangle.
 zv::Bytes MakeBmp(int left, int top, int width, int height);
 void WriteBmp(const std::string& path, int left, int top, int width, int height);

@@ -4,6 +4,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 
@@ -324,4 +325,27 @@ TEST(ParseGmi, PointsSeparatorsAndFailures) {
   // A final line break adds no line, so it is harmless.
   const std::string text = "h1\nh2\nh3\nh4\n1;2;3;4\n";
   EXPECT_EQ(Parse("n.gmi", Split(text)).points.size(), 1u);
+}
+
+TEST(ParseCalibrationLines, WorksOnLinesAlone) {
+  std::vector<TCalibrationPoint> points(1); // points already there stay
+  std::string image = "kept";
+  ParseCalibrationLines({}, ".MAP", points, image);
+  EXPECT_EQ(image, "kept");
+
+  ParseCalibrationLines(MapFile({"Point01,xy, 1, 2,in, deg, 48, 30,N, 17, 6,E", "Point02,xy, 3, 4"}), ".MAP", points,
+                        image);
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_EQ(image, "north.png");
+  EXPECT_TRUE(points[1].HasLatLon);
+  EXPECT_FALSE(points[2].HasLatLon); // grid only
+
+  ParseCalibrationLines({"h1", "h2", "h3", "h4", "5;6;17;48"}, ".GMI", points, image);
+  ASSERT_EQ(points.size(), 4u);
+  EXPECT_TRUE(points[3].HasLatLon);
+  EXPECT_EQ(image, "north.png"); // a .gmi names no image
+
+  // The caller gives the extension in capitals.
+  ParseCalibrationLines(MapFile({"Point01,xy, 1, 2"}), ".map", points, image);
+  EXPECT_EQ(points.size(), 4u);
 }

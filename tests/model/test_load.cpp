@@ -4,6 +4,7 @@
 
 #include "base/Errors.h"
 #include "codecs/Bmp.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
@@ -61,12 +62,12 @@ TEST_F(LoadTest, TileNamesGivePositions) {
   std::string list;
   std::vector<Placement> want;
   for (const auto& c : cases) {
-    WriteBmp(dir / ("set/" + c.name), 0, 0, 2, 3);
+    WriteBmp(dir.NewPath("set/" + c.name), 0, 0, 2, 3);
     list += c.name + "\r\n";
     want.push_back({c.x, c.y, 2, 3});
   }
-  WriteText(dir / "m.set", list);
-  WriteText(dir / "m.map", MapText("missing.png"));
+  WriteFile(dir / "m.set", list);
+  WriteFile(dir / "m.map", MapText("missing.png"));
   TMapArea* a = Load("", dir / "m.map");
   EXPECT_EQ(Placements(*a), want);
   EXPECT_EQ(a->Width, 258);
@@ -77,14 +78,14 @@ TEST_F(LoadTest, TileNamesGivePositions) {
 }
 
 TEST_F(LoadTest, ExtentsAndTileListLines) {
-  WriteBmp(dir / "set/t_0_0.bmp", 0, 0, 256, 256);
-  WriteBmp(dir / "set/t_256_0.bmp", 256, 0, 100, 256);
-  WriteBmp(dir / "set/t_0_256.bmp", 0, 256, 256, 50);
-  WriteBmp(dir / "set/t_9_9.bmp", 9, 9, 1, 1);
+  WriteBmp(dir.NewPath("set/t_0_0.bmp"), 0, 0, 256, 256);
+  WriteBmp(dir.NewPath("set/t_256_0.bmp"), 256, 0, 100, 256);
+  WriteBmp(dir.NewPath("set/t_0_256.bmp"), 0, 256, 256, 50);
+  WriteBmp(dir.NewPath("set/t_9_9.bmp"), 9, 9, 1, 1);
   // CR anywhere is dropped; blank lines and names with trailing blanks are
   // skipped; the last line needs no LF.
-  WriteText(dir / "t.set", "t_0_0.bmp\r\n\r\n\nt_9_9.bmp  \r\nt_2\r56_0.bmp\nt_0_256.bmp");
-  WriteText(dir / "t.map", MapText(""));
+  WriteFile(dir / "t.set", "t_0_0.bmp\r\n\r\n\nt_9_9.bmp  \r\nt_2\r56_0.bmp\nt_0_256.bmp");
+  WriteFile(dir / "t.map", MapText(""));
   TMapArea* a = Load("", dir / "t.map");
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 256, 256}, {256, 0, 100, 256}, {0, 256, 256, 50}}));
   EXPECT_EQ(a->Width, 356);
@@ -92,53 +93,53 @@ TEST_F(LoadTest, ExtentsAndTileListLines) {
 }
 
 TEST_F(LoadTest, TileListPathReplacesOnlyFinalExtension) {
-  WriteBmp(dir / "maps.map/set/x_0_0.bmp", 0, 0, 4, 4);
-  WriteText(dir / "maps.map/x.set", "x_0_0.bmp\n");
-  WriteText(dir / "maps.set/x.set", "nothing_0_0.bmp\n"); // the wrong place
-  WriteText(dir / "maps.map/x.map", MapText(""));
-  TMapArea* a = Load("", dir / "maps.map/x.map");
+  WriteBmp(dir.NewPath("maps.map/set/x_0_0.bmp"), 0, 0, 4, 4);
+  WriteFile(dir.NewPath("maps.map/x.set"), "x_0_0.bmp\n");
+  WriteFile(dir.NewPath("maps.set/x.set"), "nothing_0_0.bmp\n"); // the wrong place
+  WriteFile(dir.NewPath("maps.map/x.map"), MapText(""));
+  TMapArea* a = Load("", dir.NewPath("maps.map/x.map"));
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 4, 4}}));
 }
 
 TEST_F(LoadTest, TileListFailures) {
   // A named tile missing from the tile directory fails; the area keeps the
   // tiles before it and the empty image that was appended.
-  WriteBmp(dir / "set/f_0_0.bmp", 0, 0, 3, 3);
-  WriteText(dir / "f.set", "f_0_0.bmp\nf_3_0.bmp\nf_6_0.bmp\n");
-  WriteText(dir / "f.map", MapText(""));
+  WriteBmp(dir.NewPath("set/f_0_0.bmp"), 0, 0, 3, 3);
+  WriteFile(dir / "f.set", "f_0_0.bmp\nf_3_0.bmp\nf_6_0.bmp\n");
+  WriteFile(dir / "f.map", MapText(""));
   TMapArea* a = LoadFailing("", dir / "f.map");
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 3, 3}, {0, 0, 0, 0}}));
   EXPECT_EQ(a->Width, 3);
   // An undecodable tile fails too.
-  WriteText(dir / "set/g_0_0.png", "not a png");
-  WriteText(dir / "g.set", "g_0_0.png\n");
-  WriteText(dir / "g.map", MapText(""));
+  WriteFile(dir.NewPath("set/g_0_0.png"), "not a png");
+  WriteFile(dir / "g.set", "g_0_0.png\n");
+  WriteFile(dir / "g.map", MapText(""));
   LoadFailing("", dir / "g.map");
   // A tile sitting beyond the 32-bit picture range is refused.
-  WriteBmp(dir / "set/h_2147483647_0.bmp", 0, 0, 2, 2);
-  WriteText(dir / "h.set", "h_2147483647_0.bmp\n");
-  WriteText(dir / "h.map", MapText(""));
+  WriteBmp(dir.NewPath("set/h_2147483647_0.bmp"), 0, 0, 2, 2);
+  WriteFile(dir / "h.set", "h_2147483647_0.bmp\n");
+  WriteFile(dir / "h.map", MapText(""));
   LoadFailing("", dir / "h.map");
 }
 
 TEST_F(LoadTest, TileDirectoryTakesPngOnlyInNameOrder) {
-  WriteJpeg(dir / "j/set/j_0_0.jpg", 8, 8);
-  WriteJpeg(dir / "j/set/j_8_0.jpg", 8, 8);
-  WriteText(dir / "j/j.map", MapText(""));
-  TMapArea* a = Load("", dir / "j/j.map");
+  WriteJpeg(dir.NewPath("j/set/j_0_0.jpg"), 8, 8);
+  WriteJpeg(dir.NewPath("j/set/j_8_0.jpg"), 8, 8);
+  WriteFile(dir.NewPath("j/j.map"), MapText(""));
+  TMapArea* a = Load("", dir.NewPath("j/j.map"));
   EXPECT_TRUE(a->Images.empty());
   EXPECT_EQ(a->Width, 0);
   // The same tiles named in a tile list load.
-  WriteText(dir / "j/j.set", "j_0_0.jpg\nj_8_0.jpg\n");
+  WriteFile(dir.NewPath("j/j.set"), "j_0_0.jpg\nj_8_0.jpg\n");
   view.Question = [](const std::string&) { return true; };
-  a = Load("", dir / "j/j.map");
+  a = Load("", dir.NewPath("j/j.map"));
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 8, 8}, {8, 0, 8, 8}}));
 
-  WritePng(dir / "p/set/p_5_0.png", 5, 0, 5, 4);
-  WritePng(dir / "p/set/p_0_0.PNG", 0, 0, 5, 4);
-  WriteBmp(dir / "p/set/p_0_4.bmp", 0, 4, 5, 4);
-  WriteText(dir / "p/p.map", MapText(""));
-  a = Load("", dir / "p/p.map");
+  WritePng(dir.NewPath("p/set/p_5_0.png"), 5, 0, 5, 4);
+  WritePng(dir.NewPath("p/set/p_0_0.PNG"), 0, 0, 5, 4);
+  WriteBmp(dir.NewPath("p/set/p_0_4.bmp"), 0, 4, 5, 4);
+  WriteFile(dir.NewPath("p/p.map"), MapText(""));
+  a = Load("", dir.NewPath("p/p.map"));
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 5, 4}, {5, 0, 5, 4}}));
   EXPECT_EQ(a->Images[1]->Bitmap.Pixel(0, 0), PictureColour(5, 0));
   EXPECT_EQ(a->Width, 10);
@@ -148,19 +149,19 @@ TEST_F(LoadTest, TileDirectoryTakesPngOnlyInNameOrder) {
 TEST_F(LoadTest, WholeImageCandidates) {
   // As written (absolute path), relative to the calibration folder, and the
   // name part of a foreign path beside the calibration file.
-  WriteBmp(dir / "img/abs.bmp", 0, 0, 7, 5);
-  WriteText(dir / "a.map", MapText(dir / "img/abs.bmp"));
-  WriteBmp(dir / "c/img/rel.bmp", 0, 0, 6, 5);
-  WriteText(dir / "c/r.map", MapText("img/rel.bmp"));
-  WriteBmp(dir / "w/north.bmp", 0, 0, 4, 3);
-  WriteText(dir / "w/w.map", MapText("C:\\Maps\\north.bmp"));
-  WriteText(dir / "w/u.map", MapText("/home/someone/maps/north.bmp"));
+  WriteBmp(dir.NewPath("img/abs.bmp"), 0, 0, 7, 5);
+  WriteFile(dir / "a.map", MapText(dir.NewPath("img/abs.bmp")));
+  WriteBmp(dir.NewPath("c/img/rel.bmp"), 0, 0, 6, 5);
+  WriteFile(dir.NewPath("c/r.map"), MapText("img/rel.bmp"));
+  WriteBmp(dir.NewPath("w/north.bmp"), 0, 0, 4, 3);
+  WriteFile(dir.NewPath("w/w.map"), MapText("C:\\Maps\\north.bmp"));
+  WriteFile(dir.NewPath("w/u.map"), MapText("/home/someone/maps/north.bmp"));
   const struct {
     std::string map;
     int w, h;
   } cases[] = {{"a.map", 7, 5}, {"c/r.map", 6, 5}, {"w/w.map", 4, 3}, {"w/u.map", 4, 3}};
   for (const auto& c : cases) {
-    TMapArea* a = Load("", dir / c.map);
+    TMapArea* a = Load("", dir.NewPath(c.map));
     ASSERT_EQ(a->Images.size(), 1u) << c.map;
     EXPECT_EQ(a->Width, c.w) << c.map;
     EXPECT_EQ(a->Height, c.h) << c.map;
@@ -169,18 +170,18 @@ TEST_F(LoadTest, WholeImageCandidates) {
   EXPECT_EQ((*layout->Areas)[2]->ImageFileName, "C:\\Maps\\north.bmp"); // kept as written
 
   // A named image that is nowhere fails, with an empty image appended.
-  WriteText(dir / "x.map", MapText("gone.bmp"));
+  WriteFile(dir / "x.map", MapText("gone.bmp"));
   TMapArea* a = LoadFailing("", dir / "x.map");
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 0, 0}}));
   // A name with blanks after the extension is no image name: silent.
-  WriteText(dir / "y.map", MapText("north.bmp  "));
+  WriteFile(dir / "y.map", MapText("north.bmp  "));
   a = Load("", dir / "y.map");
   EXPECT_EQ(a->Images.size(), 1u);
   EXPECT_EQ(a->Width, 0);
 }
 
 TEST_F(LoadTest, GmiAndMissingCalibrationAreSilent) {
-  WriteText(dir / "g.gmi", "Map Calibration data file v3.0\nimage.bmp\n10\n10\n1;2;3.5;4.5\n");
+  WriteFile(dir / "g.gmi", "Map Calibration data file v3.0\nimage.bmp\n10\n10\n1;2;3.5;4.5\n");
   WriteBmp(dir / "image.bmp", 0, 0, 10, 10);
   TMapArea* a = Load("", dir / "g.gmi");
   EXPECT_EQ(a->ImageFileName, "");
@@ -210,10 +211,10 @@ TEST_F(LoadTest, ImageOpenedAlone) {
   EXPECT_TRUE(a->Points.empty());
 
   // With a tile list beside it, the tiles are used and the image is not read.
-  WriteText(dir / "t/photo.png", "not decodable");
-  WriteBmp(dir / "t/set/photo_0_0.bmp", 0, 0, 2, 2);
-  WriteText(dir / "t/photo.set", "photo_0_0.bmp");
-  a = Load("", dir / "t/photo.png");
+  WriteFile(dir.NewPath("t/photo.png"), "not decodable");
+  WriteBmp(dir.NewPath("t/set/photo_0_0.bmp"), 0, 0, 2, 2);
+  WriteFile(dir.NewPath("t/photo.set"), "photo_0_0.bmp");
+  a = Load("", dir.NewPath("t/photo.png"));
   EXPECT_EQ(Placements(*a), (std::vector<Placement>{{0, 0, 2, 2}}));
 }
 
@@ -282,12 +283,12 @@ TEST_F(LoadTest, TarTileThatDoesNotDecodeFails) {
 }
 
 TEST_F(LoadTest, PaintRegionCopiesOverlapsOnly) {
-  WriteBmp(dir / "set/q_0_0.bmp", 0, 0, 10, 10);
-  WriteBmp(dir / "set/q_10_0.bmp", 10, 0, 10, 10);
-  WriteBmp(dir / "set/q_0_10.bmp", 0, 10, 10, 10);
-  WriteBmp(dir / "set/q_10_10.bmp", 10, 10, 10, 10);
-  WriteText(dir / "q.set", "q_0_0.bmp\nq_10_0.bmp\nq_0_10.bmp\nq_10_10.bmp\n");
-  WriteText(dir / "q.map", MapText(""));
+  WriteBmp(dir.NewPath("set/q_0_0.bmp"), 0, 0, 10, 10);
+  WriteBmp(dir.NewPath("set/q_10_0.bmp"), 10, 0, 10, 10);
+  WriteBmp(dir.NewPath("set/q_0_10.bmp"), 0, 10, 10, 10);
+  WriteBmp(dir.NewPath("set/q_10_10.bmp"), 10, 10, 10, 10);
+  WriteFile(dir / "q.set", "q_0_0.bmp\nq_10_0.bmp\nq_0_10.bmp\nq_10_10.bmp\n");
+  WriteFile(dir / "q.map", MapText(""));
   TMapArea* a = Load("", dir / "q.map");
 
   RecordingCanvas rec;
@@ -311,10 +312,10 @@ TEST_F(LoadTest, PaintRegionCopiesOverlapsOnly) {
 }
 
 TEST_F(LoadTest, PaintDrawsOnlyShownAreaWithOptions) {
-  WriteBmp(dir / "set/s_0_0.bmp", 0, 0, 10, 8);
-  WriteBmp(dir / "set/s_10_0.bmp", 10, 0, 4, 8);
-  WriteText(dir / "s.set", "s_0_0.bmp\ns_10_0.bmp\n");
-  WriteText(dir / "s.map", MapText(""));
+  WriteBmp(dir.NewPath("set/s_0_0.bmp"), 0, 0, 10, 8);
+  WriteBmp(dir.NewPath("set/s_10_0.bmp"), 10, 0, 4, 8);
+  WriteFile(dir / "s.set", "s_0_0.bmp\ns_10_0.bmp\n");
+  WriteFile(dir / "s.map", MapText(""));
   TMapArea* a = Load("", dir / "s.map");
   RecordingCanvas rec;
   view.BufferCanvas = &rec;
@@ -462,11 +463,11 @@ TEST_F(LoadTest, AnnouncedBeforeLoadingAndMalformedTilesFail) {
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
     const std::string sub = "bad" + std::to_string(i) + "/";
-    WriteBytes(dir / (sub + "set/" + bad[i].first), bad[i].second);
-    WriteText(dir / (sub + "b.set"), bad[i].first);
-    WriteText(dir / (sub + "b.map"), MapText(""));
+    WriteBytes(dir.NewPath(sub + "set/" + bad[i].first), bad[i].second);
+    WriteFile(dir.NewPath(sub + "b.set"), bad[i].first);
+    WriteFile(dir.NewPath(sub + "b.map"), MapText(""));
     SCOPED_TRACE(i);
-    LoadFailing("", dir / (sub + "b.map"));
+    LoadFailing("", dir.NewPath(sub + "b.map"));
   }
   EXPECT_EQ(linesWhenAnnounced, std::vector<std::size_t>(bad.size(), 0));
 }
@@ -490,7 +491,7 @@ TEST_F(LoadTest, LargeBmpFromTheFileMatchesItsBytes) {
         << "row " << y;
   EXPECT_EQ(image.Bitmap.Pixel(1699, 1099), PictureColour(1699, 1099));
   // A file that is no BMP fails as before.
-  WriteText(dir / "bad.bmp", "BMxx");
+  WriteFile(dir / "bad.bmp", "BMxx");
   EXPECT_THROW(image.LoadFromFile(dir / "bad.bmp", 0, 0), Error);
   EXPECT_THROW(image.LoadFromFile(dir / "missing.png", 0, 0), EFileError);
 }

@@ -52,15 +52,15 @@ struct OpenTest : ::testing::Test {
   }
   // A map with a 6 x 4 image beside it.
   std::string MakeMap(const std::string& path) {
-    const std::string map = dir / path;
+    const std::string map = dir.NewPath(path);
     const std::string image = map.substr(0, map.size() - 4) + ".bmp";
     WriteBmp(image, 0, 0, 6, 4);
-    WriteText(map, MapText(ExtractFileName(image)));
+    WriteFile(map, MapText(ExtractFileName(image)));
     return map;
   }
   // A tar-held map with one 5 x 5 tile.
   void MakeTarMap(const std::string& path, const std::string& calibration) {
-    TTarWriter tar(dir / path);
+    TTarWriter tar(dir.NewPath(path));
     AddText(tar, calibration, MapText(""));
     AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
     tar.Finish();
@@ -70,7 +70,7 @@ struct OpenTest : ::testing::Test {
 } // namespace
 
 TEST_F(OpenTest, DispatchAndDefaultLayout) {
-  WriteText(dir / "notes.txt", "hello");
+  WriteFile(dir / "notes.txt", "hello");
   view.OpenFile(dir / "notes.txt");
   view.OpenFile(dir / "noext");
   EXPECT_EQ(view.Layouts->Count(), 0);
@@ -132,30 +132,30 @@ TEST_F(OpenTest, TarArchivesAtTopLevelOnly) {
 }
 
 TEST_F(OpenTest, AtlasTree) {
-  WriteText(dir / "atlas/atlas.vka", "");
+  WriteFile(dir.NewPath("atlas/atlas.vka"), "");
   MakeMap("atlas/A/m2/m2.map");
   MakeMap("atlas/A/m1/m1.map");
-  dir / "atlas/B/x";                         // an empty layer
-  dir / "atlas/.hidden/m/x";                 // hidden: not listed
+  dir.NewPath("atlas/B/x");                         // an empty layer
+  dir.NewPath("atlas/.hidden/m/x");                 // hidden: not listed
   MakeMap("atlas/.hidden/m/h.map");
   MakeMap("atlas/C/both/m.map");              // m.map and m.tar: two areas named both
   MakeTarMap("atlas/C/both/m.tar", "m.map");
   MakeTarMap("atlas/C/packed/p.tar", "p.map");
-  WriteText(dir / "atlas/C/packed/notes.txt", "x");
-  dir / "atlas/C/packed/dir.map/x";           // a directory named like a file is no file
+  WriteFile(dir.NewPath("atlas/C/packed/notes.txt"), "x");
+  dir.NewPath("atlas/C/packed/dir.map/x");           // a directory named like a file is no file
   MakeMap("atlas/C/tiles/tiles.map");
-  WriteText(dir / "atlas/C/tiles/tiles.set", "t_0_0.bmp\n");
-  WriteBmp(dir / "atlas/C/tiles/set/t_0_0.bmp", 0, 0, 9, 9);
-  WriteText(dir / "atlas/loose.map", MapText(""));   // not in a map directory
+  WriteFile(dir.NewPath("atlas/C/tiles/tiles.set"), "t_0_0.bmp\n");
+  WriteBmp(dir.NewPath("atlas/C/tiles/set/t_0_0.bmp"), 0, 0, 9, 9);
+  WriteFile(dir.NewPath("atlas/loose.map"), MapText(""));   // not in a map directory
 
   // An existing layout of another letter case joins and is renamed.
   TMapLayout* existing = view.Layouts->AddLayout("c");
-  view.OpenFile(dir / "atlas/atlas.vka");
+  view.OpenFile(dir.NewPath("atlas/atlas.vka"));
   EXPECT_EQ(Describe(view), "C[both both packed tiles] A[m1* m2] B[]");
   EXPECT_EQ((*view.Layouts)[0], existing);
   EXPECT_EQ(view.ActiveLayout()->Name, "A");
   const TMapAreas& c = *existing->Areas;
-  EXPECT_EQ(c[0]->FileName, dir / "atlas/C/both/m.map");
+  EXPECT_EQ(c[0]->FileName, dir.NewPath("atlas/C/both/m.map"));
   EXPECT_EQ(c[1]->FileName, "m.map");
   EXPECT_EQ(c[2]->FileName, "p.map");
   EXPECT_EQ(c[3]->Width, 9);
@@ -163,7 +163,7 @@ TEST_F(OpenTest, AtlasTree) {
 
   // Opening it again asks for every plain calibration file; maps from tar
   // archives come again without a question.
-  view.OpenFile(dir / "atlas/atlas.vka");
+  view.OpenFile(dir.NewPath("atlas/atlas.vka"));
   EXPECT_EQ(questions.size(), 4u);
   EXPECT_EQ(questions[0], "[A.m1] already exists. Do you want to reload it ?");
   EXPECT_EQ(questions[2], "[C.both] already exists. Do you want to reload it ?");
@@ -172,23 +172,23 @@ TEST_F(OpenTest, AtlasTree) {
 
 TEST_F(OpenTest, AtlasInsideTarUsesTheFolderHoldingTheArchive) {
   MakeMap("root/L1/m/m.map");
-  dir / "root/L2/x";
+  dir.NewPath("root/L2/x");
   {
-    TTarWriter tar(dir / "root/atlas.tar");
+    TTarWriter tar(dir.NewPath("root/atlas.tar"));
     AddText(tar, "myatlas.vka", "Atlas 1.0\r\n");
     AddText(tar, "Inner/inner/inner.map", MapText("")); // layers inside the archive are not used
     tar.Finish();
   }
-  view.OpenFile(dir / "root/atlas.tar");
+  view.OpenFile(dir.NewPath("root/atlas.tar"));
   EXPECT_EQ(Describe(view), "L1[m*] L2[]");
 }
 
 TEST_F(OpenTest, FailureEndsTheCallButKeepsWhatWasOpened) {
   MakeMap("atlas/A/a/a.map");
-  WriteText(dir / "atlas/A/b/b.map", MapText("gone.bmp"));
+  WriteFile(dir.NewPath("atlas/A/b/b.map"), MapText("gone.bmp"));
   MakeMap("atlas/A/c/c.map");
-  WriteText(dir / "atlas/x.vka", "");
-  EXPECT_THROW(view.OpenFile(dir / "atlas/x.vka"), Error);
+  WriteFile(dir.NewPath("atlas/x.vka"), "");
+  EXPECT_THROW(view.OpenFile(dir.NewPath("atlas/x.vka")), Error);
   EXPECT_EQ(Describe(view), "A[a* b]");
 }
 
@@ -221,9 +221,9 @@ std::string Content(const TDisplayMapsCore& view) {
 // tiles are found as in the same folder archived by name, and the area keeps
 // the entry's name as read.
 TEST_F(OpenTest, ArchivesOfAFolderWithDotSlashNames) {
-  WriteText(dir / "src/m.map", MapText(""));
-  WriteBytes(dir / "src/set/m_0_0.bmp", MakeBmp(0, 0, 5, 5));
-  WriteBytes(dir / "src/set/m_5_0.bmp", MakeBmp(5, 0, 3, 5));
+  WriteFile(dir.NewPath("src/m.map"), MapText(""));
+  WriteBytes(dir.NewPath("src/set/m_0_0.bmp"), MakeBmp(0, 0, 5, 5));
+  WriteBytes(dir.NewPath("src/set/m_5_0.bmp"), MakeBmp(5, 0, 3, 5));
   {
     TTarWriter tar(dir / "byname.tar");
     AddText(tar, "m.map", MapText(""));
@@ -252,14 +252,14 @@ TEST_F(OpenTest, ArchivesOfAFolderWithDotSlashNames) {
     if (!Shell("command -v " + tool)) continue;
     for (const auto& format : formats) {
       const std::string name = tool + "-" + format + ".tar";
-      ASSERT_TRUE(Shell(tool + " --format=" + format + " -cf " + Quote(dir / name) + " -C " + Quote(dir / "src") + " ."));
+      ASSERT_TRUE(Shell(tool + " --format=" + format + " -cf " + Quote(dir.NewPath(name)) + " -C " + Quote(dir / "src") + " ."));
       archives.push_back(name);
     }
   }
   for (const std::string& name : archives) {
     SCOPED_TRACE(name);
     TDisplayMapsCore other;
-    other.OpenFile(dir / name);
+    other.OpenFile(dir.NewPath(name));
     std::string got = Content(other);
     const std::string base = name.substr(0, name.size() - 4);
     ASSERT_EQ(got.rfind("Default[" + base + "*]", 0), 0u) << got;
@@ -272,10 +272,10 @@ TEST_F(OpenTest, ArchivesOfAFolderWithDotSlashNames) {
 // An atlas packed from its folder: "./atlas.vka" is at the archive's top level.
 TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
   MakeMap("root/L1/m/m.map");
-  WriteText(dir / "root/pack/atlas.vka", "Atlas 1.0\r\n");
-  const std::string archive = dir / "root/atlas.tar";
+  WriteFile(dir.NewPath("root/pack/atlas.vka"), "Atlas 1.0\r\n");
+  const std::string archive = dir.NewPath("root/atlas.tar");
   if (Shell("command -v tar")) {
-    ASSERT_TRUE(Shell("tar -cf " + Quote(archive) + " -C " + Quote(dir / "root/pack") + " ."));
+    ASSERT_TRUE(Shell("tar -cf " + Quote(archive) + " -C " + Quote(dir.NewPath("root/pack")) + " ."));
   } else {
     TTarWriter tar(archive);
     AddText(tar, "./atlas.vka", "Atlas 1.0\r\n");
@@ -290,7 +290,7 @@ TEST_F(OpenTest, AtlasArchiveWithDotSlashNames) {
 TEST_F(OpenTest, ArchiveWithTooManyMapsIsRefused) {
   for (const int maps : {1024, 1025, 3000}) {
     SCOPED_TRACE(maps);
-    const std::string archive = dir / ("maps" + std::to_string(maps) + ".tar");
+    const std::string archive = dir.NewPath("maps" + std::to_string(maps) + ".tar");
     {
       TTarWriter tar(archive);
       AddData(tar, "set/t_0_0.bmp", MakeBmp(0, 0, 5, 5));
@@ -324,7 +324,7 @@ TEST_F(OpenTest, HostileTilesGiveLoadingErrors) {
       SCOPED_TRACE(file);
       const std::string ext = ExtractFileExt(file);
       const Bytes bytes = ReadWholeFile(entry.path());
-      const std::string archive = dir / ("t" + std::to_string(checked) + ".tar");
+      const std::string archive = dir.NewPath("t" + std::to_string(checked) + ".tar");
       {
         TTarWriter tar(archive);
         AddText(tar, "./m.map", MapText(""));
@@ -333,15 +333,15 @@ TEST_F(OpenTest, HostileTilesGiveLoadingErrors) {
       }
       TDisplayMapsCore tarView;
       EXPECT_THROW(tarView.OpenFile(archive), Error);
-      const std::string folderMap = dir / ("f" + std::to_string(checked) + "/m.map");
-      WriteText(folderMap, MapText(""));
-      WriteText(dir / ("f" + std::to_string(checked) + "/m.set"), "m_0_0" + ext + "\n");
-      WriteBytes(dir / ("f" + std::to_string(checked) + "/set/m_0_0" + ext), bytes);
+      const std::string folderMap = dir.NewPath("f" + std::to_string(checked) + "/m.map");
+      WriteFile(folderMap, MapText(""));
+      WriteFile(dir.NewPath("f" + std::to_string(checked) + "/m.set"), "m_0_0" + ext + "\n");
+      WriteBytes(dir.NewPath("f" + std::to_string(checked) + "/set/m_0_0" + ext), bytes);
       TDisplayMapsCore folderView;
       EXPECT_THROW(folderView.OpenFile(folderMap), Error);
-      const std::string imageMap = dir / ("i" + std::to_string(checked) + "/m.map");
-      WriteText(imageMap, MapText("m" + ext));
-      WriteBytes(dir / ("i" + std::to_string(checked) + "/m" + ext), bytes);
+      const std::string imageMap = dir.NewPath("i" + std::to_string(checked) + "/m.map");
+      WriteFile(imageMap, MapText("m" + ext));
+      WriteBytes(dir.NewPath("i" + std::to_string(checked) + "/m" + ext), bytes);
       TDisplayMapsCore imageView;
       EXPECT_THROW(imageView.OpenFile(imageMap), Error);
       ++checked;
