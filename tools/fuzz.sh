@@ -8,17 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-packages=(clang libclang-rt-dev cmake make libjpeg-dev libpng-dev zlib1g-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+tools/setup.sh clang libclang-rt-dev
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DZOVEVOD_BUILD_FUZZ=ON -DZOVEVOD_BUILD_GUI=OFF -DZOVEVOD_BUILD_TESTS=OFF -DZOVEVOD_BUILD_BENCH=OFF >/dev/null

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, when it is missing. Quick when all is there.
+# Installs what the build and the tests need, when it is missing, with any
+# further packages named as arguments. Quick when all is there.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libgtest-dev
-          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3)
+          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
