@@ -64,23 +64,6 @@ std::vector<std::string> TileListLines(const Bytes& data) {
   return lines;
 }
 
-// The text of a file as calibration lines see it: everything up to the first
-// NUL. An image opened alone holds one early, so the rest is never read.
-Bytes ReadTextUntilNul(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!f) ThrowCannotOpen(path);
-  Bytes data;
-  std::uint8_t buf[1 << 16];
-  for (;;) {
-    const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
-    std::uint8_t* nul = std::find(buf, buf + n, std::uint8_t{0});
-    data.insert(data.end(), buf, nul);
-    if (nul != buf + n || n < sizeof buf) break;
-  }
-  if (std::ferror(f.get())) ThrowCannotOpen(path);
-  return data;
-}
-
 bool CanEnterDirectory(const std::string& dir) {
   return DirectoryExists(dir) && ::access(dir.c_str(), X_OK) == 0;
 }
@@ -333,7 +316,7 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
   }
 
   if (FileExists(FileName)) {
-    const Bytes data = ReadTextUntilNul(FileName);
+    const Bytes data = ReadFileUntilNul(FileName);
     Lines = SplitLines(data.data(), data.size());
   }
   ParseCalibration();
