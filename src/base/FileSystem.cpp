@@ -23,24 +23,27 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-Bytes ReadWholeFile(const std::string& path) {
+namespace {
+
+// The one reading loop of both readers. Room for the whole file is reserved
+// only when the whole file is wanted.
+Bytes ReadFile(const std::string& path, bool untilNul) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) ThrowCannotOpen(path);
   Bytes data;
   struct stat st {};
-  if (::fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+  if (!untilNul && ::fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
     data.reserve(static_cast<std::size_t>(st.st_size));
   std::uint8_t buf[1 << 16];
   for (;;) {
     const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
-    data.insert(data.end(), buf, buf + n);
-    if (n < sizeof buf) break;
+    std::uint8_t* end = untilNul ? std::find(buf, buf + n, std::uint8_t{0}) : buf + n;
+    data.insert(data.end(), buf, end);
+    if (end != buf + n || n < sizeof buf) break;
   }
   if (std::ferror(f.get())) ThrowCannotOpen(path);
   return data;
 }
-
-namespace {
 
 std::vector<std::string> List(const std::string& dir, bool directoriesOnly) {
   std::vector<std::string> names;
@@ -61,6 +64,9 @@ std::vector<std::string> List(const std::string& dir, bool directoriesOnly) {
 }
 
 } // namespace
+
+Bytes ReadWholeFile(const std::string& path) { return ReadFile(path, false); }
+Bytes ReadFileUntilNul(const std::string& path) { return ReadFile(path, true); }
 
 std::vector<std::string> ListSubdirectories(const std::string& dir) { return List(dir, true); }
 

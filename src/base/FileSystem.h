@@ -14,6 +14,10 @@ bool DirectoryExists(const std::string& path);
 
 // Reads a whole file; raises the file layer's "cannot open" error.
 Bytes ReadWholeFile(const std::string& path);
+// The same, but only up to the first NUL byte (left out): calibration text
+// ends there, and a picture opened as a map holds one early, so the rest of
+// it is never read.
+Bytes ReadFileUntilNul(const std::string& path);
 
 // Names in a directory, sorted byte-wise so that results repeat across file
 // systems. Names starting with "." (hidden here) are left out of directory

@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
+#include "model/FileKind.h"
 #include "model/MapModel.h"
 #include "tar/TarArchive.h"
 
@@ -107,11 +108,11 @@ public:
         const std::string map = layer + "/" + mapDir;
         int sources = 0;
         for (const std::string& name : ListEntries(dir)) {
-          const std::string ext = UpperFileExt(name);
-          if ((ext != ".MAP" && ext != ".GMI" && ext != ".TAR") || !FileExists(dir + name)) continue;
+          const TFileKind kind = FileKindOf(UpperFileExt(name));
+          if ((kind != TFileKind::Calibration && kind != TFileKind::Tar) || !FileExists(dir + name)) continue;
           ++sources;
           try {
-            if (ext == ".TAR")
+            if (kind == TFileKind::Tar)
               layout->Areas->AddMapArea(mapDir, dir + name, std::string());
             else
               layout->Areas->AddMapArea(mapDir, std::string(), dir + name);
@@ -137,7 +138,7 @@ bool TarHoldsAtlas(const std::string& path) {
   archive.Rewind();
   TTarDirRec rec;
   while (archive.NextEntry(rec))
-    if (rec.Name.find('/') == std::string::npos && UpperFileExt(rec.Name) == ".VKA") return true;
+    if (rec.Name.find('/') == std::string::npos && FileKindOf(UpperFileExt(rec.Name)) == TFileKind::Atlas) return true;
   return false;
 }
 
@@ -148,10 +149,10 @@ std::vector<TCheckProblem> CheckFiles(const std::vector<std::string>& files) {
   for (const std::string& file : files) {
     TChecker checker(file, problems);
     TDisplayMapsCore core;
-    const std::string ext = UpperFileExt(file);
+    const TFileKind kind = FileKindOf(UpperFileExt(file));
     try {
       if (!FileExists(file)) ThrowCannotOpen(file);
-      const bool atlas = ext == ".VKA" || (ext == ".TAR" && TarHoldsAtlas(file));
+      const bool atlas = kind == TFileKind::Atlas || (kind == TFileKind::Tar && TarHoldsAtlas(file));
       if (atlas) {
         checker.CheckAtlas(ExtractFilePath(file), core);
       } else {

@@ -1,5 +1,7 @@
 #include "codecs/Jpeg.h"
 
+#include "codecs/FileCloser.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -500,10 +502,7 @@ void Encode(const JpegSettings& s, const Bitmap& picture, TJPEGImage* sender, Co
 // Encodes picture and writes it to fileName, which is created even when
 // there is nothing to encode.
 void EncodeToFile(const JpegSettings& s, const Bitmap* picture, TJPEGImage* sender, const std::string& fileName) {
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "wb"));
+  UniqueFile file(std::fopen(fileName.c_str(), "wb"));
   if (!file) ThrowCannotCreate(fileName);
   Compressor c;
   if (picture) Encode(s, *picture, sender, c);

@@ -1,5 +1,7 @@
 #include "codecs/Png.h"
 
+#include "codecs/FileCloser.h"
+
 #include <png.h>
 #include <zlib.h>
 
@@ -18,6 +20,18 @@
 namespace zv {
 
 namespace {
+
+// The 2^depth grey levels of a grey PNG, spread evenly from black to white
+// and rounded to 8 bits; both the decoder and the tile writer use them.
+std::vector<Rgb> GreyLevels(int depth) {
+  std::vector<Rgb> p;
+  const int levels = 1 << depth;
+  for (int n = 0; n < levels; ++n) {
+    const auto v = static_cast<std::uint8_t>((n * 255 + (levels - 1) / 2) / (levels - 1));
+    p.push_back({v, v, v});
+  }
+  return p;
+}
 
 // ---------------------------------------------------------------------------
 // Decoding
@@ -263,9 +277,9 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
       for (int i = 0; i < numPalette; ++i) table.push_back(paletteEntry(i));
     } else {
-      const int levels = 1 << depth;
-      for (int n = 0; n < levels; ++n) {
-        const auto v = g[static_cast<std::size_t>((n * 255 + (levels - 1) / 2) / (levels - 1))];
+      const std::vector<Rgb> levels = GreyLevels(depth);
+      for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
+        const auto v = g[levels[static_cast<std::size_t>(n)].r];
         table.push_back(transColour && hasTrns && transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
       }
     }
@@ -399,16 +413,6 @@ std::vector<Rgb> CubePalette64() {
   return p;
 }
 
-std::vector<Rgb> GreyLevels(int depth) {
-  std::vector<Rgb> p;
-  const int levels = 1 << depth;
-  for (int n = 0; n < levels; ++n) {
-    const auto v = static_cast<std::uint8_t>((n * 255 + (levels - 1) / 2) / (levels - 1));
-    p.push_back({v, v, v});
-  }
-  return p;
-}
-
 // The bit depth written for a requested pair, or 0 when the pair is refused.
 // Depth 2 is written as 4 and the 64-colour palette as 8. Tiles hold at most
 // 8 bits per sample, so a requested 16 is written as 8.
@@ -440,10 +444,6 @@ void PutBe32(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // Writes the file chunk by chunk; any failed write or close raises the file
 // layer's "cannot create" error (a partial file is left as it is).
 class ChunkWriter {
@@ -472,7 +472,7 @@ public:
 
 private:
   std::string name_;
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  UniqueFile file_;
 };
 
 struct DeflateEnder {

@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "base/Integers.h"
 #include "base/Paths.h"
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
@@ -48,6 +49,8 @@ const TColorDepthRow ColorDepthRows[8] = {
 };
 
 bool ParseIntegerText(const std::string& text, std::int32_t& value) {
+  // Blanks, sign and hexadecimal prefix are what option texts add to the
+  // calibration integers (base/Integers.h).
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   bool negative = false;
@@ -60,26 +63,7 @@ bool ParseIntegerText(const std::string& text, std::int32_t& value) {
     base = 16;
     i += 2;
   }
-  if (i == text.size()) return false;
-  std::int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    int digit;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else
-      return false;
-    magnitude = magnitude * base + digit;
-    if (magnitude > static_cast<std::int64_t>(INT32_MAX) + 1) return false;
-  }
-  const std::int64_t v = negative ? -magnitude : magnitude;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
+  return ParseInt32Digits(std::string_view(text).substr(i), base, negative, value);
 }
 
 std::string ExportMapName(const TMapArea& area) { return ExtractFileName(area.Name); }

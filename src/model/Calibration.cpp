@@ -4,6 +4,7 @@
 #include "model/CalibrationText.h"
 
 #include "base/Errors.h"
+#include "base/Integers.h"
 #include "base/Paths.h"
 #include "model/MapModel.h"
 
@@ -118,21 +119,11 @@ std::size_t LastPos(const std::string& subStr, const std::string& s) {
 }
 
 bool TryStrToInt(const std::string& s, std::int32_t& value) {
-  // Optional sign and decimal digits, nothing else; the range is 32-bit.
+  // Optional sign and decimal digits, nothing else (base/Integers.h).
   std::size_t i = 0;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i >= s.size()) return false;
-  std::int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (!IsDigit(s[i])) return false;
-    v = v * 10 + (s[i] - '0');
-    if (v > std::int64_t{1} << 32) return false;
-  }
-  if (negative) v = -v;
-  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
+  return ParseInt32Digits(std::string_view(s).substr(i), 10, negative, value);
 }
 
 std::int32_t StrToInt(const std::string& s) {

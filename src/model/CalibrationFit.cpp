@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 #include "model/CalibrationText.h"
+#include "model/FileKind.h"
 #include "model/MapModel.h"
 
 #include <cmath>
@@ -169,7 +170,7 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
     const std::string ext = UpperFileExt(image);
     if (image.empty())
       add(0, "The map has no picture: its calibration names no image file.");
-    else if (ext != ".BMP" && ext != ".PNG" && ext != ".JPG" && ext != ".JPEG")
+    else if (!IsImageKind(FileKindOf(ext)))
       add(0, "The map has no picture: its image " + image + " is a format Zovevod does not read (" +
                  (ext.empty() ? std::string("no extension") : ext) + "); convert it to PNG, JPEG or BMP.");
     else

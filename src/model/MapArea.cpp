@@ -10,6 +10,7 @@
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
 #include "model/DisplayMapsCore.h"
+#include "model/FileKind.h"
 #include "model/OpenArchive.h"
 #include "tar/TarArchive.h"
 
@@ -31,10 +32,6 @@ namespace {
 constexpr Rgb kNavy{0, 0, 128};
 constexpr Rgb kRed{255, 0, 0};
 constexpr Rgb kBlack{0, 0, 0};
-
-bool IsImageExt(const std::string& upperExt) {
-  return upperExt == ".PNG" || upperExt == ".BMP" || upperExt == ".JPG" || upperExt == ".JPEG";
-}
 
 bool FitsInt(std::int64_t v) {
   return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
@@ -65,23 +62,6 @@ std::vector<std::string> TileListLines(const Bytes& data) {
   }
   if (pending) lines.push_back(std::move(line));
   return lines;
-}
-
-// The text of a file as calibration lines see it: everything up to the first
-// NUL. An image opened alone holds one early, so the rest is never read.
-Bytes ReadTextUntilNul(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!f) ThrowCannotOpen(path);
-  Bytes data;
-  std::uint8_t buf[1 << 16];
-  for (;;) {
-    const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
-    std::uint8_t* nul = std::find(buf, buf + n, std::uint8_t{0});
-    data.insert(data.end(), buf, nul);
-    if (nul != buf + n || n < sizeof buf) break;
-  }
-  if (std::ferror(f.get())) ThrowCannotOpen(path);
-  return data;
 }
 
 bool CanEnterDirectory(const std::string& dir) {
@@ -168,8 +148,8 @@ private:
 void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y) {
   // PNG and BMP pictures are decoded from the file itself, so that a large
   // map is not held twice (the file's bytes, then the picture) while it is.
-  const std::string ext = UpperFileExt(fileName);
-  if (ext == ".PNG" || ext == ".BMP") {
+  const TFileKind kind = FileKindOf(UpperFileExt(fileName));
+  if (kind == TFileKind::Png || kind == TFileKind::Bmp) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) ThrowCannotOpen(fileName);
     struct stat st {};
@@ -177,7 +157,7 @@ void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::i
         static_cast<std::uint64_t>(st.st_size) <= std::numeric_limits<std::size_t>::max()) {
       const auto size = static_cast<std::size_t>(st.st_size);
       zv::Bitmap decoded;
-      if (ext == ".PNG") {
+      if (kind == TFileKind::Png) {
         DecodePng(f.get(), size, decoded);
       } else {
         MappedFile mapped(fileno(f.get()), size);
@@ -199,14 +179,14 @@ void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::i
 
 namespace {
 
-// Decodes by the upper-cased extension; false for an unsupported one. With
-// owned set the JPEG decoder may release the bytes early.
-bool DecodeImage(const std::string& ext, const Bytes& data, Bytes* owned, zv::Bitmap& decoded) {
-  if (ext == ".BMP")
+// Decodes by the file's kind; false for one that is no image. With owned
+// set the JPEG decoder may release the bytes early.
+bool DecodeImage(TFileKind kind, const Bytes& data, Bytes* owned, zv::Bitmap& decoded) {
+  if (kind == TFileKind::Bmp)
     DecodeBmp(data.data(), data.size(), decoded);
-  else if (ext == ".PNG")
+  else if (kind == TFileKind::Png)
     DecodePng(data.data(), data.size(), decoded);
-  else if (ext == ".JPG" || ext == ".JPEG") {
+  else if (kind == TFileKind::Jpeg) {
     if (owned)
       DecodeJpeg(std::move(*owned), decoded);
     else
@@ -229,7 +209,7 @@ void TMapImage::LoadFromStream(Bytes&& data, const std::string& fileName, std::i
 void TMapImage::Decode(const Bytes& data, Bytes* owned, const std::string& fileName, std::int32_t x, std::int32_t y) {
   const std::string ext = UpperFileExt(fileName);
   zv::Bitmap decoded;
-  if (DecodeImage(ext, data, owned, decoded))
+  if (DecodeImage(FileKindOf(ext), data, owned, decoded))
     Bitmap = std::move(decoded);
   else if (View && View->ShowError)
     View->ShowError(ext + " is unsupported image file");
@@ -313,8 +293,8 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
     };
     bool calibrationTaken = false;
     while (nextEntry()) {
-      const std::string ext = UpperFileExt(rec.Name);
-      if (!calibrationTaken && (rec.Name == FileName || (FileName.empty() && (ext == ".MAP" || ext == ".GMI")))) {
+      const bool calibration = FileKindOf(UpperFileExt(rec.Name)) == TFileKind::Calibration;
+      if (!calibrationTaken && (rec.Name == FileName || (FileName.empty() && calibration))) {
         calibrationTaken = true;
         FileName = rec.Name;
         Bytes data;
@@ -336,7 +316,7 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
   }
 
   if (FileExists(FileName)) {
-    const Bytes data = ReadTextUntilNul(FileName);
+    const Bytes data = ReadFileUntilNul(FileName);
     Lines = SplitLines(data.data(), data.size());
   }
   ParseCalibration();
@@ -356,14 +336,14 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
 
   Images.push_back(std::make_unique<TMapImage>(View, this));
   TMapImage& image = *Images.back();
-  if (IsImageExt(UpperFileExt(FileName)) && ImageFileName.empty()) ImageFileName = FileName;
-  if (IsImageExt(UpperFileExt(ImageFileName))) image.LoadFromFile(FindImageFile(ImageFileName, FileName), 0, 0);
+  if (IsImageKind(FileKindOf(UpperFileExt(FileName))) && ImageFileName.empty()) ImageFileName = FileName;
+  if (IsImageKind(FileKindOf(UpperFileExt(ImageFileName)))) image.LoadFromFile(FindImageFile(ImageFileName, FileName), 0, 0);
   Width = image.Width();
   Height = image.Height();
 }
 
 void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
-  if (!IsImageExt(UpperFileExt(tileName))) return;
+  if (!IsImageKind(FileKindOf(UpperFileExt(tileName)))) return;
   Images.push_back(std::make_unique<TMapImage>(View, this));
   TMapImage& image = *Images.back();
 

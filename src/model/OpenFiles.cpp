@@ -6,6 +6,7 @@
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Paths.h"
+#include "model/FileKind.h"
 #include "model/OpenArchive.h"
 #include "tar/TarArchive.h"
 
@@ -32,8 +33,8 @@ TOpenArchive::TOpenArchive(const std::string& fileName) : Archive(fileName) {
 }
 
 void TDisplayMapsCore::OpenFile(const std::string& fileName) {
-  const std::string ext = UpperFileExt(fileName);
-  if (ext == ".TAR") {
+  const TFileKind kind = FileKindOf(UpperFileExt(fileName));
+  if (kind == TFileKind::Tar) {
     // Only the archive's top level is looked at. Its headers are read once;
     // each map found loads from that walk, as if it read the archive again
     // by itself (a damaged header fails the first map to reach it).
@@ -49,12 +50,12 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
       // "./m.map" is at the top level too; the map keeps the name as read.
       const std::string name(TopLevelName(entry.Name));
       if (name.find('/') != std::string::npos) continue;
-      const std::string entryExt = UpperFileExt(name);
-      if (entryExt != ".VKA" && entryExt != ".MAP" && entryExt != ".GMI") continue;
+      const TFileKind entryKind = FileKindOf(UpperFileExt(name));
+      if (entryKind != TFileKind::Atlas && entryKind != TFileKind::Calibration) continue;
       if (++opened > MaxMapsPerArchive)
         throw Error(fileName + " holds more than " + std::to_string(MaxMapsPerArchive) +
                     " maps and atlases at its top level");
-      if (entryExt == ".VKA")
+      if (entryKind == TFileKind::Atlas)
         OpenAtlas(fileName, entry.Name);
       else
         OpenMap(fileName, entry.Name);
@@ -62,9 +63,9 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
     if (archive.End) std::rethrow_exception(archive.End);
     return;
   }
-  if (ext == ".MAP" || ext == ".GMI" || ext == ".BMP" || ext == ".JPG" || ext == ".JPEG" || ext == ".PNG")
+  if (kind == TFileKind::Calibration || IsImageKind(kind))
     OpenMap(std::string(), fileName);
-  else if (ext == ".VKA")
+  else if (kind == TFileKind::Atlas)
     OpenAtlas(std::string(), fileName);
 }
 
@@ -92,11 +93,11 @@ void TDisplayMapsCore::OpenAtlas(const std::string& tarFileName, const std::stri
     for (const std::string& map : ListSubdirectories(layerDir)) {
       const std::string mapDir = layerDir + map + PathDelim;
       for (const std::string& entry : ListEntries(mapDir)) {
-        const std::string ext = UpperFileExt(entry);
-        if (ext != ".MAP" && ext != ".TAR" && ext != ".GMI") continue;
+        const TFileKind kind = FileKindOf(UpperFileExt(entry));
+        if (kind != TFileKind::Calibration && kind != TFileKind::Tar) continue;
         const std::string path = mapDir + entry;
         if (!FileExists(path)) continue;
-        TMapArea* area = ext == ".TAR" ? layout->Areas->AddMapArea(map, path, std::string())
+        TMapArea* area = kind == TFileKind::Tar ? layout->Areas->AddMapArea(map, path, std::string())
                                        : layout->Areas->AddMapArea(map, std::string(), path);
         if (first) {
           ShowMapArea(area);

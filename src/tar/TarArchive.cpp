@@ -39,6 +39,8 @@ bool CarriesData(TTarFileType t) {
   }
 }
 
+// A pax decimal: digits only, no sign, 64 bits (base/Integers.h lists the
+// integer forms read elsewhere).
 bool ParseDecimal(const char* b, const char* e, std::int64_t& out) {
   if (b == e) return false;
   std::int64_t v = 0;

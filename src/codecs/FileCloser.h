@@ -1,0 +1,17 @@
+#pragma once
+
+// For the codecs' own .cpp files: an open stdio file owned by scope.
+
+#include <cstdio>
+#include <memory>
+
+namespace zv {
+
+// Closes the file when its owner goes. A writer that must see a failed close
+// releases the file and calls fclose itself.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+} // namespace zv
