@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 using namespace zv;
 
@@ -33,19 +34,21 @@ struct Fixture {
   }
   TNavigatorModel& model() const { return tree->NavigatorModel(); }
 
-  // "Name" or "Name#n": the n-th layout of that name in list order.
-  TMapLayout* Layout(const QString& spec) const {
-    const QString name = spec.section('#', 0, 0);
-    int nth = spec.contains('#') ? spec.section('#', 1).toInt() : 1;
+  // "Name" or "Name#n": the name and which of the objects of that name, from 1.
+  static std::pair<QString, int> NameAndOrdinal(const QString& ref) {
+    return {ref.section('#', 0, 0), ref.contains('#') ? ref.section('#', 1).toInt() : 1};
+  }
+  // The n-th layout of that name in list order.
+  TMapLayout* Layout(const QString& ref) const {
+    auto [name, nth] = NameAndOrdinal(ref);
     for (int i = 0; i < core.Layouts->Count(); ++i)
       if (QString::fromStdString((*core.Layouts)[i]->Name) == name && --nth == 0) return (*core.Layouts)[i];
     return nullptr;
   }
-  TMapArea* Area(const QString& layout, const QString& spec) const {
+  TMapArea* Area(const QString& layout, const QString& ref) const {
     TMapLayout* l = Layout(layout);
     if (!l) return nullptr;
-    const QString name = spec.section('#', 0, 0);
-    int nth = spec.contains('#') ? spec.section('#', 1).toInt() : 1;
+    auto [name, nth] = NameAndOrdinal(ref);
     for (int i = 0; i < l->Areas->Count(); ++i)
       if (QString::fromStdString((*l->Areas)[i]->Name) == name && --nth == 0) return (*l->Areas)[i];
     return nullptr;
