@@ -34,6 +34,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -94,6 +95,12 @@ Measure InChild(const std::function<void()>& prepare, const std::function<void()
 void Row(const char* name, const std::string& size, const Measure& m, const std::string& note = "") {
   std::printf("  %-34s %-14s cpu %8.3f s  wall %8.3f s  peak %8.1f MiB  %s\n", name, size.c_str(), m.Cpu, m.Wall,
               m.PeakMiB, note.c_str());
+}
+
+// A 4:3 picture of about the given number of pixels.
+std::pair<int, int> PictureSize(std::int64_t pixels) {
+  const int w = static_cast<int>(std::lround(std::sqrt(pixels * 4.0 / 3)));
+  return {w, static_cast<int>(pixels / w)};
 }
 
 void Growth(const char* what, const Measure& small, const Measure& large, double work) {
@@ -248,9 +255,7 @@ void LargeMapCase(const fs::path& dir, std::int64_t pixels, bool jpegMap, bool p
   Measure m[2];
   std::int64_t px[2];
   for (int k = 0; k < 2; ++k) {
-    const std::int64_t want = pixels << (2 * k);
-    const int w = static_cast<int>(std::lround(std::sqrt(want * 4.0 / 3)));
-    const int h = static_cast<int>(want / w);
+    const auto [w, h] = PictureSize(pixels << (2 * k));
     px[k] = std::int64_t{w} * h;
     const fs::path src = dir / "large";
     fs::create_directories(src);
@@ -322,9 +327,7 @@ void BmpCase(const fs::path& dir, std::int64_t pixels) {
   Measure m[2];
   std::int64_t px[2];
   for (int k = 0; k < 2; ++k) {
-    const std::int64_t want = pixels << (2 * k);
-    const int w = static_cast<int>(std::lround(std::sqrt(want * 4.0 / 3)));
-    const int h = static_cast<int>(want / w);
+    const auto [w, h] = PictureSize(pixels << (2 * k));
     px[k] = std::int64_t{w} * h;
     const fs::path src = dir / "bmp";
     fs::create_directories(src);
