@@ -46,15 +46,23 @@ using Clock = std::chrono::steady_clock;
 
 struct Measure {
   double Cpu = 0;  // user + system seconds of the measured step
+  double Sys = 0;  // of which system
   double Wall = 0;
   double PeakMiB = 0;
 };
 
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
 double CpuNow() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
+}
+
+double SysNow() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return Seconds(ru.ru_stime);
 }
 
 // Runs prepare and then step in a forked child; only step is timed, and the
@@ -68,10 +76,11 @@ Measure InChild(const std::function<void()>& prepare, const std::function<void()
     Measure m;
     try {
       prepare();
-      const double c0 = CpuNow();
+      const double c0 = CpuNow(), s0 = SysNow();
       const auto w0 = Clock::now();
       step();
       m.Cpu = CpuNow() - c0;
+      m.Sys = SysNow() - s0;
       m.Wall = std::chrono::duration<double>(Clock::now() - w0).count();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "failed: %s\n", e.what());
@@ -93,8 +102,8 @@ Measure InChild(const std::function<void()>& prepare, const std::function<void()
 }
 
 void Row(const char* name, const std::string& size, const Measure& m, const std::string& note = "") {
-  std::printf("  %-34s %-14s cpu %8.3f s  wall %8.3f s  peak %8.1f MiB  %s\n", name, size.c_str(), m.Cpu, m.Wall,
-              m.PeakMiB, note.c_str());
+  std::printf("  %-34s %-14s cpu %8.3f s (sys %6.3f)  wall %8.3f s  peak %8.1f MiB  %s\n", name, size.c_str(), m.Cpu,
+              m.Sys, m.Wall, m.PeakMiB, note.c_str());
 }
 
 // A 4:3 picture of about the given number of pixels.

@@ -26,6 +26,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -413,9 +414,67 @@ private:
   bool stop_ = false;
 };
 
+// Removes the loose files of packed tile sets. Deleting files between
+// creating others slows some file systems down with every deletion (ext4
+// without a journal looks at each recently freed inode whenever it creates
+// a file), which made a packed atlas quadratic in its number of maps. So an
+// atlas run empties each such file at once, which gives its space back, and
+// deletes them all, in the same order, when its maps are done or the run
+// fails. What is left afterwards is the same either way.
+class TPackedFiles {
+public:
+  explicit TPackedFiles(bool deferred) : deferred_(deferred) {}
+  ~TPackedFiles() { RemoveAll(); }
+  TPackedFiles(const TPackedFiles&) = delete;
+  TPackedFiles& operator=(const TPackedFiles&) = delete;
+
+  void DeleteFile(const std::string& fileName) {
+    if (!deferred_) {
+      DeleteFileQuiet(fileName);
+      return;
+    }
+    EmptyRegularFile(fileName);
+    pending_.push_back({fileName, false});
+  }
+  void RemoveDirectory(const std::string& path) {
+    if (deferred_)
+      pending_.push_back({path, true});
+    else
+      RemoveDirectoryQuiet(path);
+  }
+  void RemoveAll() {
+    for (const TPending& p : pending_) {
+      if (p.Directory)
+        RemoveDirectoryQuiet(p.Path);
+      else
+        DeleteFileQuiet(p.Path);
+    }
+    pending_.clear();
+  }
+
+private:
+  // Only a regular file is emptied, never what a link points to.
+  static void EmptyRegularFile(const std::string& fileName) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+      // Not emptied: the file still goes when the run ends.
+    }
+    ::close(fd);
+  }
+
+  struct TPending {
+    std::string Path;
+    bool Directory;
+  };
+  const bool deferred_;
+  std::vector<TPending> pending_;
+};
+
 void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
                           bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
-                          TAtlasEntries& entries, const TExportProgress& progress) {
+                          TAtlasEntries& entries, TPackedFiles& packed, const TExportProgress& progress) {
   std::vector<std::string>& atlasEntries = entries.List;
   const std::string d = directory;
   const std::int64_t tw = tileSize.Width;
@@ -514,8 +573,8 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
     }
   });
   for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
-    if (!entries.Contains(atlasPrefix + *it)) DeleteFileQuiet(d + *it);
-  RemoveDirectoryQuiet(d + "set");
+    if (!entries.Contains(atlasPrefix + *it)) packed.DeleteFile(d + *it);
+  packed.RemoveDirectory(d + "set");
 }
 
 } // namespace
@@ -527,7 +586,8 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   CheckMapName(ExportMapName(area));
   const std::string d = CheckedDirectory(mapDirectory);
   TAtlasEntries entries(atlasEntries);
-  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, entries, progress);
+  TPackedFiles packed(false);
+  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, entries, packed, progress);
 }
 
 void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options) {
@@ -555,6 +615,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
 
   std::vector<std::string> atlasEntries;
   TAtlasEntries entries(atlasEntries);
+  TPackedFiles packed(options.Tared);
   CheckStop(progress);
   {
     TTextWriter atlasFile(t + atlasName + ".vka");
@@ -573,9 +634,10 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
       const std::string prefix = layer + ExportMapName(area) + "/";
       CreateDirectoryQuiet(t + prefix);
       atlasEntries.push_back(prefix);
-      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, entries, progress);
+      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, entries, packed, progress);
     }
   }
+  packed.RemoveAll();
 
   if (!options.Tared) return;
   WriteArchive(t + atlasName + ".tar", [&](TTarWriter& tar) {

@@ -114,6 +114,17 @@ void ExpectWholeFiles(const TempDir& run, const TempDir& reference) {
   }
 }
 
+// A map that was packed before the run ended has its archive and nothing of
+// its tile folder: tiles removed after packing are gone, not left emptied.
+void ExpectPackedMapsWithoutTiles(const TempDir& run) {
+  for (const std::string& f : Tree(run.Path())) {
+    const fs::path path(f);
+    if (path.extension() != ".tar" || !path.has_parent_path()) continue;
+    SCOPED_TRACE(f);
+    EXPECT_FALSE(fs::exists(run / (path.parent_path() / "set").string()));
+  }
+}
+
 std::string ExpectStopped(const std::function<void()>& f) {
   try {
     f();
@@ -159,6 +170,7 @@ TEST(ExportStop, EveryStopPointLeavesWholeFiles) {
             EXPECT_EQ(Lines(ReadFile(dir / "One.set")).size(), static_cast<std::size_t>(stopAt - 1));
           }
           ExpectWholeFiles(dir, reference);
+          if (tared) ExpectPackedMapsWithoutTiles(dir);
           if (completed) {
             EXPECT_EQ(Tree(dir.Path()), Tree(reference.Path()));
           }
