@@ -472,36 +472,37 @@ private:
   std::vector<TPending> pending_;
 };
 
-void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
-                          bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
-                          TAtlasEntries& entries, TPackedFiles& packed, const TExportProgress& progress) {
-  std::vector<std::string>& atlasEntries = entries.List;
-  const std::string d = directory;
+// One call's tile set: where it goes and the files it wrote, each relative
+// to the map directory and in the order written.
+struct TTileSetRun {
+  std::string Directory; // the map directory, with a trailing separator
+  std::string MapName;
+  std::string AtlasPrefix;
+  bool InAtlas;
+  std::vector<std::string> LocalFiles;
+
+  // Records a written file, and in atlas mode its atlas entry.
+  void Wrote(const std::string& name, std::vector<std::string>& atlasEntries) {
+    LocalFiles.push_back(name);
+    if (InAtlas) atlasEntries.push_back(AtlasPrefix + name);
+  }
+};
+
+// The calibration lines go back unchanged.
+void WriteCalibrationCopy(const std::string& fileName, const TMapArea& area) {
+  TTextWriter calibration(fileName);
+  for (const std::string& line : area.Lines) calibration.WriteLine(line);
+  calibration.Close();
+}
+
+// Cuts the area into tiles, writes them into the run's set folder and names
+// each in the tile list, with progress after every tile.
+void WriteTiles(TTileSetRun& run, const TMapArea& area, const TExportOptions& options, const TTileSize& tileSize,
+                TTextWriter& tileList, const TExportProgress& progress) {
+  const std::string& d = run.Directory;
+  const std::string& n = run.MapName;
   const std::int64_t tw = tileSize.Width;
   const std::int64_t th = tileSize.Height;
-  const std::string n = ExportMapName(area);
-  const std::string e = ExtractFileExt(area.FileName);
-  std::vector<std::string> localFiles;
-  CheckStop(progress);
-
-  // The calibration lines go back unchanged.
-  {
-    TTextWriter calibration(d + n + e);
-    for (const std::string& line : area.Lines) calibration.WriteLine(line);
-    calibration.Close();
-  }
-  localFiles.push_back(n + e);
-  if (inAtlas) atlasEntries.push_back(atlasPrefix + n + e);
-
-  CreateDirectoryQuiet(d + "set");
-
-  TTextWriter tileList(d + n + ".set");
-  localFiles.push_back(n + ".set");
-  if (inAtlas) {
-    atlasEntries.push_back(atlasPrefix + n + ".set");
-    atlasEntries.push_back(atlasPrefix + "set/");
-  }
-
   const std::int64_t w = area.Width;
   const std::int64_t h = area.Height;
   if (progress.MapStarted) progress.MapStarted(n, TileCount(w, tw) * TileCount(h, th));
@@ -528,7 +529,7 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
     writer.Wait(job);
     if (job.Error) std::rethrow_exception(job.Error);
     tileList.WriteLine(job.Name);
-    localFiles.push_back("set/" + job.Name);
+    run.LocalFiles.push_back("set/" + job.Name);
     const std::int64_t position = job.Position;
     pending.pop_front();
     Report(progress.SetPosition, position);
@@ -563,18 +564,45 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
     throw;
   }
   Report(progress.SetPosition, w * h);
-  tileList.Close();
+}
 
-  if (!options.Tared) return;
-  WriteArchive(d + n + ".tar", [&](TTarWriter& tar) {
-    for (const std::string& name : localFiles) {
+// Packs the run's files into the map's archive, then removes those that are
+// not atlas entries, and the set folder when that leaves it empty.
+void PackTileSet(const TTileSetRun& run, TAtlasEntries& entries, TPackedFiles& packed,
+                 const TExportProgress& progress) {
+  const std::string& d = run.Directory;
+  WriteArchive(d + run.MapName + ".tar", [&](TTarWriter& tar) {
+    for (const std::string& name : run.LocalFiles) {
       CheckStop(progress);
       tar.AddFile(d + name, ArchiveName(name));
     }
   });
-  for (auto it = localFiles.rbegin(); it != localFiles.rend(); ++it)
-    if (!entries.Contains(atlasPrefix + *it)) packed.DeleteFile(d + *it);
+  for (auto it = run.LocalFiles.rbegin(); it != run.LocalFiles.rend(); ++it)
+    if (!entries.Contains(run.AtlasPrefix + *it)) packed.DeleteFile(d + *it);
   packed.RemoveDirectory(d + "set");
+}
+
+void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
+                          bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
+                          TAtlasEntries& entries, TPackedFiles& packed, const TExportProgress& progress) {
+  TTileSetRun run{directory, ExportMapName(area), atlasPrefix, inAtlas, {}};
+  const std::string& d = run.Directory;
+  const std::string& n = run.MapName;
+  const std::string e = ExtractFileExt(area.FileName);
+  CheckStop(progress);
+
+  WriteCalibrationCopy(d + n + e, area);
+  run.Wrote(n + e, entries.List);
+
+  CreateDirectoryQuiet(d + "set");
+  TTextWriter tileList(d + n + ".set");
+  run.Wrote(n + ".set", entries.List);
+  if (inAtlas) entries.List.push_back(atlasPrefix + "set/");
+
+  WriteTiles(run, area, options, tileSize, tileList, progress);
+  tileList.Close();
+
+  if (options.Tared) PackTileSet(run, entries, packed, progress);
 }
 
 } // namespace
