@@ -9,6 +9,7 @@
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/FileKind.h"
 #include "model/OpenArchive.h"

@@ -2,7 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "codecs/Bitmap.h"
-#include "model/CalibrationText.h"
+#include "model/CalibrationPoint.h"
 
 #include <cstdint>
 #include <functional>
