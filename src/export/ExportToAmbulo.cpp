@@ -8,6 +8,7 @@
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
+#include "model/CalibrationText.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <istream>
 
 #include <sys/stat.h>
 
