@@ -1,6 +1,6 @@
 #include "codecs/Png.h"
 
-#include "codecs/FileCloser.h"
+#include "codecs/PngGreyLevels.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,18 +21,6 @@
 namespace zv {
 
 namespace {
-
-// The 2^depth grey levels of a grey PNG, spread evenly from black to white
-// and rounded to 8 bits; both the decoder and the tile writer use them.
-std::vector<Rgb> GreyLevels(int depth) {
-  std::vector<Rgb> p;
-  const int levels = 1 << depth;
-  for (int n = 0; n < levels; ++n) {
-    const auto v = static_cast<std::uint8_t>((n * 255 + (levels - 1) / 2) / (levels - 1));
-    p.push_back({v, v, v});
-  }
-  return p;
-}
 
 // ---------------------------------------------------------------------------
 // Decoding
@@ -277,7 +266,7 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
       for (int i = 0; i < numPalette; ++i) table.push_back(paletteEntry(i));
     } else {
-      const std::vector<Rgb> levels = GreyLevels(depth);
+      const std::vector<Rgb> levels = PngGreyLevels(depth);
       for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
         const auto v = g[levels[static_cast<std::size_t>(n)].r];
         table.push_back(transColour && hasTrns && transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
@@ -395,94 +384,6 @@ bool RunDecode(PngRead* read, DecodeJob* job) {
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Tile writing
-
-const char* const CreationMessage =
-    "The \"Portable Network Graphics\" could not be created because invalid image type parameters have being "
-    "provided.";
-
-// The 64-colour choice: the 4x4x4 cube with levels 0, 85, 170, 255, red slowest.
-std::vector<Rgb> CubePalette64() {
-  std::vector<Rgb> p;
-  for (int r = 0; r < 4; ++r)
-    for (int g = 0; g < 4; ++g)
-      for (int b = 0; b < 4; ++b)
-        p.push_back({static_cast<std::uint8_t>(85 * r), static_cast<std::uint8_t>(85 * g),
-                     static_cast<std::uint8_t>(85 * b)});
-  return p;
-}
-
-// The bit depth written for a requested pair, or 0 when the pair is refused.
-// Depth 2 is written as 4 and the 64-colour palette as 8. Tiles hold at most
-// 8 bits per sample, so a requested 16 is written as 8.
-int WrittenDepth(int colorType, int bitDepth) {
-  switch (colorType) {
-  case 0:
-    switch (bitDepth) {
-    case 1: return 1;
-    case 2: case 4: return 4;
-    case 8: case 16: return 8;
-    default: return 0;
-    }
-  case 3:
-    switch (bitDepth) {
-    case 1: return 1;
-    case 2: case 4: return 4;
-    case 6: case 8: return 8;
-    default: return 0;
-    }
-  case 2: case 4: case 6: return bitDepth == 8 || bitDepth == 16 ? 8 : 0;
-  default: return 0;
-  }
-}
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
-// Writes the file chunk by chunk; any failed write or close raises the file
-// layer's "cannot create" error (a partial file is left as it is).
-class ChunkWriter {
-public:
-  explicit ChunkWriter(const std::string& fileName) : name_(fileName), file_(std::fopen(fileName.c_str(), "wb")) {
-    if (!file_) ThrowCannotCreate(fileName);
-  }
-  void Raw(const void* data, std::size_t n) {
-    if (n && std::fwrite(data, 1, n, file_.get()) != n) ThrowCannotCreate(name_);
-  }
-  void Chunk(const char* type, const std::uint8_t* data, std::size_t n) {
-    std::uint8_t head[8];
-    PutBe32(head, static_cast<std::uint32_t>(n));
-    std::memcpy(head + 4, type, 4);
-    uLong crc = crc32(0, head + 4, 4);
-    if (n) crc = crc32(crc, data, static_cast<uInt>(n));
-    std::uint8_t tail[4];
-    PutBe32(tail, static_cast<std::uint32_t>(crc));
-    Raw(head, 8);
-    Raw(data, n);
-    Raw(tail, 4);
-  }
-  void Finish() {
-    if (std::fclose(file_.release()) != 0) ThrowCannotCreate(name_);
-  }
-
-private:
-  std::string name_;
-  UniqueFile file_;
-};
-
-struct DeflateEnder {
-  void operator()(z_stream* z) const { deflateEnd(z); }
-};
-
-} // namespace
-
-namespace {
-
 void Decode(std::unique_ptr<DecodeJob> job, std::uint32_t g, Bitmap& bitmap) {
   job->hasGamma = g != 0;
   for (int s = 0; s < 256; ++s)
@@ -522,134 +423,6 @@ void DecodePng(std::FILE* file, std::size_t size, Bitmap& bitmap) {
   if (start >= 0) job->idatBytes = IdatBytes(size, WindowReader(fileno(file), start));
   const std::uint32_t g = size >= 8 && start >= 0 ? FindGamma(size, WindowReader(fileno(file), start)) : 0;
   Decode(std::move(job), g, bitmap);
-}
-
-struct TPngTileImage::State {
-  int colorType = 0;
-  int bitDepth = 0;
-  Bitmap pixels;
-  BitmapCanvas canvas{pixels};
-};
-
-TPngTileImage::TPngTileImage(int colorType, int bitDepth, int width, int height) {
-  const int depth = WrittenDepth(colorType, bitDepth);
-  if (depth == 0) throw EPngError(CreationMessage);
-  if (width < 1 || height < 1)
-    throw EPngError("PNG tile size must be at least 1 × 1, not " + std::to_string(width) + " × " +
-                    std::to_string(height));
-  CheckImageSize(width, height, PixelFormat::pf24bit);
-
-  PixelFormat format = PixelFormat::pf24bit;
-  std::vector<Rgb> palette;
-  if (colorType == 0 || colorType == 4) {
-    const int greyDepth = colorType == 4 ? 8 : depth;
-    format = static_cast<PixelFormat>(greyDepth);
-    palette = GreyLevels(greyDepth);
-  } else if (colorType == 3) {
-    format = static_cast<PixelFormat>(depth);
-    if (bitDepth == 6) {
-      palette = CubePalette64();
-    } else {
-      const auto& h = HalftonePalette();
-      palette.assign(h.begin(), h.begin() + (std::ptrdiff_t{1} << depth));
-    }
-  }
-  s_ = std::make_unique<State>();
-  s_->colorType = colorType;
-  s_->bitDepth = depth;
-  s_->pixels = Bitmap(width, height, format);
-  s_->pixels.Palette() = std::move(palette);
-}
-
-TPngTileImage::~TPngTileImage() = default;
-
-int TPngTileImage::ColorType() const { return s_->colorType; }
-int TPngTileImage::BitDepth() const { return s_->bitDepth; }
-int TPngTileImage::Width() const { return s_->pixels.Width(); }
-int TPngTileImage::Height() const { return s_->pixels.Height(); }
-TCanvas& TPngTileImage::Canvas() { return s_->canvas; }
-const Bitmap& TPngTileImage::Pixels() const { return s_->pixels; }
-
-void TPngTileImage::Clear() {
-  Bitmap& b = s_->pixels;
-  for (int y = 0; y < b.Height(); ++y) std::memset(b.Row(y), 0, b.Stride());
-}
-
-void TPngTileImage::SaveToFile(const std::string& fileName) const {
-  const Bitmap& bmp = s_->pixels;
-  const int colorType = s_->colorType;
-  const std::size_t width = static_cast<std::size_t>(bmp.Width());
-  // Bytes per file row and the Sub filter's distance (PNG: one whole pixel,
-  // or one byte below 8 bits per pixel).
-  std::size_t rowBytes = bmp.Stride();
-  std::size_t bpp = 1;
-  switch (colorType) {
-  case 2: bpp = 3; break;
-  case 4: bpp = 2; rowBytes = 2 * width; break;
-  case 6: bpp = 4; rowBytes = 4 * width; break;
-  default: bpp = 1; break;
-  }
-
-  z_stream z{};
-  if (deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError("zlib initialisation failed");
-  const std::unique_ptr<z_stream, DeflateEnder> zGuard(&z);
-
-  ChunkWriter out(fileName);
-  static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  out.Raw(signature, 8);
-  std::uint8_t ihdr[13];
-  PutBe32(ihdr, static_cast<std::uint32_t>(bmp.Width()));
-  PutBe32(ihdr + 4, static_cast<std::uint32_t>(bmp.Height()));
-  ihdr[8] = static_cast<std::uint8_t>(s_->bitDepth);
-  ihdr[9] = static_cast<std::uint8_t>(colorType);
-  ihdr[10] = ihdr[11] = ihdr[12] = 0;
-  out.Chunk("IHDR", ihdr, sizeof ihdr);
-  if (colorType == 3) {
-    std::vector<std::uint8_t> plte;
-    for (const Rgb& c : bmp.Palette()) plte.insert(plte.end(), {c.r, c.g, c.b});
-    out.Chunk("PLTE", plte.data(), plte.size());
-  }
-
-  constexpr std::size_t IdatSize = 65535;
-  std::vector<std::uint8_t> idat(IdatSize);
-  std::vector<std::uint8_t> raw(colorType == 4 || colorType == 6 ? rowBytes : 0);
-  std::vector<std::uint8_t> filtered(rowBytes + 1);
-  z.next_out = idat.data();
-  z.avail_out = IdatSize;
-  const auto pump = [&](int flush) {
-    int rc = Z_OK;
-    do {
-      rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw EPngError("zlib compression failed");
-      if (z.avail_out == 0) {
-        out.Chunk("IDAT", idat.data(), IdatSize);
-        z.next_out = idat.data();
-        z.avail_out = IdatSize;
-      }
-    } while (flush == Z_FINISH ? rc != Z_STREAM_END : z.avail_in != 0);
-  };
-
-  for (int y = 0; y < bmp.Height(); ++y) {
-    const std::uint8_t* row = bmp.Row(y);
-    if (colorType == 4 || colorType == 6) {
-      const std::size_t channels = colorType == 4 ? 1 : 3;
-      for (std::size_t x = 0; x < width; ++x) {
-        std::memcpy(&raw[x * (channels + 1)], row + x * channels, channels);
-        raw[x * (channels + 1) + channels] = 255;
-      }
-      row = raw.data();
-    }
-    filtered[0] = 1; // Sub
-    for (std::size_t i = 0; i < rowBytes; ++i)
-      filtered[i + 1] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
-    z.next_in = filtered.data();
-    z.avail_in = static_cast<uInt>(filtered.size());
-    pump(Z_NO_FLUSH);
-  }
-  pump(Z_FINISH);
-  if (z.avail_out != IdatSize) out.Chunk("IDAT", idat.data(), IdatSize - z.avail_out);
-  out.Chunk("IEND", nullptr, 0);
-  out.Finish();
 }
 
 } // namespace zv
