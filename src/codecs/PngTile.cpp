@@ -63,7 +63,8 @@ void PutBe32(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
-// Where the encoded bytes go.
+// Where the encoded bytes go. A file and a memory copy of one tile come from
+// the same encoder, so they cannot differ.
 class ByteSink {
 public:
   virtual void Write(const std::uint8_t* data, std::size_t n) = 0;
@@ -89,6 +90,17 @@ public:
 private:
   std::string name_;
   UniqueFile file_;
+};
+
+class MemorySink final : public ByteSink {
+public:
+  explicit MemorySink(std::vector<std::uint8_t>& out) : out_(out) { out_.clear(); }
+  void Write(const std::uint8_t* data, std::size_t n) override {
+    if (n) out_.insert(out_.end(), data, data + n);
+  }
+
+private:
+  std::vector<std::uint8_t>& out_;
 };
 
 // One chunk: length, type, data, and the CRC of type and data.
@@ -265,6 +277,11 @@ void TPngTileImage::SaveToFile(const std::string& fileName) const {
   FileSink out(fileName);
   s_->Encode(out);
   out.Finish();
+}
+
+void TPngTileImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
+  MemorySink sink(out);
+  s_->Encode(sink);
 }
 
 } // namespace zv

@@ -15,7 +15,7 @@ namespace zv {
 enum class TPngColorType : std::uint8_t { Gray = 0, Rgb = 2, Palette = 3, GrayAlpha = 4, RgbAlpha = 6 };
 
 // A blank PNG tile of a given colour type and bit depth, drawn into through
-// Canvas() and written by SaveToFile.
+// Canvas() and written by SaveToFile or SaveToMemory.
 //
 // Grey tiles draw into 1-, 4- or 8-bit bitmaps whose table holds the grey
 // levels, palette tiles into 4- or 8-bit bitmaps with their palette, so a
@@ -43,6 +43,9 @@ public:
   void Clear();
 
   void SaveToFile(const std::string& fileName) const;
+  // Replaces out's contents with exactly the bytes SaveToFile writes; out's
+  // capacity is kept, so one vector may serve tile after tile.
+  void SaveToMemory(std::vector<std::uint8_t>& out) const;
 
 private:
   struct State;

@@ -456,6 +456,32 @@ TEST(PngTile, ValidationAndFileErrors) {
   }
 }
 
+// The memory copy of a tile is the file byte for byte, at every depth row and
+// for the alpha types, with several IDAT chunks; a vector that held a larger
+// tile before keeps its memory.
+TEST(PngTile, SaveToMemoryGivesTheFileBytes) {
+  const int w = 300, h = 220;
+  const Bitmap src = Pattern(w, h);
+  std::vector<std::pair<int, int>> requests;
+  for (const DepthRow& row : DepthRows) requests.emplace_back(row.colorType, row.bitDepth);
+  requests.insert(requests.end(), {{4, 8}, {6, 8}});
+  Bytes out(1 << 20, 0xAB);
+  const std::uint8_t* const storage = out.data();
+  for (auto [type, depth] : requests) {
+    SCOPED_TRACE(std::to_string(type) + "/" + std::to_string(depth));
+    TPngTileImage tile(static_cast<TPngColorType>(type), depth, w, h);
+    tile.Canvas().CopyRect(0, 0, src, 0, 0, w, h);
+    TempFile file("memory.png");
+    tile.SaveToFile(file.path);
+    tile.SaveToMemory(out);
+    EXPECT_EQ(out, ReadWholeFile(file.path));
+    EXPECT_EQ(out.data(), storage);
+  }
+  Bytes fresh;
+  TPngTileImage(TPngColorType::Palette, 8, 3, 2).SaveToMemory(fresh);
+  EXPECT_EQ(Decode(fresh).Width(), 3);
+}
+
 } // namespace
 } // namespace zv
 
