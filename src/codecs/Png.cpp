@@ -221,6 +221,110 @@ void GammaInPlace(const DecodeJob& job, std::uint8_t* row, std::size_t bytes) {
   for (std::size_t i = 0; i < bytes; ++i) row[i] = job.gamma[row[i]];
 }
 
+// The palette and transparency a PNG declares, as pointers into libpng's info.
+struct PngColours {
+  png_colorp plte = nullptr;
+  int numPalette = 0;
+  bool hasTrns = false;
+  png_bytep transAlpha = nullptr; // palette tRNS: one alpha per entry
+  int numTrans = 0;
+  png_color_16p transColour = nullptr; // grey or RGB tRNS: the one transparent colour
+  bool partial = false;                // a palette alpha other than 0 and 255
+};
+
+PngColours ReadColours(png_structp png, png_infop info, int colorType) {
+  PngColours c;
+  c.hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &c.plte, &c.numPalette);
+  if (c.hasTrns) png_get_tRNS(png, info, &c.transAlpha, &c.numTrans, &c.transColour);
+  if (colorType == PNG_COLOR_TYPE_PALETTE && c.transAlpha)
+    for (int i = 0; i < c.numTrans; ++i) c.partial = c.partial || (c.transAlpha[i] != 0 && c.transAlpha[i] != 255);
+  return c;
+}
+
+// Alpha, or partial palette transparency, is blended onto white and so needs
+// 24 bits. Otherwise depths 1, 2 and 4 stay indexed (2 widened to 4) and
+// palette depth 8 stays 8-bit; the rest becomes 24-bit.
+PixelFormat ChooseFormat(int colorType, int depth, bool partial) {
+  if ((colorType & PNG_COLOR_MASK_ALPHA) || partial) return PixelFormat::pf24bit;
+  if (depth <= 4) return depth == 1 ? PixelFormat::pf1bit : PixelFormat::pf4bit;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) return PixelFormat::pf8bit;
+  return PixelFormat::pf24bit;
+}
+
+// The colour table of an indexed bitmap: the palette or the grey levels,
+// gamma-corrected, with a fully transparent entry (palette alpha 0, or the
+// grey tRNS level) shown as the white it is flattened onto.
+std::vector<Rgb> IndexedTable(int colorType, int depth, const PngColours& c, const std::array<std::uint8_t, 256>& g) {
+  std::vector<Rgb> table;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    for (int i = 0; i < c.numPalette; ++i) {
+      if (c.transAlpha && i < c.numTrans && c.transAlpha[i] == 0)
+        table.push_back(Rgb{255, 255, 255});
+      else
+        table.push_back(Rgb{g[c.plte[i].red], g[c.plte[i].green], g[c.plte[i].blue]});
+    }
+    return table;
+  }
+  const std::vector<Rgb> levels = PngGreyLevels(depth);
+  for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
+    const auto v = g[levels[static_cast<std::size_t>(n)].r];
+    table.push_back(c.transColour && c.hasTrns && c.transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
+  }
+  return table;
+}
+
+// Deflate expands at most about 1032:1, so image data far too short for the
+// raster cannot hold it; refuse it before reserving the raster. Other chunks
+// fill no pixel and do not count.
+void CheckEnoughImageData(png_structp png, png_infop info, const DecodeJob& job) {
+  const std::uint64_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+  const std::uint64_t channels = png_get_channels(png, info);
+  const auto depth = static_cast<std::uint64_t>(png_get_bit_depth(png, info));
+  const std::uint64_t rawRow = (width * channels * depth + 7) / 8 + 1;
+  if (rawRow * height / 1032 > job.idatBytes) throw EPngError("Not enough image data");
+}
+
+// How libpng's rows become 24-bit rows: palette entries and tRNS alpha are
+// blended onto white once per entry, grey goes through the gamma table, and
+// 8-bit RGB needs no conversion.
+void PlanRgbRoute(int colorType, int depth, png_uint_32 width, const PngColours& c, DecodeJob& job) {
+  const auto& g = job.gamma;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    job.route = Route::IndexToRgb;
+    for (int i = 0; i < 256; ++i) {
+      const Rgb rgb = i < c.numPalette ? Rgb{g[c.plte[i].red], g[c.plte[i].green], g[c.plte[i].blue]} : Rgb{};
+      const std::uint8_t a = c.transAlpha && i < c.numTrans && i < c.numPalette ? c.transAlpha[i] : 255;
+      job.colours[static_cast<std::size_t>(i)] = {OverWhite(rgb.r, a), OverWhite(rgb.g, a), OverWhite(rgb.b, a)};
+    }
+    job.packing = depth < 8;
+    job.bufferRow = width;
+  } else if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && c.hasTrns)) {
+    job.route = Route::GreyAlpha;
+    job.trnsToAlpha = c.hasTrns;
+    job.bufferRow = std::size_t{width} * 2;
+  } else if (colorType == PNG_COLOR_TYPE_GRAY) {
+    job.route = Route::GreyToRgb;
+    job.bufferRow = width;
+  } else if (colorType == PNG_COLOR_TYPE_RGB_ALPHA || c.hasTrns) {
+    job.route = Route::RgbAlpha;
+    job.trnsToAlpha = c.hasTrns;
+    job.bufferRow = std::size_t{width} * 4;
+  } else {
+    job.route = Route::Direct;
+  }
+}
+
+// No bitmap holds 2 bits a pixel: each byte of four pixels becomes two bytes
+// of 4-bit nibbles, through a table of all 256 bytes.
+void PlanPack2To4(png_uint_32 width, DecodeJob& job) {
+  job.route = Route::Pack2To4;
+  for (int b = 0; b < 256; ++b)
+    job.widen[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(
+        ((b >> 6) & 3) << 12 | ((b >> 4) & 3) << 8 | ((b >> 2) & 3) << 4 | (b & 3));
+  job.bufferRow = (std::size_t{width} + 3) / 4;
+}
+
 // Chooses the bitmap format, its colour table and the libpng transforms.
 // Throws (plain C++) on refused sizes; calls only libpng getters, which
 // cannot fail, so no longjmp crosses this frame.
@@ -230,90 +334,21 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
   const int depth = png_get_bit_depth(png, info);
   const int colorType = png_get_color_type(png, info);
   job.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-  const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 
   if (width > static_cast<png_uint_32>(MaxImageSide) || height > static_cast<png_uint_32>(MaxImageSide))
     ThrowTooLarge(width, height);
 
-  png_colorp plte = nullptr;
-  int numPalette = 0;
-  png_bytep transAlpha = nullptr;
-  int numTrans = 0;
-  png_color_16p transColour = nullptr;
-  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &plte, &numPalette);
-  if (hasTrns) png_get_tRNS(png, info, &transAlpha, &numTrans, &transColour);
-  bool partial = false;
-  if (colorType == PNG_COLOR_TYPE_PALETTE && transAlpha)
-    for (int i = 0; i < numTrans; ++i) partial = partial || (transAlpha[i] != 0 && transAlpha[i] != 255);
+  const PngColours colours = ReadColours(png, info, colorType);
+  job.format = ChooseFormat(colorType, depth, colours.partial);
+  if (job.format != PixelFormat::pf24bit) job.table = IndexedTable(colorType, depth, colours, job.gamma);
 
-  const auto& g = job.gamma;
-  const auto paletteEntry = [&](int i) {
-    if (i >= numPalette) return Rgb{};
-    if (transAlpha && i < numTrans && transAlpha[i] == 0) return Rgb{255, 255, 255};
-    return Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]};
-  };
-
-  PixelFormat& format = job.format;
-  std::vector<Rgb>& table = job.table;
-  if ((colorType & PNG_COLOR_MASK_ALPHA) || partial) {
-    format = PixelFormat::pf24bit;
-  } else if (depth <= 4) {
-    format = depth == 1 ? PixelFormat::pf1bit : PixelFormat::pf4bit;
-  } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
-    format = PixelFormat::pf8bit;
-  }
-  if (format != PixelFormat::pf24bit) {
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      for (int i = 0; i < numPalette; ++i) table.push_back(paletteEntry(i));
-    } else {
-      const std::vector<Rgb> levels = PngGreyLevels(depth);
-      for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
-        const auto v = g[levels[static_cast<std::size_t>(n)].r];
-        table.push_back(transColour && hasTrns && transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
-      }
-    }
-  }
-
-  CheckImageSize(width, height, format);
-  // Deflate expands at most about 1032:1, so image data far too short for
-  // the raster cannot hold it; refuse it before reserving the raster. Other
-  // chunks fill no pixel and do not count.
-  const std::uint64_t channels = png_get_channels(png, info);
-  const std::uint64_t rawRow = (std::uint64_t{width} * channels * static_cast<std::uint64_t>(depth) + 7) / 8 + 1;
-  if (rawRow * height / 1032 > job.idatBytes) throw EPngError("Not enough image data");
-  std::size_t& bufferRow = job.bufferRow;
+  CheckImageSize(width, height, job.format);
+  CheckEnoughImageData(png, info, job);
   job.strip16 = depth == 16;
-  if (format == PixelFormat::pf24bit) {
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      job.route = Route::IndexToRgb;
-      for (int i = 0; i < 256; ++i) {
-        const Rgb c = i < numPalette ? Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]} : Rgb{};
-        const std::uint8_t a = transAlpha && i < numTrans && i < numPalette ? transAlpha[i] : 255;
-        job.colours[static_cast<std::size_t>(i)] = {OverWhite(c.r, a), OverWhite(c.g, a), OverWhite(c.b, a)};
-      }
-      job.packing = depth < 8;
-      bufferRow = width;
-    } else if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && hasTrns)) {
-      job.route = Route::GreyAlpha;
-      job.trnsToAlpha = hasTrns;
-      bufferRow = std::size_t{width} * 2;
-    } else if (colorType == PNG_COLOR_TYPE_GRAY) {
-      job.route = Route::GreyToRgb;
-      bufferRow = width;
-    } else if (colorType == PNG_COLOR_TYPE_RGB_ALPHA || hasTrns) {
-      job.route = Route::RgbAlpha;
-      job.trnsToAlpha = hasTrns;
-      bufferRow = std::size_t{width} * 4;
-    } else {
-      job.route = Route::Direct;
-    }
-  } else if (depth == 2) {
-    job.route = Route::Pack2To4;
-    for (int b = 0; b < 256; ++b)
-      job.widen[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(
-          ((b >> 6) & 3) << 12 | ((b >> 4) & 3) << 8 | ((b >> 2) & 3) << 4 | (b & 3));
-    bufferRow = (std::size_t{width} + 3) / 4;
-  }
+  if (job.format == PixelFormat::pf24bit)
+    PlanRgbRoute(colorType, depth, width, colours, job);
+  else if (depth == 2)
+    PlanPack2To4(width, job);
 }
 
 // Reserves the raster once libpng's row layout is known to match the plan.
