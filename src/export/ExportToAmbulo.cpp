@@ -7,7 +7,6 @@
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
-#include "codecs/Png.h"
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
@@ -92,12 +91,24 @@ void RemovePartialFile(const std::string& fileName) {
   if (::lstat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(fileName.c_str());
 }
 
-// Creates (or truncates) fileName before an encoder writes it, so that a
-// failure after this point is known to concern a file of this run.
-void CreateEmptyFile(const std::string& fileName) {
-  std::FILE* f = std::fopen(fileName.c_str(), "wb");
-  if (!f) ThrowCannotCreate(fileName);
-  std::fclose(f);
+// Writes a tile's encoded bytes as its file in one go. A file that could not
+// be written whole is removed.
+void WriteTileFile(const std::string& fileName, const std::vector<std::uint8_t>& bytes) {
+  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) ThrowCannotCreate(fileName);
+  bool whole = true;
+  for (std::size_t done = 0; whole && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n == 0 || errno != EINTR)
+      whole = false;
+  }
+  if (::close(fd) != 0) whole = false;
+  if (!whole) {
+    RemovePartialFile(fileName);
+    ThrowCannotCreate(fileName);
+  }
 }
 
 [[noreturn]] void ThrowWriteError(const std::string& fileName) {
@@ -314,14 +325,14 @@ public:
   }
 
 private:
-  // A worker's tile, kept from tile to tile: allocating a few hundred KiB
-  // for every tile costs fresh pages each time once the allocator has handed
-  // such blocks back to the system.
-  // Two of each: the tiles at the right edge of a row are narrower than the
+  // A worker's tile and its file bytes, kept from tile to tile: allocating a
+  // few hundred KiB for every tile costs fresh pages each time once the
+  // allocator has handed such blocks back to the system. Two tiles of each: the tiles at the right edge of a row are narrower than the
   // others, and the last row lower.
   struct TTileBuffers {
     std::unique_ptr<TPngTileImage> Png[2];
     Bitmap Jpeg[2];
+    std::vector<std::uint8_t> Encoded; // the tile file's bytes
     int Next = 0; // the slot to replace when no size fits
     template <class T> T& Slot(T (&slots)[2], bool (*fits)(const T&, const TTileJob&), const TTileJob& job) {
       for (T& slot : slots)
@@ -334,14 +345,10 @@ private:
   };
 
   void Encode(const TTileJob& job, TTileBuffers& buffers) const {
-    CreateEmptyFile(job.Path);
-    try {
-      EncodeInto(job, buffers);
-    } catch (...) {
-      RemovePartialFile(job.Path);
-      throw;
-    }
+    EncodeInto(job, buffers);
+    WriteTileFile(job.Path, buffers.Encoded);
   }
+  // Paints the tile and encodes it into buffers.Encoded.
   void EncodeInto(const TTileJob& job, TTileBuffers& buffers) const {
     if (png_) {
       std::unique_ptr<TPngTileImage>& tile = buffers.Slot<std::unique_ptr<TPngTileImage>>(
@@ -354,7 +361,7 @@ private:
         tile = std::make_unique<TPngTileImage>(depth_.ColorType, static_cast<int>(depth_.BitDepth), job.Width,
                                                job.Height);
       area_.PaintRegion(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
-      tile->SaveToFile(job.Path);
+      tile->SaveToMemory(buffers.Encoded);
     } else {
       Bitmap& tile = buffers.Slot<Bitmap>(
           buffers.Jpeg, [](const Bitmap& t, const TTileJob& j) { return t.Width() == j.Width && t.Height() == j.Height; },
@@ -363,7 +370,7 @@ private:
       tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
       BitmapCanvas canvas(tile);
       area_.PaintRegion(canvas, job.Left, job.Top, job.Width, job.Height);
-      SaveJpegTile(tile, quality_, job.Path);
+      EncodeJpegTile(tile, quality_, buffers.Encoded);
     }
   }
   void Run(TTileJob& job) {
