@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "export/ExportToAmbulo.h"
 
@@ -42,7 +43,7 @@ std::optional<std::string> KeyName(std::string_view line) {
 std::string ValueText(std::string_view line) { return std::string(line.substr(line.find('=') + 1)); }
 
 [[noreturn]] void ThrowSaveError(const std::string& fileName, int err) {
-  throw EFileError(CannotCreateMessage(fileName) + (err ? std::string(": ") + std::strerror(err) : std::string()));
+  throw EFileError(msg::CannotCreateFile(fileName) + (err ? std::string(": ") + std::strerror(err) : std::string()));
 }
 
 } // namespace
