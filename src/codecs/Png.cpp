@@ -1,5 +1,6 @@
 #include "codecs/Png.h"
 
+#include "base/Messages.h"
 #include "codecs/FileCloser.h"
 
 #include <png.h>
@@ -167,9 +168,9 @@ void OnPngWarning(png_structp png, png_const_charp message) {
 
 void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<DecodeJob*>(png_get_io_ptr(png));
-  if (length > job->size - job->pos) png_error(png, "Read Error");
+  if (length > job->size - job->pos) png_error(png, msg::PngReadError);
   if (job->file) {
-    if (std::fread(out, 1, length, job->file) != length) png_error(png, "Read Error");
+    if (std::fread(out, 1, length, job->file) != length) png_error(png, msg::PngReadError);
   } else {
     std::memcpy(out, job->data + job->pos, length);
   }
@@ -186,7 +187,7 @@ inline std::uint8_t OverWhite(std::uint8_t c, std::uint8_t a) {
 }
 
 [[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) {
-  throw Error("image too large: " + std::to_string(w) + " × " + std::to_string(h));
+  throw Error(msg::ImageTooLarge(w, h));
 }
 
 void ConvertRow(const DecodeJob& job, const std::uint8_t* in, std::uint8_t* out, int width) {
@@ -291,7 +292,7 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
   // chunks fill no pixel and do not count.
   const std::uint64_t channels = png_get_channels(png, info);
   const std::uint64_t rawRow = (std::uint64_t{width} * channels * static_cast<std::uint64_t>(depth) + 7) / 8 + 1;
-  if (rawRow * height / 1032 > job.idatBytes) throw EPngError("Not enough image data");
+  if (rawRow * height / 1032 > job.idatBytes) throw EPngError(msg::PngNotEnoughData);
   std::size_t& bufferRow = job.bufferRow;
   job.strip16 = depth == 16;
   if (format == PixelFormat::pf24bit) {
@@ -331,7 +332,7 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
 void Allocate(std::size_t rowBytes, png_uint_32 width, png_uint_32 height, DecodeJob& job) {
   const std::size_t expected =
       job.route == Route::Direct ? (std::size_t{width} * static_cast<int>(job.format) + 7) / 8 : job.bufferRow;
-  if (rowBytes != expected) throw EPngError("Unexpected PNG row layout");
+  if (rowBytes != expected) throw EPngError(msg::PngUnexpectedRowLayout);
   job.bitmap = Bitmap(static_cast<int>(width), static_cast<int>(height), job.format);
   job.bitmap.Palette() = std::move(job.table);
   if (job.route != Route::Direct) {
@@ -397,10 +398,6 @@ bool RunDecode(PngRead* read, DecodeJob* job) {
 
 // ---------------------------------------------------------------------------
 // Tile writing
-
-const char* const CreationMessage =
-    "The \"Portable Network Graphics\" could not be created because invalid image type parameters have being "
-    "provided.";
 
 // The 64-colour choice: the 4x4x4 cube with levels 0, 85, 170, 255, red slowest.
 std::vector<Rgb> CubePalette64() {
@@ -492,9 +489,9 @@ void Decode(std::unique_ptr<DecodeJob> job, std::uint32_t g, Bitmap& bitmap) {
 
   PngRead read;
   read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job.get(), OnPngError, OnPngWarning);
-  if (!read.png) throw EPngError("Insufficient memory");
+  if (!read.png) throw EPngError(msg::PngInsufficientMemory);
   read.info = png_create_info_struct(read.png);
-  if (!read.info) throw EPngError("Insufficient memory");
+  if (!read.info) throw EPngError(msg::PngInsufficientMemory);
   if (!RunDecode(&read, job.get())) throw EPngError(job->message);
   bitmap = std::move(job->bitmap);
 }
@@ -533,10 +530,9 @@ struct TPngTileImage::State {
 
 TPngTileImage::TPngTileImage(int colorType, int bitDepth, int width, int height) {
   const int depth = WrittenDepth(colorType, bitDepth);
-  if (depth == 0) throw EPngError(CreationMessage);
+  if (depth == 0) throw EPngError(msg::PngCannotCreate);
   if (width < 1 || height < 1)
-    throw EPngError("PNG tile size must be at least 1 × 1, not " + std::to_string(width) + " × " +
-                    std::to_string(height));
+    throw EPngError(msg::PngTileTooSmall(width, height));
   CheckImageSize(width, height, PixelFormat::pf24bit);
 
   PixelFormat format = PixelFormat::pf24bit;
@@ -591,7 +587,7 @@ void TPngTileImage::SaveToFile(const std::string& fileName) const {
   }
 
   z_stream z{};
-  if (deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError("zlib initialisation failed");
+  if (deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError(msg::ZlibInitFailed);
   const std::unique_ptr<z_stream, DeflateEnder> zGuard(&z);
 
   ChunkWriter out(fileName);
@@ -620,7 +616,7 @@ void TPngTileImage::SaveToFile(const std::string& fileName) const {
     int rc = Z_OK;
     do {
       rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw EPngError("zlib compression failed");
+      if (rc == Z_STREAM_ERROR) throw EPngError(msg::ZlibCompressionFailed);
       if (z.avail_out == 0) {
         out.Chunk("IDAT", idat.data(), IdatSize);
         z.next_out = idat.data();
