@@ -121,7 +121,9 @@ const char* const TarEntryTooLarge = "an entry is too large";
 std::string CannotWriteTar(const std::string& fileName, const std::string& reason) {
   return "Cannot write tar archive " + fileName + ": " + reason;
 }
-std::string TarAlreadyFinished(const std::string& fileName) { return "Tar archive " + fileName + " is already finished"; }
+std::string TarAlreadyFinished(const std::string& fileName) {
+  return "Tar archive " + fileName + " is already finished";
+}
 std::string TarEntryNameEmpty(const std::string& fileName) {
   return "Tar entry name is empty (archive " + fileName + ")";
 }
@@ -131,7 +133,9 @@ std::string TarEntryNameTooLong(const std::string& entryName) {
 std::string TarLinkNameTooLong(const std::string& linkName, const std::string& entryName) {
   return "Link name " + linkName + " of tar entry " + entryName + " is longer than 100 bytes";
 }
-std::string TarEntryNegativeSize(const std::string& entryName) { return "Tar entry " + entryName + " has a negative size"; }
+std::string TarEntryNegativeSize(const std::string& entryName) {
+  return "Tar entry " + entryName + " has a negative size";
+}
 std::string TarSourceHasNoLength(const std::string& entryName, const std::string& fileName) {
   return "Cannot add " + entryName + " to tar archive " + fileName + ": the source has no length";
 }
@@ -182,7 +186,9 @@ std::string BmpColourOutsideTable(std::int64_t x, std::int64_t y, std::uint64_t 
 std::string BmpFileSizeMismatch(std::uint64_t declared, std::uint64_t actual) {
   return "the header gives a file size of " + Str(declared) + " bytes, but the file has " + Str(actual);
 }
-std::string BmpPixelOffsetInvalid(std::uint64_t offset) { return "the pixel data offset " + Str(offset) + " is invalid"; }
+std::string BmpPixelOffsetInvalid(std::uint64_t offset) {
+  return "the pixel data offset " + Str(offset) + " is invalid";
+}
 std::string BmpImageSizeMismatch(std::uint64_t declared, std::uint64_t actual) {
   return "the header gives " + Str(declared) + " bytes of pixel data, but the file has " + Str(actual);
 }
@@ -248,6 +254,8 @@ std::string SettingsFileTooLarge(const std::string& fileName) {
 // ---------------------------------------------------------------------------
 // The converter
 
+// The help text keeps one of its lines per line of code.
+// clang-format off
 const char* const Usage =
     "Usage: zovevod-export [options] FILE...\n"
     "Opens the files in order and exports them as tiled maps for Ambulo.\n"
@@ -273,6 +281,7 @@ const char* const Usage =
     "a problem was found), 2 usage error.\n"
     "The first Ctrl-C (or SIGTERM) stops the export after the tile being written,\n"
     "leaving every file written so far whole; a second one ends the program at once.\n";
+// clang-format on
 std::string UsageErrorHint(const std::string& program, const std::string& problem) {
   return program + ": " + problem + "\nTry '" + program + " --help' for more information.\n";
 }

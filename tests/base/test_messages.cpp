@@ -10,8 +10,8 @@ using namespace zv;
 // directive, and UTF-8 bytes must pass unchanged.
 TEST(Messages, NamesHoldingPercentAndUtf8StayAsTheyAre) {
   const std::string name = "/mapy/100%s \xC5\xBEilina %d.tar";
-  EXPECT_EQ(msg::CannotCreateFile(name), "S\xC3\xBA" "bor " + name + " sa ned\xC3\xA1 vytvori\xC5\xA5");
-  EXPECT_EQ(msg::CannotOpenFile(name), "S\xC3\xBA" "bor " + name + " sa ned\xC3\xA1 otvori\xC5\xA5");
+  EXPECT_EQ(msg::CannotCreateFile(name), "Súbor " + name + " sa nedá vytvoriť");
+  EXPECT_EQ(msg::CannotOpenFile(name), "Súbor " + name + " sa nedá otvoriť");
   EXPECT_EQ(msg::DamagedTar(name, msg::TarEntryTooLarge), "Damaged tar archive " + name + ": an entry is too large");
   EXPECT_EQ(msg::LoadingError("%s.map", "%n"), "Loading error (%s.map) !\n%n");
   EXPECT_EQ(msg::UsageErrorHint("zovevod-export", "unknown option --x%s"),
