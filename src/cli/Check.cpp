@@ -88,8 +88,7 @@ public:
     }
     for (std::int64_t y = 0; y < height; y += th)
       for (std::int64_t x = 0; x < width; x += tw)
-        if (!seen.count({x, y}))
-          report(msg::TileGap(x, y));
+        if (!seen.count({x, y})) report(msg::TileGap(x, y));
     if (reported > 20) Problem(map, msg::MoreTileProblems(reported - 20));
   }
 

@@ -187,8 +187,7 @@ void CheckIndices(const Bitmap& bmp, std::size_t colours) {
     } else {
       for (int x = 0; x < bmp.Width() && bad < 0; ++x) bad = bmp.Index(x, y) >= colours ? x : -1;
     }
-    if (bad >= 0)
-      Fail(msg::BmpColourOutsideTable(bad, y, bmp.Index(bad, y), colours));
+    if (bad >= 0) Fail(msg::BmpColourOutsideTable(bad, y, bmp.Index(bad, y), colours));
   }
 }
 
@@ -201,12 +200,10 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
   const Header h = ReadHeader(data, size);
   const std::uint32_t declaredSize = Le32(data + 2);
   const std::uint32_t offset = Le32(data + 10);
-  if (declaredSize > size)
-    Fail(msg::BmpFileSizeMismatch(declaredSize, size));
+  if (declaredSize > size) Fail(msg::BmpFileSizeMismatch(declaredSize, size));
   if (offset > size || offset < h.paletteOffset) Fail(msg::BmpPixelOffsetInvalid(offset));
   const std::size_t available = size - offset;
-  if (h.imageSize > available)
-    Fail(msg::BmpImageSizeMismatch(h.imageSize, available));
+  if (h.imageSize > available) Fail(msg::BmpImageSizeMismatch(h.imageSize, available));
 
   const bool indexed = h.bits <= 8;
   // 2-bit files (Windows CE) widen to 4 bits, as no 2-bit bitmap exists.
@@ -218,8 +215,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
   if (indexed) {
     const std::uint64_t limit = std::uint64_t{1} << h.bits;
     const std::uint64_t entries = h.colorsUsed ? h.colorsUsed : limit;
-    if (entries * h.paletteEntrySize > offset - h.paletteOffset)
-      Fail(msg::BmpColourTableTooLong(entries));
+    if (entries * h.paletteEntrySize > offset - h.paletteOffset) Fail(msg::BmpColourTableTooLong(entries));
     // A table longer than the depth can address keeps only the reachable entries.
     for (std::uint64_t i = 0; i < std::min(entries, limit); ++i) {
       const std::uint8_t* e = data + h.paletteOffset + i * h.paletteEntrySize;

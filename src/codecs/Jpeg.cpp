@@ -278,8 +278,7 @@ std::size_t EntropyCodedBytes(const std::uint8_t* data, std::size_t size) {
 void CheckDataCanFill(JDIMENSION width, JDIMENSION height, std::size_t size) {
   const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
   const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, static_cast<std::uint64_t>(size) * 4096);
-  if (pixels > budget)
-    throw EJPEGException(msg::JpegDataTooShort(width, height));
+  if (pixels > budget) throw EJPEGException(msg::JpegDataTooShort(width, height));
 }
 
 // Kept out of the guarded frames: builds the output raster and its colour table.

@@ -186,9 +186,7 @@ inline std::uint8_t OverWhite(std::uint8_t c, std::uint8_t a) {
   return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-[[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) {
-  throw Error(msg::ImageTooLarge(w, h));
-}
+[[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) { throw Error(msg::ImageTooLarge(w, h)); }
 
 void ConvertRow(const DecodeJob& job, const std::uint8_t* in, std::uint8_t* out, int width) {
   const auto& g = job.gamma;
@@ -531,8 +529,7 @@ struct TPngTileImage::State {
 TPngTileImage::TPngTileImage(int colorType, int bitDepth, int width, int height) {
   const int depth = WrittenDepth(colorType, bitDepth);
   if (depth == 0) throw EPngError(msg::PngCannotCreate);
-  if (width < 1 || height < 1)
-    throw EPngError(msg::PngTileTooSmall(width, height));
+  if (width < 1 || height < 1) throw EPngError(msg::PngTileTooSmall(width, height));
   CheckImageSize(width, height, PixelFormat::pf24bit);
 
   PixelFormat format = PixelFormat::pf24bit;

@@ -169,12 +169,9 @@ struct TTileSize {
 
 TTileSize CheckOptions(const TExportOptions& options) {
   TTileSize size{0, 0};
-  if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1)
-    throw Error(msg::TileWidthInvalid);
-  if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1)
-    throw Error(msg::TileHeightInvalid);
-  if (options.FormatRow != 0 && options.FormatRow != 1)
-    throw Error(msg::UnknownTileFormat(options.FormatRow));
+  if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1) throw Error(msg::TileWidthInvalid);
+  if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1) throw Error(msg::TileHeightInvalid);
+  if (options.FormatRow != 0 && options.FormatRow != 1) throw Error(msg::UnknownTileFormat(options.FormatRow));
   if (options.FormatRow == 1 && (options.DepthRow < 0 || options.DepthRow > 7))
     throw Error(msg::UnknownColorDepth(options.DepthRow));
   return size;
@@ -187,19 +184,16 @@ bool NameLeavesDirectory(const std::string& name) {
 }
 
 void CheckMapName(const std::string& name) {
-  if (NameLeavesDirectory(name))
-    throw Error(msg::MapNameNotAllowed(name));
+  if (NameLeavesDirectory(name)) throw Error(msg::MapNameNotAllowed(name));
 }
 
 void CheckLayoutName(const std::string& name) {
   // An empty layout name would make archive entries start with "/".
-  if (name.empty() || NameLeavesDirectory(name))
-    throw Error(msg::LayoutNameNotAllowed(name));
+  if (name.empty() || NameLeavesDirectory(name)) throw Error(msg::LayoutNameNotAllowed(name));
 }
 
 void CheckAtlasName(const std::string& name) {
-  if (NameLeavesDirectory(name))
-    throw Error(msg::AtlasNameNotAllowed(name));
+  if (NameLeavesDirectory(name)) throw Error(msg::AtlasNameNotAllowed(name));
 }
 
 std::string CheckedDirectory(const std::string& directory) {

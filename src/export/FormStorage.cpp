@@ -84,11 +84,9 @@ TIniFile::TIniFile(std::string_view text) {
 TIniFile TIniFile::Load(const std::string& fileName) {
   struct stat st {};
   if (::stat(fileName.c_str(), &st) != 0 && errno == ENOENT) return TIniFile();
-  if (S_ISREG(st.st_mode) && st.st_size > kMaxIniSize)
-    throw EFileError(msg::SettingsFileTooLarge(fileName));
+  if (S_ISREG(st.st_mode) && st.st_size > kMaxIniSize) throw EFileError(msg::SettingsFileTooLarge(fileName));
   const Bytes data = ReadWholeFile(fileName);
-  if (static_cast<std::int64_t>(data.size()) > kMaxIniSize)
-    throw EFileError(msg::SettingsFileTooLarge(fileName));
+  if (static_cast<std::int64_t>(data.size()) > kMaxIniSize) throw EFileError(msg::SettingsFileTooLarge(fileName));
   return TIniFile(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 

@@ -174,17 +174,14 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
   for (std::size_t i = 0; i < area.Points.size(); ++i) {
     const TCalibrationPoint& p = area.Points[i];
     const int number = static_cast<int>(i) + 1;
-    if (fit.Suspect(i))
-      add(number, msg::PointFarFromFit(number, fit.Residuals()[i], fit.Rms()));
+    if (fit.Suspect(i)) add(number, msg::PointFarFromFit(number, fit.Residuals()[i], fit.Rms()));
     if (area.Width > 0 && area.Height > 0 && (p.X < 0 || p.Y < 0 || p.X > area.Width || p.Y > area.Height))
       add(number, msg::PointOutsidePicture(number, p.X, p.Y, area.Width, area.Height));
     if (p.HasLatLon) {
       const double lat = static_cast<double>(p.Lat);
       const double lon = static_cast<double>(p.Lon);
-      if (!(lat >= -90 && lat <= 90))
-        add(number, msg::PointLatitudeOutOfRange(number, lat));
-      if (!(lon >= -180 && lon <= 180))
-        add(number, msg::PointLongitudeOutOfRange(number, lon));
+      if (!(lat >= -90 && lat <= 90)) add(number, msg::PointLatitudeOutOfRange(number, lat));
+      if (!(lon >= -180 && lon <= 180)) add(number, msg::PointLongitudeOutOfRange(number, lon));
     }
   }
 
@@ -213,8 +210,7 @@ std::string PointerReadout(const TMapArea& area, int x, int y) {
   double lat = 0, lon = 0;
   if (fit.PixelToLatLon(x, y, lat, lon)) {
     const std::string where = FormatLatLon(lat, lon);
-    if (!where.empty())
-      text += msg::PointerFit(where, fit.PointsUsed(), fit.Rms());
+    if (!where.empty()) text += msg::PointerFit(where, fit.PointsUsed(), fit.Rms());
   }
   return text;
 }

@@ -53,8 +53,7 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
       if (name.find('/') != std::string::npos) continue;
       const TFileKind entryKind = FileKindOf(UpperFileExt(name));
       if (entryKind != TFileKind::Atlas && entryKind != TFileKind::Calibration) continue;
-      if (++opened > MaxMapsPerArchive)
-        throw Error(msg::TooManyMapsInArchive(fileName, MaxMapsPerArchive));
+      if (++opened > MaxMapsPerArchive) throw Error(msg::TooManyMapsInArchive(fileName, MaxMapsPerArchive));
       if (entryKind == TFileKind::Atlas)
         OpenAtlas(fileName, entry.Name);
       else

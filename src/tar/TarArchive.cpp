@@ -118,9 +118,7 @@ TTarArchive::~TTarArchive() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void TTarArchive::ThrowDamaged(const std::string& what) const {
-  throw ETarError(msg::DamagedTar(fileName_, what));
-}
+void TTarArchive::ThrowDamaged(const std::string& what) const { throw ETarError(msg::DamagedTar(fileName_, what)); }
 
 void TTarArchive::Rewind() {
   pos_ = 0;
@@ -302,8 +300,7 @@ void TTarArchive::FillRecord(const TTarHeader& h, std::int64_t size, TTarDirRec&
 void TTarArchive::SkipSparseExtensions(const std::string& name) {
   TTarHeader extension;
   do {
-    if (!ReadBlock(extension.Data()))
-      ThrowDamaged(msg::TarSparseMapPastEnd(name));
+    if (!ReadBlock(extension.Data())) ThrowDamaged(msg::TarSparseMapPastEnd(name));
     pos_ += kBlock;
   } while (extension.GnuExtensionContinues());
 }

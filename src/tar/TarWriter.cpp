@@ -36,9 +36,7 @@ TTarWriter::~TTarWriter() {
   if (file_) std::fclose(file_);
 }
 
-void TTarWriter::ThrowWriteFailed(int err) {
-  throw ETarError(msg::CannotWriteTar(fileName_, std::strerror(err)));
-}
+void TTarWriter::ThrowWriteFailed(int err) { throw ETarError(msg::CannotWriteTar(fileName_, std::strerror(err))); }
 
 void TTarWriter::WriteBlock(const void* block) {
   assert(file_ && "the archive is already finished");
@@ -55,10 +53,8 @@ void TTarWriter::Flush() {
 void TTarWriter::WriteHeader(const TTarDirRec& rec) {
   // Cutting a long name would silently put the entry somewhere else.
   if (rec.Name.empty()) throw ETarError(msg::TarEntryNameEmpty(fileName_));
-  if (rec.Name.size() > kMaxName)
-    throw ETarError(msg::TarEntryNameTooLong(rec.Name));
-  if (rec.LinkName.size() > kMaxName)
-    throw ETarError(msg::TarLinkNameTooLong(rec.LinkName, rec.Name));
+  if (rec.Name.size() > kMaxName) throw ETarError(msg::TarEntryNameTooLong(rec.Name));
+  if (rec.LinkName.size() > kMaxName) throw ETarError(msg::TarLinkNameTooLong(rec.LinkName, rec.Name));
   if (rec.Size < 0) throw ETarError(msg::TarEntryNegativeSize(rec.Name));
 
   // Field by field as TTarArchive reads them.

@@ -385,7 +385,8 @@ private slots:
     Child<QPushButton>(f, "BtnStart")->click();
     QCOMPARE(prompter_.Boxes.size(), 1);
     QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Error);
-    QCOMPARE(prompter_.Boxes[0].Text, QString::fromStdString(zv::msg::CannotCreateFile(target.toStdString() + "/myatlas.vka")));
+    QCOMPARE(prompter_.Boxes[0].Text,
+             QString::fromStdString(zv::msg::CannotCreateFile(target.toStdString() + "/myatlas.vka")));
     QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
     QVERIFY(Child<QPushButton>(f, "BtnRunning")->isHidden() && Child<QPushButton>(f, "BtnClose")->isHidden());
     QVERIFY(Child<QGroupBox>(f, "GrbExportType")->isEnabled());
