@@ -370,156 +370,184 @@ bool HaveTool(const char* name) {
 
 const char* Verdict(bool ok) { return ok ? "MET" : "MISSED"; }
 
-} // namespace
+// ---- The run ----
 
-int main(int argc, char** argv) {
-  std::string dir;
-  int w = 8000, h = 6000, repeat = 3, workers = 0;
-  bool keep = false;
+struct Options {
+  std::string Dir;
+  int W = 8000, H = 6000, Repeat = 3, Workers = 0;
+  bool Keep = false;
+};
+
+// False after telling what is wrong with the command line.
+bool ParseArgs(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--dir" && i + 1 < argc)
-      dir = argv[++i];
+      o.Dir = argv[++i];
     else if (a == "--size" && i + 1 < argc) {
-      if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 400 || h < 400) {
+      if (std::sscanf(argv[++i], "%dx%d", &o.W, &o.H) != 2 || o.W < 400 || o.H < 400) {
         std::fprintf(stderr, "bad --size\n");
-        return 2;
+        return false;
       }
     } else if (a == "--repeat" && i + 1 < argc)
-      repeat = std::max(1, std::atoi(argv[++i]));
+      o.Repeat = std::max(1, std::atoi(argv[++i]));
     else if (a == "--workers" && i + 1 < argc)
-      workers = std::max(0, std::atoi(argv[++i]));
+      o.Workers = std::max(0, std::atoi(argv[++i]));
     else if (a == "--keep")
-      keep = true;
+      o.Keep = true;
     else {
       std::fprintf(stderr, "usage: bench_export [--dir DIR] [--size WxH] [--repeat N] [--workers N] [--keep]\n");
-      return 2;
+      return false;
     }
   }
+  return true;
+}
+
+// The two maps and their calibrations in dir. The pictures take a while to
+// draw, so ones already there (from --dir with --keep) are used again.
+struct Maps {
+  std::string Jpg, JpgMap, Png, PngMap;
+};
+
+Maps PrepareMaps(const Options& o) {
+  const Maps maps{o.Dir + "/colour.jpg", o.Dir + "/colour.map", o.Dir + "/palette.png", o.Dir + "/palette.map"};
+  if (!fs::exists(maps.Jpg) || !fs::exists(maps.Png)) {
+    std::printf("making a %d x %d map in %s ...\n", o.W, o.H, o.Dir.c_str());
+    std::fflush(stdout);
+    const SyntheticMap m = MakeMap(o.W, o.H);
+    const std::vector<RGB> pal = MapPalette();
+    WriteColourJpeg(m, pal, maps.Jpg);
+    WritePalettePng(m, pal, maps.Png);
+  }
+  WriteMapFile(maps.JpgMap, "colour", "colour.jpg", o.W, o.H);
+  WriteMapFile(maps.PngMap, "palette", "palette.png", o.W, o.H);
+  return maps;
+}
+
+void PrintOurs(const Measure& m, double mp) {
+  const double total = m.Load + m.Export;
+  std::printf("  zovevod   load %6.3f s  export %6.3f s  total %6.3f s (cpu %6.3f s)  %3d tiles  %6.1f tiles/s  "
+              "%6.1f MP/s  peak %7.1f MiB\n",
+              m.Load, m.Export, total, m.Cpu, m.Tiles, m.Tiles / m.Export, mp / total, MiB(m.MaxRssKiB));
+}
+
+// Colour JPEG -> JPEG tiles against djpeg + cjpeg; returns the targets missed.
+int BenchJpeg(const Options& o, const Maps& maps, const std::string& out, double mp) {
+  int missed = 0;
+  zv::TExportOptions options; // 400 x 400, JPEG, quality 85
+  options.Workers = o.Workers;
+  std::vector<Measure> ours, dj, cj;
+  for (int r = 0; r < o.Repeat; ++r) ours.push_back(ExportOnce(maps.JpgMap, out, options));
+  const Measure m = Best(ours);
+  std::printf("colour JPEG -> 400x400 JPEG tiles, quality 85\n");
+  if (!m.Ok) {
+    std::printf("  zovevod: FAILED\n");
+    return 1;
+  }
+  PrintOurs(m, mp);
+  if (!HaveTool("djpeg") || !HaveTool("cjpeg")) {
+    std::printf("  djpeg/cjpeg not installed (libjpeg-turbo-progs): no reference\n");
+    return 0;
+  }
+  const double total = m.Load + m.Export;
+  const std::string ppm = o.Dir + "/decoded.ppm", ref = o.Dir + "/ref.jpg";
+  for (int r = 0; r < o.Repeat; ++r) {
+    dj.push_back(RunTool({"djpeg", "-colors", "256", "-dither", "fs", "-outfile", ppm, maps.Jpg}));
+    cj.push_back(RunTool({"cjpeg", "-quality", "85", "-optimize", "-outfile", ref, ppm}));
+  }
+  const Measure d = Best(dj), c = Best(cj);
+  const double refTotal = d.Wall + c.Wall;
+  std::printf("  djpeg -colors 256 -dither fs   %6.3f s (cpu %6.3f s)  peak %7.1f MiB\n", d.Wall, d.Cpu,
+              MiB(d.MaxRssKiB));
+  std::printf("  cjpeg -quality 85 -optimize    %6.3f s (cpu %6.3f s)  peak %7.1f MiB\n", c.Wall, c.Cpu,
+              MiB(c.MaxRssKiB));
+  std::printf("  reference total %6.3f s (%6.1f MP/s); cpu ratio %.2f\n", refTotal, mp / refTotal,
+              m.Cpu / (d.Cpu + c.Cpu));
+  const bool timeOk = total <= 1.25 * refTotal;
+  const double memLimit = 1.15 * MiB(d.MaxRssKiB) + 40;
+  const bool memOk = MiB(m.MaxRssKiB) <= memLimit;
+  std::printf("  time  %.2f x reference (target <= 1.25): %s\n", total / refTotal, Verdict(timeOk));
+  std::printf("  peak  %.1f MiB, limit 1.15 x djpeg peak + 40 MiB = %.1f MiB: %s\n", MiB(m.MaxRssKiB), memLimit,
+              Verdict(memOk));
+  missed += !timeOk + !memOk;
+  fs::remove(ppm);
+  fs::remove(ref);
+  return missed;
+}
+
+// 8-bit palette PNG -> palette PNG tiles against vips dzsave; returns the targets missed.
+int BenchPng(const Options& o, const Maps& maps, const std::string& out, double mp) {
+  int missed = 0;
+  zv::TExportOptions options;
+  options.FormatRow = 1;
+  options.DepthRow = 6;
+  options.Workers = o.Workers;
+  std::vector<Measure> ours, vips;
+  for (int r = 0; r < o.Repeat; ++r) ours.push_back(ExportOnce(maps.PngMap, out, options));
+  const Measure m = Best(ours);
+  std::printf("8-bit palette PNG -> 400x400 8-bit palette PNG tiles\n");
+  if (!m.Ok) {
+    std::printf("  zovevod: FAILED\n");
+    return 1;
+  }
+  const double total = m.Load + m.Export;
+  const double decodedMiB = static_cast<double>(o.W) * o.H / (1024.0 * 1024.0);
+  PrintOurs(m, mp);
+  const double memLimit = 1.3 * decodedMiB + 64;
+  const bool memOk = MiB(m.MaxRssKiB) <= memLimit;
+  std::printf("  peak  %.1f MiB, limit 1.3 x decoded picture (%.1f MiB) + 64 MiB = %.1f MiB: %s\n",
+              MiB(m.MaxRssKiB), decodedMiB, memLimit, Verdict(memOk));
+  missed += !memOk;
+  if (!HaveTool("vips")) {
+    std::printf("  vips not installed (libvips-tools): no reference\n");
+    return missed;
+  }
+  const std::string vout = o.Dir + "/vips";
+  for (int r = 0; r < o.Repeat; ++r) {
+    fs::remove_all(vout + "_files");
+    fs::remove(vout + ".dzi");
+    vips.push_back(RunTool({"vips", "dzsave", maps.Png, vout, "--tile-size", "400", "--overlap", "0", "--depth",
+                            "one", "--suffix", ".png[palette,compression=7]"}));
+  }
+  const Measure v = Best(vips);
+  std::printf("  vips dzsave (palette, compression 7) %6.3f s (cpu %6.3f s)  peak %7.1f MiB%s; cpu ratio %.2f\n",
+              v.Wall, v.Cpu, MiB(v.MaxRssKiB), v.Ok ? "" : "  (FAILED)", m.Cpu / v.Cpu);
+  const bool timeOk = v.Ok && total <= 0.5 * v.Wall;
+  std::printf("  time  %.2f x vips (target <= 0.5): %s\n", total / v.Wall, Verdict(timeOk));
+  missed += !timeOk;
+  fs::remove_all(vout + "_files");
+  fs::remove(vout + ".dzi");
+  return missed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseArgs(argc, argv, o)) return 2;
   bool madeDir = false;
-  if (dir.empty()) {
+  if (o.Dir.empty()) {
     std::string tmpl = (fs::temp_directory_path() / "zv-bench-export-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) return 1;
-    dir = tmpl;
+    o.Dir = tmpl;
     madeDir = true;
   }
-  fs::create_directories(dir);
+  fs::create_directories(o.Dir);
 
-  const std::string jpg = dir + "/colour.jpg", jpgMap = dir + "/colour.map";
-  const std::string png = dir + "/palette.png", pngMap = dir + "/palette.map";
-  if (!fs::exists(jpg) || !fs::exists(png)) {
-    std::printf("making a %d x %d map in %s ...\n", w, h, dir.c_str());
-    std::fflush(stdout);
-    const SyntheticMap m = MakeMap(w, h);
-    const std::vector<RGB> pal = MapPalette();
-    WriteColourJpeg(m, pal, jpg);
-    WritePalettePng(m, pal, png);
-  }
-  WriteMapFile(jpgMap, "colour", "colour.jpg", w, h);
-  WriteMapFile(pngMap, "palette", "palette.png", w, h);
-  const double mp = static_cast<double>(w) * h / 1e6;
+  const Maps maps = PrepareMaps(o);
+  const double mp = static_cast<double>(o.W) * o.H / 1e6;
   std::printf("map %d x %d (%.1f MP); colour.jpg %.1f MB, palette.png %.1f MB; best of %d runs; %u processors, "
               "workers %d\n\n",
-              w, h, mp, fs::file_size(jpg) / 1e6, fs::file_size(png) / 1e6, repeat, std::thread::hardware_concurrency(),
-              workers);
+              o.W, o.H, mp, fs::file_size(maps.Jpg) / 1e6, fs::file_size(maps.Png) / 1e6, o.Repeat,
+              std::thread::hardware_concurrency(), o.Workers);
 
-  const std::string out = dir + "/out";
-  int missed = 0;
-
-  // ---- Colour JPEG -> JPEG tiles ----
-  {
-    zv::TExportOptions o; // 400 x 400, JPEG, quality 85
-    o.Workers = workers;
-    std::vector<Measure> ours, dj, cj;
-    for (int r = 0; r < repeat; ++r) ours.push_back(ExportOnce(jpgMap, out, o));
-    const Measure m = Best(ours);
-    std::printf("colour JPEG -> 400x400 JPEG tiles, quality 85\n");
-    if (!m.Ok) {
-      std::printf("  zovevod: FAILED\n");
-      ++missed;
-    } else {
-      const double total = m.Load + m.Export;
-      std::printf("  zovevod   load %6.3f s  export %6.3f s  total %6.3f s (cpu %6.3f s)  %3d tiles  %6.1f tiles/s  "
-                  "%6.1f MP/s  peak %7.1f MiB\n",
-                  m.Load, m.Export, total, m.Cpu, m.Tiles, m.Tiles / m.Export, mp / total, MiB(m.MaxRssKiB));
-      if (HaveTool("djpeg") && HaveTool("cjpeg")) {
-        const std::string ppm = dir + "/decoded.ppm", ref = dir + "/ref.jpg";
-        for (int r = 0; r < repeat; ++r) {
-          dj.push_back(RunTool({"djpeg", "-colors", "256", "-dither", "fs", "-outfile", ppm, jpg}));
-          cj.push_back(RunTool({"cjpeg", "-quality", "85", "-optimize", "-outfile", ref, ppm}));
-        }
-        const Measure d = Best(dj), c = Best(cj);
-        const double refTotal = d.Wall + c.Wall;
-        std::printf("  djpeg -colors 256 -dither fs   %6.3f s (cpu %6.3f s)  peak %7.1f MiB\n", d.Wall, d.Cpu,
-                    MiB(d.MaxRssKiB));
-        std::printf("  cjpeg -quality 85 -optimize    %6.3f s (cpu %6.3f s)  peak %7.1f MiB\n", c.Wall, c.Cpu,
-                    MiB(c.MaxRssKiB));
-        std::printf("  reference total %6.3f s (%6.1f MP/s); cpu ratio %.2f\n", refTotal, mp / refTotal,
-                    m.Cpu / (d.Cpu + c.Cpu));
-        const bool timeOk = total <= 1.25 * refTotal;
-        const double memLimit = 1.15 * MiB(d.MaxRssKiB) + 40;
-        const bool memOk = MiB(m.MaxRssKiB) <= memLimit;
-        std::printf("  time  %.2f x reference (target <= 1.25): %s\n", total / refTotal, Verdict(timeOk));
-        std::printf("  peak  %.1f MiB, limit 1.15 x djpeg peak + 40 MiB = %.1f MiB: %s\n", MiB(m.MaxRssKiB), memLimit,
-                    Verdict(memOk));
-        missed += !timeOk + !memOk;
-        fs::remove(ppm);
-        fs::remove(ref);
-      } else {
-        std::printf("  djpeg/cjpeg not installed (libjpeg-turbo-progs): no reference\n");
-      }
-    }
-    std::printf("\n");
-  }
-
-  // ---- 8-bit palette PNG -> palette PNG tiles ----
-  {
-    zv::TExportOptions o;
-    o.FormatRow = 1;
-    o.DepthRow = 6;
-    o.Workers = workers;
-    std::vector<Measure> ours, vips;
-    for (int r = 0; r < repeat; ++r) ours.push_back(ExportOnce(pngMap, out, o));
-    const Measure m = Best(ours);
-    std::printf("8-bit palette PNG -> 400x400 8-bit palette PNG tiles\n");
-    if (!m.Ok) {
-      std::printf("  zovevod: FAILED\n");
-      ++missed;
-    } else {
-      const double total = m.Load + m.Export;
-      const double decodedMiB = static_cast<double>(w) * h / (1024.0 * 1024.0);
-      std::printf("  zovevod   load %6.3f s  export %6.3f s  total %6.3f s (cpu %6.3f s)  %3d tiles  %6.1f tiles/s  "
-                  "%6.1f MP/s  peak %7.1f MiB\n",
-                  m.Load, m.Export, total, m.Cpu, m.Tiles, m.Tiles / m.Export, mp / total, MiB(m.MaxRssKiB));
-      const double memLimit = 1.3 * decodedMiB + 64;
-      const bool memOk = MiB(m.MaxRssKiB) <= memLimit;
-      std::printf("  peak  %.1f MiB, limit 1.3 x decoded picture (%.1f MiB) + 64 MiB = %.1f MiB: %s\n",
-                  MiB(m.MaxRssKiB), decodedMiB, memLimit, Verdict(memOk));
-      missed += !memOk;
-      if (HaveTool("vips")) {
-        const std::string vout = dir + "/vips";
-        for (int r = 0; r < repeat; ++r) {
-          fs::remove_all(vout + "_files");
-          fs::remove(vout + ".dzi");
-          vips.push_back(RunTool({"vips", "dzsave", png, vout, "--tile-size", "400", "--overlap", "0", "--depth", "one",
-                                  "--suffix", ".png[palette,compression=7]"}));
-        }
-        const Measure v = Best(vips);
-        std::printf("  vips dzsave (palette, compression 7) %6.3f s (cpu %6.3f s)  peak %7.1f MiB%s; cpu ratio %.2f\n",
-                    v.Wall, v.Cpu, MiB(v.MaxRssKiB), v.Ok ? "" : "  (FAILED)", m.Cpu / v.Cpu);
-        const bool timeOk = v.Ok && total <= 0.5 * v.Wall;
-        std::printf("  time  %.2f x vips (target <= 0.5): %s\n", total / v.Wall, Verdict(timeOk));
-        missed += !timeOk;
-        fs::remove_all(vout + "_files");
-        fs::remove(vout + ".dzi");
-      } else {
-        std::printf("  vips not installed (libvips-tools): no reference\n");
-      }
-    }
-  }
+  const std::string out = o.Dir + "/out";
+  int missed = BenchJpeg(o, maps, out, mp);
+  std::printf("\n");
+  missed += BenchPng(o, maps, out, mp);
 
   fs::remove_all(out);
-  if (madeDir && !keep) fs::remove_all(dir);
+  if (madeDir && !o.Keep) fs::remove_all(o.Dir);
   double load[3] = {0, 0, 0};
   if (::getloadavg(load, 3) > 0) std::printf("\nload average at the end: %.2f (other work skews wall times)", load[0]);
   std::printf("\n%s\n", missed ? "some targets MISSED" : "all targets met");

@@ -16,7 +16,7 @@
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
-#include "codecs/Png.h"
+#include "codecs/PngTile.h"
 #include "export/ExportToAmbulo.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
@@ -145,7 +145,7 @@ std::string MapText(const std::string& image) {
 // Writes a palette PNG of the picture strip by strip, so that the writer
 // never holds the picture in 24 bits.
 void WritePalettePng(const std::string& path, int w, int h) {
-  TPngTileImage png(3, 8, w, h);
+  TPngTileImage png(TPngColorType::Palette, 8, w, h);
   constexpr int strip = 256;
   for (int y = 0; y < h; y += strip) {
     const int sh = std::min(strip, h - y);
@@ -218,7 +218,7 @@ void TilesCase(const fs::path& dir, int tiles) {
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < cols; ++c) {
         const std::string name = "t_" + std::to_string(64 * c) + "_" + std::to_string(64 * r) + ".png";
-        TPngTileImage png(3, 8, 64, 64);
+        TPngTileImage png(TPngColorType::Palette, 8, 64, 64);
         png.Canvas().CopyRect(0, 0, Picture(64, 64, 64 * c, 64 * r), 0, 0, 64, 64);
         png.SaveToFile((src / "set" / name).string());
         list += name + "\r\n";

@@ -144,6 +144,106 @@ private:
   std::vector<std::uint8_t> values_;
 };
 
+// A copy's rectangle once clipped: source corner, destination corner, size.
+struct CopyArea {
+  int sx = 0, sy = 0, dx = 0, dy = 0, w = 0, h = 0;
+};
+
+// Clips in 64 bits so that extreme rectangles cannot overflow: first against
+// the source, then against the destination. False when nothing is left.
+bool ClipCopy(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, std::int64_t cw, std::int64_t ch,
+              const Bitmap& src, const Bitmap& dst, CopyArea& area) {
+  if (x0 < 0) { x1 -= x0; cw += x0; x0 = 0; }
+  if (y0 < 0) { y1 -= y0; ch += y0; y0 = 0; }
+  if (x1 < 0) { x0 -= x1; cw += x1; x1 = 0; }
+  if (y1 < 0) { y0 -= y1; ch += y1; y1 = 0; }
+  cw = std::min<std::int64_t>({cw, src.Width() - x0, dst.Width() - x1});
+  ch = std::min<std::int64_t>({ch, src.Height() - y0, dst.Height() - y1});
+  if (cw <= 0 || ch <= 0) return false;
+  area = {static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
+          static_cast<int>(y1), static_cast<int>(cw), static_cast<int>(ch)};
+  return true;
+}
+
+// Any source onto a 24-bit destination: rows copied as they are, or indices
+// looked up in the source's table.
+void CopyOntoRgb(Bitmap& dst, const Bitmap& src, const CopyArea& a) {
+  const PixelFormat sf = src.Format();
+  const std::size_t uw = static_cast<std::size_t>(a.w);
+  if (sf == PixelFormat::pf24bit) {
+    for (int y = 0; y < a.h; ++y)
+      std::memcpy(dst.Row(a.dy + y) + 3 * std::size_t(a.dx), src.Row(a.sy + y) + 3 * std::size_t(a.sx), 3 * uw);
+    return;
+  }
+  // Each entry as the three bytes of a pixel, padded to four for plain loads.
+  std::array<std::array<std::uint8_t, 4>, 256> colours{};
+  const std::array<Rgb, 256> table = ColourTable(src);
+  for (std::size_t i = 0; i < 256; ++i) colours[i] = {table[i].r, table[i].g, table[i].b, 0};
+  std::vector<std::uint8_t> indices(sf == PixelFormat::pf8bit ? 0 : uw);
+  for (int y = 0; y < a.h; ++y) {
+    const std::uint8_t* s = src.Row(a.sy + y) + a.sx;
+    if (sf != PixelFormat::pf8bit) {
+      UnpackIndices(src.Row(a.sy + y), sf, a.sx, a.w, indices.data());
+      s = indices.data();
+    }
+    std::uint8_t* d = dst.Row(a.dy + y) + 3 * std::size_t(a.dx);
+    for (std::size_t x = 0; x < uw; ++x, d += 3) std::memcpy(d, colours[s[x]].data(), 3);
+  }
+}
+
+// A 24-bit source onto an indexed destination: each pixel takes the nearest
+// entry the destination can address.
+void CopyRgbOntoIndexed(Bitmap& dst, const Bitmap& src, const CopyArea& a) {
+  const PixelFormat df = dst.Format();
+  const std::size_t uw = static_cast<std::size_t>(a.w);
+  std::vector<std::uint8_t> indices(uw);
+  NearestCache nearest(dst.Palette().data(), UsableEntries(dst));
+  for (int y = 0; y < a.h; ++y) {
+    const std::uint8_t* s = src.Row(a.sy + y) + 3 * std::size_t(a.sx);
+    if (df == PixelFormat::pf8bit) {
+      std::uint8_t* d = dst.Row(a.dy + y) + a.dx;
+      for (std::size_t x = 0; x < uw; ++x, s += 3) d[x] = nearest(s[0], s[1], s[2]);
+    } else {
+      for (std::size_t x = 0; x < uw; ++x, s += 3) indices[x] = nearest(s[0], s[1], s[2]);
+      PackIndices(dst.Row(a.dy + y), df, a.dx, a.w, indices.data());
+    }
+  }
+}
+
+// Indexed onto indexed. The same format with the same table keeps the
+// indices; otherwise every index the source can hold is mapped once.
+void CopyIndexedOntoIndexed(Bitmap& dst, const Bitmap& src, const CopyArea& a) {
+  const PixelFormat sf = src.Format(), df = dst.Format();
+  const std::size_t uw = static_cast<std::size_t>(a.w);
+  std::vector<std::uint8_t> indices(uw);
+  if (sf == df && src.Palette() == dst.Palette()) {
+    if (sf == PixelFormat::pf8bit) {
+      for (int y = 0; y < a.h; ++y) std::memcpy(dst.Row(a.dy + y) + a.dx, src.Row(a.sy + y) + a.sx, uw);
+      return;
+    }
+    for (int y = 0; y < a.h; ++y) {
+      UnpackIndices(src.Row(a.sy + y), sf, a.sx, a.w, indices.data());
+      PackIndices(dst.Row(a.dy + y), df, a.dx, a.w, indices.data());
+    }
+    return;
+  }
+  const std::array<Rgb, 256> colours = ColourTable(src);
+  std::array<std::uint8_t, 256> map{};
+  const std::size_t usable = UsableEntries(dst);
+  for (std::size_t i = 0; i < IndexRange(sf); ++i) map[i] = Nearest(dst.Palette().data(), usable, colours[i]);
+  for (int y = 0; y < a.h; ++y) {
+    if (sf == PixelFormat::pf8bit && df == PixelFormat::pf8bit) {
+      const std::uint8_t* s = src.Row(a.sy + y) + a.sx;
+      std::uint8_t* d = dst.Row(a.dy + y) + a.dx;
+      for (std::size_t x = 0; x < uw; ++x) d[x] = map[s[x]];
+      continue;
+    }
+    UnpackIndices(src.Row(a.sy + y), sf, a.sx, a.w, indices.data());
+    for (std::size_t x = 0; x < uw; ++x) indices[x] = map[indices[x]];
+    PackIndices(dst.Row(a.dy + y), df, a.dx, a.w, indices.data());
+  }
+}
+
 } // namespace
 
 void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format) {
@@ -227,102 +327,20 @@ void Bitmap::Fill(Rgb colour) {
 }
 
 void Bitmap::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) {
-  // Clip in 64 bits so that extreme rectangles cannot overflow: first against
-  // the source, then against the destination.
-  std::int64_t x0 = sx, y0 = sy, x1 = dx, y1 = dy, cw = w, ch = h;
-  if (x0 < 0) { x1 -= x0; cw += x0; x0 = 0; }
-  if (y0 < 0) { y1 -= y0; ch += y0; y0 = 0; }
-  if (x1 < 0) { x0 -= x1; cw += x1; x1 = 0; }
-  if (y1 < 0) { y0 -= y1; ch += y1; y1 = 0; }
-  cw = std::min({cw, src.width_ - x0, width_ - x1});
-  ch = std::min({ch, src.height_ - y0, height_ - y1});
-  if (cw <= 0 || ch <= 0) return;
-  sx = static_cast<int>(x0);
-  sy = static_cast<int>(y0);
-  dx = static_cast<int>(x1);
-  dy = static_cast<int>(y1);
-  w = static_cast<int>(cw);
-  h = static_cast<int>(ch);
-
+  CopyArea a;
+  if (!ClipCopy(sx, sy, dx, dy, w, h, src, *this, a)) return;
   if (&src == this) {
     // Overlapping copy within one bitmap: go through a copy of the source part.
-    Bitmap part(w, h, format_);
+    Bitmap part(a.w, a.h, format_);
     part.palette_ = palette_;
-    part.CopyRect(0, 0, *this, sx, sy, w, h);
-    CopyRect(dx, dy, part, 0, 0, w, h);
-    return;
-  }
-
-  const PixelFormat sf = src.format_;
-  const auto srcRow = [&](int y) { return src.Row(sy + y); };
-  const auto dstRow = [&](int y) { return Row(dy + y); };
-  const std::size_t uw = static_cast<std::size_t>(w);
-
-  if (format_ == PixelFormat::pf24bit) {
-    if (sf == PixelFormat::pf24bit) {
-      for (int y = 0; y < h; ++y) std::memcpy(dstRow(y) + 3 * std::size_t(dx), srcRow(y) + 3 * std::size_t(sx), 3 * uw);
-      return;
-    }
-    // Each entry as the three bytes of a pixel, padded to four for plain loads.
-    std::array<std::array<std::uint8_t, 4>, 256> colours{};
-    const std::array<Rgb, 256> table = ColourTable(src);
-    for (std::size_t i = 0; i < 256; ++i) colours[i] = {table[i].r, table[i].g, table[i].b, 0};
-    std::vector<std::uint8_t> indices(sf == PixelFormat::pf8bit ? 0 : uw);
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* s = srcRow(y) + sx;
-      if (sf != PixelFormat::pf8bit) {
-        UnpackIndices(srcRow(y), sf, sx, w, indices.data());
-        s = indices.data();
-      }
-      std::uint8_t* d = dstRow(y) + 3 * std::size_t(dx);
-      for (std::size_t x = 0; x < uw; ++x, d += 3) std::memcpy(d, colours[s[x]].data(), 3);
-    }
-    return;
-  }
-
-  std::vector<std::uint8_t> indices(uw);
-  if (sf == PixelFormat::pf24bit) {
-    NearestCache nearest(palette_.data(), UsableEntries(*this));
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* s = srcRow(y) + 3 * std::size_t(sx);
-      if (format_ == PixelFormat::pf8bit) {
-        std::uint8_t* d = dstRow(y) + dx;
-        for (std::size_t x = 0; x < uw; ++x, s += 3) d[x] = nearest(s[0], s[1], s[2]);
-      } else {
-        for (std::size_t x = 0; x < uw; ++x, s += 3) indices[x] = nearest(s[0], s[1], s[2]);
-        PackIndices(dstRow(y), format_, dx, w, indices.data());
-      }
-    }
-    return;
-  }
-
-  // Indexed onto indexed. The same format with the same table keeps the indices.
-  if (sf == format_ && src.palette_ == palette_) {
-    if (sf == PixelFormat::pf8bit) {
-      for (int y = 0; y < h; ++y) std::memcpy(dstRow(y) + dx, srcRow(y) + sx, uw);
-      return;
-    }
-    for (int y = 0; y < h; ++y) {
-      UnpackIndices(srcRow(y), sf, sx, w, indices.data());
-      PackIndices(dstRow(y), format_, dx, w, indices.data());
-    }
-    return;
-  }
-  // Otherwise every index the source can hold is mapped once.
-  const std::array<Rgb, 256> colours = ColourTable(src);
-  std::array<std::uint8_t, 256> map{};
-  const std::size_t usable = UsableEntries(*this);
-  for (std::size_t i = 0; i < IndexRange(sf); ++i) map[i] = Nearest(palette_.data(), usable, colours[i]);
-  for (int y = 0; y < h; ++y) {
-    if (sf == PixelFormat::pf8bit && format_ == PixelFormat::pf8bit) {
-      const std::uint8_t* s = srcRow(y) + sx;
-      std::uint8_t* d = dstRow(y) + dx;
-      for (std::size_t x = 0; x < uw; ++x) d[x] = map[s[x]];
-      continue;
-    }
-    UnpackIndices(srcRow(y), sf, sx, w, indices.data());
-    for (std::size_t x = 0; x < uw; ++x) indices[x] = map[indices[x]];
-    PackIndices(dstRow(y), format_, dx, w, indices.data());
+    part.CopyRect(0, 0, *this, a.sx, a.sy, a.w, a.h);
+    CopyRect(a.dx, a.dy, part, 0, 0, a.w, a.h);
+  } else if (format_ == PixelFormat::pf24bit) {
+    CopyOntoRgb(*this, src, a);
+  } else if (src.format_ == PixelFormat::pf24bit) {
+    CopyRgbOntoIndexed(*this, src, a);
+  } else {
+    CopyIndexedOntoIndexed(*this, src, a);
   }
 }
 

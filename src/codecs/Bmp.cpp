@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -191,108 +192,139 @@ void CheckIndices(const Bitmap& bmp, std::size_t colours) {
   }
 }
 
-} // namespace
+using RowsRead = std::function<void(const std::uint8_t* row, std::size_t bytes)>;
 
-void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) { DecodeBmp(data, size, bitmap, {}); }
+// Where the pixel data starts and how many bytes follow it. The sizes the
+// file header and the info header claim are checked against the file.
+struct PixelData {
+  std::size_t offset = 0;
+  std::size_t available = 0;
+};
 
-void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
-               const std::function<void(const std::uint8_t* row, std::size_t bytes)>& rowsRead) {
-  const Header h = ReadHeader(data, size);
+PixelData LocatePixelData(const Header& h, const std::uint8_t* data, std::size_t size) {
   const std::uint32_t declaredSize = Le32(data + 2);
   const std::uint32_t offset = Le32(data + 10);
   if (declaredSize > size) Fail(msg::BmpFileSizeMismatch(declaredSize, size));
   if (offset > size || offset < h.paletteOffset) Fail(msg::BmpPixelOffsetInvalid(offset));
   const std::size_t available = size - offset;
   if (h.imageSize > available) Fail(msg::BmpImageSizeMismatch(h.imageSize, available));
+  return {offset, available};
+}
 
+// The colour table between the headers and the pixel data, in BGR(0) order.
+std::vector<Rgb> ReadColourTable(const Header& h, const std::uint8_t* data, std::size_t offset) {
+  const std::uint64_t limit = std::uint64_t{1} << h.bits;
+  const std::uint64_t entries = h.colorsUsed ? h.colorsUsed : limit;
+  if (entries * h.paletteEntrySize > offset - h.paletteOffset) Fail(msg::BmpColourTableTooLong(entries));
+  // A table longer than the depth can address keeps only the reachable entries.
+  std::vector<Rgb> palette;
+  for (std::uint64_t i = 0; i < std::min(entries, limit); ++i) {
+    const std::uint8_t* e = data + h.paletteOffset + i * h.paletteEntrySize;
+    palette.push_back({e[2], e[1], e[0]});
+  }
+  return palette;
+}
+
+Bitmap DecodeRunLengths(const Header& h, const std::uint8_t* pixels, std::size_t available, PixelFormat format) {
+  // End-of-line and delta codes let a few bytes cover any picture, so a tiny
+  // file could make us reserve and scan gigabytes. Real run-length maps
+  // stay far below one pixel in a thousand per byte; small pictures aside.
+  const std::size_t rleSize = h.imageSize ? h.imageSize : available;
+  const std::uint64_t pixels64 = static_cast<std::uint64_t>(h.width) * h.height;
+  if (pixels64 > std::max<std::uint64_t>(std::uint64_t{1} << 24, std::uint64_t{rleSize} * 1024))
+    Fail(msg::BmpRunLengthTooShort(rleSize, h.width, h.height));
+  Bitmap bmp(static_cast<int>(h.width), static_cast<int>(h.height), format);
+  DecodeRle(pixels, rleSize, h.compression == BiRle4, bmp);
+  return bmp;
+}
+
+// 16- and 32-bit pixels: each channel through its mask, scaled to 8 bits.
+class BitFields {
+public:
+  explicit BitFields(const Header& h)
+      : bits_(h.bits), r_(Channel::Make(h.masks[0], msg::BmpRed)), g_(Channel::Make(h.masks[1], msg::BmpGreen)),
+        b_(Channel::Make(h.masks[2], msg::BmpBlue)) {
+    if ((r_.mask & g_.mask) || (r_.mask & b_.mask) || (g_.mask & b_.mask)) Fail(msg::BmpMasksOverlap);
+    if (bits_ == 16 && ((r_.mask | g_.mask | b_.mask) >> 16)) Fail(msg::BmpMaskOver16Bits);
+  }
+  void Row(const std::uint8_t* s, std::uint8_t* d, int width) const {
+    for (int x = 0; x < width; ++x, d += 3) {
+      std::uint32_t v = 0;
+      if (bits_ == 16) {
+        v = Le16(s);
+        s += 2;
+      } else {
+        v = Le32(s);
+        s += 4;
+      }
+      d[0] = r_(v);
+      d[1] = g_(v);
+      d[2] = b_(v);
+    }
+  }
+
+private:
+  int bits_;
+  Channel r_, g_, b_;
+};
+
+// Uncompressed rows, padded to four bytes, bottom-up unless the header says
+// top-down. Each row goes to rowsRead once it is converted.
+Bitmap DecodeUncompressed(const Header& h, const std::uint8_t* pixels, std::size_t available, PixelFormat format,
+                          const RowsRead& rowsRead) {
+  const std::uint64_t stride = (static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(h.bits) + 31) / 32 * 4;
+  if (stride * static_cast<std::uint64_t>(h.height) > available)
+    Fail(msg::BmpPixelsTruncated(stride * static_cast<std::uint64_t>(h.height), available));
+  const int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
+  Bitmap bmp(width, height, format);
+  const auto eachRow = [&](auto&& convert) {
+    for (int y = 0; y < height; ++y) {
+      const std::uint8_t* s = pixels + (h.topDown ? y : height - 1 - y) * stride;
+      convert(s, y);
+      if (rowsRead) rowsRead(s, static_cast<std::size_t>(stride));
+    }
+  };
+  if (h.bits == 2) {
+    eachRow([&](const std::uint8_t* s, int y) {
+      for (int x = 0; x < width; ++x) bmp.SetIndex(x, y, static_cast<std::uint8_t>(s[x >> 2] >> (6 - 2 * (x & 3)) & 3));
+    });
+  } else if (h.bits <= 8) {
+    eachRow([&](const std::uint8_t* s, int y) { std::memcpy(bmp.Row(y), s, bmp.Stride()); });
+  } else if (h.bits == 24) {
+    eachRow([&](const std::uint8_t* s, int y) {
+      std::uint8_t* d = bmp.Row(y);
+      for (int x = 0; x < width; ++x, s += 3, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+      }
+    });
+  } else {
+    const BitFields fields(h);
+    eachRow([&](const std::uint8_t* s, int y) { fields.Row(s, bmp.Row(y), width); });
+  }
+  return bmp;
+}
+
+} // namespace
+
+void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) { DecodeBmp(data, size, bitmap, {}); }
+
+void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const RowsRead& rowsRead) {
+  const Header h = ReadHeader(data, size);
+  const PixelData at = LocatePixelData(h, data, size);
   const bool indexed = h.bits <= 8;
   // 2-bit files (Windows CE) widen to 4 bits, as no 2-bit bitmap exists.
   const PixelFormat format =
       !indexed ? PixelFormat::pf24bit : h.bits == 2 ? PixelFormat::pf4bit : static_cast<PixelFormat>(h.bits);
   CheckImageSize(h.width, h.height, format);
-
   std::vector<Rgb> palette;
-  if (indexed) {
-    const std::uint64_t limit = std::uint64_t{1} << h.bits;
-    const std::uint64_t entries = h.colorsUsed ? h.colorsUsed : limit;
-    if (entries * h.paletteEntrySize > offset - h.paletteOffset) Fail(msg::BmpColourTableTooLong(entries));
-    // A table longer than the depth can address keeps only the reachable entries.
-    for (std::uint64_t i = 0; i < std::min(entries, limit); ++i) {
-      const std::uint8_t* e = data + h.paletteOffset + i * h.paletteEntrySize;
-      palette.push_back({e[2], e[1], e[0]});
-    }
-  }
+  if (indexed) palette = ReadColourTable(h, data, at.offset);
 
-  const int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
-  const std::uint8_t* pixels = data + offset;
-  Bitmap bmp;
-  if (h.compression == BiRle8 || h.compression == BiRle4) {
-    // End-of-line and delta codes let a few bytes cover any picture, so a tiny
-    // file could make us reserve and scan gigabytes. Real run-length maps
-    // stay far below one pixel in a thousand per byte; small pictures aside.
-    const std::size_t rleSize = h.imageSize ? h.imageSize : available;
-    const std::uint64_t pixels64 = static_cast<std::uint64_t>(h.width) * h.height;
-    if (pixels64 > std::max<std::uint64_t>(std::uint64_t{1} << 24, std::uint64_t{rleSize} * 1024))
-      Fail(msg::BmpRunLengthTooShort(rleSize, h.width, h.height));
-    bmp = Bitmap(width, height, format);
-    DecodeRle(pixels, rleSize, h.compression == BiRle4, bmp);
-  } else {
-    const std::uint64_t stride = (static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(h.bits) + 31) / 32 * 4;
-    if (stride * static_cast<std::uint64_t>(h.height) > available)
-      Fail(msg::BmpPixelsTruncated(stride * static_cast<std::uint64_t>(h.height), available));
-    bmp = Bitmap(width, height, format);
-    const auto fileRow = [&](int y) { return pixels + (h.topDown ? y : height - 1 - y) * stride; };
-    const auto rowDone = [&](int y) {
-      if (rowsRead) rowsRead(fileRow(y), static_cast<std::size_t>(stride));
-    };
-    if (h.bits == 2) {
-      for (int y = 0; y < height; ++y) {
-        const std::uint8_t* s = fileRow(y);
-        for (int x = 0; x < width; ++x)
-          bmp.SetIndex(x, y, static_cast<std::uint8_t>(s[x >> 2] >> (6 - 2 * (x & 3)) & 3));
-        rowDone(y);
-      }
-    } else if (indexed) {
-      for (int y = 0; y < height; ++y) {
-        std::memcpy(bmp.Row(y), fileRow(y), bmp.Stride());
-        rowDone(y);
-      }
-    } else if (h.bits == 24) {
-      for (int y = 0; y < height; ++y) {
-        const std::uint8_t* s = fileRow(y);
-        std::uint8_t* d = bmp.Row(y);
-        for (int x = 0; x < width; ++x, s += 3, d += 3) {
-          d[0] = s[2];
-          d[1] = s[1];
-          d[2] = s[0];
-        }
-        rowDone(y);
-      }
-    } else {
-      const Channel r = Channel::Make(h.masks[0], msg::BmpRed), g = Channel::Make(h.masks[1], msg::BmpGreen),
-                    b = Channel::Make(h.masks[2], msg::BmpBlue);
-      if ((r.mask & g.mask) || (r.mask & b.mask) || (g.mask & b.mask)) Fail(msg::BmpMasksOverlap);
-      if (h.bits == 16 && ((r.mask | g.mask | b.mask) >> 16)) Fail(msg::BmpMaskOver16Bits);
-      for (int y = 0; y < height; ++y) {
-        const std::uint8_t* s = fileRow(y);
-        std::uint8_t* d = bmp.Row(y);
-        for (int x = 0; x < width; ++x, d += 3) {
-          std::uint32_t v = 0;
-          if (h.bits == 16) {
-            v = Le16(s);
-            s += 2;
-          } else {
-            v = Le32(s);
-            s += 4;
-          }
-          d[0] = r(v);
-          d[1] = g(v);
-          d[2] = b(v);
-        }
-        rowDone(y);
-      }
-    }
-  }
+  const std::uint8_t* pixels = data + at.offset;
+  Bitmap bmp = h.compression == BiRle8 || h.compression == BiRle4
+                   ? DecodeRunLengths(h, pixels, at.available, format)
+                   : DecodeUncompressed(h, pixels, at.available, format, rowsRead);
   if (indexed) {
     CheckIndices(bmp, palette.size());
     bmp.Palette() = std::move(palette);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include <jerror.h>
@@ -85,62 +84,62 @@ struct Decompressor {
   Decompressor& operator=(const Decompressor&) = delete;
 };
 
-// A growing memory destination. The buffer lives here, not in libjpeg's pool,
-// so it is freed however the compression ends.
+// A memory destination that grows a vector the caller owns, so that one
+// vector may serve tile after tile with its capacity. The bytes live outside
+// libjpeg's pool, so they are freed however the compression ends.
 struct Destination {
   jpeg_destination_mgr pub;
-  unsigned char* data = nullptr;
-  std::size_t capacity = 0;
-  std::size_t size = 0;
+  std::vector<std::uint8_t>* out = nullptr;
 };
+
+// Called from libjpeg's frames, which may longjmp: nothing here may throw,
+// and no object with a destructor may be left behind.
+bool Resize(std::vector<std::uint8_t>& out, std::size_t size) noexcept {
+  try {
+    out.resize(size);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 void InitDestination(j_compress_ptr cinfo) {
   auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
   constexpr std::size_t initial = 64 * 1024;
-  auto* data = static_cast<unsigned char*>(std::malloc(initial));
-  if (!data) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
-  std::free(dest->data);
-  dest->data = data;
-  dest->capacity = initial;
-  dest->size = 0;
-  dest->pub.next_output_byte = data;
-  dest->pub.free_in_buffer = initial;
+  if (!Resize(*dest->out, std::max(initial, dest->out->capacity()))) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+  dest->pub.next_output_byte = dest->out->data();
+  dest->pub.free_in_buffer = dest->out->size();
 }
 
 boolean EmptyDestination(j_compress_ptr cinfo) {
   auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
   // libjpeg calls this only with the whole buffer full.
-  const std::size_t grown = dest->capacity * 2;
-  auto* data = static_cast<unsigned char*>(std::realloc(dest->data, grown));
-  if (!data) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
-  dest->pub.next_output_byte = data + dest->capacity;
-  dest->pub.free_in_buffer = grown - dest->capacity;
-  dest->data = data;
-  dest->capacity = grown;
+  const std::size_t full = dest->out->size();
+  if (!Resize(*dest->out, full * 2)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+  dest->pub.next_output_byte = dest->out->data() + full;
+  dest->pub.free_in_buffer = dest->out->size() - full;
   return TRUE;
 }
 
 void TermDestination(j_compress_ptr cinfo) {
   auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
-  dest->size = dest->capacity - dest->pub.free_in_buffer;
+  dest->out->resize(dest->out->size() - dest->pub.free_in_buffer); // shrinking never reallocates
 }
 
 struct Compressor {
   jpeg_compress_struct cinfo;
   ErrorManager err;
   Destination dest;
-  Compressor() {
+  explicit Compressor(std::vector<std::uint8_t>& out) {
     std::memset(&cinfo, 0, sizeof cinfo);
     InitErrorManager(err);
     cinfo.err = &err.pub;
     dest.pub.init_destination = InitDestination;
     dest.pub.empty_output_buffer = EmptyDestination;
     dest.pub.term_destination = TermDestination;
+    dest.out = &out;
   }
-  ~Compressor() {
-    jpeg_destroy_compress(&cinfo);
-    std::free(dest.data);
-  }
+  ~Compressor() { jpeg_destroy_compress(&cinfo); }
   Compressor(const Compressor&) = delete;
   Compressor& operator=(const Compressor&) = delete;
 };
@@ -490,22 +489,24 @@ void TJPEGImage::ConvertPictureTo24Bit() {
 
 namespace {
 
-// Encodes picture into c's destination buffer.
-void Encode(const JpegSettings& s, const Bitmap& picture, TJPEGImage* sender, Compressor& c) {
+// The one encoder path: replaces out's contents with the encoded picture.
+// On failure out holds no useful bytes.
+void Encode(const JpegSettings& s, const Bitmap& picture, TJPEGImage* sender, std::vector<std::uint8_t>& out) {
   std::vector<std::uint8_t> scratch(
       picture.Format() == PixelFormat::pf24bit ? 0 : 3 * static_cast<std::size_t>(picture.Width()));
+  Compressor c(out);
   EncodeJob job{&c.cinfo, &c.dest.pub, &s, &picture, scratch.data(), Progress{sender, s.progressStep, 0}};
   if (!Guarded(&c.err, EncodeBody, &job)) throw EJPEGException(c.err.message);
 }
 
-// Encodes picture and writes it to fileName, which is created even when
-// there is nothing to encode.
-void EncodeToFile(const JpegSettings& s, const Bitmap* picture, TJPEGImage* sender, const std::string& fileName) {
+// Writes what encode puts into its vector to fileName, which is created
+// first, and so even when there is nothing to encode.
+template <class EncodeTo> void EncodeToFile(const std::string& fileName, EncodeTo&& encode) {
   UniqueFile file(std::fopen(fileName.c_str(), "wb"));
   if (!file) ThrowCannotCreate(fileName);
-  Compressor c;
-  if (picture) Encode(s, *picture, sender, c);
-  if ((c.dest.size != 0 && std::fwrite(c.dest.data, 1, c.dest.size, file.get()) != c.dest.size) ||
+  std::vector<std::uint8_t> bytes;
+  encode(bytes);
+  if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) ||
       std::fclose(file.release()) != 0)
     ThrowCannotCreate(fileName);
 }
@@ -515,13 +516,16 @@ void EncodeToFile(const JpegSettings& s, const Bitmap* picture, TJPEGImage* send
 void TJPEGImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
   const Bitmap* picture = s_->picture.get();
   if (!picture) return;
-  Compressor c;
-  Encode(*s_, *picture, const_cast<TJPEGImage*>(this), c);
-  out.assign(c.dest.data, c.dest.data + c.dest.size);
+  // out stays as it was when encoding fails.
+  std::vector<std::uint8_t> bytes;
+  Encode(*s_, *picture, const_cast<TJPEGImage*>(this), bytes);
+  out = std::move(bytes);
 }
 
 void TJPEGImage::SaveToFile(const std::string& fileName) const {
-  EncodeToFile(*s_, s_->picture.get(), const_cast<TJPEGImage*>(this), fileName);
+  EncodeToFile(fileName, [&](std::vector<std::uint8_t>& bytes) {
+    if (const Bitmap* picture = s_->picture.get()) Encode(*s_, *picture, const_cast<TJPEGImage*>(this), bytes);
+  });
 }
 
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
@@ -541,19 +545,23 @@ void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap) {
   bitmap = picture ? std::move(*picture) : Bitmap();
 }
 
-void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName) {
+void EncodeJpegTile(const Bitmap& tile, std::uint8_t quality, std::vector<std::uint8_t>& out) {
   // What an adapter given a copy of the tile would write. A 24-bit tile is
   // only read, so it is encoded where it lies.
   JpegSettings s;
   s.numOfColors = TNumOfColors::TrueColor;
   s.quality = quality;
   if (tile.Format() == PixelFormat::pf24bit) {
-    EncodeToFile(s, &tile, nullptr, fileName);
+    Encode(s, tile, nullptr, out);
     return;
   }
   Bitmap rgb(tile.Width(), tile.Height(), PixelFormat::pf24bit);
   rgb.CopyRect(0, 0, tile, 0, 0, tile.Width(), tile.Height());
-  EncodeToFile(s, &rgb, nullptr, fileName);
+  Encode(s, rgb, nullptr, out);
+}
+
+void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName) {
+  EncodeToFile(fileName, [&](std::vector<std::uint8_t>& bytes) { EncodeJpegTile(tile, quality, bytes); });
 }
 
 } // namespace zv

@@ -87,5 +87,9 @@ void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap);
 // The export's tile encoding: true colour, the given quality, the tile
 // converted to 24-bit RGB, saved to fileName.
 void SaveJpegTile(const Bitmap& tile, std::uint8_t quality, const std::string& fileName);
+// The same bytes SaveJpegTile writes, replacing out's contents; out's
+// capacity is kept, so one vector may serve tile after tile. On failure out
+// holds no useful bytes.
+void EncodeJpegTile(const Bitmap& tile, std::uint8_t quality, std::vector<std::uint8_t>& out);
 
 } // namespace zv

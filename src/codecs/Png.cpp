@@ -1,7 +1,7 @@
 #include "codecs/Png.h"
 
 #include "base/Messages.h"
-#include "codecs/FileCloser.h"
+#include "codecs/PngGreyLevels.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,18 +22,6 @@
 namespace zv {
 
 namespace {
-
-// The 2^depth grey levels of a grey PNG, spread evenly from black to white
-// and rounded to 8 bits; both the decoder and the tile writer use them.
-std::vector<Rgb> GreyLevels(int depth) {
-  std::vector<Rgb> p;
-  const int levels = 1 << depth;
-  for (int n = 0; n < levels; ++n) {
-    const auto v = static_cast<std::uint8_t>((n * 255 + (levels - 1) / 2) / (levels - 1));
-    p.push_back({v, v, v});
-  }
-  return p;
-}
 
 // ---------------------------------------------------------------------------
 // Decoding
@@ -231,6 +220,110 @@ void GammaInPlace(const DecodeJob& job, std::uint8_t* row, std::size_t bytes) {
   for (std::size_t i = 0; i < bytes; ++i) row[i] = job.gamma[row[i]];
 }
 
+// The palette and transparency a PNG declares, as pointers into libpng's info.
+struct PngColours {
+  png_colorp plte = nullptr;
+  int numPalette = 0;
+  bool hasTrns = false;
+  png_bytep transAlpha = nullptr; // palette tRNS: one alpha per entry
+  int numTrans = 0;
+  png_color_16p transColour = nullptr; // grey or RGB tRNS: the one transparent colour
+  bool partial = false;                // a palette alpha other than 0 and 255
+};
+
+PngColours ReadColours(png_structp png, png_infop info, int colorType) {
+  PngColours c;
+  c.hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &c.plte, &c.numPalette);
+  if (c.hasTrns) png_get_tRNS(png, info, &c.transAlpha, &c.numTrans, &c.transColour);
+  if (colorType == PNG_COLOR_TYPE_PALETTE && c.transAlpha)
+    for (int i = 0; i < c.numTrans; ++i) c.partial = c.partial || (c.transAlpha[i] != 0 && c.transAlpha[i] != 255);
+  return c;
+}
+
+// Alpha, or partial palette transparency, is blended onto white and so needs
+// 24 bits. Otherwise depths 1, 2 and 4 stay indexed (2 widened to 4) and
+// palette depth 8 stays 8-bit; the rest becomes 24-bit.
+PixelFormat ChooseFormat(int colorType, int depth, bool partial) {
+  if ((colorType & PNG_COLOR_MASK_ALPHA) || partial) return PixelFormat::pf24bit;
+  if (depth <= 4) return depth == 1 ? PixelFormat::pf1bit : PixelFormat::pf4bit;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) return PixelFormat::pf8bit;
+  return PixelFormat::pf24bit;
+}
+
+// The colour table of an indexed bitmap: the palette or the grey levels,
+// gamma-corrected, with a fully transparent entry (palette alpha 0, or the
+// grey tRNS level) shown as the white it is flattened onto.
+std::vector<Rgb> IndexedTable(int colorType, int depth, const PngColours& c, const std::array<std::uint8_t, 256>& g) {
+  std::vector<Rgb> table;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    for (int i = 0; i < c.numPalette; ++i) {
+      if (c.transAlpha && i < c.numTrans && c.transAlpha[i] == 0)
+        table.push_back(Rgb{255, 255, 255});
+      else
+        table.push_back(Rgb{g[c.plte[i].red], g[c.plte[i].green], g[c.plte[i].blue]});
+    }
+    return table;
+  }
+  const std::vector<Rgb> levels = PngGreyLevels(depth);
+  for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
+    const auto v = g[levels[static_cast<std::size_t>(n)].r];
+    table.push_back(c.transColour && c.hasTrns && c.transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
+  }
+  return table;
+}
+
+// Deflate expands at most about 1032:1, so image data far too short for the
+// raster cannot hold it; refuse it before reserving the raster. Other chunks
+// fill no pixel and do not count.
+void CheckEnoughImageData(png_structp png, png_infop info, const DecodeJob& job) {
+  const std::uint64_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+  const std::uint64_t channels = png_get_channels(png, info);
+  const auto depth = static_cast<std::uint64_t>(png_get_bit_depth(png, info));
+  const std::uint64_t rawRow = (width * channels * depth + 7) / 8 + 1;
+  if (rawRow * height / 1032 > job.idatBytes) throw EPngError(msg::PngNotEnoughData);
+}
+
+// How libpng's rows become 24-bit rows: palette entries and tRNS alpha are
+// blended onto white once per entry, grey goes through the gamma table, and
+// 8-bit RGB needs no conversion.
+void PlanRgbRoute(int colorType, int depth, png_uint_32 width, const PngColours& c, DecodeJob& job) {
+  const auto& g = job.gamma;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    job.route = Route::IndexToRgb;
+    for (int i = 0; i < 256; ++i) {
+      const Rgb rgb = i < c.numPalette ? Rgb{g[c.plte[i].red], g[c.plte[i].green], g[c.plte[i].blue]} : Rgb{};
+      const std::uint8_t a = c.transAlpha && i < c.numTrans && i < c.numPalette ? c.transAlpha[i] : 255;
+      job.colours[static_cast<std::size_t>(i)] = {OverWhite(rgb.r, a), OverWhite(rgb.g, a), OverWhite(rgb.b, a)};
+    }
+    job.packing = depth < 8;
+    job.bufferRow = width;
+  } else if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && c.hasTrns)) {
+    job.route = Route::GreyAlpha;
+    job.trnsToAlpha = c.hasTrns;
+    job.bufferRow = std::size_t{width} * 2;
+  } else if (colorType == PNG_COLOR_TYPE_GRAY) {
+    job.route = Route::GreyToRgb;
+    job.bufferRow = width;
+  } else if (colorType == PNG_COLOR_TYPE_RGB_ALPHA || c.hasTrns) {
+    job.route = Route::RgbAlpha;
+    job.trnsToAlpha = c.hasTrns;
+    job.bufferRow = std::size_t{width} * 4;
+  } else {
+    job.route = Route::Direct;
+  }
+}
+
+// No bitmap holds 2 bits a pixel: each byte of four pixels becomes two bytes
+// of 4-bit nibbles, through a table of all 256 bytes.
+void PlanPack2To4(png_uint_32 width, DecodeJob& job) {
+  job.route = Route::Pack2To4;
+  for (int b = 0; b < 256; ++b)
+    job.widen[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(
+        ((b >> 6) & 3) << 12 | ((b >> 4) & 3) << 8 | ((b >> 2) & 3) << 4 | (b & 3));
+  job.bufferRow = (std::size_t{width} + 3) / 4;
+}
+
 // Chooses the bitmap format, its colour table and the libpng transforms.
 // Throws (plain C++) on refused sizes; calls only libpng getters, which
 // cannot fail, so no longjmp crosses this frame.
@@ -240,90 +333,21 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
   const int depth = png_get_bit_depth(png, info);
   const int colorType = png_get_color_type(png, info);
   job.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-  const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 
   if (width > static_cast<png_uint_32>(MaxImageSide) || height > static_cast<png_uint_32>(MaxImageSide))
     ThrowTooLarge(width, height);
 
-  png_colorp plte = nullptr;
-  int numPalette = 0;
-  png_bytep transAlpha = nullptr;
-  int numTrans = 0;
-  png_color_16p transColour = nullptr;
-  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &plte, &numPalette);
-  if (hasTrns) png_get_tRNS(png, info, &transAlpha, &numTrans, &transColour);
-  bool partial = false;
-  if (colorType == PNG_COLOR_TYPE_PALETTE && transAlpha)
-    for (int i = 0; i < numTrans; ++i) partial = partial || (transAlpha[i] != 0 && transAlpha[i] != 255);
+  const PngColours colours = ReadColours(png, info, colorType);
+  job.format = ChooseFormat(colorType, depth, colours.partial);
+  if (job.format != PixelFormat::pf24bit) job.table = IndexedTable(colorType, depth, colours, job.gamma);
 
-  const auto& g = job.gamma;
-  const auto paletteEntry = [&](int i) {
-    if (i >= numPalette) return Rgb{};
-    if (transAlpha && i < numTrans && transAlpha[i] == 0) return Rgb{255, 255, 255};
-    return Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]};
-  };
-
-  PixelFormat& format = job.format;
-  std::vector<Rgb>& table = job.table;
-  if ((colorType & PNG_COLOR_MASK_ALPHA) || partial) {
-    format = PixelFormat::pf24bit;
-  } else if (depth <= 4) {
-    format = depth == 1 ? PixelFormat::pf1bit : PixelFormat::pf4bit;
-  } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
-    format = PixelFormat::pf8bit;
-  }
-  if (format != PixelFormat::pf24bit) {
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      for (int i = 0; i < numPalette; ++i) table.push_back(paletteEntry(i));
-    } else {
-      const std::vector<Rgb> levels = GreyLevels(depth);
-      for (int n = 0; n < static_cast<int>(levels.size()); ++n) {
-        const auto v = g[levels[static_cast<std::size_t>(n)].r];
-        table.push_back(transColour && hasTrns && transColour->gray == n ? Rgb{255, 255, 255} : Rgb{v, v, v});
-      }
-    }
-  }
-
-  CheckImageSize(width, height, format);
-  // Deflate expands at most about 1032:1, so image data far too short for
-  // the raster cannot hold it; refuse it before reserving the raster. Other
-  // chunks fill no pixel and do not count.
-  const std::uint64_t channels = png_get_channels(png, info);
-  const std::uint64_t rawRow = (std::uint64_t{width} * channels * static_cast<std::uint64_t>(depth) + 7) / 8 + 1;
-  if (rawRow * height / 1032 > job.idatBytes) throw EPngError(msg::PngNotEnoughData);
-  std::size_t& bufferRow = job.bufferRow;
+  CheckImageSize(width, height, job.format);
+  CheckEnoughImageData(png, info, job);
   job.strip16 = depth == 16;
-  if (format == PixelFormat::pf24bit) {
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      job.route = Route::IndexToRgb;
-      for (int i = 0; i < 256; ++i) {
-        const Rgb c = i < numPalette ? Rgb{g[plte[i].red], g[plte[i].green], g[plte[i].blue]} : Rgb{};
-        const std::uint8_t a = transAlpha && i < numTrans && i < numPalette ? transAlpha[i] : 255;
-        job.colours[static_cast<std::size_t>(i)] = {OverWhite(c.r, a), OverWhite(c.g, a), OverWhite(c.b, a)};
-      }
-      job.packing = depth < 8;
-      bufferRow = width;
-    } else if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && hasTrns)) {
-      job.route = Route::GreyAlpha;
-      job.trnsToAlpha = hasTrns;
-      bufferRow = std::size_t{width} * 2;
-    } else if (colorType == PNG_COLOR_TYPE_GRAY) {
-      job.route = Route::GreyToRgb;
-      bufferRow = width;
-    } else if (colorType == PNG_COLOR_TYPE_RGB_ALPHA || hasTrns) {
-      job.route = Route::RgbAlpha;
-      job.trnsToAlpha = hasTrns;
-      bufferRow = std::size_t{width} * 4;
-    } else {
-      job.route = Route::Direct;
-    }
-  } else if (depth == 2) {
-    job.route = Route::Pack2To4;
-    for (int b = 0; b < 256; ++b)
-      job.widen[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(
-          ((b >> 6) & 3) << 12 | ((b >> 4) & 3) << 8 | ((b >> 2) & 3) << 4 | (b & 3));
-    bufferRow = (std::size_t{width} + 3) / 4;
-  }
+  if (job.format == PixelFormat::pf24bit)
+    PlanRgbRoute(colorType, depth, width, colours, job);
+  else if (depth == 2)
+    PlanPack2To4(width, job);
 }
 
 // Reserves the raster once libpng's row layout is known to match the plan.
@@ -394,90 +418,6 @@ bool RunDecode(PngRead* read, DecodeJob* job) {
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Tile writing
-
-// The 64-colour choice: the 4x4x4 cube with levels 0, 85, 170, 255, red slowest.
-std::vector<Rgb> CubePalette64() {
-  std::vector<Rgb> p;
-  for (int r = 0; r < 4; ++r)
-    for (int g = 0; g < 4; ++g)
-      for (int b = 0; b < 4; ++b)
-        p.push_back({static_cast<std::uint8_t>(85 * r), static_cast<std::uint8_t>(85 * g),
-                     static_cast<std::uint8_t>(85 * b)});
-  return p;
-}
-
-// The bit depth written for a requested pair, or 0 when the pair is refused.
-// Depth 2 is written as 4 and the 64-colour palette as 8. Tiles hold at most
-// 8 bits per sample, so a requested 16 is written as 8.
-int WrittenDepth(int colorType, int bitDepth) {
-  switch (colorType) {
-  case 0:
-    switch (bitDepth) {
-    case 1: return 1;
-    case 2: case 4: return 4;
-    case 8: case 16: return 8;
-    default: return 0;
-    }
-  case 3:
-    switch (bitDepth) {
-    case 1: return 1;
-    case 2: case 4: return 4;
-    case 6: case 8: return 8;
-    default: return 0;
-    }
-  case 2: case 4: case 6: return bitDepth == 8 || bitDepth == 16 ? 8 : 0;
-  default: return 0;
-  }
-}
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
-// Writes the file chunk by chunk; any failed write or close raises the file
-// layer's "cannot create" error (a partial file is left as it is).
-class ChunkWriter {
-public:
-  explicit ChunkWriter(const std::string& fileName) : name_(fileName), file_(std::fopen(fileName.c_str(), "wb")) {
-    if (!file_) ThrowCannotCreate(fileName);
-  }
-  void Raw(const void* data, std::size_t n) {
-    if (n && std::fwrite(data, 1, n, file_.get()) != n) ThrowCannotCreate(name_);
-  }
-  void Chunk(const char* type, const std::uint8_t* data, std::size_t n) {
-    std::uint8_t head[8];
-    PutBe32(head, static_cast<std::uint32_t>(n));
-    std::memcpy(head + 4, type, 4);
-    uLong crc = crc32(0, head + 4, 4);
-    if (n) crc = crc32(crc, data, static_cast<uInt>(n));
-    std::uint8_t tail[4];
-    PutBe32(tail, static_cast<std::uint32_t>(crc));
-    Raw(head, 8);
-    Raw(data, n);
-    Raw(tail, 4);
-  }
-  void Finish() {
-    if (std::fclose(file_.release()) != 0) ThrowCannotCreate(name_);
-  }
-
-private:
-  std::string name_;
-  UniqueFile file_;
-};
-
-struct DeflateEnder {
-  void operator()(z_stream* z) const { deflateEnd(z); }
-};
-
-} // namespace
-
-namespace {
-
 void Decode(std::unique_ptr<DecodeJob> job, std::uint32_t g, Bitmap& bitmap) {
   job->hasGamma = g != 0;
   for (int s = 0; s < 256; ++s)
@@ -517,132 +457,6 @@ void DecodePng(std::FILE* file, std::size_t size, Bitmap& bitmap) {
   if (start >= 0) job->idatBytes = IdatBytes(size, WindowReader(fileno(file), start));
   const std::uint32_t g = size >= 8 && start >= 0 ? FindGamma(size, WindowReader(fileno(file), start)) : 0;
   Decode(std::move(job), g, bitmap);
-}
-
-struct TPngTileImage::State {
-  int colorType = 0;
-  int bitDepth = 0;
-  Bitmap pixels;
-  BitmapCanvas canvas{pixels};
-};
-
-TPngTileImage::TPngTileImage(int colorType, int bitDepth, int width, int height) {
-  const int depth = WrittenDepth(colorType, bitDepth);
-  if (depth == 0) throw EPngError(msg::PngCannotCreate);
-  if (width < 1 || height < 1) throw EPngError(msg::PngTileTooSmall(width, height));
-  CheckImageSize(width, height, PixelFormat::pf24bit);
-
-  PixelFormat format = PixelFormat::pf24bit;
-  std::vector<Rgb> palette;
-  if (colorType == 0 || colorType == 4) {
-    const int greyDepth = colorType == 4 ? 8 : depth;
-    format = static_cast<PixelFormat>(greyDepth);
-    palette = GreyLevels(greyDepth);
-  } else if (colorType == 3) {
-    format = static_cast<PixelFormat>(depth);
-    if (bitDepth == 6) {
-      palette = CubePalette64();
-    } else {
-      const auto& h = HalftonePalette();
-      palette.assign(h.begin(), h.begin() + (std::ptrdiff_t{1} << depth));
-    }
-  }
-  s_ = std::make_unique<State>();
-  s_->colorType = colorType;
-  s_->bitDepth = depth;
-  s_->pixels = Bitmap(width, height, format);
-  s_->pixels.Palette() = std::move(palette);
-}
-
-TPngTileImage::~TPngTileImage() = default;
-
-int TPngTileImage::ColorType() const { return s_->colorType; }
-int TPngTileImage::BitDepth() const { return s_->bitDepth; }
-int TPngTileImage::Width() const { return s_->pixels.Width(); }
-int TPngTileImage::Height() const { return s_->pixels.Height(); }
-TCanvas& TPngTileImage::Canvas() { return s_->canvas; }
-const Bitmap& TPngTileImage::Pixels() const { return s_->pixels; }
-
-void TPngTileImage::Clear() {
-  Bitmap& b = s_->pixels;
-  for (int y = 0; y < b.Height(); ++y) std::memset(b.Row(y), 0, b.Stride());
-}
-
-void TPngTileImage::SaveToFile(const std::string& fileName) const {
-  const Bitmap& bmp = s_->pixels;
-  const int colorType = s_->colorType;
-  const std::size_t width = static_cast<std::size_t>(bmp.Width());
-  // Bytes per file row and the Sub filter's distance (PNG: one whole pixel,
-  // or one byte below 8 bits per pixel).
-  std::size_t rowBytes = bmp.Stride();
-  std::size_t bpp = 1;
-  switch (colorType) {
-  case 2: bpp = 3; break;
-  case 4: bpp = 2; rowBytes = 2 * width; break;
-  case 6: bpp = 4; rowBytes = 4 * width; break;
-  default: bpp = 1; break;
-  }
-
-  z_stream z{};
-  if (deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError(msg::ZlibInitFailed);
-  const std::unique_ptr<z_stream, DeflateEnder> zGuard(&z);
-
-  ChunkWriter out(fileName);
-  static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  out.Raw(signature, 8);
-  std::uint8_t ihdr[13];
-  PutBe32(ihdr, static_cast<std::uint32_t>(bmp.Width()));
-  PutBe32(ihdr + 4, static_cast<std::uint32_t>(bmp.Height()));
-  ihdr[8] = static_cast<std::uint8_t>(s_->bitDepth);
-  ihdr[9] = static_cast<std::uint8_t>(colorType);
-  ihdr[10] = ihdr[11] = ihdr[12] = 0;
-  out.Chunk("IHDR", ihdr, sizeof ihdr);
-  if (colorType == 3) {
-    std::vector<std::uint8_t> plte;
-    for (const Rgb& c : bmp.Palette()) plte.insert(plte.end(), {c.r, c.g, c.b});
-    out.Chunk("PLTE", plte.data(), plte.size());
-  }
-
-  constexpr std::size_t IdatSize = 65535;
-  std::vector<std::uint8_t> idat(IdatSize);
-  std::vector<std::uint8_t> raw(colorType == 4 || colorType == 6 ? rowBytes : 0);
-  std::vector<std::uint8_t> filtered(rowBytes + 1);
-  z.next_out = idat.data();
-  z.avail_out = IdatSize;
-  const auto pump = [&](int flush) {
-    int rc = Z_OK;
-    do {
-      rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw EPngError(msg::ZlibCompressionFailed);
-      if (z.avail_out == 0) {
-        out.Chunk("IDAT", idat.data(), IdatSize);
-        z.next_out = idat.data();
-        z.avail_out = IdatSize;
-      }
-    } while (flush == Z_FINISH ? rc != Z_STREAM_END : z.avail_in != 0);
-  };
-
-  for (int y = 0; y < bmp.Height(); ++y) {
-    const std::uint8_t* row = bmp.Row(y);
-    if (colorType == 4 || colorType == 6) {
-      const std::size_t channels = colorType == 4 ? 1 : 3;
-      for (std::size_t x = 0; x < width; ++x) {
-        std::memcpy(&raw[x * (channels + 1)], row + x * channels, channels);
-        raw[x * (channels + 1) + channels] = 255;
-      }
-      row = raw.data();
-    }
-    filtered[0] = 1; // Sub
-    for (std::size_t i = 0; i < rowBytes; ++i)
-      filtered[i + 1] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
-    z.next_in = filtered.data();
-    z.avail_in = static_cast<uInt>(filtered.size());
-    pump(Z_NO_FLUSH);
-  }
-  pump(Z_FINISH);
-  if (z.avail_out != IdatSize) out.Chunk("IDAT", idat.data(), IdatSize - z.avail_out);
-  out.Chunk("IEND", nullptr, 0);
-  out.Finish();
 }
 
 } // namespace zv

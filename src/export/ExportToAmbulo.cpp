@@ -9,6 +9,7 @@
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
+#include "model/CalibrationText.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
 
@@ -37,16 +38,16 @@
 namespace zv {
 
 const TColorDepthRow ColorDepthRows[8] = {
-    {"1-bit grayscale", 0, 1},
-    {"4-bit grayscale", 0, 4},
-    {"8-bit grayscale", 0, 8},
-    {"2-bit color (4 colors)", 3, 2},
-    {"4-bit color (16 colors)", 3, 4},
+    {"1-bit grayscale", TPngColorType::Gray, 1},
+    {"4-bit grayscale", TPngColorType::Gray, 4},
+    {"8-bit grayscale", TPngColorType::Gray, 8},
+    {"2-bit color (4 colors)", TPngColorType::Palette, 2},
+    {"4-bit color (16 colors)", TPngColorType::Palette, 4},
     // The PNG encoder writes a 64-entry palette image for this request.
-    {"6-bit color (64 colors)", 3, 6},
-    {"8-bit color (256 colors)", 3, 8},
+    {"6-bit color (64 colors)", TPngColorType::Palette, 6},
+    {"8-bit color (256 colors)", TPngColorType::Palette, 8},
     // The PNG encoder stores this request with 8 bits per sample.
-    {"24-bit truecolor", 2, 16},
+    {"24-bit truecolor", TPngColorType::Rgb, 16},
 };
 
 bool ParseIntegerText(const std::string& text, std::int32_t& value) {
@@ -344,8 +345,8 @@ private:
       if (tile)
         tile->Clear();
       else
-        tile = std::make_unique<TPngTileImage>(static_cast<int>(depth_.ColorType), static_cast<int>(depth_.BitDepth),
-                                               job.Width, job.Height);
+        tile = std::make_unique<TPngTileImage>(depth_.ColorType, static_cast<int>(depth_.BitDepth), job.Width,
+                                               job.Height);
       area_.PaintRegion(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
       tile->SaveToFile(job.Path);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Errors.h"
+#include "codecs/PngTile.h"
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +30,7 @@ struct TExportOptions {
 // The colour depth rows: label, PNG colour type, bit depth.
 struct TColorDepthRow {
   const char* Label;
-  std::uint32_t ColorType;
+  TPngColorType ColorType;
   std::uint32_t BitDepth;
 };
 extern const TColorDepthRow ColorDepthRows[8];

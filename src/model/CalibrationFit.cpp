@@ -27,21 +27,55 @@ std::string DegreesMinutes(double value, char positive, char negative) {
   return buf;
 }
 
-} // namespace
-
-TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
-    : residuals_(points.size(), -1.0) {
+// The points that take part: those with a finite latitude and longitude.
+std::vector<std::size_t> UsablePoints(const std::vector<TCalibrationPoint>& points) {
   std::vector<std::size_t> used;
   for (std::size_t i = 0; i < points.size(); ++i) {
     const TCalibrationPoint& p = points[i];
     if (p.HasLatLon && Finite(static_cast<double>(p.Lat)) && Finite(static_cast<double>(p.Lon))) used.push_back(i);
   }
+  return used;
+}
+
+// The sums of the normal equations over centred pixels (x, y) and plane
+// coordinates (e east, n north).
+struct TNormalSums {
+  double xx = 0, xy = 0, yy = 0, xe = 0, ye = 0, xn = 0, yn = 0, e = 0, n = 0;
+  double ee = 0, nn = 0, en = 0;
+
+  void Add(double dx, double dy, double de, double dn) {
+    xx += dx * dx;
+    xy += dx * dy;
+    yy += dy * dy;
+    xe += dx * de;
+    ye += dy * de;
+    xn += dx * dn;
+    yn += dy * dn;
+    ee += de * de;
+    nn += dn * dn;
+    en += de * dn;
+    e += de;
+    n += dn;
+  }
+};
+
+} // namespace
+
+TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
+    : residuals_(points.size(), -1.0) {
+  const std::vector<std::size_t> used = UsablePoints(points);
   used_ = static_cast<int>(used.size());
   if (used.size() < 3) {
     problem_ = msg::FitTooFewPoints(used.size());
     return;
   }
+  Centre(points, used);
+  if (!Solve(points, used)) return;
+  valid_ = true;
+  MeasureResiduals(points, used);
+}
 
+void TCalibrationFit::Centre(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used) {
   const double n = static_cast<double>(used.size());
   for (std::size_t i : used) {
     lat0_ += static_cast<double>(points[i].Lat) / n;
@@ -52,52 +86,44 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
   cosLat0_ = std::cos(lat0_ * std::numbers::pi / 180.0);
   // Near a pole the east axis shrinks to nothing; keep it a number.
   if (!(std::fabs(cosLat0_) > 1e-9)) cosLat0_ = 1e-9;
+}
 
+bool TCalibrationFit::Solve(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used) {
   // Normal equations on centred pixels: the constant terms separate out.
-  double sxx = 0, sxy = 0, syy = 0, sxe = 0, sye = 0, sxn = 0, syn = 0, se = 0, sn = 0;
-  double see = 0, snn = 0, sen = 0;
-  for (std::size_t i : used) {
-    const double dx = points[i].X - xm_;
-    const double dy = points[i].Y - ym_;
-    const double e = (static_cast<double>(points[i].Lon) - lon0_) * cosLat0_;
-    const double nn = static_cast<double>(points[i].Lat) - lat0_;
-    sxx += dx * dx;
-    sxy += dx * dy;
-    syy += dy * dy;
-    sxe += dx * e;
-    sye += dy * e;
-    sxn += dx * nn;
-    syn += dy * nn;
-    see += e * e;
-    snn += nn * nn;
-    sen += e * nn;
-    se += e;
-    sn += nn;
-  }
-  const double det = sxx * syy - sxy * sxy;
-  if (!(det > 1e-12 * sxx * syy) || !(sxx > 0) || !(syy > 0)) {
+  TNormalSums s;
+  for (std::size_t i : used)
+    s.Add(points[i].X - xm_, points[i].Y - ym_, (static_cast<double>(points[i].Lon) - lon0_) * cosLat0_,
+          static_cast<double>(points[i].Lat) - lat0_);
+  const double det = s.xx * s.yy - s.xy * s.xy;
+  if (!(det > 1e-12 * s.xx * s.yy) || !(s.xx > 0) || !(s.yy > 0)) {
     problem_ = msg::FitPixelsOnOneLine;
-    return;
+    return false;
   }
-  const double planeDet = see * snn - sen * sen;
-  if (!Finite(planeDet) || !(planeDet > 1e-12 * see * snn)) {
+  const double planeDet = s.ee * s.nn - s.en * s.en;
+  if (!Finite(planeDet) || !(planeDet > 1e-12 * s.ee * s.nn)) {
     problem_ = msg::FitLatLonOnOneLine;
-    return;
+    return false;
   }
-  a1_ = (sxe * syy - sye * sxy) / det;
-  a2_ = (sye * sxx - sxe * sxy) / det;
-  b1_ = (sxn * syy - syn * sxy) / det;
-  b2_ = (syn * sxx - sxn * sxy) / det;
-  a0_ = se / n;
-  b0_ = sn / n;
+  const double n = static_cast<double>(used.size());
+  a1_ = (s.xe * s.yy - s.ye * s.xy) / det;
+  a2_ = (s.ye * s.xx - s.xe * s.xy) / det;
+  b1_ = (s.xn * s.yy - s.yn * s.xy) / det;
+  b2_ = (s.yn * s.xx - s.xn * s.xy) / det;
+  a0_ = s.e / n;
+  b0_ = s.n / n;
+  // The pixel axes may be independent while the plane's are not (after rounding).
   const double m = a1_ * b2_ - a2_ * b1_;
   const double scale = (std::fabs(a1_) + std::fabs(a2_)) * (std::fabs(b1_) + std::fabs(b2_));
   if (!Finite(m) || !Finite(scale) || !(std::fabs(m) > 1e-12 * scale)) {
     problem_ = msg::FitLatLonOnOneLine;
-    return;
+    return false;
   }
-  valid_ = true;
+  return true;
+}
 
+void TCalibrationFit::MeasureResiduals(const std::vector<TCalibrationPoint>& points,
+                                       const std::vector<std::size_t>& used) {
+  // Coordinates far out of range give a fit whose inverse overflows: no fit then.
   double sum = 0;
   for (std::size_t i : used) {
     double x = 0, y = 0;
@@ -110,7 +136,7 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
     residuals_[i] = r;
     sum += r * r;
   }
-  rms_ = std::sqrt(sum / n);
+  rms_ = std::sqrt(sum / static_cast<double>(used.size()));
   if (!Finite(rms_)) {
     valid_ = false;
     problem_ = msg::FitLatLonOutOfRange;

@@ -35,6 +35,12 @@ public:
   bool LatLonToPixel(double lat, double lon, double& x, double& y) const;
 
 private:
+  // The steps of the fit: the mean of the points, the least-squares solution
+  // (false when the points allow none), and each point's distance from it.
+  void Centre(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used);
+  bool Solve(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used);
+  void MeasureResiduals(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used);
+
   bool valid_ = false;
   std::string problem_;
   int used_ = 0;

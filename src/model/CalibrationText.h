@@ -2,22 +2,14 @@
 // parser that turns their lines into points.
 #pragma once
 
+#include "model/CalibrationPoint.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace zv {
-
-struct TCalibrationPoint {
-  std::int32_t X = 0;
-  std::int32_t Y = 0;
-  long double Lon = 0;
-  long double Lat = 0;
-  // Whether Lat and Lon came from words of the calibration (or the user):
-  // "grid only" points read 0, 0 but say nothing of where they are.
-  bool HasLatLon = false;
-};
 
 // Appends the points of a calibration's lines; upperExt is the file's
 // extension in capitals and chooses the format (".MAP" or ".GMI", others give

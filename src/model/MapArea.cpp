@@ -10,6 +10,7 @@
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
+#include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/FileKind.h"
 #include "model/OpenArchive.h"
@@ -67,6 +68,15 @@ std::vector<std::string> TileListLines(const Bytes& data) {
 
 bool CanEnterDirectory(const std::string& dir) {
   return DirectoryExists(dir) && ::access(dir.c_str(), X_OK) == 0;
+}
+
+// The tile name of an archive entry under "set/" (or "./set/"), or empty for
+// an entry that is no tile there. Deeper folders are flattened; a "\" from a
+// foreign writer also cuts.
+std::string TileInSetFolder(const std::string& entryName) {
+  const std::string name(TopLevelName(entryName));
+  if (name.size() < 4 || UpperCaseAscii(name.substr(0, 4)) != "SET/" || name.back() == '/') return std::string();
+  return name.substr(name.find_last_of("/\\") + 1);
 }
 
 // The picture file that line 3 of a .map file names. Files made elsewhere
@@ -265,63 +275,65 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
   Width = 0;
   Height = 0;
   FileName = fileName;
+  if (!tarFileName.empty())
+    LoadFromArchive(tarFileName);
+  else
+    LoadFromFiles();
+}
 
-  if (!tarFileName.empty()) {
-    TOpenArchive* shared = View ? View->OpeningArchive : nullptr;
-    if (shared && shared->Archive.FileName() != tarFileName) shared = nullptr;
-    std::optional<TTarArchive> own;
-    if (!shared) {
-      own.emplace(tarFileName);
-      own->Rewind();
-    }
-    TTarArchive& archive = shared ? shared->Archive : *own;
-    TarSource source(archive, shared);
-    TTarDirRec rec;
-    std::size_t next = 0;
-    // The next entry, from the archive or from the walk already made of it;
-    // a walk that ended in an error raises it here, where reading would have.
-    const auto nextEntry = [&] {
-      if (!shared) return archive.NextEntry(rec);
-      if (next == shared->Entries.size()) {
-        if (shared->End) std::rethrow_exception(shared->End);
-        return false;
-      }
-      const TOpenArchive::TEntry& entry = shared->Entries[next];
-      rec.Name = entry.Name;
-      archive.Seek(entry.Data);
-      source.Entry = next++;
-      return true;
-    };
-    bool calibrationTaken = false;
-    while (nextEntry()) {
-      const bool calibration = FileKindOf(UpperFileExt(rec.Name)) == TFileKind::Calibration;
-      if (!calibrationTaken && (rec.Name == FileName || (FileName.empty() && calibration))) {
-        calibrationTaken = true;
-        FileName = rec.Name;
-        Bytes data;
-        archive.CopyEntryData(data);
-        Lines = SplitLines(data.data(), data.size());
-        data = Bytes(); // released before the tiles come
-        ParseCalibration();
-        continue; // its data has been read; it is no tile (its name has no image extension)
-      }
-      const std::string name(TopLevelName(rec.Name)); // "./set/..." holds tiles too
-      if (name.size() >= 4 && UpperCaseAscii(name.substr(0, 4)) == "SET/" && name.back() != '/') {
-        // Deeper folders are flattened; a "\" from a foreign writer also cuts.
-        const std::size_t cut = name.find_last_of("/\\");
-        const std::string tile = name.substr(cut + 1);
-        if (!tile.empty()) AddTile(&source, tile);
-      }
-    }
-    return;
+void TMapArea::LoadFromArchive(const std::string& tarFileName) {
+  TOpenArchive* shared = View ? View->OpeningArchive : nullptr;
+  if (shared && shared->Archive.FileName() != tarFileName) shared = nullptr;
+  std::optional<TTarArchive> own;
+  if (!shared) {
+    own.emplace(tarFileName);
+    own->Rewind();
   }
+  TTarArchive& archive = shared ? shared->Archive : *own;
+  TarSource source(archive, shared);
+  TTarDirRec rec;
+  std::size_t next = 0;
+  // The next entry, from the archive or from the walk already made of it;
+  // a walk that ended in an error raises it here, where reading would have.
+  const auto nextEntry = [&] {
+    if (!shared) return archive.NextEntry(rec);
+    if (next == shared->Entries.size()) {
+      if (shared->End) std::rethrow_exception(shared->End);
+      return false;
+    }
+    const TOpenArchive::TEntry& entry = shared->Entries[next];
+    rec.Name = entry.Name;
+    archive.Seek(entry.Data);
+    source.Entry = next++;
+    return true;
+  };
+  bool calibrationTaken = false;
+  while (nextEntry()) {
+    const bool calibration = FileKindOf(UpperFileExt(rec.Name)) == TFileKind::Calibration;
+    if (!calibrationTaken && (rec.Name == FileName || (FileName.empty() && calibration))) {
+      calibrationTaken = true;
+      FileName = rec.Name;
+      Bytes data;
+      archive.CopyEntryData(data);
+      Lines = SplitLines(data.data(), data.size());
+      data = Bytes(); // released before the tiles come
+      ParseCalibration();
+      continue; // its data has been read; it is no tile (its name has no image extension)
+    }
+    const std::string tile = TileInSetFolder(rec.Name);
+    if (!tile.empty()) AddTile(&source, tile);
+  }
+}
 
+void TMapArea::LoadFromFiles() {
   if (FileExists(FileName)) {
     const Bytes data = ReadFileUntilNul(FileName);
     Lines = SplitLines(data.data(), data.size());
   }
   ParseCalibration();
 
+  // The tiles come from the tile list when there is one, else from the "set"
+  // folder beside the calibration; without either the map is one picture.
   const std::string tileList = TileListName(FileName);
   if (FileExists(tileList)) {
     for (const std::string& line : TileListLines(ReadWholeFile(tileList))) AddTile(nullptr, line);

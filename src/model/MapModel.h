@@ -2,7 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "codecs/Bitmap.h"
-#include "model/CalibrationText.h"
+#include "model/CalibrationPoint.h"
 
 #include <cstdint>
 #include <functional>
@@ -100,6 +100,10 @@ public:
 private:
   class TarSource;
   struct TImageIndex;
+  // The two sources of Load: the entries of a tar archive, or the
+  // calibration file with its tile list, "set" folder or picture beside it.
+  void LoadFromArchive(const std::string& tarFileName);
+  void LoadFromFiles();
   void AddTile(TarSource* fromTar, const std::string& tileName);
   std::shared_ptr<const TImageIndex> index_;
 };

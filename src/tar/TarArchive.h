@@ -3,7 +3,6 @@
 #include "base/Errors.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>

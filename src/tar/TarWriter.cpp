@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <istream>
 
 #include <sys/stat.h>
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <istream>
+#include <iosfwd>
 #include <string>
 
 namespace zv {

@@ -226,5 +226,31 @@ TEST(DecodeBmp, HandMadeFiles) {
   }
 }
 
+// A caller decoding from mapped pages learns of every file row once, in the
+// order read, with its padded length; run-length data reports no rows.
+TEST(DecodeBmp, RowsReadReportsEveryFileRow) {
+  const Bytes pixels = {1, 2, 3, 4, 5, 6, 0, 0, /* second row: */ 7, 8, 9, 10, 11, 12, 0, 0,
+                        /* third row: */ 13, 14, 15, 16, 17, 18, 0, 0};
+  for (int height : {3, -3}) {
+    SCOPED_TRACE(height);
+    const Bytes f = MakeBmp(2, height, 24, 0, {}, pixels);
+    std::vector<std::pair<std::ptrdiff_t, std::size_t>> rows;
+    Bitmap bmp;
+    DecodeBmp(f.data(), f.size(), bmp, [&](const std::uint8_t* row, std::size_t bytes) {
+      rows.emplace_back(row - (f.data() + 54), bytes);
+    });
+    const std::vector<std::pair<std::ptrdiff_t, std::size_t>> bottomUp = {{16, 8}, {8, 8}, {0, 8}};
+    const std::vector<std::pair<std::ptrdiff_t, std::size_t>> topDown = {{0, 8}, {8, 8}, {16, 8}};
+    EXPECT_EQ(rows, height > 0 ? bottomUp : topDown);
+    EXPECT_EQ(bmp.Pixel(1, height > 0 ? 2 : 0), (Rgb{6, 5, 4}));
+  }
+  Bytes palette(16 * 4, 0);
+  const Bytes rle = MakeBmp(4, 2, 4, 2, palette, {0, 1});
+  int reported = 0;
+  Bitmap bmp;
+  DecodeBmp(rle.data(), rle.size(), bmp, [&](const std::uint8_t*, std::size_t) { ++reported; });
+  EXPECT_EQ(reported, 0);
+}
+
 } // namespace
 } // namespace zv

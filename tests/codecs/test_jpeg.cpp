@@ -452,6 +452,50 @@ TEST(Jpeg, SavingWithoutPictureAndToBadPaths) {
   EXPECT_THROW(img.SaveToMemory(out), zv::EJPEGException);
 }
 
+// The memory encoding is the file byte for byte, for a true-colour tile and
+// an indexed one converted on the way; a reused vector keeps its memory, an
+// empty one grows past the first buffer, and failures keep their message.
+TEST(Jpeg, TileEncodedToMemoryIsTheFile) {
+  const Bitmap rgb = MakeTile(150, 100);
+  Bitmap indexed(150, 100, PixelFormat::pf8bit);
+  indexed.Palette() = zv::HalftonePalette();
+  indexed.CopyRect(0, 0, rgb, 0, 0, 150, 100);
+  Bytes out(1 << 20, 0xAB);
+  const std::uint8_t* const storage = out.data();
+  for (const Bitmap* tile : {&rgb, static_cast<const Bitmap*>(&indexed)})
+    for (int q : {90, 30}) {
+      SCOPED_TRACE(std::to_string(tile->BitsPerPixel()) + " bits, quality " + std::to_string(q));
+      zv::EncodeJpegTile(*tile, static_cast<std::uint8_t>(q), out);
+      EXPECT_EQ(out, EncodeTile(*tile, static_cast<std::uint8_t>(q)));
+      EXPECT_EQ(out.data(), storage);
+    }
+
+  Bitmap noise(400, 300, PixelFormat::pf24bit);
+  std::uint32_t seed = 1;
+  for (int y = 0; y < noise.Height(); ++y)
+    for (std::size_t i = 0; i < noise.Stride(); ++i)
+      noise.Row(y)[i] = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  Bytes fresh;
+  zv::EncodeJpegTile(noise, 100, fresh);
+  EXPECT_GT(fresh.size(), 64u * 1024);
+  EXPECT_EQ(fresh, EncodeTile(noise, 100));
+
+  const Bitmap empty(0, 0, PixelFormat::pf24bit);
+  std::string fileError, memoryError;
+  try {
+    zv::SaveJpegTile(empty, 75, TempPath("empty.jpg").string());
+  } catch (const zv::EJPEGException& e) {
+    fileError = e.what();
+  }
+  try {
+    zv::EncodeJpegTile(empty, 75, out);
+  } catch (const zv::EJPEGException& e) {
+    memoryError = e.what();
+  }
+  EXPECT_FALSE(fileError.empty());
+  EXPECT_EQ(memoryError, fileError);
+}
+
 TEST(Jpeg, DecodingTakenOverBytesGivesTheSamePicture) {
   // Sequential, progressive and arithmetic files, and one with a long tail
   // after its end marker (kept, not released early).

@@ -1,4 +1,5 @@
 #include "codecs/Png.h"
+#include "codecs/PngTile.h"
 
 #include "base/FileSystem.h"
 #include "base/Messages.h"
@@ -306,7 +307,7 @@ TEST(PngTile, EveryDepthRowWritesTheExactLayout) {
   for (const DepthRow& row : DepthRows) {
     SCOPED_TRACE(std::to_string(row.colorType) + "/" + std::to_string(row.bitDepth));
     const int w = 37, h = 23;
-    TPngTileImage tile(row.colorType, row.bitDepth, w, h);
+    TPngTileImage tile(static_cast<TPngColorType>(row.colorType), row.bitDepth, w, h);
     EXPECT_EQ(tile.BitDepth(), row.writtenDepth);
     const Bitmap src = Pattern(w, h);
     tile.Canvas().CopyRect(0, 0, src, 0, 0, w - 3, h - 2); // the last columns and rows stay unpainted
@@ -387,7 +388,7 @@ TEST(PngTile, EveryDepthRowWritesTheExactLayout) {
 
 TEST(PngTile, IdatChunksHold65535BytesWithTheRemainderLast) {
   const int w = 300, h = 300;
-  TPngTileImage tile(2, 16, w, h);
+  TPngTileImage tile(TPngColorType::Rgb, 16, w, h);
   Bitmap noise(w, h, PixelFormat::pf24bit);
   std::mt19937 rng(7);
   for (int y = 0; y < h; ++y)
@@ -421,7 +422,7 @@ TEST(PngTile, ValidationAndFileErrors) {
                                          {3, 16}, {3, 32}, {2, 1}, {2, 4}, {2, 6}, {4, 4}, {6, 2}};
   for (auto [type, depth] : refused) {
     try {
-      TPngTileImage tile(type, depth, 8, 8);
+      TPngTileImage tile(static_cast<TPngColorType>(type), depth, 8, 8);
       ADD_FAILURE() << type << "/" << depth << " accepted";
     } catch (const EPngError& e) {
       EXPECT_EQ(e.what(), message) << type << "/" << depth;
@@ -430,7 +431,7 @@ TEST(PngTile, ValidationAndFileErrors) {
   // Accepted outside the export's list: 2 -> 4 for grey too, 16 -> 8, alpha types.
   const std::tuple<int, int, int> accepted[] = {{0, 2, 4}, {0, 16, 8}, {3, 1, 1}, {2, 8, 8}, {4, 16, 8}, {6, 8, 8}};
   for (auto [type, depth, written] : accepted) {
-    TPngTileImage tile(type, depth, 5, 3);
+    TPngTileImage tile(static_cast<TPngColorType>(type), depth, 5, 3);
     EXPECT_EQ(tile.BitDepth(), written);
     tile.Canvas().SetPixel(1, 1, {200, 100, 50});
     TempFile file("accepted.png");
@@ -439,10 +440,10 @@ TEST(PngTile, ValidationAndFileErrors) {
     EXPECT_EQ(back.Pixel(1, 1), tile.Pixels().Pixel(1, 1)) << type << "/" << depth;
     EXPECT_EQ(back.Pixel(0, 0), (Rgb{0, 0, 0}));
   }
-  EXPECT_THROW(TPngTileImage(2, 8, 0, 5), EPngError);
-  EXPECT_THROW(TPngTileImage(2, 8, 2000000, 1), Error);
+  EXPECT_THROW(TPngTileImage(TPngColorType::Rgb, 8, 0, 5), EPngError);
+  EXPECT_THROW(TPngTileImage(TPngColorType::Rgb, 8, 2000000, 1), Error);
 
-  TPngTileImage tile(0, 8, 4, 4);
+  TPngTileImage tile(TPngColorType::Gray, 8, 4, 4);
   const std::string bad = "/nonexistent-dir-zv/tile.png";
   try {
     tile.SaveToFile(bad);
@@ -454,6 +455,32 @@ TEST(PngTile, ValidationAndFileErrors) {
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_THROW(tile.SaveToFile("/dev/full"), EFileError);
   }
+}
+
+// The memory copy of a tile is the file byte for byte, at every depth row and
+// for the alpha types, with several IDAT chunks; a vector that held a larger
+// tile before keeps its memory.
+TEST(PngTile, SaveToMemoryGivesTheFileBytes) {
+  const int w = 300, h = 220;
+  const Bitmap src = Pattern(w, h);
+  std::vector<std::pair<int, int>> requests;
+  for (const DepthRow& row : DepthRows) requests.emplace_back(row.colorType, row.bitDepth);
+  requests.insert(requests.end(), {{4, 8}, {6, 8}});
+  Bytes out(1 << 20, 0xAB);
+  const std::uint8_t* const storage = out.data();
+  for (auto [type, depth] : requests) {
+    SCOPED_TRACE(std::to_string(type) + "/" + std::to_string(depth));
+    TPngTileImage tile(static_cast<TPngColorType>(type), depth, w, h);
+    tile.Canvas().CopyRect(0, 0, src, 0, 0, w, h);
+    TempFile file("memory.png");
+    tile.SaveToFile(file.path);
+    tile.SaveToMemory(out);
+    EXPECT_EQ(out, ReadWholeFile(file.path));
+    EXPECT_EQ(out.data(), storage);
+  }
+  Bytes fresh;
+  TPngTileImage(TPngColorType::Palette, 8, 3, 2).SaveToMemory(fresh);
+  EXPECT_EQ(Decode(fresh).Width(), 3);
 }
 
 } // namespace

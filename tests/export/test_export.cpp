@@ -326,7 +326,7 @@ TEST(ExportTileSet, FailuresAreReported) {
 TEST(ExportTileSet, ColourDepthRows) {
   const std::vector<std::pair<int, int>> expected = {{0, 1}, {0, 4}, {0, 8}, {3, 2}, {3, 4}, {3, 6}, {3, 8}, {2, 16}};
   for (int row = 0; row < 8; ++row) {
-    EXPECT_EQ(zv::ColorDepthRows[row].ColorType, static_cast<std::uint32_t>(expected[row].first));
+    EXPECT_EQ(zv::ColorDepthRows[row].ColorType, static_cast<zv::TPngColorType>(expected[row].first));
     EXPECT_EQ(zv::ColorDepthRows[row].BitDepth, static_cast<std::uint32_t>(expected[row].second));
   }
   EXPECT_STREQ(zv::ColorDepthRows[6].Label, "8-bit color (256 colors)");

@@ -1,7 +1,7 @@
 #include "TestMaps.h"
 
 #include "codecs/Jpeg.h"
-#include "codecs/Png.h"
+#include "codecs/PngTile.h"
 
 #include <sstream>
 #include <cstdio>
@@ -76,7 +76,7 @@ void WriteBmp(const std::string& path, int left, int top, int width, int height)
 }
 
 void WritePng(const std::string& path, int left, int top, int width, int height) {
-  zv::TPngTileImage png(2, 8, width, height);
+  zv::TPngTileImage png(zv::TPngColorType::Rgb, 8, width, height);
   png.Canvas().CopyRect(0, 0, PictureBitmap(left, top, width, height), 0, 0, width, height);
   png.SaveToFile(path);
 }

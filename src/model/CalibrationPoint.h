@@ -1,0 +1,19 @@
+// One calibration point: its own header, since every map area holds its
+// points while only the parser and the editors need the calibration text routines.
+#pragma once
+
+#include <cstdint>
+
+namespace zv {
+
+struct TCalibrationPoint {
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+  long double Lon = 0;
+  long double Lat = 0;
+  // Whether Lat and Lon came from words of the calibration (or the user):
+  // "grid only" points read 0, 0 but say nothing of where they are.
+  bool HasLatLon = false;
+};
+
+} // namespace zv
