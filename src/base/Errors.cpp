@@ -1,17 +1,11 @@
 #include "base/Errors.h"
 
+#include "base/Messages.h"
+
 namespace zv {
 
-std::string CannotCreateMessage(const std::string& fileName) {
-  return "Súbor " + fileName + " sa nedá vytvoriť";
-}
+void ThrowCannotCreate(const std::string& fileName) { throw EFileError(msg::CannotCreateFile(fileName)); }
 
-std::string CannotOpenMessage(const std::string& fileName) {
-  return "Súbor " + fileName + " sa nedá otvoriť";
-}
-
-void ThrowCannotCreate(const std::string& fileName) { throw EFileError(CannotCreateMessage(fileName)); }
-
-void ThrowCannotOpen(const std::string& fileName) { throw EFileError(CannotOpenMessage(fileName)); }
+void ThrowCannotOpen(const std::string& fileName) { throw EFileError(msg::CannotOpenFile(fileName)); }
 
 } // namespace zv

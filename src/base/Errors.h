@@ -18,10 +18,7 @@ public:
   using Error::Error;
 };
 
-// The file layer's own texts, with the file name in place.
-std::string CannotCreateMessage(const std::string& fileName); // "Súbor %s sa nedá vytvoriť"
-std::string CannotOpenMessage(const std::string& fileName);   // "Súbor %s sa nedá otvoriť"
-
+// Raise the file layer's own texts (msg::CannotCreateFile, msg::CannotOpenFile).
 [[noreturn]] void ThrowCannotCreate(const std::string& fileName);
 [[noreturn]] void ThrowCannotOpen(const std::string& fileName);
 

@@ -1,6 +1,7 @@
 #include "cli/Check.h"
 
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
@@ -44,7 +45,7 @@ public:
     for (const auto& image : area.Images)
       if (image->X == 0 && image->Y == 0) origin = image.get();
     if (!origin || origin->Width() <= 0 || origin->Height() <= 0) {
-      Problem(map, "No tile covers the picture's top-left corner (0, 0): a tile is missing.");
+      Problem(map, msg::NoTileAtOrigin);
       return;
     }
     const std::int64_t tw = origin->Width(), th = origin->Height();
@@ -76,24 +77,19 @@ public:
     };
     for (const auto& image : area.Images) {
       const std::int64_t x = image->X, y = image->Y;
-      const std::string at = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
       if (x < 0 || y < 0 || x % tw != 0 || y % th != 0) {
-        report("The tile at " + at + " is off the " + std::to_string(tw) + " x " + std::to_string(th) + " grid.");
+        report(msg::TileOffGrid(x, y, tw, th));
         continue;
       }
       const std::int64_t ew = std::min(tw, width - x), eh = std::min(th, height - y);
       if (image->Width() != ew || image->Height() != eh)
-        report("The tile at " + at + " is " + std::to_string(image->Width()) + " x " +
-               std::to_string(image->Height()) + "; the grid wants " + std::to_string(ew) + " x " +
-               std::to_string(eh) + ".");
-      if (++seen[{x, y}] == 2) report("Two tiles lie at " + at + ": they overlap.");
+        report(msg::TileWrongSize(x, y, image->Width(), image->Height(), ew, eh));
+      if (++seen[{x, y}] == 2) report(msg::TilesOverlap(x, y));
     }
     for (std::int64_t y = 0; y < height; y += th)
       for (std::int64_t x = 0; x < width; x += tw)
-        if (!seen.count({x, y}))
-          report("No tile covers (" + std::to_string(x) + ", " + std::to_string(y) +
-                 "): a gap in the tile set; export the map again.");
-    if (reported > 20) Problem(map, std::to_string(reported - 20) + " more tile problems.");
+        if (!seen.count({x, y})) report(msg::TileGap(x, y));
+    if (reported > 20) Problem(map, msg::MoreTileProblems(reported - 20));
   }
 
   // The atlas tree below root, each map opened on its own, so one damaged map
@@ -117,11 +113,11 @@ public:
             else
               layout->Areas->AddMapArea(mapDir, std::string(), dir + name);
           } catch (const std::exception& e) {
-            Problem(map, std::string("Loading error (") + name + "): " + e.what());
+            Problem(map, msg::MapLoadingError(name, e.what()));
             if (layout->Areas->Count() > 0) failed_.push_back((*layout->Areas)[layout->Areas->Count() - 1]);
           }
         }
-        if (sources == 0) Problem(map, "The map directory holds no calibration file or map archive: it opens no map.");
+        if (sources == 0) Problem(map, msg::MapDirectoryOpensNoMap);
       }
     }
   }
@@ -157,12 +153,12 @@ std::vector<TCheckProblem> CheckFiles(const std::vector<std::string>& files) {
         checker.CheckAtlas(ExtractFilePath(file), core);
       } else {
         core.OpenFile(file);
-        if (core.Layouts->Count() == 0) checker.Problem("", "The file opens no map.");
+        if (core.Layouts->Count() == 0) checker.Problem("", msg::FileOpensNoMap);
       }
       checker.CheckAreas(core, atlas);
     } catch (const std::exception& e) {
       // The rest of the file was not read: its maps are partial.
-      checker.Problem("", std::string("Loading error: ") + e.what());
+      checker.Problem("", msg::FileLoadingError(e.what()));
     }
   }
   return problems;

@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "base/Messages.h"
 #include "base/Paths.h"
 
 #include <optional>
@@ -42,12 +43,12 @@ public:
 
   std::string Value() {
     if (inlineValue_) return *inlineValue_;
-    if (rest_.AtEnd()) throw TUsageError{"option " + name_ + " needs a value"};
+    if (rest_.AtEnd()) throw TUsageError{msg::OptionNeedsValue(name_)};
     return rest_.Take();
   }
 
   void RefuseValue() const {
-    if (inlineValue_) throw TUsageError{"option " + name_ + " takes no value"};
+    if (inlineValue_) throw TUsageError{msg::OptionTakesNoValue(name_)};
   }
 
 private:
@@ -91,7 +92,7 @@ bool ApplySwitch(const TOption& option, TCommandLine& cl) {
 
 void SetTileSize(const std::string& value, TExportOptions& options) {
   const auto x = value.find_first_of("xX");
-  if (x == std::string::npos) throw TUsageError{"--tile expects WxH, for example 400x400"};
+  if (x == std::string::npos) throw TUsageError{msg::TileExpectsSize};
   options.TileWidthText = value.substr(0, x);
   options.TileHeightText = value.substr(x + 1);
 }
@@ -100,12 +101,12 @@ int FormatRow(const std::string& value) {
   const std::string v = UpperCaseAscii(value);
   if (v == "JPEG" || v == "JPG") return 0;
   if (v == "PNG") return 1;
-  throw TUsageError{"--format expects jpeg or png"};
+  throw TUsageError{msg::FormatExpectsName};
 }
 
 int DepthRow(const std::string& value) {
   std::int32_t row = -1;
-  if (!ParseIntegerText(value, row) || row < 0 || row > 7) throw TUsageError{"--depth expects a row from 0 to 7"};
+  if (!ParseIntegerText(value, row) || row < 0 || row > 7) throw TUsageError{msg::DepthExpectsRow};
   return row;
 }
 
@@ -115,7 +116,7 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
   if (name == "-o" || name == "--output") {
     cl.Output = option.Value();
     cl.HasOutput = true;
-    if (cl.Output.empty()) throw TUsageError{"the target directory is empty"};
+    if (cl.Output.empty()) throw TUsageError{msg::TargetDirectoryEmpty};
   } else if (name == "--atlas-name") {
     cl.AtlasName = option.Value();
   } else if (name == "--tile") {
@@ -138,9 +139,9 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
 
 // What every run needs once all options are read.
 void CheckComplete(const TCommandLine& cl) {
-  if (cl.Files.empty()) throw TUsageError{"no input file given"};
-  if (cl.List && cl.Check) throw TUsageError{"--list and --check do not go together"};
-  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{"the target directory (-o DIR) is required"};
+  if (cl.Files.empty()) throw TUsageError{msg::NoInputFile};
+  if (cl.List && cl.Check) throw TUsageError{msg::ListWithCheck};
+  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{msg::TargetDirectoryRequired};
 }
 
 } // namespace
@@ -160,7 +161,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
       continue;
     }
     TOption option(arg, args);
-    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl)) throw TUsageError{"unknown option " + option.Name()};
+    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl)) throw TUsageError{msg::UnknownOption(option.Name())};
   }
   if (!cl.Help && !cl.Version) CheckComplete(cl);
   return cl;

@@ -3,6 +3,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "base/Version.h"
 #include "cli/Check.h"
@@ -32,32 +33,6 @@
 namespace {
 
 constexpr const char* kProgram = "zovevod-export";
-
-constexpr const char* kUsage =
-    "Usage: zovevod-export [options] FILE...\n"
-    "Opens the files in order and exports them as tiled maps for Ambulo.\n"
-    "\n"
-    "  -o, --output DIR       target directory, created when missing (required unless --list)\n"
-    "  --single               export only the shown map (\"Single map\"); default: whole atlas\n"
-    "  --atlas-name NAME      default \"myatlas\"\n"
-    "  --tile WxH             default 400x400 (--tile-width N / --tile-height N also work)\n"
-    "  --format jpeg|png      default jpeg\n"
-    "  --quality N            default 85\n"
-    "  --depth ROW            PNG colour depth row 0..7, default 6\n"
-    "  --tar                  TAR-ed\n"
-    "  --reload               answer Yes to \"already exists\" questions (default No)\n"
-    "  --list                 export nothing; print the opened model as JSON on stdout\n"
-    "  --check                export nothing; print every problem found in the maps'\n"
-    "                         calibration (and, for atlases, their tiles), one a line\n"
-    "  -q, --quiet            no progress bar\n"
-    "  -h, --help, --version\n"
-    "\n"
-    "Colour depth rows: 0 1-bit grayscale, 1 4-bit grayscale, 2 8-bit grayscale,\n"
-    "3 2-bit color, 4 4-bit color, 5 6-bit color, 6 8-bit color, 7 24-bit truecolor.\n"
-    "Exit status: 0 success, 1 a file failed to load or the export failed (--check:\n"
-    "a problem was found), 2 usage error.\n"
-    "The first Ctrl-C (or SIGTERM) stops the export after the tile being written,\n"
-    "leaving every file written so far whole; a second one ends the program at once.\n";
 
 // Set by the first SIGINT or SIGTERM; the export polls it between tiles.
 volatile std::sig_atomic_t stopSignalled = 0;
@@ -116,8 +91,7 @@ private:
     const int filled = total_ > 0 ? static_cast<int>(done_ * kWidth / total_) : kWidth;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kWidth, ' ');
-    std::fprintf(stderr, "\r%s [%s] %lld/%lld tiles", name_.c_str(), bar.c_str(), static_cast<long long>(done_),
-                 static_cast<long long>(total_));
+    std::fprintf(stderr, "\r%s", zv::msg::TileProgress(name_, bar, done_, total_).c_str());
     std::fflush(stderr);
   }
 
@@ -140,8 +114,7 @@ int RunCheck(const TCommandLine& cl) {
   const std::vector<zv::TCheckProblem> problems = zv::CheckFiles(files);
   for (const zv::TCheckProblem& p : problems)
     std::printf("%s: %s%s%s\n", p.File.c_str(), p.Map.c_str(), p.Map.empty() ? "" : ": ", p.Message.c_str());
-  std::printf("%zu problem%s found in %zu file%s.\n", problems.size(), problems.size() == 1 ? "" : "s",
-              files.size(), files.size() == 1 ? "" : "s");
+  std::printf("%s\n", zv::msg::CheckSummary(problems.size(), files.size()).c_str());
   return std::fflush(stdout) == 0 && problems.empty() ? 0 : 1;
 }
 
@@ -155,8 +128,8 @@ void WarnOfLargeArchives(const std::string& output) {
     if (zv::UpperFileExt(it->path().string()) != ".TAR" || !it->is_regular_file(ec)) continue;
     const std::uintmax_t size = it->file_size(ec);
     if (!ec && size >= kFat32Limit)
-      std::fprintf(stderr, "Warning: %s is %.2f GiB: a FAT32 memory card holds no file of 4 GiB or more.\n",
-                   it->path().c_str(), static_cast<double>(size) / (1u << 30));
+      std::fprintf(stderr, "%s\n",
+                   zv::msg::LargeArchiveWarning(it->path().string(), static_cast<double>(size) / (1u << 30)).c_str());
   }
 }
 
@@ -176,7 +149,7 @@ int Run(const TCommandLine& cl) {
       if (!zv::FileExists(file)) zv::ThrowCannotOpen(file);
       core.OpenFile(file);
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "Loading error (%s) !\n%s\n", zv::ExtractFileName(file).c_str(), e.what());
+      std::fprintf(stderr, "%s\n", zv::msg::LoadingError(zv::ExtractFileName(file), e.what()).c_str());
       status = 1;
     }
   }
@@ -205,7 +178,7 @@ int Run(const TCommandLine& cl) {
     if (!std::filesystem::is_directory(cl.Output, ec)) {
       std::filesystem::create_directories(cl.Output, ec);
       if (ec || !std::filesystem::is_directory(cl.Output))
-        throw zv::EFileError("Cannot create the target directory " + cl.Output +
+        throw zv::EFileError(zv::msg::CannotCreateTargetDirectory(cl.Output) +
                              (ec ? ": " + ec.message() : std::string()));
     }
     if (cl.Single)
@@ -230,11 +203,11 @@ int main(int argc, char** argv) {
   try {
     cl = ParseCommandLine(argc, argv);
   } catch (const TUsageError& e) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, e.Message.c_str(), kProgram);
+    std::fputs(zv::msg::UsageErrorHint(kProgram, e.Message).c_str(), stderr);
     return 2;
   }
   if (cl.Help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(zv::msg::Usage, stdout);
     return 0;
   }
   if (cl.Version) {

@@ -2,6 +2,7 @@
 #include "codecs/Canvas.h"
 
 #include "base/Errors.h"
+#include "base/Messages.h"
 
 #include <algorithm>
 #include <array>
@@ -248,7 +249,7 @@ void CopyIndexedOntoIndexed(Bitmap& dst, const Bitmap& src, const CopyArea& a) {
 void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format) {
   if (width < 0 || height < 0 || width > MaxImageSide || height > MaxImageSide ||
       RowBytes(static_cast<std::uint64_t>(width), format) * static_cast<std::uint64_t>(height) > MaxImageBytes)
-    throw Error("image too large: " + std::to_string(width) + " × " + std::to_string(height));
+    throw Error(msg::ImageTooLarge(width, height));
 }
 
 Bitmap::PixelBuffer::PixelBuffer(std::size_t size) : size_(size) {

@@ -1,5 +1,7 @@
 #include "codecs/Bmp.h"
 
+#include "base/Messages.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -12,7 +14,7 @@ namespace zv {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) { throw EBmpError("Invalid BMP file: " + what); }
+[[noreturn]] void Fail(const std::string& what) { throw EBmpError(msg::InvalidBmp(what)); }
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t Le32(const std::uint8_t* p) {
@@ -31,12 +33,12 @@ struct Channel {
   std::uint32_t max = 0; // mask >> shift
 
   static Channel Make(std::uint32_t mask, const char* name) {
-    if (mask == 0) Fail(std::string("the bit field mask for ") + name + " is empty");
+    if (mask == 0) Fail(msg::BmpMaskEmpty(name));
     Channel c;
     c.mask = mask;
     c.shift = std::countr_zero(mask);
     c.max = mask >> c.shift;
-    if ((c.max & (c.max + 1)) != 0) Fail(std::string("the bit field mask for ") + name + " is not contiguous");
+    if ((c.max & (c.max + 1)) != 0) Fail(msg::BmpMaskNotContiguous(name));
     return c;
   }
   std::uint8_t operator()(std::uint32_t pixel) const {
@@ -60,16 +62,16 @@ struct Header {
 };
 
 Header ReadHeader(const std::uint8_t* data, std::size_t size) {
-  if (size < 2 || data[0] != 'B' || data[1] != 'M') Fail("the file does not start with \"BM\"");
-  if (size < FileHeaderSize + 4) Fail("the file is truncated inside its header");
+  if (size < 2 || data[0] != 'B' || data[1] != 'M') Fail(msg::BmpNoSignature);
+  if (size < FileHeaderSize + 4) Fail(msg::BmpTruncatedHeader);
   Header h;
   h.headerSize = Le32(data + 14);
   const std::size_t hs = h.headerSize;
   // 12: OS/2 1.x and Windows core; 16 and 64: OS/2 2.x; 40, 52, 56, 108, 124:
   // Windows info header and its versions 2 to 5.
   if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
-    Fail("header size " + std::to_string(hs) + " is not supported");
-  if (size < FileHeaderSize + hs) Fail("the file is truncated inside its header");
+    Fail(msg::BmpHeaderSizeUnsupported(hs));
+  if (size < FileHeaderSize + hs) Fail(msg::BmpTruncatedHeader);
   const std::uint8_t* p = data + FileHeaderSize;
   int planes = 0;
   if (hs == 12) {
@@ -94,31 +96,30 @@ Header ReadHeader(const std::uint8_t* data, std::size_t size) {
     if (xDensity < 0 || yDensity < 0 ||
         (xDensity > 0 && yDensity > 0 &&
          (std::int64_t{xDensity} > 100 * std::int64_t{yDensity} || std::int64_t{yDensity} > 100 * std::int64_t{xDensity})))
-      Fail("pixel density " + std::to_string(xDensity) + " × " + std::to_string(yDensity) +
-           " pixels per metre is inconsistent");
+      Fail(msg::BmpDensityInconsistent(xDensity, yDensity));
   }
-  if (planes != 1) Fail("the number of planes is " + std::to_string(planes) + ", not 1");
-  if (h.width <= 0) Fail("the width is " + std::to_string(h.width));
-  if (h.height == 0) Fail("the height is 0");
+  if (planes != 1) Fail(msg::BmpPlanes(planes));
+  if (h.width <= 0) Fail(msg::BmpWidth(h.width));
+  if (h.height == 0) Fail(msg::BmpHeightZero);
 
   switch (h.bits) {
   case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
-  default: Fail(std::to_string(h.bits) + " bits per pixel are not supported");
+  default: Fail(msg::BmpBitsUnsupported(h.bits));
   }
   const std::uint32_t c = h.compression;
   // OS/2 2.x uses 3 and 4 for Huffman 1D and RLE24, which are not read here.
-  if (hs == 64 && (c == BiBitfields || c == 4)) Fail("OS/2 compression " + std::to_string(c) + " is not supported");
+  if (hs == 64 && (c == BiBitfields || c == 4)) Fail(msg::BmpOs2CompressionUnsupported(c));
   const bool ok = c == BiRgb || (c == BiRle8 && h.bits == 8) || (c == BiRle4 && h.bits == 4) ||
                   ((c == BiBitfields || c == BiAlphaBitfields) && (h.bits == 16 || h.bits == 32));
-  if (!ok) Fail("compression " + std::to_string(c) + " with " + std::to_string(h.bits) + " bits per pixel is not supported");
-  if ((c == BiRle8 || c == BiRle4) && h.topDown) Fail("a compressed bitmap cannot be stored top-down");
+  if (!ok) Fail(msg::BmpCompressionUnsupported(c, h.bits));
+  if ((c == BiRle8 || c == BiRle4) && h.topDown) Fail(msg::BmpCompressedTopDown);
 
   h.paletteOffset = FileHeaderSize + hs;
   if (c == BiBitfields || c == BiAlphaBitfields) {
     // Masks follow a 40-byte header; longer headers hold them inside.
     const std::size_t at = FileHeaderSize + 40;
     if (hs == 40) h.paletteOffset += c == BiAlphaBitfields ? 16 : 12;
-    if (size < at + 12) Fail("the file is truncated inside its bit field masks");
+    if (size < at + 12) Fail(msg::BmpTruncatedMasks);
     for (int i = 0; i < 3; ++i) h.masks[i] = Le32(data + at + 4 * static_cast<std::size_t>(i));
   } else if (h.bits == 16) {
     h.masks[0] = 0x7C00, h.masks[1] = 0x03E0, h.masks[2] = 0x001F;
@@ -135,12 +136,12 @@ void DecodeRle(const std::uint8_t* p, std::size_t n, bool rle4, Bitmap& bmp) {
   std::int64_t x = 0, y = 0; // y counts rows from the bottom
   std::size_t i = 0;
   const auto put = [&](std::uint8_t index) {
-    if (x >= width || y >= height) Fail("a compressed run passes the end of a row");
+    if (x >= width || y >= height) Fail(msg::BmpRunPastRow);
     bmp.SetIndex(static_cast<int>(x), static_cast<int>(height - 1 - y), index);
     ++x;
   };
   for (;;) {
-    if (n - i < 2) Fail("the compressed data ends without an end-of-bitmap code");
+    if (n - i < 2) Fail(msg::BmpNoEndOfBitmap);
     const std::uint8_t count = p[i], value = p[i + 1];
     i += 2;
     if (count > 0) {
@@ -154,15 +155,15 @@ void DecodeRle(const std::uint8_t* p, std::size_t n, bool rle4, Bitmap& bmp) {
     } else if (value == 1) { // end of bitmap
       return;
     } else if (value == 2) { // delta
-      if (n - i < 2) Fail("the compressed data ends inside a delta code");
+      if (n - i < 2) Fail(msg::BmpTruncatedDelta);
       x += p[i];
       y += p[i + 1];
       i += 2;
-      if (x > width || y > height || (y == height && x > 0)) Fail("a delta code moves outside the image");
+      if (x > width || y > height || (y == height && x > 0)) Fail(msg::BmpDeltaOutside);
     } else { // absolute run of `value` pixels, padded to a 16-bit boundary
       const std::size_t bytes = rle4 ? (value + 1u) / 2 : value;
       const std::size_t padded = (bytes + 1) & ~std::size_t{1};
-      if (n - i < padded) Fail("the compressed data ends inside an absolute run");
+      if (n - i < padded) Fail(msg::BmpTruncatedAbsoluteRun);
       for (int k = 0; k < value; ++k) {
         const std::uint8_t b = p[i + (rle4 ? static_cast<std::size_t>(k / 2) : static_cast<std::size_t>(k))];
         put(rle4 ? static_cast<std::uint8_t>((k & 1) ? b & 0x0F : b >> 4) : b);
@@ -187,9 +188,7 @@ void CheckIndices(const Bitmap& bmp, std::size_t colours) {
     } else {
       for (int x = 0; x < bmp.Width() && bad < 0; ++x) bad = bmp.Index(x, y) >= colours ? x : -1;
     }
-    if (bad >= 0)
-      Fail("pixel (" + std::to_string(bad) + ", " + std::to_string(y) + ") uses colour " +
-           std::to_string(bmp.Index(bad, y)) + " of a table with " + std::to_string(colours) + " entries");
+    if (bad >= 0) Fail(msg::BmpColourOutsideTable(bad, y, bmp.Index(bad, y), colours));
   }
 }
 
@@ -205,15 +204,10 @@ struct PixelData {
 PixelData LocatePixelData(const Header& h, const std::uint8_t* data, std::size_t size) {
   const std::uint32_t declaredSize = Le32(data + 2);
   const std::uint32_t offset = Le32(data + 10);
-  if (declaredSize > size)
-    Fail("the header gives a file size of " + std::to_string(declaredSize) + " bytes, but the file has " +
-         std::to_string(size));
-  if (offset > size || offset < h.paletteOffset)
-    Fail("the pixel data offset " + std::to_string(offset) + " is invalid");
+  if (declaredSize > size) Fail(msg::BmpFileSizeMismatch(declaredSize, size));
+  if (offset > size || offset < h.paletteOffset) Fail(msg::BmpPixelOffsetInvalid(offset));
   const std::size_t available = size - offset;
-  if (h.imageSize > available)
-    Fail("the header gives " + std::to_string(h.imageSize) + " bytes of pixel data, but the file has " +
-         std::to_string(available));
+  if (h.imageSize > available) Fail(msg::BmpImageSizeMismatch(h.imageSize, available));
   return {offset, available};
 }
 
@@ -221,8 +215,7 @@ PixelData LocatePixelData(const Header& h, const std::uint8_t* data, std::size_t
 std::vector<Rgb> ReadColourTable(const Header& h, const std::uint8_t* data, std::size_t offset) {
   const std::uint64_t limit = std::uint64_t{1} << h.bits;
   const std::uint64_t entries = h.colorsUsed ? h.colorsUsed : limit;
-  if (entries * h.paletteEntrySize > offset - h.paletteOffset)
-    Fail("the colour table of " + std::to_string(entries) + " entries does not fit before the pixel data");
+  if (entries * h.paletteEntrySize > offset - h.paletteOffset) Fail(msg::BmpColourTableTooLong(entries));
   // A table longer than the depth can address keeps only the reachable entries.
   std::vector<Rgb> palette;
   for (std::uint64_t i = 0; i < std::min(entries, limit); ++i) {
@@ -239,8 +232,7 @@ Bitmap DecodeRunLengths(const Header& h, const std::uint8_t* pixels, std::size_t
   const std::size_t rleSize = h.imageSize ? h.imageSize : available;
   const std::uint64_t pixels64 = static_cast<std::uint64_t>(h.width) * h.height;
   if (pixels64 > std::max<std::uint64_t>(std::uint64_t{1} << 24, std::uint64_t{rleSize} * 1024))
-    Fail("the run-length data (" + std::to_string(rleSize) + " bytes) is too short for a " + std::to_string(h.width) +
-         " × " + std::to_string(h.height) + " image");
+    Fail(msg::BmpRunLengthTooShort(rleSize, h.width, h.height));
   Bitmap bmp(static_cast<int>(h.width), static_cast<int>(h.height), format);
   DecodeRle(pixels, rleSize, h.compression == BiRle4, bmp);
   return bmp;
@@ -250,10 +242,10 @@ Bitmap DecodeRunLengths(const Header& h, const std::uint8_t* pixels, std::size_t
 class BitFields {
 public:
   explicit BitFields(const Header& h)
-      : bits_(h.bits), r_(Channel::Make(h.masks[0], "red")), g_(Channel::Make(h.masks[1], "green")),
-        b_(Channel::Make(h.masks[2], "blue")) {
-    if ((r_.mask & g_.mask) || (r_.mask & b_.mask) || (g_.mask & b_.mask)) Fail("the bit field masks overlap");
-    if (bits_ == 16 && ((r_.mask | g_.mask | b_.mask) >> 16)) Fail("a bit field mask exceeds 16 bits");
+      : bits_(h.bits), r_(Channel::Make(h.masks[0], msg::BmpRed)), g_(Channel::Make(h.masks[1], msg::BmpGreen)),
+        b_(Channel::Make(h.masks[2], msg::BmpBlue)) {
+    if ((r_.mask & g_.mask) || (r_.mask & b_.mask) || (g_.mask & b_.mask)) Fail(msg::BmpMasksOverlap);
+    if (bits_ == 16 && ((r_.mask | g_.mask | b_.mask) >> 16)) Fail(msg::BmpMaskOver16Bits);
   }
   void Row(const std::uint8_t* s, std::uint8_t* d, int width) const {
     for (int x = 0; x < width; ++x, d += 3) {
@@ -282,8 +274,7 @@ Bitmap DecodeUncompressed(const Header& h, const std::uint8_t* pixels, std::size
                           const RowsRead& rowsRead) {
   const std::uint64_t stride = (static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(h.bits) + 31) / 32 * 4;
   if (stride * static_cast<std::uint64_t>(h.height) > available)
-    Fail("the pixel data is truncated: " + std::to_string(stride * static_cast<std::uint64_t>(h.height)) +
-         " bytes needed, " + std::to_string(available) + " present");
+    Fail(msg::BmpPixelsTruncated(stride * static_cast<std::uint64_t>(h.height), available));
   const int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
   Bitmap bmp(width, height, format);
   const auto eachRow = [&](auto&& convert) {

@@ -1,5 +1,6 @@
 #include "codecs/Jpeg.h"
 
+#include "base/Messages.h"
 #include "codecs/FileCloser.h"
 
 #include <algorithm>
@@ -62,7 +63,7 @@ void LimitScans(j_common_ptr cinfo) {
   const int scan = reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number;
   if (scan <= MaxScans) return;
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  std::snprintf(err->message, sizeof err->message, "JPEG file has more than %d scans", MaxScans);
+  msg::FormatJpegTooManyScans(err->message, sizeof err->message, MaxScans);
   std::longjmp(err->jump, 1);
 }
 
@@ -276,9 +277,7 @@ std::size_t EntropyCodedBytes(const std::uint8_t* data, std::size_t size) {
 void CheckDataCanFill(JDIMENSION width, JDIMENSION height, std::size_t size) {
   const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
   const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, static_cast<std::uint64_t>(size) * 4096);
-  if (pixels > budget)
-    throw EJPEGException("JPEG data too short for a " + std::to_string(width) + " × " + std::to_string(height) +
-                         " image");
+  if (pixels > budget) throw EJPEGException(msg::JpegDataTooShort(width, height));
 }
 
 // Kept out of the guarded frames: builds the output raster and its colour table.

@@ -1,5 +1,6 @@
 #include "codecs/Png.h"
 
+#include "base/Messages.h"
 #include "codecs/PngGreyLevels.h"
 
 #include <png.h>
@@ -156,9 +157,9 @@ void OnPngWarning(png_structp png, png_const_charp message) {
 
 void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<DecodeJob*>(png_get_io_ptr(png));
-  if (length > job->size - job->pos) png_error(png, "Read Error");
+  if (length > job->size - job->pos) png_error(png, msg::PngReadError);
   if (job->file) {
-    if (std::fread(out, 1, length, job->file) != length) png_error(png, "Read Error");
+    if (std::fread(out, 1, length, job->file) != length) png_error(png, msg::PngReadError);
   } else {
     std::memcpy(out, job->data + job->pos, length);
   }
@@ -174,9 +175,7 @@ inline std::uint8_t OverWhite(std::uint8_t c, std::uint8_t a) {
   return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-[[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) {
-  throw Error("image too large: " + std::to_string(w) + " × " + std::to_string(h));
-}
+[[noreturn]] void ThrowTooLarge(std::uint32_t w, std::uint32_t h) { throw Error(msg::ImageTooLarge(w, h)); }
 
 void ConvertRow(const DecodeJob& job, const std::uint8_t* in, std::uint8_t* out, int width) {
   const auto& g = job.gamma;
@@ -282,7 +281,7 @@ void CheckEnoughImageData(png_structp png, png_infop info, const DecodeJob& job)
   const std::uint64_t channels = png_get_channels(png, info);
   const auto depth = static_cast<std::uint64_t>(png_get_bit_depth(png, info));
   const std::uint64_t rawRow = (width * channels * depth + 7) / 8 + 1;
-  if (rawRow * height / 1032 > job.idatBytes) throw EPngError("Not enough image data");
+  if (rawRow * height / 1032 > job.idatBytes) throw EPngError(msg::PngNotEnoughData);
 }
 
 // How libpng's rows become 24-bit rows: palette entries and tRNS alpha are
@@ -355,7 +354,7 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
 void Allocate(std::size_t rowBytes, png_uint_32 width, png_uint_32 height, DecodeJob& job) {
   const std::size_t expected =
       job.route == Route::Direct ? (std::size_t{width} * static_cast<int>(job.format) + 7) / 8 : job.bufferRow;
-  if (rowBytes != expected) throw EPngError("Unexpected PNG row layout");
+  if (rowBytes != expected) throw EPngError(msg::PngUnexpectedRowLayout);
   job.bitmap = Bitmap(static_cast<int>(width), static_cast<int>(height), job.format);
   job.bitmap.Palette() = std::move(job.table);
   if (job.route != Route::Direct) {
@@ -428,9 +427,9 @@ void Decode(std::unique_ptr<DecodeJob> job, std::uint32_t g, Bitmap& bitmap) {
 
   PngRead read;
   read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job.get(), OnPngError, OnPngWarning);
-  if (!read.png) throw EPngError("Insufficient memory");
+  if (!read.png) throw EPngError(msg::PngInsufficientMemory);
   read.info = png_create_info_struct(read.png);
-  if (!read.info) throw EPngError("Insufficient memory");
+  if (!read.info) throw EPngError(msg::PngInsufficientMemory);
   if (!RunDecode(&read, job.get())) throw EPngError(job->message);
   bitmap = std::move(job->bitmap);
 }

@@ -1,5 +1,6 @@
 #include "codecs/PngTile.h"
 
+#include "base/Messages.h"
 #include "codecs/FileCloser.h"
 #include "codecs/PngGreyLevels.h"
 
@@ -13,10 +14,6 @@
 namespace zv {
 
 namespace {
-
-const char* const CreationMessage =
-    "The \"Portable Network Graphics\" could not be created because invalid image type parameters have being "
-    "provided.";
 
 // The 64-colour choice: the 4x4x4 cube with levels 0, 85, 170, 255, red slowest.
 std::vector<Rgb> CubePalette64() {
@@ -140,8 +137,7 @@ void WriteHeader(ByteSink& out, const Bitmap& bmp, TPngColorType colorType, int 
 class IdatWriter {
 public:
   explicit IdatWriter(ByteSink& out) : out_(out), idat_(IdatSize) {
-    if (deflateInit2(&z_, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      throw EPngError("zlib initialisation failed");
+    if (deflateInit2(&z_, 7, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw EPngError(msg::ZlibInitFailed);
     z_.next_out = idat_.data();
     z_.avail_out = IdatSize;
   }
@@ -166,7 +162,7 @@ private:
     int rc = Z_OK;
     do {
       rc = deflate(&z_, flush);
-      if (rc == Z_STREAM_ERROR) throw EPngError("zlib compression failed");
+      if (rc == Z_STREAM_ERROR) throw EPngError(msg::ZlibCompressionFailed);
       if (z_.avail_out == 0) {
         WriteChunk(out_, "IDAT", idat_.data(), IdatSize);
         z_.next_out = idat_.data();
@@ -231,10 +227,8 @@ struct TPngTileImage::State {
 
 TPngTileImage::TPngTileImage(TPngColorType colorType, int bitDepth, int width, int height) {
   const int depth = WrittenDepth(colorType, bitDepth);
-  if (depth == 0) throw EPngError(CreationMessage);
-  if (width < 1 || height < 1)
-    throw EPngError("PNG tile size must be at least 1 × 1, not " + std::to_string(width) + " × " +
-                    std::to_string(height));
+  if (depth == 0) throw EPngError(msg::PngCannotCreate);
+  if (width < 1 || height < 1) throw EPngError(msg::PngTileTooSmall(width, height));
   CheckImageSize(width, height, PixelFormat::pf24bit);
 
   PixelFormat format = PixelFormat::pf24bit;

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/FileSystem.h"
 #include "base/Integers.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
@@ -69,7 +70,7 @@ bool ParseIntegerText(const std::string& text, std::int32_t& value) {
 
 std::string ExportMapName(const TMapArea& area) { return ExtractFileName(area.Name); }
 
-EExportStopped::EExportStopped() : Error("Export stopped.") {}
+EExportStopped::EExportStopped() : Error(msg::ExportStopped) {}
 
 namespace {
 
@@ -112,7 +113,7 @@ void WriteTileFile(const std::string& fileName, const std::vector<std::uint8_t>&
 }
 
 [[noreturn]] void ThrowWriteError(const std::string& fileName) {
-  throw EFileError("Error writing file " + fileName + ": " + std::strerror(errno));
+  throw EFileError(msg::ErrorWritingFile(fileName, std::strerror(errno)));
 }
 
 // A text file that the export writes line by line. Every failure is reported
@@ -181,14 +182,11 @@ struct TTileSize {
 
 TTileSize CheckOptions(const TExportOptions& options) {
   TTileSize size{0, 0};
-  if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1)
-    throw Error("Tile width must be a whole number of at least 1");
-  if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1)
-    throw Error("Tile height must be a whole number of at least 1");
-  if (options.FormatRow != 0 && options.FormatRow != 1)
-    throw Error("Unknown tile file format " + std::to_string(options.FormatRow));
+  if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1) throw Error(msg::TileWidthInvalid);
+  if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1) throw Error(msg::TileHeightInvalid);
+  if (options.FormatRow != 0 && options.FormatRow != 1) throw Error(msg::UnknownTileFormat(options.FormatRow));
   if (options.FormatRow == 1 && (options.DepthRow < 0 || options.DepthRow > 7))
-    throw Error("Unknown color depth " + std::to_string(options.DepthRow));
+    throw Error(msg::UnknownColorDepth(options.DepthRow));
   return size;
 }
 
@@ -199,23 +197,20 @@ bool NameLeavesDirectory(const std::string& name) {
 }
 
 void CheckMapName(const std::string& name) {
-  if (NameLeavesDirectory(name))
-    throw Error("The map name \"" + name + "\" is not allowed: it would leave the target directory");
+  if (NameLeavesDirectory(name)) throw Error(msg::MapNameNotAllowed(name));
 }
 
 void CheckLayoutName(const std::string& name) {
   // An empty layout name would make archive entries start with "/".
-  if (name.empty() || NameLeavesDirectory(name))
-    throw Error("The layout name \"" + name + "\" is not allowed: it would leave the target directory");
+  if (name.empty() || NameLeavesDirectory(name)) throw Error(msg::LayoutNameNotAllowed(name));
 }
 
 void CheckAtlasName(const std::string& name) {
-  if (NameLeavesDirectory(name))
-    throw Error("The atlas name \"" + name + "\" is not allowed: it would leave the target directory");
+  if (NameLeavesDirectory(name)) throw Error(msg::AtlasNameNotAllowed(name));
 }
 
 std::string CheckedDirectory(const std::string& directory) {
-  if (directory.empty()) throw Error("Please enter target directory");
+  if (directory.empty()) throw Error(msg::EnterTargetDirectory);
   return IncludeTrailingPathDelimiter(directory);
 }
 
@@ -637,7 +632,7 @@ void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, 
 }
 
 void CheckSingleMapExport(const TMapArea* area, const TExportOptions& options) {
-  if (!area) throw Error("No map is shown to export.");
+  if (!area) throw Error(msg::NoMapShown);
   CheckOptions(options);
   CheckMapName(ExportMapName(*area));
 }

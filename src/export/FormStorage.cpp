@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "export/ExportToAmbulo.h"
 
@@ -42,7 +43,7 @@ std::optional<std::string> KeyName(std::string_view line) {
 std::string ValueText(std::string_view line) { return std::string(line.substr(line.find('=') + 1)); }
 
 [[noreturn]] void ThrowSaveError(const std::string& fileName, int err) {
-  throw EFileError(CannotCreateMessage(fileName) + (err ? std::string(": ") + std::strerror(err) : std::string()));
+  throw EFileError(msg::CannotCreateFile(fileName) + (err ? std::string(": ") + std::strerror(err) : std::string()));
 }
 
 } // namespace
@@ -83,11 +84,9 @@ TIniFile::TIniFile(std::string_view text) {
 TIniFile TIniFile::Load(const std::string& fileName) {
   struct stat st {};
   if (::stat(fileName.c_str(), &st) != 0 && errno == ENOENT) return TIniFile();
-  if (S_ISREG(st.st_mode) && st.st_size > kMaxIniSize)
-    throw EFileError("The settings file " + fileName + " is too large");
+  if (S_ISREG(st.st_mode) && st.st_size > kMaxIniSize) throw EFileError(msg::SettingsFileTooLarge(fileName));
   const Bytes data = ReadWholeFile(fileName);
-  if (static_cast<std::int64_t>(data.size()) > kMaxIniSize)
-    throw EFileError("The settings file " + fileName + " is too large");
+  if (static_cast<std::int64_t>(data.size()) > kMaxIniSize) throw EFileError(msg::SettingsFileTooLarge(fileName));
   return TIniFile(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/Errors.h"
 #include "base/Integers.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/MapModel.h"
 
@@ -128,7 +129,7 @@ bool TryStrToInt(const std::string& s, std::int32_t& value) {
 
 std::int32_t StrToInt(const std::string& s) {
   std::int32_t v = 0;
-  if (!TryStrToInt(s, v)) throw Error(Quoted(s) + " is not a valid integer value");
+  if (!TryStrToInt(s, v)) throw Error(msg::NotAnInteger(Quoted(s)));
   return v;
 }
 
@@ -178,7 +179,7 @@ bool TryStrToFloat(const std::string& s, long double& value) {
 
 long double StrToFloat(const std::string& s) {
   long double v = 0;
-  if (!TryStrToFloat(s, v)) throw Error(Quoted(s) + " is not a valid floating point value");
+  if (!TryStrToFloat(s, v)) throw Error(msg::NotAFloat(Quoted(s)));
   return v;
 }
 

@@ -1,5 +1,6 @@
 #include "model/CalibrationFit.h"
 
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/CalibrationText.h"
 #include "model/FileKind.h"
@@ -14,12 +15,6 @@ namespace {
 
 bool Finite(double v) { return std::isfinite(v); }
 
-std::string Number(double v, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
-
 std::string DegreesMinutes(double value, char positive, char negative) {
   const char hemi = value < 0 ? negative : positive;
   // Rounded to thousandths of a minute first, so 59.9996' carries into the degree.
@@ -31,12 +26,6 @@ std::string DegreesMinutes(double value, char positive, char negative) {
                 minuteThousandths % 1000, hemi);
   return buf;
 }
-
-const char* const kCoordinatesOnOneLine =
-    "The calibration points' latitudes and longitudes lie on one line or are all the same; "
-    "check their coordinates.";
-const char* const kCoordinatesOutOfRange =
-    "The calibration points' coordinates are out of range; check their latitudes and longitudes.";
 
 // The points that take part: those with a finite latitude and longitude.
 std::vector<std::size_t> UsablePoints(const std::vector<TCalibrationPoint>& points) {
@@ -77,8 +66,7 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
   const std::vector<std::size_t> used = UsablePoints(points);
   used_ = static_cast<int>(used.size());
   if (used.size() < 3) {
-    problem_ = "Too few calibration points with latitude and longitude: " + std::to_string(used.size()) +
-               " (at least 3 not on one line are needed).";
+    problem_ = msg::FitTooFewPoints(used.size());
     return;
   }
   Centre(points, used);
@@ -108,12 +96,12 @@ bool TCalibrationFit::Solve(const std::vector<TCalibrationPoint>& points, const 
           static_cast<double>(points[i].Lat) - lat0_);
   const double det = s.xx * s.yy - s.xy * s.xy;
   if (!(det > 1e-12 * s.xx * s.yy) || !(s.xx > 0) || !(s.yy > 0)) {
-    problem_ = "The calibration points lie on one line in the picture; add a point off that line.";
+    problem_ = msg::FitPixelsOnOneLine;
     return false;
   }
   const double planeDet = s.ee * s.nn - s.en * s.en;
   if (!Finite(planeDet) || !(planeDet > 1e-12 * s.ee * s.nn)) {
-    problem_ = kCoordinatesOnOneLine;
+    problem_ = msg::FitLatLonOnOneLine;
     return false;
   }
   const double n = static_cast<double>(used.size());
@@ -127,7 +115,7 @@ bool TCalibrationFit::Solve(const std::vector<TCalibrationPoint>& points, const 
   const double m = a1_ * b2_ - a2_ * b1_;
   const double scale = (std::fabs(a1_) + std::fabs(a2_)) * (std::fabs(b1_) + std::fabs(b2_));
   if (!Finite(m) || !Finite(scale) || !(std::fabs(m) > 1e-12 * scale)) {
-    problem_ = kCoordinatesOnOneLine;
+    problem_ = msg::FitLatLonOnOneLine;
     return false;
   }
   return true;
@@ -141,7 +129,7 @@ void TCalibrationFit::MeasureResiduals(const std::vector<TCalibrationPoint>& poi
     double x = 0, y = 0;
     if (!LatLonToPixel(static_cast<double>(points[i].Lat), static_cast<double>(points[i].Lon), x, y)) {
       valid_ = false;
-      problem_ = kCoordinatesOutOfRange;
+      problem_ = msg::FitLatLonOutOfRange;
       return;
     }
     const double r = std::hypot(x - points[i].X, y - points[i].Y);
@@ -151,7 +139,7 @@ void TCalibrationFit::MeasureResiduals(const std::vector<TCalibrationPoint>& poi
   rms_ = std::sqrt(sum / static_cast<double>(used.size()));
   if (!Finite(rms_)) {
     valid_ = false;
-    problem_ = kCoordinatesOutOfRange;
+    problem_ = msg::FitLatLonOutOfRange;
   }
 }
 
@@ -199,36 +187,27 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
     const std::string image = area.ImageFileName;
     const std::string ext = UpperFileExt(image);
     if (image.empty())
-      add(0, "The map has no picture: its calibration names no image file.");
+      add(0, msg::MapNamesNoImage);
     else if (!IsImageKind(FileKindOf(ext)))
-      add(0, "The map has no picture: its image " + image + " is a format Zovevod does not read (" +
-                 (ext.empty() ? std::string("no extension") : ext) + "); convert it to PNG, JPEG or BMP.");
+      add(0, msg::MapImageFormatUnread(image, ext));
     else
-      add(0, "The map has no picture: its image " + image + " was not found or holds no pixels.");
+      add(0, msg::MapImageMissing(image));
   }
 
   const TCalibrationFit fit(area.Points);
-  if (!fit.Valid()) add(0, "No calibration fit: " + fit.Problem());
+  if (!fit.Valid()) add(0, msg::NoCalibrationFit(fit.Problem()));
 
   for (std::size_t i = 0; i < area.Points.size(); ++i) {
     const TCalibrationPoint& p = area.Points[i];
     const int number = static_cast<int>(i) + 1;
-    const std::string name = "Point " + std::to_string(number);
-    if (fit.Suspect(i))
-      add(number, name + " is " + Number(fit.Residuals()[i], 1) +
-                      " px away from where the other points put it (fit RMS " + Number(fit.Rms(), 1) +
-                      " px): check its latitude and longitude, a mistyped minute or the wrong hemisphere.");
+    if (fit.Suspect(i)) add(number, msg::PointFarFromFit(number, fit.Residuals()[i], fit.Rms()));
     if (area.Width > 0 && area.Height > 0 && (p.X < 0 || p.Y < 0 || p.X > area.Width || p.Y > area.Height))
-      add(number, name + " (" + std::to_string(p.X) + ", " + std::to_string(p.Y) + ") lies outside the picture (" +
-                      std::to_string(area.Width) + " x " + std::to_string(area.Height) +
-                      "): check its pixel position.");
+      add(number, msg::PointOutsidePicture(number, p.X, p.Y, area.Width, area.Height));
     if (p.HasLatLon) {
       const double lat = static_cast<double>(p.Lat);
       const double lon = static_cast<double>(p.Lon);
-      if (!(lat >= -90 && lat <= 90))
-        add(number, name + " has latitude " + Number(lat, 6) + ", outside -90..90: check it.");
-      if (!(lon >= -180 && lon <= 180))
-        add(number, name + " has longitude " + Number(lon, 6) + ", outside -180..180: check it.");
+      if (!(lat >= -90 && lat <= 90)) add(number, msg::PointLatitudeOutOfRange(number, lat));
+      if (!(lon >= -180 && lon <= 180)) add(number, msg::PointLongitudeOutOfRange(number, lon));
     }
   }
 
@@ -239,9 +218,7 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
       std::int32_t w = 0, h = 0;
       if (TryStrToInt(Trim(ExtractNthWord(3, line, ",")), w) && TryStrToInt(Trim(ExtractNthWord(4, line, ",")), h) &&
           (w != area.Width || h != area.Height))
-        add(0, "The calibration was made for a " + std::to_string(w) + " x " + std::to_string(h) +
-                   " picture, but the picture is " + std::to_string(area.Width) + " x " +
-                   std::to_string(area.Height) + ": the image was resized after calibration; calibrate it again.");
+        add(0, msg::CalibratedForOtherSize(w, h, area.Width, area.Height));
       break;
     }
   }
@@ -254,14 +231,12 @@ std::string FormatLatLon(double lat, double lon) {
 }
 
 std::string PointerReadout(const TMapArea& area, int x, int y) {
-  std::string text = "x " + std::to_string(x) + "  y " + std::to_string(y);
+  std::string text = msg::PointerPixel(x, y);
   const TCalibrationFit fit(area.Points);
   double lat = 0, lon = 0;
   if (fit.PixelToLatLon(x, y, lat, lon)) {
     const std::string where = FormatLatLon(lat, lon);
-    if (!where.empty())
-      text += "   " + where + "   fit of " + std::to_string(fit.PointsUsed()) + " points, RMS " +
-              Number(fit.Rms(), 1) + " px";
+    if (!where.empty()) text += msg::PointerFit(where, fit.PointsUsed(), fit.Rms());
   }
   return text;
 }

@@ -74,7 +74,7 @@ public:
   TMapHooks Hooks;
   // Answers the duplicate question; without one the answer is No.
   TQuestion Question;
-  // Shows a message that is no failure ("... is unsupported image file");
+  // Shows a message that is no failure (msg::UnsupportedImageFile);
   // without one the message is dropped.
   std::function<void(const std::string& text)> ShowError;
 

@@ -4,6 +4,7 @@
 #include "model/MapModel.h"
 
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "codecs/Bmp.h"
 #include "codecs/Canvas.h"
@@ -222,7 +223,7 @@ void TMapImage::Decode(const Bytes& data, Bytes* owned, const std::string& fileN
   if (DecodeImage(FileKindOf(ext), data, owned, decoded))
     Bitmap = std::move(decoded);
   else if (View && View->ShowError)
-    View->ShowError(ext + " is unsupported image file");
+    View->ShowError(msg::UnsupportedImageFile(ext));
   X = x;
   Y = y;
 }
@@ -399,7 +400,7 @@ void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
   const std::int64_t right = std::int64_t{x} + image.Width();
   const std::int64_t bottom = std::int64_t{y} + image.Height();
   if (right > std::numeric_limits<std::int32_t>::max() || bottom > std::numeric_limits<std::int32_t>::max())
-    throw Error("Tile " + tileName + " lies outside the picture's range");
+    throw Error(msg::TileOutsidePictureRange(tileName));
   if (right > Width) Width = static_cast<std::int32_t>(right);
   if (bottom > Height) Height = static_cast<std::int32_t>(bottom);
 }

@@ -2,6 +2,7 @@
 
 #include "model/MapModel.h"
 
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/DisplayMapsCore.h"
 
@@ -91,8 +92,7 @@ TMapArea* TMapAreas::AddMapArea(const std::string& name, const std::string& tarF
                                 const std::string& fileName) {
   for (const auto& a : items_) {
     if (a->FileName != fileName) continue;
-    const std::string text = "[" + (Layout ? Layout->Name : std::string()) + "." + a->Name +
-                             "] already exists. Do you want to reload it ?";
+    const std::string text = msg::ReloadQuestion(Layout ? Layout->Name : std::string(), a->Name);
     const bool yes = View && View->Question && View->Question(text);
     if (!yes) return a.get();
     Remove(a.get(), true);

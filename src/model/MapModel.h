@@ -29,8 +29,7 @@ struct TMapHooks {
   std::function<void(TDisplayMapsCore*)> OnActiveLayoutChange;
 };
 
-// The model's one question ("... already exists. Do you want to reload it ?"):
-// true answers Yes.
+// The model's one question (msg::ReloadQuestion): true answers Yes.
 using TQuestion = std::function<bool(const std::string& text)>;
 
 // One raster placed in an area's picture.

@@ -5,6 +5,7 @@
 
 #include "base/Errors.h"
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/FileKind.h"
 #include "model/OpenArchive.h"
@@ -52,9 +53,7 @@ void TDisplayMapsCore::OpenFile(const std::string& fileName) {
       if (name.find('/') != std::string::npos) continue;
       const TFileKind entryKind = FileKindOf(UpperFileExt(name));
       if (entryKind != TFileKind::Atlas && entryKind != TFileKind::Calibration) continue;
-      if (++opened > MaxMapsPerArchive)
-        throw Error(fileName + " holds more than " + std::to_string(MaxMapsPerArchive) +
-                    " maps and atlases at its top level");
+      if (++opened > MaxMapsPerArchive) throw Error(msg::TooManyMapsInArchive(fileName, MaxMapsPerArchive));
       if (entryKind == TFileKind::Atlas)
         OpenAtlas(fileName, entry.Name);
       else

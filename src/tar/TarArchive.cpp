@@ -1,5 +1,6 @@
 #include "tar/TarArchive.h"
 
+#include "base/Messages.h"
 #include "tar/TarHeader.h"
 
 #include <algorithm>
@@ -117,9 +118,7 @@ TTarArchive::~TTarArchive() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void TTarArchive::ThrowDamaged(const std::string& what) const {
-  throw ETarError("Damaged tar archive " + fileName_ + ": " + what);
-}
+void TTarArchive::ThrowDamaged(const std::string& what) const { throw ETarError(msg::DamagedTar(fileName_, what)); }
 
 void TTarArchive::Rewind() {
   pos_ = 0;
@@ -159,14 +158,14 @@ bool TTarArchive::ReadBlock(unsigned char* dest) {
 
 // Reads the data of a helper entry (long name, pax header) whole.
 void TTarArchive::ReadHelperData(std::int64_t size, std::string& dest) {
-  if (size > fileSize_ - pos_) ThrowDamaged("an extended header runs past the end of the file");
-  if (size > kMaxHelperSize) ThrowDamaged("an extended header is too large");
+  if (size > fileSize_ - pos_) ThrowDamaged(msg::TarExtendedHeaderPastEnd);
+  if (size > kMaxHelperSize) ThrowDamaged(msg::TarExtendedHeaderTooLarge);
   dest.resize(static_cast<std::size_t>(size));
   std::int64_t got = 0;
   while (got < size) {
     const ssize_t n = ::pread(fd_, dest.data() + got, static_cast<std::size_t>(size - got), pos_ + got);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ThrowDamaged(n < 0 ? std::strerror(errno) : "unexpected end of file");
+    if (n <= 0) ThrowDamaged(n < 0 ? std::strerror(errno) : msg::TarUnexpectedEnd);
     got += n;
   }
   bytesRead_ += size;
@@ -188,7 +187,7 @@ bool TTarArchive::NextEntry(TTarDirRec& rec) {
     const std::optional<std::int64_t> size = h.Size();
     if (!size) {
       rec.Name.assign(h.Name());
-      ThrowDamaged("the size field of entry " + rec.Name + " is not a number");
+      ThrowDamaged(msg::TarSizeNotANumber(rec.Name));
     }
 
     const unsigned char type = h.TypeFlag();
@@ -233,11 +232,11 @@ void TTarArchive::ReadPaxHeader(std::int64_t size) {
     const char* sp = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
     std::int64_t len = 0;
     if (!sp || !ParseDecimal(p, sp, len) || len <= sp - p + 1 || len > end - p || p[len - 1] != '\n')
-      ThrowDamaged("a pax extended header is malformed");
+      ThrowDamaged(msg::TarPaxMalformed);
     const char* kb = sp + 1;
     const char* re = p + len - 1;
     const char* eq = static_cast<const char*>(std::memchr(kb, '=', static_cast<std::size_t>(re - kb)));
-    if (!eq || eq == kb) ThrowDamaged("a pax extended header is malformed");
+    if (!eq || eq == kb) ThrowDamaged(msg::TarPaxMalformed);
     ApplyPaxRecord(std::string_view(kb, static_cast<std::size_t>(eq - kb)),
                    std::string_view(eq + 1, static_cast<std::size_t>(re - eq - 1)));
     p += len;
@@ -246,7 +245,7 @@ void TTarArchive::ReadPaxHeader(std::int64_t size) {
 
 void TTarArchive::ApplyPaxRecord(std::string_view key, std::string_view value) {
   if (key == "path" || key == "linkpath") {
-    if (value.find('\0') != std::string_view::npos) ThrowDamaged("a pax path holds a zero byte");
+    if (value.find('\0') != std::string_view::npos) ThrowDamaged(msg::TarPaxPathHoldsZero);
     if (key == "path") {
       longName_.assign(value);
       hasLongName_ = true;
@@ -255,10 +254,10 @@ void TTarArchive::ApplyPaxRecord(std::string_view key, std::string_view value) {
       hasLongLink_ = true;
     }
   } else if (key == "size") {
-    if (!ParseDecimal(value.data(), value.data() + value.size(), paxSize_)) ThrowDamaged("a pax size is not a number");
+    if (!ParseDecimal(value.data(), value.data() + value.size(), paxSize_)) ThrowDamaged(msg::TarPaxSizeNotANumber);
     hasPaxSize_ = true;
   } else if (key == "mtime") {
-    if (!ParsePaxTime(value, paxMtime_)) ThrowDamaged("a pax mtime is not a number");
+    if (!ParsePaxTime(value, paxMtime_)) ThrowDamaged(msg::TarPaxMtimeNotANumber);
     hasPaxMtime_ = true;
   }
 }
@@ -301,8 +300,7 @@ void TTarArchive::FillRecord(const TTarHeader& h, std::int64_t size, TTarDirRec&
 void TTarArchive::SkipSparseExtensions(const std::string& name) {
   TTarHeader extension;
   do {
-    if (!ReadBlock(extension.Data()))
-      ThrowDamaged("the sparse map of entry " + name + " runs past the end of the file");
+    if (!ReadBlock(extension.Data())) ThrowDamaged(msg::TarSparseMapPastEnd(name));
     pos_ += kBlock;
   } while (extension.GnuExtensionContinues());
 }
@@ -310,9 +308,9 @@ void TTarArchive::SkipSparseExtensions(const std::string& name) {
 void TTarArchive::CopyEntryData(std::vector<std::uint8_t>& dest) {
   if (pending_ <= 0) return;
   // Never trust the size field further than the file reaches.
-  if (pending_ > fileSize_ - pos_) ThrowDamaged("the data of an entry runs past the end of the file");
+  if (pending_ > fileSize_ - pos_) ThrowDamaged(msg::TarEntryDataPastEnd);
   const std::size_t old = dest.size();
-  if (static_cast<std::uint64_t>(pending_) > dest.max_size() - old) ThrowDamaged("an entry is too large");
+  if (static_cast<std::uint64_t>(pending_) > dest.max_size() - old) ThrowDamaged(msg::TarEntryTooLarge);
   dest.resize(old + static_cast<std::size_t>(pending_));
   std::int64_t got = 0;
   while (got < pending_) {
@@ -320,7 +318,7 @@ void TTarArchive::CopyEntryData(std::vector<std::uint8_t>& dest) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       dest.resize(old);
-      ThrowDamaged(n < 0 ? std::strerror(errno) : "unexpected end of file");
+      ThrowDamaged(n < 0 ? std::strerror(errno) : msg::TarUnexpectedEnd);
     }
     got += n;
   }

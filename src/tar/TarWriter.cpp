@@ -1,5 +1,6 @@
 #include "tar/TarWriter.h"
 
+#include "base/Messages.h"
 #include "tar/TarHeader.h"
 
 #include <algorithm>
@@ -36,13 +37,11 @@ TTarWriter::~TTarWriter() {
   if (file_) std::fclose(file_);
 }
 
-void TTarWriter::ThrowWriteFailed(int err) {
-  throw ETarError("Cannot write tar archive " + fileName_ + ": " + std::strerror(err));
-}
+void TTarWriter::ThrowWriteFailed(int err) { throw ETarError(msg::CannotWriteTar(fileName_, std::strerror(err))); }
 
 void TTarWriter::WriteBlock(const void* block) {
   assert(file_ && "the archive is already finished");
-  if (!file_) throw ETarError("Tar archive " + fileName_ + " is already finished");
+  if (!file_) throw ETarError(msg::TarAlreadyFinished(fileName_));
   errno = 0;
   if (std::fwrite(block, 1, kBlock, file_) != kBlock) ThrowWriteFailed(errno ? errno : EIO);
 }
@@ -54,12 +53,10 @@ void TTarWriter::Flush() {
 
 void TTarWriter::WriteHeader(const TTarDirRec& rec) {
   // Cutting a long name would silently put the entry somewhere else.
-  if (rec.Name.empty()) throw ETarError("Tar entry name is empty (archive " + fileName_ + ")");
-  if (rec.Name.size() > kMaxName)
-    throw ETarError("Tar entry name " + rec.Name + " is longer than 100 bytes");
-  if (rec.LinkName.size() > kMaxName)
-    throw ETarError("Link name " + rec.LinkName + " of tar entry " + rec.Name + " is longer than 100 bytes");
-  if (rec.Size < 0) throw ETarError("Tar entry " + rec.Name + " has a negative size");
+  if (rec.Name.empty()) throw ETarError(msg::TarEntryNameEmpty(fileName_));
+  if (rec.Name.size() > kMaxName) throw ETarError(msg::TarEntryNameTooLong(rec.Name));
+  if (rec.LinkName.size() > kMaxName) throw ETarError(msg::TarLinkNameTooLong(rec.LinkName, rec.Name));
+  if (rec.Size < 0) throw ETarError(msg::TarEntryNegativeSize(rec.Name));
 
   // Field by field as TTarArchive reads them.
   TTarHeader h;
@@ -118,7 +115,7 @@ void TTarWriter::AddStream(std::istream& source, const std::string& archiveName,
   const std::istream::pos_type end = source.tellg();
   source.seekg(start);
   if (start == std::istream::pos_type(-1) || end == std::istream::pos_type(-1) || !source)
-    throw ETarError("Cannot add " + archiveName + " to tar archive " + fileName_ + ": the source has no length");
+    throw ETarError(msg::TarSourceHasNoLength(archiveName, fileName_));
 
   const TTarDirRec rec = DefaultRecord(archiveName, TTarFileType::ftNormal, static_cast<std::int64_t>(end - start), modTime);
   WriteHeader(rec);

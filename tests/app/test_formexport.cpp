@@ -5,6 +5,7 @@
 #include "app/FormExport.h"
 #include "app/Prompter.h"
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
@@ -384,7 +385,8 @@ private slots:
     Child<QPushButton>(f, "BtnStart")->click();
     QCOMPARE(prompter_.Boxes.size(), 1);
     QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Error);
-    QCOMPARE(prompter_.Boxes[0].Text, QString::fromStdString(zv::CannotCreateMessage(target.toStdString() + "/myatlas.vka")));
+    QCOMPARE(prompter_.Boxes[0].Text,
+             QString::fromStdString(zv::msg::CannotCreateFile(target.toStdString() + "/myatlas.vka")));
     QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
     QVERIFY(Child<QPushButton>(f, "BtnRunning")->isHidden() && Child<QPushButton>(f, "BtnClose")->isHidden());
     QVERIFY(Child<QGroupBox>(f, "GrbExportType")->isEnabled());

@@ -1,6 +1,7 @@
 #include "codecs/Jpeg.h"
 
 #include "TestSupport.h"
+#include "base/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -444,7 +445,7 @@ TEST(Jpeg, SavingWithoutPictureAndToBadPaths) {
     zv::SaveJpegTile(MakeTile(8, 8), 75, bad);
     FAIL() << "no error";
   } catch (const zv::EFileError& e) {
-    EXPECT_EQ(std::string(e.what()), zv::CannotCreateMessage(bad));
+    EXPECT_EQ(std::string(e.what()), zv::msg::CannotCreateFile(bad));
   }
   // An empty picture is libjpeg's to refuse.
   img.AssignPicture(Bitmap(0, 0, PixelFormat::pf24bit));

@@ -2,6 +2,7 @@
 #include "codecs/PngTile.h"
 
 #include "base/FileSystem.h"
+#include "base/Messages.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -448,7 +449,7 @@ TEST(PngTile, ValidationAndFileErrors) {
     tile.SaveToFile(bad);
     ADD_FAILURE() << "no error";
   } catch (const EFileError& e) {
-    EXPECT_EQ(e.what(), CannotCreateMessage(bad));
+    EXPECT_EQ(e.what(), msg::CannotCreateFile(bad));
   }
   // A device that takes no data: the failed writes are reported too.
   if (std::filesystem::exists("/dev/full")) {

@@ -1,6 +1,7 @@
 #include "ExportTestUtil.h"
 
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "codecs/Jpeg.h"
 #include "codecs/Png.h"
 #include "export/ExportToAmbulo.h"
@@ -290,14 +291,14 @@ TEST(ExportTileSet, FailuresAreReported) {
     TempDir dir;
     const std::string missing = dir / "missing";
     EXPECT_EQ(ExpectThrows([&] { zv::ExportSingleMap(missing, area.get(), Options("400", "400"), {}); }),
-              zv::CannotCreateMessage(missing + "/N.map"));
+              zv::msg::CannotCreateFile(missing + "/N.map"));
   }
   {
     // The tile list's name is taken by a directory.
     TempDir dir;
     fs::create_directory(dir / "N.set");
     EXPECT_EQ(ExpectThrows([&] { Export(dir, *area, Options("400", "400")); }),
-              zv::CannotCreateMessage(dir / "N.set"));
+              zv::msg::CannotCreateFile(dir / "N.set"));
   }
   for (int workers : {1, 4}) {
     // A tile that cannot be created ends the run; the list keeps the earlier
@@ -308,7 +309,7 @@ TEST(ExportTileSet, FailuresAreReported) {
     fs::create_directories(dir / "set/N_5_0.jpg");
     TExportOptions o = Options("5", "400");
     o.Workers = workers;
-    EXPECT_EQ(ExpectThrows([&] { Export(dir, *wide, o); }), zv::CannotCreateMessage(dir / "set/N_5_0.jpg"));
+    EXPECT_EQ(ExpectThrows([&] { Export(dir, *wide, o); }), zv::msg::CannotCreateFile(dir / "set/N_5_0.jpg"));
     EXPECT_EQ(ReadFile(dir / "N.set"), "N_0_0.jpg\r\n");
     EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"N.map", "N.set", "set/", "set/N_0_0.jpg", "set/N_5_0.jpg/"}));
   }

@@ -1,4 +1,5 @@
 #include "TarTestUtil.h"
+#include "base/Messages.h"
 #include "tar/TarWriter.h"
 
 #include <gtest/gtest.h>
@@ -435,7 +436,7 @@ TEST(TarReader, CannotOpen) {
     TTarArchive tar(dir / "none.tar");
     FAIL();
   } catch (const EFileError &e) {
-    EXPECT_EQ(std::string(e.what()), CannotOpenMessage(dir / "none.tar"));
+    EXPECT_EQ(std::string(e.what()), msg::CannotOpenFile(dir / "none.tar"));
   }
   EXPECT_THROW(TTarArchive tar(dir.Path()), EFileError);
 }

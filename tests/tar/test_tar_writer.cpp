@@ -1,4 +1,5 @@
 #include "TarTestUtil.h"
+#include "base/Messages.h"
 #include "tar/TarWriter.h"
 
 #include <gtest/gtest.h>
@@ -208,14 +209,14 @@ TEST(TarWriter, FileErrors) {
     TTarWriter w(dir / "missing/out.tar");
     FAIL();
   } catch (const EFileError& e) {
-    EXPECT_EQ(std::string(e.what()), CannotCreateMessage(dir / "missing/out.tar"));
+    EXPECT_EQ(std::string(e.what()), msg::CannotCreateFile(dir / "missing/out.tar"));
   }
   TTarWriter w(dir / "out.tar");
   try {
     w.AddFile(dir / "nothing.txt");
     FAIL();
   } catch (const EFileError& e) {
-    EXPECT_EQ(std::string(e.what()), CannotOpenMessage(dir / "nothing.txt"));
+    EXPECT_EQ(std::string(e.what()), msg::CannotOpenFile(dir / "nothing.txt"));
   }
   EXPECT_THROW(w.AddFile(dir.Path()), EFileError); // a directory is no file
 }

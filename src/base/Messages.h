@@ -1,0 +1,174 @@
+// Every text the core and the converter show to the user, named here and
+// written out in Messages.cpp only, so that a translation touches one file.
+// Functions put the names and numbers in place; constants are whole texts.
+// The desktop layer's captions and questions go through Qt's tr() instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zv::msg {
+
+// The file layer (its texts are Slovak).
+std::string CannotCreateFile(const std::string& fileName);
+std::string CannotOpenFile(const std::string& fileName);
+
+// Calibration text: a number that does not read. The text comes quoted.
+std::string NotAnInteger(const std::string& quotedText);
+std::string NotAFloat(const std::string& quotedText);
+
+// Why no calibration fit exists.
+std::string FitTooFewPoints(std::uint64_t pointsWithLatLon);
+extern const char* const FitPixelsOnOneLine;
+extern const char* const FitLatLonOnOneLine;
+extern const char* const FitLatLonOutOfRange;
+
+// Calibration findings, as the converter's --check lists them. Points are
+// numbered from 1.
+extern const char* const MapNamesNoImage;
+std::string MapImageFormatUnread(const std::string& image, const std::string& upperExt);
+std::string MapImageMissing(const std::string& image);
+std::string NoCalibrationFit(const std::string& problem);
+std::string PointFarFromFit(int point, double residual, double rms);
+std::string PointOutsidePicture(int point, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height);
+std::string PointLatitudeOutOfRange(int point, double lat);
+std::string PointLongitudeOutOfRange(int point, double lon);
+std::string CalibratedForOtherSize(std::int64_t calibratedWidth, std::int64_t calibratedHeight, std::int64_t width,
+                                   std::int64_t height);
+
+// The pointer readout: the pixel, and where the fit puts it.
+std::string PointerPixel(std::int64_t x, std::int64_t y);
+std::string PointerFit(const std::string& latLon, std::int64_t pointsUsed, double rms);
+
+// Opening maps, tile sets and archives.
+std::string UnsupportedImageFile(const std::string& upperExt);
+std::string TileOutsidePictureRange(const std::string& tileName);
+std::string ReloadQuestion(const std::string& layoutName, const std::string& areaName);
+std::string TooManyMapsInArchive(const std::string& fileName, std::uint64_t limit);
+
+// Reading tar archives: DamagedTar wraps each of the details below.
+std::string DamagedTar(const std::string& fileName, const std::string& detail);
+extern const char* const TarExtendedHeaderPastEnd;
+extern const char* const TarExtendedHeaderTooLarge;
+extern const char* const TarUnexpectedEnd;
+std::string TarSizeNotANumber(const std::string& entryName);
+extern const char* const TarPaxMalformed;
+extern const char* const TarPaxPathHoldsZero;
+extern const char* const TarPaxSizeNotANumber;
+extern const char* const TarPaxMtimeNotANumber;
+std::string TarSparseMapPastEnd(const std::string& entryName);
+extern const char* const TarEntryDataPastEnd;
+extern const char* const TarEntryTooLarge;
+
+// Writing tar archives.
+std::string CannotWriteTar(const std::string& fileName, const std::string& reason);
+std::string TarAlreadyFinished(const std::string& fileName);
+std::string TarEntryNameEmpty(const std::string& fileName);
+std::string TarEntryNameTooLong(const std::string& entryName);
+std::string TarLinkNameTooLong(const std::string& linkName, const std::string& entryName);
+std::string TarEntryNegativeSize(const std::string& entryName);
+std::string TarSourceHasNoLength(const std::string& entryName, const std::string& fileName);
+
+// Pictures of any format.
+std::string ImageTooLarge(std::int64_t width, std::int64_t height);
+
+// BMP files: InvalidBmp wraps each of the details below.
+std::string InvalidBmp(const std::string& detail);
+extern const char* const BmpRed;
+extern const char* const BmpGreen;
+extern const char* const BmpBlue;
+std::string BmpMaskEmpty(const std::string& channel);
+std::string BmpMaskNotContiguous(const std::string& channel);
+extern const char* const BmpNoSignature;
+extern const char* const BmpTruncatedHeader;
+std::string BmpHeaderSizeUnsupported(std::uint64_t headerSize);
+std::string BmpDensityInconsistent(std::int64_t x, std::int64_t y);
+std::string BmpPlanes(std::int64_t planes);
+std::string BmpWidth(std::int64_t width);
+extern const char* const BmpHeightZero;
+std::string BmpBitsUnsupported(std::int64_t bits);
+std::string BmpOs2CompressionUnsupported(std::uint64_t compression);
+std::string BmpCompressionUnsupported(std::uint64_t compression, std::int64_t bits);
+extern const char* const BmpCompressedTopDown;
+extern const char* const BmpTruncatedMasks;
+extern const char* const BmpRunPastRow;
+extern const char* const BmpNoEndOfBitmap;
+extern const char* const BmpTruncatedDelta;
+extern const char* const BmpDeltaOutside;
+extern const char* const BmpTruncatedAbsoluteRun;
+std::string BmpColourOutsideTable(std::int64_t x, std::int64_t y, std::uint64_t colour, std::uint64_t entries);
+std::string BmpFileSizeMismatch(std::uint64_t declared, std::uint64_t actual);
+std::string BmpPixelOffsetInvalid(std::uint64_t offset);
+std::string BmpImageSizeMismatch(std::uint64_t declared, std::uint64_t actual);
+std::string BmpColourTableTooLong(std::uint64_t entries);
+std::string BmpRunLengthTooShort(std::uint64_t bytes, std::int64_t width, std::int64_t height);
+std::string BmpPixelsTruncated(std::uint64_t needed, std::uint64_t present);
+extern const char* const BmpMasksOverlap;
+extern const char* const BmpMaskOver16Bits;
+
+// JPEG files. The scan limit is written into libjpeg's message buffer from
+// inside its callback, where nothing may allocate or throw.
+void FormatJpegTooManyScans(char* buffer, std::size_t size, int limit) noexcept;
+std::string JpegDataTooShort(std::uint64_t width, std::uint64_t height);
+
+// PNG files. PngReadError goes through libpng's error callback as it stands.
+extern const char* const PngReadError;
+extern const char* const PngNotEnoughData;
+extern const char* const PngUnexpectedRowLayout;
+extern const char* const PngInsufficientMemory;
+extern const char* const PngCannotCreate;
+std::string PngTileTooSmall(std::int64_t width, std::int64_t height);
+extern const char* const ZlibInitFailed;
+extern const char* const ZlibCompressionFailed;
+
+// Exporting.
+extern const char* const ExportStopped;
+std::string ErrorWritingFile(const std::string& fileName, const std::string& reason);
+extern const char* const TileWidthInvalid;
+extern const char* const TileHeightInvalid;
+std::string UnknownTileFormat(std::int64_t row);
+std::string UnknownColorDepth(std::int64_t row);
+std::string MapNameNotAllowed(const std::string& name);
+std::string LayoutNameNotAllowed(const std::string& name);
+std::string AtlasNameNotAllowed(const std::string& name);
+extern const char* const EnterTargetDirectory;
+extern const char* const NoMapShown;
+std::string SettingsFileTooLarge(const std::string& fileName);
+
+// The converter's command line. Usage is its --help text.
+extern const char* const Usage;
+std::string UsageErrorHint(const std::string& program, const std::string& problem);
+std::string OptionNeedsValue(const std::string& option);
+std::string OptionTakesNoValue(const std::string& option);
+std::string UnknownOption(const std::string& option);
+extern const char* const TileExpectsSize;
+extern const char* const FormatExpectsName;
+extern const char* const DepthExpectsRow;
+extern const char* const TargetDirectoryEmpty;
+extern const char* const NoInputFile;
+extern const char* const ListWithCheck;
+extern const char* const TargetDirectoryRequired;
+
+// The converter's run.
+std::string LoadingError(const std::string& fileName, const std::string& error);
+std::string CannotCreateTargetDirectory(const std::string& directory);
+std::string LargeArchiveWarning(const std::string& path, double gib);
+std::string TileProgress(const std::string& mapName, const std::string& bar, std::int64_t done, std::int64_t total);
+
+// The converter's --check: tile set problems, files that open nothing, and
+// the closing count.
+extern const char* const NoTileAtOrigin;
+std::string TileOffGrid(std::int64_t x, std::int64_t y, std::int64_t tileWidth, std::int64_t tileHeight);
+std::string TileWrongSize(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height,
+                          std::int64_t wantedWidth, std::int64_t wantedHeight);
+std::string TilesOverlap(std::int64_t x, std::int64_t y);
+std::string TileGap(std::int64_t x, std::int64_t y);
+std::string MoreTileProblems(std::int64_t count);
+std::string MapLoadingError(const std::string& entryName, const std::string& error);
+extern const char* const MapDirectoryOpensNoMap;
+extern const char* const FileOpensNoMap;
+std::string FileLoadingError(const std::string& error);
+std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
+
+} // namespace zv::msg
