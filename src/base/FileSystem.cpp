@@ -1,6 +1,7 @@
 #include "base/FileSystem.h"
 
 #include "base/Errors.h"
+#include "base/FileCloser.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,7 +29,7 @@ namespace {
 // The one reading loop of both readers. Room for the whole file is reserved
 // only when the whole file is wanted.
 Bytes ReadFile(const std::string& path, bool untilNul) {
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  UniqueFile f(std::fopen(path.c_str(), "rb"));
   if (!f) ThrowCannotOpen(path);
   Bytes data;
   struct stat st {};

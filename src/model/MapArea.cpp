@@ -4,6 +4,7 @@
 #include "model/MapModel.h"
 
 #include "base/Errors.h"
+#include "base/FileCloser.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
 #include "codecs/Bmp.h"
@@ -161,7 +162,7 @@ void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::i
   // map is not held twice (the file's bytes, then the picture) while it is.
   const TFileKind kind = FileKindOf(UpperFileExt(fileName));
   if (kind == TFileKind::Png || kind == TFileKind::Bmp) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    UniqueFile f(std::fopen(fileName.c_str(), "rb"));
     if (!f) ThrowCannotOpen(fileName);
     struct stat st {};
     if (::fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&

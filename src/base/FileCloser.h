@@ -1,6 +1,7 @@
 #pragma once
 
-// For the codecs' own .cpp files: an open stdio file owned by scope.
+// An open stdio file owned by scope, for the .cpp files that read or write
+// files through stdio.
 
 #include <cstdio>
 #include <memory>
