@@ -1,7 +1,7 @@
 // Every text the core and the converter show to the user, named here and
 // written out in Messages.cpp only, so that a translation touches one file.
 // Functions put the names and numbers in place; constants are whole texts.
-// The desktop layer's captions and questions go through Qt's tr() instead.
+// The desktop layer keeps its captions and questions beside its widgets.
 #pragma once
 
 #include <cstddef>
