@@ -7,10 +7,12 @@
 #include <cassert>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <istream>
+#include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zv {
 
@@ -18,6 +20,14 @@ namespace {
 
 constexpr std::size_t kBlock = kTarBlockSize;
 constexpr std::size_t kMaxName = TTarLayout::Name.Width;
+// How much of a file AddFile reads at a time (a whole number of blocks).
+constexpr std::int64_t kFileChunk = 64 * 1024;
+
+// Closes a descriptor when its owner goes.
+struct TFdCloser {
+  int Fd;
+  ~TFdCloser() { ::close(Fd); }
+};
 
 } // namespace
 
@@ -39,11 +49,13 @@ TTarWriter::~TTarWriter() {
 
 void TTarWriter::ThrowWriteFailed(int err) { throw ETarError(msg::CannotWriteTar(fileName_, std::strerror(err))); }
 
-void TTarWriter::WriteBlock(const void* block) {
+void TTarWriter::WriteBlock(const void* block) { WriteBytes(block, kBlock); }
+
+void TTarWriter::WriteBytes(const void* data, std::size_t size) {
   assert(file_ && "the archive is already finished");
   if (!file_) throw ETarError(msg::TarAlreadyFinished(fileName_));
   errno = 0;
-  if (std::fwrite(block, 1, kBlock, file_) != kBlock) ThrowWriteFailed(errno ? errno : EIO);
+  if (std::fwrite(data, 1, size, file_) != size) ThrowWriteFailed(errno ? errno : EIO);
 }
 
 void TTarWriter::Flush() {
@@ -80,16 +92,41 @@ void TTarWriter::WriteHeader(const TTarDirRec& rec) {
 }
 
 void TTarWriter::AddFile(const std::string& localFileName, const std::string& archiveName) {
+  // Plain system calls: packing a tile set adds thousands of small files.
+  // Non-blocking, so that a pipe under the name is refused, not waited on.
+  const int fd = ::open(localFileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) ThrowCannotOpen(localFileName);
+  const TFdCloser closer{fd};
   struct stat st {};
-  if (::stat(localFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) ThrowCannotOpen(localFileName);
-  std::ifstream in(localFileName, std::ios::binary);
-  if (!in) ThrowCannotOpen(localFileName);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) ThrowCannotOpen(localFileName);
   std::string name = archiveName;
   if (name.empty()) {
     name = localFileName;
     std::replace(name.begin(), name.end(), '\\', '/');
   }
-  AddStream(in, name, UnixToDateTime(static_cast<std::int64_t>(st.st_mtime)));
+  const TTarDirRec rec = DefaultRecord(name, TTarFileType::ftNormal, static_cast<std::int64_t>(st.st_size),
+                                       UnixToDateTime(static_cast<std::int64_t>(st.st_mtime)));
+  WriteHeader(rec);
+
+  std::vector<unsigned char> chunk(std::min<std::int64_t>(rec.Size, kFileChunk) + kBlock);
+  for (std::int64_t remaining = rec.Size; remaining > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kFileChunk));
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::read(fd, chunk.data() + got, want - got);
+      if (n > 0)
+        got += static_cast<std::size_t>(n);
+      else if (n == 0 || errno != EINTR)
+        break;
+    }
+    // A file that shrank while it was read leaves zeros, as the header
+    // already promised its size; the last block is padded with zeros too.
+    const std::size_t padded = (want + kBlock - 1) / kBlock * kBlock;
+    std::memset(chunk.data() + got, 0, padded - got);
+    WriteBytes(chunk.data(), padded);
+    remaining -= static_cast<std::int64_t>(want);
+  }
+  Flush();
 }
 
 TTarDirRec TTarWriter::DefaultRecord(const std::string& name, TTarFileType type, std::int64_t size,

@@ -46,6 +46,8 @@ private:
   TTarDirRec DefaultRecord(const std::string& name, TTarFileType type, std::int64_t size, TDateTime modTime) const;
   void WriteHeader(const TTarDirRec& rec);
   void WriteBlock(const void* block);
+  // Whole blocks only.
+  void WriteBytes(const void* data, std::size_t size);
   void Flush();
   [[noreturn]] void ThrowWriteFailed(int err);
 

@@ -68,22 +68,32 @@ TEST(TarWriter, DataTakesWholeBlocks) {
   const struct {
     std::size_t size;
     std::size_t archiveSize;
-  } cases[] = {{0, 1024}, {1, 1536}, {511, 1536}, {512, 1536}, {513, 2048}, {5000, 512 + 10 * 512 + 512}};
+  } cases[] = {{0, 1024},    {1, 1536},     {511, 1536},          {512, 1536},
+               {513, 2048},  {5000, 512 + 10 * 512 + 512},
+               // Files are read in pieces of 64 KiB.
+               {65536, 512 + 65536 + 512}, {65537, 512 + 65536 + 512 + 512}, {150001, 512 + 150016 + 512}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    const std::string data = zvtest::Pattern(c.size, static_cast<unsigned>(c.size));
-    std::istringstream in(data);
-    {
-      TTarWriter w(dir / "x.tar");
-      w.AddStream(in, "x.bin", UnixToDateTime(1000));
+    for (const bool fromFile : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.size << (fromFile ? " from a file" : " from a stream"));
+      const std::string data = zvtest::Pattern(c.size, static_cast<unsigned>(c.size));
+      {
+        TTarWriter w(dir / "x.tar");
+        if (fromFile) {
+          WriteFile(dir / "x.bin", data);
+          w.AddFile(dir / "x.bin", "x.bin");
+        } else {
+          std::istringstream in(data);
+          w.AddStream(in, "x.bin", UnixToDateTime(1000));
+        }
+      }
+      const std::string t = ReadFile(dir / "x.tar");
+      ASSERT_EQ(t.size(), c.archiveSize);
+      EXPECT_EQ(t.substr(512, c.size), data);
+      EXPECT_EQ(t.find_first_not_of('\0', 512 + c.size), std::string::npos);
+      const auto entries = zvtest::ReadAll(dir / "x.tar");
+      ASSERT_EQ(entries.size(), 1u);
+      EXPECT_EQ(entries[0].Data, data);
     }
-    const std::string t = ReadFile(dir / "x.tar");
-    ASSERT_EQ(t.size(), c.archiveSize);
-    EXPECT_EQ(t.substr(512, c.size), data);
-    EXPECT_EQ(t.find_first_not_of('\0', 512 + c.size), std::string::npos);
-    const auto entries = zvtest::ReadAll(dir / "x.tar");
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].Data, data);
   }
 }
 
@@ -219,6 +229,9 @@ TEST(TarWriter, FileErrors) {
     EXPECT_EQ(std::string(e.what()), msg::CannotOpenFile(dir / "nothing.txt"));
   }
   EXPECT_THROW(w.AddFile(dir.Path()), EFileError); // a directory is no file
+  // Nor is a pipe; opening it must not wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_THROW(w.AddFile(dir / "pipe"), EFileError);
 }
 
 TEST(TarWriter, FailedWritesAreReportedWithTheSystemReason) {
