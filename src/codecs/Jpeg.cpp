@@ -1,7 +1,7 @@
 #include "codecs/Jpeg.h"
 
-#include "base/Messages.h"
 #include "base/FileCloser.h"
+#include "base/Messages.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,7 +1,7 @@
 #include "codecs/PngTile.h"
 
-#include "base/Messages.h"
 #include "base/FileCloser.h"
+#include "base/Messages.h"
 #include "codecs/PngGreyLevels.h"
 
 #include <zlib.h>
