@@ -1,8 +1,12 @@
 #include "codecs/Reduce.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace zv {
@@ -50,6 +54,80 @@ void HalveInPlace(std::uint8_t* rgb, int& w, int& h) {
   h = oh;
 }
 
+// A pixel as three 10-bit fields (r, g << 10, b << 20): four of them add up
+// without one channel's sum reaching into the next.
+constexpr std::uint32_t Pack(Rgb c) { return c.r | (std::uint32_t{c.g} << 10) | (std::uint32_t{c.b} << 20); }
+
+// The average of n = 1 << shift packed pixels' sum, rounded as one halving rounds.
+inline void PutAverage(std::uint32_t sum, int shift, std::uint8_t* out) {
+  const std::uint32_t half = (1u << shift) >> 1;
+  out[0] = static_cast<std::uint8_t>(((sum & 1023) + half) >> shift);
+  out[1] = static_cast<std::uint8_t>((((sum >> 10) & 1023) + half) >> shift);
+  out[2] = static_cast<std::uint8_t>(((sum >> 20) + half) >> shift);
+}
+
+// The first halving of a band straight from its rows into packed RGB:
+// fetch(row, x) gives pixel x of a row packed, so no full-size RGB copy of
+// the band is made.
+template <typename Fetch> void HalveFrom(const Bitmap& band, Fetch fetch, std::uint8_t* out) {
+  const int w = band.Width(), h = band.Height();
+  const int ow = (w + 1) / 2, full = w / 2;
+  for (int oy = 0; oy < (h + 1) / 2; ++oy, out += static_cast<std::size_t>(ow) * 3) {
+    const std::uint8_t* top = band.Row(2 * oy);
+    const bool twoRows = 2 * oy + 1 < h;
+    const std::uint8_t* bottom = twoRows ? band.Row(2 * oy + 1) : top;
+    const int shift = twoRows ? 2 : 1;
+    for (int ox = 0; ox < full; ++ox) {
+      std::uint32_t sum = fetch(top, 2 * ox) + fetch(top, 2 * ox + 1);
+      if (twoRows) sum += fetch(bottom, 2 * ox) + fetch(bottom, 2 * ox + 1);
+      PutAverage(sum, shift, out + 3 * ox);
+    }
+    if (full < ow) {
+      std::uint32_t sum = fetch(top, 2 * full);
+      if (twoRows) sum += fetch(bottom, 2 * full);
+      PutAverage(sum, shift - 1, out + 3 * full);
+    }
+  }
+}
+
+// The band as packed RGB rows, halved once when levels > 0 (the common
+// formats in one step from their rows). bw, bh: the size of the result.
+void BandToRgb(const Bitmap& band, int levels, std::vector<std::uint8_t>& work, int& bw, int& bh) {
+  bw = band.Width();
+  bh = band.Height();
+  if (levels > 0 && band.Format() == PixelFormat::pf24bit) {
+    work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
+    HalveFrom(band, [](const std::uint8_t* row, int x) {
+      const std::uint8_t* p = row + 3 * static_cast<std::size_t>(x);
+      return p[0] | (std::uint32_t{p[1]} << 10) | (std::uint32_t{p[2]} << 20);
+    }, work.data());
+  } else if (levels > 0 && band.Format() == PixelFormat::pf8bit) {
+    // Indices past the colour table are black, as Bitmap::Pixel reads them.
+    std::uint32_t lut[256] = {};
+    const std::size_t n = std::min<std::size_t>(band.Palette().size(), 256);
+    for (std::size_t i = 0; i < n; ++i) lut[i] = Pack(band.Palette()[i]);
+    work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
+    HalveFrom(band, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
+  } else {
+    work.resize(static_cast<std::size_t>(bw) * bh * 3);
+    for (int r = 0; r < bh; ++r) {
+      std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
+      if (band.Format() == PixelFormat::pf24bit) {
+        std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+        continue;
+      }
+      for (int c = 0; c < bw; ++c) {
+        const Rgb p = band.Pixel(c, r);
+        dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
+      }
+    }
+    if (levels > 0) HalveInPlace(work.data(), bw, bh);
+    return;
+  }
+  bw = (bw + 1) / 2;
+  bh = (bh + 1) / 2;
+}
+
 } // namespace
 
 int ReducedSide(int size, int levels) {
@@ -79,28 +157,9 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
     if (band.Width() != fx1 - fx0 || band.Height() != fy1 - fy0)
       band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
     source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
-    // The band may come back in another format: take it as RGB rows.
-    int bw = band.Width(), bh = band.Height();
-    work.resize(static_cast<std::size_t>(bw) * bh * 3);
-    for (int r = 0; r < bh; ++r) {
-      std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
-      if (band.Format() == PixelFormat::pf24bit) {
-        std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
-      } else if (band.Format() == PixelFormat::pf8bit && band.Palette().size() == 256) {
-        const std::uint8_t* row = band.Row(r);
-        const Rgb* palette = band.Palette().data();
-        for (int c = 0; c < bw; ++c) {
-          const Rgb p = palette[row[c]];
-          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
-        }
-      } else {
-        for (int c = 0; c < bw; ++c) {
-          const Rgb p = band.Pixel(c, r);
-          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
-        }
-      }
-    }
-    for (int l = 0; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
+    int bw = 0, bh = 0;
+    BandToRgb(band, levels, work, bw, bh);
+    for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
     std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
   }
   return result;
@@ -118,6 +177,65 @@ Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int 
 Bitmap Reduce(const Bitmap& picture, int levels) {
   return ReduceRegion(picture, levels, 0, 0, ReducedSide(picture.Width(), levels),
                       ReducedSide(picture.Height(), levels));
+}
+
+std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int height, int first, int last, int threads,
+                                 const std::atomic<bool>* cancel) {
+  if (first < 1 || last < first || last > 30) throw std::invalid_argument("reduction levels out of range");
+  std::vector<Bitmap> levels;
+  // Rows of every level, taken before the threads start: they write
+  // disjoint rows and never copy the bitmaps.
+  std::vector<std::uint8_t*> base;
+  std::vector<std::size_t> stride;
+  for (int l = first; l <= last; ++l) {
+    levels.emplace_back(ReducedSide(width, l), ReducedSide(height, l), PixelFormat::pf24bit);
+    base.push_back(levels.back().Empty() ? nullptr : levels.back().Row(0));
+    stride.push_back(levels.back().Stride());
+  }
+  if (levels.back().Empty()) return levels;
+
+  // One band is 2^last picture rows: one row of the last level, and whole
+  // rows of every finer one.
+  const int bands = levels.back().Height();
+  const std::int64_t bandRows = std::int64_t{1} << last;
+  std::atomic<int> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  auto work = [&] {
+    Bitmap band;
+    std::vector<std::uint8_t> rgb;
+    try {
+      for (int b = next++; b < bands; b = next++) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) return;
+        const int fy0 = static_cast<int>(b * bandRows);
+        const int fy1 = static_cast<int>(std::min<std::int64_t>(fy0 + bandRows, height));
+        if (band.Width() != width || band.Height() != fy1 - fy0) band = Bitmap(width, fy1 - fy0, PixelFormat::pf24bit);
+        source(0, fy0, width, fy1 - fy0, band);
+        int bw = 0, bh = 0;
+        BandToRgb(band, 1, rgb, bw, bh);
+        for (int l = 1; l <= last; ++l) {
+          if (l > 1) HalveInPlace(rgb.data(), bw, bh);
+          if (l < first) continue;
+          const std::size_t i = static_cast<std::size_t>(l - first);
+          // This band's first row in level l.
+          const std::size_t row = static_cast<std::size_t>(b) << (last - l);
+          for (int r = 0; r < bh; ++r)
+            std::copy_n(rgb.data() + static_cast<std::size_t>(r) * bw * 3, static_cast<std::size_t>(bw) * 3,
+                        base[i] + (row + static_cast<std::size_t>(r)) * stride[i]);
+        }
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failureLock);
+      if (!failure) failure = std::current_exception();
+      next = bands;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < std::max(threads, 1); ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  if (failure) std::rethrow_exception(failure);
+  return levels;
 }
 
 } // namespace zv

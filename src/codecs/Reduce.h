@@ -2,7 +2,9 @@
 
 #include "codecs/Bitmap.h"
 
+#include <atomic>
 #include <functional>
+#include <vector>
 
 namespace zv {
 
@@ -30,5 +32,13 @@ Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int 
 
 // The whole picture reduced `levels` times.
 Bitmap Reduce(const Bitmap& picture, int levels);
+
+// Levels first..last (1 <= first <= last <= 30) of the whole picture in one
+// pass over it: element i is level first + i, equal to ReduceRegion of that
+// whole level. The picture is asked for bands of 2^last full rows, by
+// `threads` threads at once, so source must allow concurrent calls. When
+// *cancel becomes true the pass stops early and the levels are incomplete.
+std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int height, int first, int last, int threads,
+                                 const std::atomic<bool>* cancel = nullptr);
 
 } // namespace zv

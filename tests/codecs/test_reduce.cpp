@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 using zv::Bitmap;
@@ -115,4 +117,39 @@ TEST(Reduce, SourceBandsInAnIndexedFormatAreTakenAsTheirColours) {
     };
     EXPECT_EQ(ToPicture(zv::ReduceRegion(indexed, 45, 19, 2, 0, 0, 12, 5)), ToPicture(zv::Reduce(b, 2)));
   }
+}
+
+TEST(Reduce, LevelsInOnePassEqualEachLevelAlone) {
+  std::mt19937 rng(5);
+  for (PixelFormat format : {PixelFormat::pf1bit, PixelFormat::pf8bit, PixelFormat::pf24bit})
+    for (auto [w, h] : {std::pair{1, 1}, {3, 70}, {131, 67}, {64, 64}}) {
+      Bitmap b = RandomBitmap(w, h, format, rng);
+      // Indices past a short colour table read as black.
+      if (format == PixelFormat::pf8bit) b.Palette().resize(200);
+      const zv::PictureSource source = [&b](int x, int y, int sw, int sh, Bitmap& out) {
+        out = Bitmap(sw, sh, b.Format());
+        out.Palette() = b.Palette();
+        out.CopyRect(0, 0, b, x, y, sw, sh);
+      };
+      for (int threads : {1, 3}) {
+        const std::vector<Bitmap> levels = zv::ReduceLevels(source, w, h, 2, 5, threads);
+        ASSERT_EQ(levels.size(), 4u);
+        for (int l = 2; l <= 5; ++l)
+          EXPECT_EQ(ToPicture(levels[l - 2]), ToPicture(zv::Reduce(b, l)))
+              << w << "x" << h << " format " << int(format) << " level " << l << " threads " << threads;
+      }
+    }
+}
+
+TEST(Reduce, LevelsPassPassesOnTheSourcesFailureAndStopsWhenCancelled) {
+  const zv::PictureSource failing = [](int, int y, int, int, Bitmap&) {
+    if (y >= 64) throw std::runtime_error("unreadable");
+  };
+  EXPECT_THROW(zv::ReduceLevels(failing, 50, 300, 1, 4, 2), std::runtime_error);
+  std::atomic<bool> cancel{true};
+  int calls = 0;
+  const zv::PictureSource counting = [&calls](int, int, int, int, Bitmap&) { ++calls; };
+  zv::ReduceLevels(counting, 50, 300, 1, 4, 1, &cancel);
+  EXPECT_EQ(calls, 0);
+  EXPECT_THROW(zv::ReduceLevels(counting, 50, 300, 0, 4, 1), std::invalid_argument);
 }
