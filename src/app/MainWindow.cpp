@@ -6,6 +6,7 @@
 #include "app/Icons.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "base/Messages.h"
 #include "base/Version.h"
 #include "model/CalibrationFit.h"
 #include "view/DisplayMaps.h"
@@ -79,6 +80,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
       readout->setText(QString::fromUtf8(PointerReadout(*area, x, y).c_str()));
   });
   connect(view_, &TDisplayMaps::PointerLeft, readout, &QLabel::clear);
+  // The view's zoom factor, beside the readout.
+  auto* zoom = new QLabel(QString::fromStdString(msg::ZoomFactor(view_->Zoom())), statusBar);
+  zoom->setObjectName(QStringLiteral("LblZoom"));
+  zoom->setAccessibleName(QStringLiteral("Zoom"));
+  zoom->setAccessibleDescription(QStringLiteral("Zoom factor of the map view"));
+  statusBar->addPermanentWidget(zoom);
+  connect(view_, &TDisplayMaps::ZoomFactorChanged, zoom,
+          [zoom](int factor) { zoom->setText(QString::fromStdString(msg::ZoomFactor(factor))); });
 
   AssignHooks();
 
@@ -210,6 +219,20 @@ void MainWindow::CreateMenus() {
   mmViewImageBorder_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
   connect(mmViewImageBorder_, &QAction::triggered, this,
           [this] { ToggleOption(mmViewImageBorder_, mpoShowImageBorder); });
+
+  // Zoom commands: each keeps the picture point at the view's centre.
+  viewMenu->addSeparator();
+  auto addZoom = [this, viewMenu](const char* caption, const char* name, QList<QKeySequence> keys, auto command) {
+    QAction* action = viewMenu->addAction(QString::fromLatin1(caption), view_, command);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcuts(keys);
+    return action;
+  };
+  addZoom("Zoom in", "mmViewZoomIn", {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+          [this] { view_->ZoomIn(); });
+  addZoom("Zoom out", "mmViewZoomOut", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { view_->ZoomOut(); });
+  addZoom("Actual size", "mmViewActualSize", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { view_->ActualSize(); });
+  addZoom("Fit to window", "mmViewFitToWindow", {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { view_->FitToWindow(); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
   help->setObjectName(QStringLiteral("mmHelp"));

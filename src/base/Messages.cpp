@@ -3,6 +3,7 @@
 // any other byte comes out as it is.
 #include "base/Messages.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zv::msg {
@@ -333,6 +334,16 @@ std::string FileLoadingError(const std::string& error) { return "Loading error: 
 std::string CheckSummary(std::uint64_t problems, std::uint64_t files) {
   return Str(problems) + " problem" + (problems == 1 ? "" : "s") + " found in " + Str(files) + " file" +
          (files == 1 ? "" : "s") + ".";
+}
+
+std::string ZoomFactor(int zoom) {
+  if (zoom >= 0) return Str(std::int64_t{100} << std::min(zoom, 40)) + " %";
+  // 100 / 2^k has at most k decimals; the zeros at the end go.
+  const int k = std::min(-zoom, 40);
+  std::string text = Fixed(100.0 / static_cast<double>(std::int64_t{1} << k), k);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text + " %";
 }
 
 } // namespace zv::msg

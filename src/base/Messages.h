@@ -171,4 +171,8 @@ extern const char* const FileOpensNoMap;
 std::string FileLoadingError(const std::string& error);
 std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
 
+// The map view's zoom factor 2^zoom as a percentage, with the decimals it
+// needs and a full stop ("800 %", "12.5 %", "1.5625 %").
+std::string ZoomFactor(int zoom);
+
 } // namespace zv::msg

@@ -372,6 +372,67 @@ void BitmapCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, i
   target_.CopyRect(dx, dy, src, sx, sy, w, h);
 }
 
+Bitmap ScaledPart(const Bitmap& src, int sx, int sy, int w, int h, int zoom, int dx, int dy, int targetWidth,
+                  int targetHeight, int* x, int* y) {
+  *x = *y = 0;
+  // The source rectangle cut to the bitmap, keeping its grid.
+  const std::int64_t cx0 = std::max({sx, 0}), cy0 = std::max({sy, 0});
+  const std::int64_t cx1 = std::min<std::int64_t>(std::int64_t{sx} + std::max(w, 0), src.Width());
+  const std::int64_t cy1 = std::min<std::int64_t>(std::int64_t{sy} + std::max(h, 0), src.Height());
+  if (cx0 >= cx1 || cy0 >= cy1 || zoom < -30 || zoom > 30) return Bitmap();
+  // Target pixel t shows source pixel sx + (t - dx) / 2^zoom (zoom >= 0) or
+  // sx + (t - dx) * 2^-zoom (zoom < 0); the target range of the cut rectangle:
+  const std::int64_t f = std::int64_t{1} << std::abs(zoom);
+  // (the first target pixel showing source column or row c, c >= s)
+  auto target = [&](std::int64_t c, int s, int d) { return zoom >= 0 ? d + (c - s) * f : d + (c - s + f - 1) / f; };
+  const std::int64_t tx0 = std::max<std::int64_t>(target(cx0, sx, dx), 0);
+  const std::int64_t ty0 = std::max<std::int64_t>(target(cy0, sy, dy), 0);
+  const std::int64_t tx1 = std::min<std::int64_t>(target(cx1, sx, dx), targetWidth);
+  const std::int64_t ty1 = std::min<std::int64_t>(target(cy1, sy, dy), targetHeight);
+  if (tx0 >= tx1 || ty0 >= ty1) return Bitmap();
+  auto source = [&](std::int64_t t, int s, int d) {
+    return static_cast<int>(zoom >= 0 ? s + (t - d) / f : s + (t - d) * f);
+  };
+  const int pw = static_cast<int>(tx1 - tx0), ph = static_cast<int>(ty1 - ty0);
+  Bitmap part(pw, ph, PixelFormat::pf24bit);
+  if (zoom >= 0) {
+    // Each source row once as RGB, then every pixel repeated.
+    const int rx0 = source(tx0, sx, dx), rx1 = source(tx1 - 1, sx, dx) + 1;
+    Bitmap row(rx1 - rx0, 1, PixelFormat::pf24bit);
+    int loaded = -1;
+    for (int ty = 0; ty < ph; ++ty) {
+      const int srcY = source(ty0 + ty, sy, dy);
+      if (srcY != loaded) {
+        row.CopyRect(0, 0, src, rx0, srcY, rx1 - rx0, 1);
+        loaded = srcY;
+      }
+      const std::uint8_t* in = row.Row(0);
+      std::uint8_t* out = part.Row(ty);
+      for (int tx = 0; tx < pw; ++tx)
+        std::memcpy(out + 3 * std::size_t(tx), in + 3 * std::size_t(source(tx0 + tx, sx, dx) - rx0), 3);
+    }
+  } else {
+    for (int ty = 0; ty < ph; ++ty) {
+      const int srcY = source(ty0 + ty, sy, dy);
+      std::uint8_t* out = part.Row(ty);
+      for (int tx = 0; tx < pw; ++tx) {
+        const Rgb c = src.Pixel(source(tx0 + tx, sx, dx), srcY);
+        out[3 * tx] = c.r, out[3 * tx + 1] = c.g, out[3 * tx + 2] = c.b;
+      }
+    }
+  }
+  *x = static_cast<int>(tx0);
+  *y = static_cast<int>(ty0);
+  return part;
+}
+
+void BitmapCanvas::ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom) {
+  if (zoom == 0) return CopyRect(dx, dy, src, sx, sy, w, h);
+  int x = 0, y = 0;
+  const Bitmap part = ScaledPart(src, sx, sy, w, h, zoom, dx, dy, target_.Width(), target_.Height(), &x, &y);
+  if (!part.Empty()) target_.CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+}
+
 void BitmapCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
   // Only the visible part of each edge is walked; SetPixel drops the rest.

@@ -1,6 +1,9 @@
 #include "model/DisplayMapsCore.h"
 
+#include "codecs/Canvas.h"
+
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace zv {
@@ -18,12 +21,28 @@ std::int32_t Saturate(std::int64_t v) {
                                                             std::numeric_limits<std::int32_t>::max()));
 }
 
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? (a + b - 1) / b : -(-a / b); }
+
+bool FitsInt(std::int64_t v) { return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max(); }
+
 // The thumb's last position: Max - Page + 1, never below Min.
 std::int64_t ThumbEnd(const TScrollInfo& info) {
   return std::max<std::int64_t>(info.Min, std::int64_t{info.Max} - info.Page + 1);
 }
 
 } // namespace
+
+std::int64_t ScaleCoordinate(std::int64_t v, int zoom) {
+  if (zoom >= 0) return v * (std::int64_t{1} << zoom);
+  const std::int64_t step = std::int64_t{1} << -zoom;
+  return v >= 0 ? v / step : -CeilDiv(-v, step);
+}
+
+std::int64_t ScaledSide(std::int64_t size, int zoom) {
+  if (zoom >= 0) return size << zoom;
+  const std::int64_t step = std::int64_t{1} << -zoom;
+  return (size + step - 1) / step;
+}
 
 TSliderRange SliderRange(const TScrollInfo& info) {
   TSliderRange r;
@@ -216,6 +235,8 @@ void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   ScrollMinY = 0;
   ExtentWidth = 0;
   ExtentHeight = 0;
+  PictureWidth = 0;
+  PictureHeight = 0;
   for (int i = 0; i < Layouts->Count(); ++i) {
     TMapAreas& areas = *(*Layouts)[i]->Areas;
     for (int j = 0; j < areas.Count(); ++j) {
@@ -223,8 +244,9 @@ void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
       a->Shown = a == area;
       if (a == area) {
         SetActiveMapArea(a);
-        ExtentWidth = a->Width;
-        ExtentHeight = a->Height;
+        PictureWidth = a->Width;
+        PictureHeight = a->Height;
+        ScaleExtent();
       }
     }
   }
@@ -232,6 +254,79 @@ void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   SetOffsetY(0);
   UpdateScrollBars();
   Invalidate();
+}
+
+void TDisplayMapsCore::ScaleExtent() {
+  ExtentWidth = Saturate(ScaledSide(PictureWidth, zoom_));
+  ExtentHeight = Saturate(ScaledSide(PictureHeight, zoom_));
+}
+
+void TDisplayMapsCore::SetZoom(int zoom, double x, double y) {
+  zoom = std::clamp(zoom, MinZoom, MaxZoom);
+  if (zoom == zoom_) return;
+  // The picture point at (x, y), in picture pixels, before and after.
+  const double px = (x + offsetX_) / std::ldexp(1.0, zoom_);
+  const double py = (y + offsetY_) / std::ldexp(1.0, zoom_);
+  zoom_ = zoom;
+  ScaleExtent();
+  const double scale = std::ldexp(1.0, zoom_);
+  SetOffset(sbHorizontal, std::llround(std::clamp(px * scale - x, -1e15, 1e15)));
+  SetOffset(sbVertical, std::llround(std::clamp(py * scale - y, -1e15, 1e15)));
+  UpdateScrollBars();
+  Invalidate();
+  ZoomChanged();
+}
+
+void TDisplayMapsCore::ResetZoom() {
+  if (zoom_ == 0) return;
+  zoom_ = 0;
+  ScaleExtent();
+  ZoomChanged();
+}
+
+void TDisplayMapsCore::ZoomIn() { SetZoom(zoom_ + 1, Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::ZoomOut() { SetZoom(zoom_ - 1, Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::ActualSize() { SetZoom(0, Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::FitToWindow() { SetZoom(FitZoom(), Width() / 2.0, Height() / 2.0); }
+
+int TDisplayMapsCore::FitZoom() const {
+  // The room a picture smaller than the control has: the clamp puts its
+  // right and bottom edges at the scroll bars' inner sides.
+  const std::int64_t roomX = std::int64_t{Width()} - CxVScroll(), roomY = std::int64_t{Height()} - CxHScroll();
+  for (int zoom = 0; zoom > MinZoom; --zoom)
+    if (ScaledSide(PictureWidth, zoom) <= roomX && ScaledSide(PictureHeight, zoom) <= roomY) return zoom;
+  return MinZoom;
+}
+
+void TDisplayMapsCore::WheelZoom(int delta, double x, double y) {
+  const std::int64_t total = std::int64_t{zoomWheelDelta_} + delta;
+  const std::int64_t steps = total / kWheelDelta;
+  zoomWheelDelta_ = static_cast<int>(total % kWheelDelta);
+  if (steps != 0) SetZoom(static_cast<int>(std::clamp<std::int64_t>(zoom_ + steps, MinZoom, MaxZoom)), x, y);
+}
+
+TPicturePoint TDisplayMapsCore::ViewToPicture(double x, double y) const {
+  const double scale = std::ldexp(1.0, -zoom_);
+  return {static_cast<std::int64_t>(std::floor((x + offsetX_) * scale)),
+          static_cast<std::int64_t>(std::floor((y + offsetY_) * scale))};
+}
+
+std::int64_t TDisplayMapsCore::PictureToViewX(std::int64_t x) const { return ScaleCoordinate(x, zoom_) - offsetX_; }
+std::int64_t TDisplayMapsCore::PictureToViewY(std::int64_t y) const { return ScaleCoordinate(y, zoom_) - offsetY_; }
+
+void TDisplayMapsCore::PaintReduced(const TMapArea& area) {
+  if (!BufferCanvas || zoom_ >= 0) return;
+  // Each control pixel shows the picture pixel at its top-left corner.
+  const std::int64_t step = std::int64_t{1} << -zoom_;
+  for (const auto& image : area.Images) {
+    // The first sampled picture column and row inside this image.
+    const std::int64_t cx = CeilDiv(image->X, step), cy = CeilDiv(image->Y, step);
+    const std::int64_t dx = cx - offsetX_, dy = cy - offsetY_;
+    if (!FitsInt(dx) || !FitsInt(dy)) continue;
+    const int sx = static_cast<int>(cx * step - image->X), sy = static_cast<int>(cy * step - image->Y);
+    BufferCanvas->ScaledCopy(static_cast<int>(dx), static_cast<int>(dy), image->Bitmap, sx, sy, image->Width() - sx,
+                             image->Height() - sy, zoom_);
+  }
 }
 
 void TDisplayMapsCore::CloseAll() {

@@ -57,6 +57,22 @@ enum TScrollCode : std::uint8_t {
 
 enum class TArrowKey : std::uint8_t { Left, Up, Right, Down };
 
+// Zoom factors are 2^zoom for zoom from MinZoom (1/64) to MaxZoom (8).
+inline constexpr int MinZoom = -6;
+inline constexpr int MaxZoom = 3;
+
+// A picture side in view pixels at a zoom: times the factor, rounded up.
+std::int64_t ScaledSide(std::int64_t size, int zoom);
+// A picture coordinate in view pixels at a zoom: times the factor, rounded down.
+std::int64_t ScaleCoordinate(std::int64_t v, int zoom);
+
+// A point of the shown picture, in picture pixels.
+struct TPicturePoint {
+  std::int64_t X = 0;
+  std::int64_t Y = 0;
+  friend bool operator==(const TPicturePoint&, const TPicturePoint&) = default;
+};
+
 // The Qt-free heart of the map view: it owns the model, holds the active area
 // and layout, the scroll offsets and drawing options, opens files, and does
 // the scrolling arithmetic of every input. The desktop view derives from it
@@ -92,6 +108,38 @@ public:
   TDisplayMapssOptions Options() const { return options_; }
   bool HasOption(TDisplayMapsOption o) const { return (options_ & OptionBit(o)) != 0; }
   virtual void SetOptions(TDisplayMapssOptions v);
+
+  // The zoom belongs to the view: the factor is 2^Zoom(). The scrolling
+  // arithmetic runs in view pixels, over the picture's size times the factor.
+  int Zoom() const { return zoom_; }
+  // Sets the zoom (held to MinZoom..MaxZoom) keeping the picture point at the
+  // control position (x, y) where it is, as far as the offsets' bounds allow.
+  void SetZoom(int zoom, double x, double y);
+  // The keyboard commands: one step, 100 %, or the largest factor of at most
+  // 100 % at which the whole picture fits; each keeps the picture point at
+  // the control's centre.
+  void ZoomIn();
+  void ZoomOut();
+  void ActualSize();
+  void FitToWindow();
+  int FitZoom() const;
+  // Wheel deltas with Ctrl held: each full 120 units one step, in towards
+  // positive deltas, about the control position (x, y).
+  void WheelZoom(int delta, double x, double y);
+  // The picture pixel under the control position (x, y), at any zoom.
+  TPicturePoint ViewToPicture(double x, double y) const;
+  // The control position of a picture coordinate's top-left corner
+  // (rounded down when zoomed out).
+  std::int64_t PictureToViewX(std::int64_t x) const;
+  std::int64_t PictureToViewY(std::int64_t y) const;
+  // The unscaled size of the shown picture, which the extent scales.
+  std::int32_t PictureWidth = 0;
+  std::int32_t PictureHeight = 0;
+
+  // Draws the shown area's picture reduced to the current zoom (below 1)
+  // onto BufferCanvas. This one samples the picture's own pixels; the
+  // desktop view draws box-filtered levels.
+  virtual void PaintReduced(const TMapArea& area);
 
   // Draw the focus edge. Shows at the next repaint.
   bool Border() const { return border_; }
@@ -161,6 +209,8 @@ public:
 
   // Asks the desktop view to repaint; nothing without one.
   virtual void Invalidate() {}
+  // Told after the zoom has changed.
+  virtual void ZoomChanged() {}
 
 protected:
   // The scroll bars as the window system holds them. Without a widget they
@@ -178,8 +228,14 @@ private:
   void SetOffset(TScrollBarKind bar, std::int64_t v);
   std::int32_t Offset(TScrollBarKind bar) const { return bar == sbHorizontal ? offsetX_ : offsetY_; }
 
+  void ScaleExtent();
+  // A newly opened file shows at 100 %.
+  void ResetZoom();
+
   bool border_ = true;
   int wheelDelta_ = 0;
+  int zoomWheelDelta_ = 0;
+  int zoom_ = 0;
   TScrollInfo bars_[2];
   TMapArea* activeMapArea_ = nullptr;
   TMapLayout* activeLayout_ = nullptr;

@@ -231,14 +231,20 @@ void TMapImage::Decode(const Bytes& data, Bytes* owned, const std::string& fileN
 
 void TMapImage::Paint() {
   if (!View || !View->BufferCanvas || Bitmap.Empty()) return;
-  const std::int64_t left = std::int64_t{X} - View->OffsetX();
-  const std::int64_t top = std::int64_t{Y} - View->OffsetY();
-  const std::int64_t right = left + Width();
-  const std::int64_t bottom = top + Height();
+  // At a zoom the image's rectangle scales; below 1 the view draws the
+  // picture's pixels for the whole area (PaintReduced), so here only the frame.
+  const int zoom = View->Zoom();
+  const std::int64_t left = View->PictureToViewX(X);
+  const std::int64_t top = View->PictureToViewY(Y);
+  const std::int64_t right = ScaledSide(std::int64_t{X} + Width(), zoom) - View->OffsetX();
+  const std::int64_t bottom = ScaledSide(std::int64_t{Y} + Height(), zoom) - View->OffsetY();
   // Far outside any canvas: nothing to draw, and no coordinate may wrap.
   if (!FitsInt(left) || !FitsInt(top) || !FitsInt(right) || !FitsInt(bottom)) return;
   TCanvas& canvas = *View->BufferCanvas;
-  canvas.CopyRect(static_cast<int>(left), static_cast<int>(top), Bitmap, 0, 0, Width(), Height());
+  if (zoom == 0)
+    canvas.CopyRect(static_cast<int>(left), static_cast<int>(top), Bitmap, 0, 0, Width(), Height());
+  else if (zoom > 0)
+    canvas.ScaledCopy(static_cast<int>(left), static_cast<int>(top), Bitmap, 0, 0, Width(), Height(), zoom);
   if (View->HasOption(mpoShowImageBorder))
     canvas.FrameRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
                      static_cast<int>(bottom), kNavy);
@@ -408,16 +414,20 @@ void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
 
 void TMapArea::Paint() {
   if (!Shown) return;
+  if (View && View->Zoom() < 0) View->PaintReduced(*this);
   // Only the images inside the control can show; with many tiles, looking at
   // the others would cost more than drawing the visible ones.
   std::vector<std::uint32_t> visible;
-  if (View && View->HasControl() && View->BufferCanvas &&
-      ImagesInRect(View->OffsetX(), View->OffsetY(), std::int64_t{View->OffsetX()} + View->Width(),
-                   std::int64_t{View->OffsetY()} + View->Height(), visible)) {
-    for (const std::uint32_t i : visible) Images[i]->Paint();
-  } else {
-    for (const auto& image : Images) image->Paint();
+  if (View && View->HasControl() && View->BufferCanvas) {
+    const TPicturePoint topLeft = View->ViewToPicture(0, 0);
+    const TPicturePoint bottomRight = View->ViewToPicture(View->Width(), View->Height());
+    if (ImagesInRect(topLeft.X, topLeft.Y, bottomRight.X + 1, bottomRight.Y + 1, visible)) {
+      for (const std::uint32_t i : visible) Images[i]->Paint();
+      if (View->HasOption(mpoShowCalibrationPoints)) PaintCalibrationPoints();
+      return;
+    }
   }
+  for (const auto& image : Images) image->Paint();
   if (View && View->HasOption(mpoShowCalibrationPoints)) PaintCalibrationPoints();
 }
 
@@ -425,11 +435,11 @@ void TMapArea::PaintCalibrationPoints() {
   if (!View || !View->BufferCanvas) return;
   TCanvas& canvas = *View->BufferCanvas;
   // The outermost ring reaches 40 pixels from the centre; keep every drawn
-  // coordinate inside int.
+  // coordinate inside int. The marks keep their size at every zoom.
   constexpr std::int64_t margin = 64;
   for (std::size_t i = 0; i < Points.size(); ++i) {
-    const std::int64_t px64 = std::int64_t{Points[i].X} - View->OffsetX();
-    const std::int64_t py64 = std::int64_t{Points[i].Y} - View->OffsetY();
+    const std::int64_t px64 = View->PictureToViewX(Points[i].X);
+    const std::int64_t py64 = View->PictureToViewY(Points[i].Y);
     if (!FitsInt(px64 - margin) || !FitsInt(px64 + margin) || !FitsInt(py64 - margin) || !FitsInt(py64 + margin))
       continue;
     const int px = static_cast<int>(px64);

@@ -74,6 +74,7 @@ void TDisplayMapsCore::OpenMap(const std::string& tarFileName, const std::string
   // Named after the file the user chose: the archive for a tar-held map.
   const std::string name = ExtractFileNameWithoutExt(tarFileName.empty() ? fileName : tarFileName);
   TMapArea* area = layout->Areas->AddMapArea(name, tarFileName, fileName);
+  ResetZoom();
   ShowMapArea(area);
 }
 
@@ -99,6 +100,7 @@ void TDisplayMapsCore::OpenAtlas(const std::string& tarFileName, const std::stri
         TMapArea* area = kind == TFileKind::Tar ? layout->Areas->AddMapArea(map, path, std::string())
                                        : layout->Areas->AddMapArea(map, std::string(), path);
         if (first) {
+          ResetZoom();
           ShowMapArea(area);
           first = false;
         }

@@ -1,5 +1,6 @@
 #include "view/DisplayMaps.h"
 
+#include "model/ZoomLevels.h"
 #include "view/QtCanvas.h"
 
 #include <QAbstractSlider>
@@ -68,6 +69,8 @@ TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {
 }
 
 TDisplayMaps::~TDisplayMaps() {
+  // Its threads stop before the view they report to goes.
+  levels_.reset();
   // The model goes while the view is whole, so the removal hooks may still read it.
   Layouts->RemoveAll();
 }
@@ -172,8 +175,33 @@ void TDisplayMaps::PaintContents() {
     ~CanvasScope() { view.BufferCanvas = nullptr; }
   } scope{*this};
   BufferCanvas = &canvas;
+  paintedExact_ = true;
   Layouts->Paint();
   if (Border()) DrawEdge(painter);
+}
+
+void TDisplayMaps::PaintReduced(const TMapArea& area) {
+  if (!BufferCanvas) return;
+  if (!levels_ || !levels_->IsOf(area)) {
+    levels_.reset(); // the old levels' memory goes first
+    levels_ = std::make_unique<TZoomLevels>(area, [this] {
+      // From a background thread: the repaint is asked on the view's own.
+      QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+    });
+  }
+  // Level coordinates are control coordinates plus the offsets.
+  paintedExact_ = levels_->Paint(*BufferCanvas, -Zoom(), 0, 0, OffsetX(), OffsetY(), width(), height());
+}
+
+void TDisplayMaps::ShowMapArea(TMapArea* area) {
+  // Another picture's levels are of no use any more.
+  if (levels_ && (!area || !levels_->IsOf(*area))) levels_.reset();
+  TDisplayMapsCore::ShowMapArea(area);
+}
+
+void TDisplayMaps::CloseAll() {
+  levels_.reset();
+  TDisplayMapsCore::CloseAll();
 }
 
 void TDisplayMaps::DrawEdge(QPainter& painter) const {
@@ -239,8 +267,8 @@ void TDisplayMaps::leaveEvent(QEvent* event) {
 
 void TDisplayMaps::ReportPointer(QPoint position) {
   const TMapArea* area = ActiveMapArea();
-  const std::int64_t x = std::int64_t{position.x()} + OffsetX();
-  const std::int64_t y = std::int64_t{position.y()} + OffsetY();
+  const TPicturePoint p = ViewToPicture(position.x(), position.y());
+  const std::int64_t x = p.X, y = p.Y;
   const bool overBars = (bars_[sbVertical]->isVisible() && position.x() >= bars_[sbVertical]->x()) ||
                         (bars_[sbHorizontal]->isVisible() && position.y() >= bars_[sbHorizontal]->y());
   if (area && area->Shown && !overBars && x >= 0 && y >= 0 && x < area->Width && y < area->Height)
@@ -257,6 +285,13 @@ void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TDisplayMaps::wheelEvent(QWheelEvent* event) {
+  if (event->modifiers() & Qt::ControlModifier) {
+    // Over a scroll bar too, the anchor is the pointer's place on the view.
+    const QPointF p = mapFromGlobal(event->globalPosition());
+    WheelZoom(event->angleDelta().y(), p.x(), p.y());
+    event->accept();
+    return;
+  }
   MouseWheel(event->angleDelta().y());
   // Handled: the parent does not scroll as well.
   event->accept();

@@ -5,9 +5,13 @@
 #include <QImage>
 #include <QWidget>
 
+#include <memory>
+
 class QScrollBar;
 
 namespace zv {
+
+class TZoomLevels;
 
 // The map view: the view core plus the widget, its two scroll bars, painting
 // and input. Everything is drawn into an image of the whole control first
@@ -20,6 +24,16 @@ public:
   ~TDisplayMaps() override;
 
   void Invalidate() override { update(); }
+  void ZoomChanged() override { emit ZoomFactorChanged(Zoom()); }
+  void ShowMapArea(TMapArea* area) override;
+  void CloseAll() override;
+  // Draws the box-filtered levels, made in the background.
+  void PaintReduced(const TMapArea& area) override;
+  // The zoom-out levels of the shown picture, once a zoom below 1 was drawn.
+  const TZoomLevels* ZoomLevels() const { return levels_.get(); }
+  // Whether the last paint showed the picture exactly at the zoom, rather
+  // than a level still being made standing in for it.
+  bool PaintedExact() const { return paintedExact_; }
 
   bool HasControl() const override { return true; }
   int Width() const override { return width(); }
@@ -37,6 +51,8 @@ signals:
   // PointerLeft when it is over nothing of it.
   void PointerOverPicture(int x, int y);
   void PointerLeft();
+  // The zoom has changed to 2^zoom.
+  void ZoomFactorChanged(int zoom);
 
 protected:
   bool event(QEvent* event) override;
@@ -67,6 +83,8 @@ private:
   QScrollBar* bars_[2] = {nullptr, nullptr};
   TScrollInfo info_[2];
   QImage backBuffer_;
+  std::unique_ptr<TZoomLevels> levels_;
+  bool paintedExact_ = true;
 };
 
 } // namespace zv

@@ -135,6 +135,13 @@ void TQtCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int 
   painter_.drawImage(QPoint(static_cast<int>(x0 + ox), static_cast<int>(y0 + oy)), part, QRect(skip, 0, cw, ch));
 }
 
+void TQtCanvas::ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom) {
+  if (zoom == 0) return CopyRect(dx, dy, src, sx, sy, w, h);
+  int x = 0, y = 0;
+  const Bitmap part = ScaledPart(src, sx, sy, w, h, zoom, dx, dy, target_.width(), target_.height(), &x, &y);
+  CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+}
+
 void TQtCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
   // Edges far outside the target are pulled just outside it, so the
