@@ -396,20 +396,24 @@ Bitmap ScaledPart(const Bitmap& src, int sx, int sy, int w, int h, int zoom, int
   const int pw = static_cast<int>(tx1 - tx0), ph = static_cast<int>(ty1 - ty0);
   Bitmap part(pw, ph, PixelFormat::pf24bit);
   if (zoom >= 0) {
-    // Each source row once as RGB, then every pixel repeated.
+    // Each source row once as RGB, each pixel repeated; a row that repeats
+    // the one above is copied.
     const int rx0 = source(tx0, sx, dx), rx1 = source(tx1 - 1, sx, dx) + 1;
     Bitmap row(rx1 - rx0, 1, PixelFormat::pf24bit);
+    const std::int64_t firstOffset = tx0 - dx - std::int64_t{rx0 - sx} * f; // 0 .. f - 1
     int loaded = -1;
     for (int ty = 0; ty < ph; ++ty) {
       const int srcY = source(ty0 + ty, sy, dy);
-      if (srcY != loaded) {
-        row.CopyRect(0, 0, src, rx0, srcY, rx1 - rx0, 1);
-        loaded = srcY;
-      }
-      const std::uint8_t* in = row.Row(0);
       std::uint8_t* out = part.Row(ty);
-      for (int tx = 0; tx < pw; ++tx)
-        std::memcpy(out + 3 * std::size_t(tx), in + 3 * std::size_t(source(tx0 + tx, sx, dx) - rx0), 3);
+      if (srcY == loaded) {
+        std::memcpy(out, part.Row(ty - 1), 3 * std::size_t(pw));
+        continue;
+      }
+      row.CopyRect(0, 0, src, rx0, srcY, rx1 - rx0, 1);
+      loaded = srcY;
+      const std::uint8_t* in = row.Row(0);
+      for (std::int64_t tx = 0; tx < pw; ++tx)
+        std::memcpy(out + 3 * tx, in + 3 * ((tx + firstOffset) >> zoom), 3);
     }
   } else {
     for (int ty = 0; ty < ph; ++ty) {

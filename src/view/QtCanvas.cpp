@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace zv {
 
@@ -137,9 +138,54 @@ void TQtCanvas::CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int 
 
 void TQtCanvas::ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom) {
   if (zoom == 0) return CopyRect(dx, dy, src, sx, sy, w, h);
+  if (zoom > 0 && zoom < 16 && bits_ && !src.Empty()) return MagnifyToRgb32(dx, dy, src, sx, sy, w, h, zoom);
   int x = 0, y = 0;
   const Bitmap part = ScaledPart(src, sx, sy, w, h, zoom, dx, dy, target_.width(), target_.height(), &x, &y);
   CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+}
+
+void TQtCanvas::MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom) {
+  // The source rectangle cut to the bitmap, then the target pixels it covers
+  // cut to the target; 64-bit so that far-off positions cannot wrap.
+  const std::int64_t f = std::int64_t{1} << zoom;
+  const std::int64_t cx0 = std::max(sx, 0), cy0 = std::max(sy, 0);
+  const std::int64_t cx1 = std::min<std::int64_t>(std::int64_t{sx} + std::max(w, 0), src.Width());
+  const std::int64_t cy1 = std::min<std::int64_t>(std::int64_t{sy} + std::max(h, 0), src.Height());
+  const std::int64_t tx0 = std::max<std::int64_t>(dx + (cx0 - sx) * f, 0);
+  const std::int64_t ty0 = std::max<std::int64_t>(dy + (cy0 - sy) * f, 0);
+  const std::int64_t tx1 = std::min<std::int64_t>(dx + (cx1 - sx) * f, target_.width());
+  const std::int64_t ty1 = std::min<std::int64_t>(dy + (cy1 - sy) * f, target_.height());
+  if (cx0 >= cx1 || cy0 >= cy1 || tx0 >= tx1 || ty0 >= ty1) return;
+  // Target pixel t shows source pixel sx + (t - d) / f. Each source row is
+  // converted once; the target rows that repeat it are copies.
+  const int rx0 = static_cast<int>(sx + ((tx0 - dx) >> zoom));
+  const int rx1 = static_cast<int>(sx + ((tx1 - 1 - dx) >> zoom) + 1);
+  const std::int64_t firstOffset = tx0 - dx - std::int64_t{rx0 - sx} * f;
+  QRgb lut[256];
+  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
+  void (*convert)(const std::uint8_t*, int, int, const QRgb*, QRgb*) = Row24;
+  switch (src.Format()) {
+  case PixelFormat::pf24bit: convert = Row24; break;
+  case PixelFormat::pf8bit: convert = Row8; break;
+  case PixelFormat::pf4bit: convert = Row4; break;
+  case PixelFormat::pf1bit: convert = Row1; break;
+  }
+  std::vector<QRgb> line(static_cast<std::size_t>(rx1 - rx0));
+  const std::size_t count = static_cast<std::size_t>(tx1 - tx0);
+  int loaded = -1;
+  QRgb* previous = nullptr;
+  for (std::int64_t ty = ty0; ty < ty1; ++ty) {
+    auto* out = reinterpret_cast<QRgb*>(bits_ + ty * bytesPerLine_) + tx0;
+    const int srcY = static_cast<int>(sy + ((ty - dy) >> zoom));
+    if (srcY == loaded) {
+      std::copy_n(previous, count, out);
+    } else {
+      convert(src.Row(srcY), rx0, rx1 - rx0, lut, line.data());
+      for (std::size_t i = 0; i < count; ++i) out[i] = line[static_cast<std::size_t>((std::int64_t(i) + firstOffset) >> zoom)];
+      loaded = srcY;
+    }
+    previous = out;
+  }
 }
 
 void TQtCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {

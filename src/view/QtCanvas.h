@@ -30,6 +30,9 @@ public:
   void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) override;
 
 private:
+  // ScaledCopy above 1 into a 32-bit target: written straight into its rows.
+  void MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom);
+
   QPainter& painter_;
   QSize target_;
   // Rows of a 32-bit target the copies may write directly, or null.
