@@ -71,7 +71,9 @@ private slots:
     const QStringList expected = {"File", "  Open...|Ctrl+O", "  Add...|", "  Close all|", "-",
                                   "  Export to Ambulo...|", "-", "  Exit|Alt+X", "Layout", "  New|",
                                   "  Close Layout|", "Map", "  Close Map|", "View",
-                                  "  Show calibration points|Alt+C", "  Show border of image|Alt+B", "Help",
+                                  "  Show calibration points|Alt+C", "  Show border of image|Alt+B", "-",
+                                  "  Zoom in|Ctrl++", "  Zoom out|Ctrl+-", "  Actual size|Ctrl+0",
+                                  "  Fit to window|Ctrl+9", "Help",
                                   "  About..."
                                   "|"};
     QCOMPARE(captions, expected);
@@ -154,6 +156,45 @@ private slots:
     QVERIFY(readout->text().contains("fit of 9 points, RMS"));
     QTest::mouseMove(&view, QPoint(2, 2)); // above the picture, which sits at the lower right
     QTRY_COMPARE(readout->text(), QString());
+  }
+
+  // The zoom commands, their keys and the factor beside the readout; a file
+  // opened afterwards shows at 100 %, while showing another map keeps the zoom.
+  void zoomCommandsAndTheFactorInTheStatusBar() {
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    zv::TDisplayMaps& view = window.View();
+    auto* factor = window.findChild<QLabel*>("LblZoom");
+    QVERIFY(factor);
+    QCOMPARE(factor->text(), QStringLiteral("100 %"));
+    QCOMPARE(Item(window, "mmViewZoomIn")->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(view.Zoom(), 1);
+    QCOMPARE(factor->text(), QStringLiteral("200 %"));
+    QTest::keyClick(&view, Qt::Key_0, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(factor->text(), QStringLiteral("12.5 %"));
+    Item(window, "mmViewActualSize")->trigger();
+    QCOMPARE(view.Zoom(), 0);
+    Item(window, "mmViewFitToWindow")->trigger();
+    QCOMPARE(view.Zoom(), view.FitZoom());
+    Item(window, "mmViewZoomOut")->trigger();
+    QVERIFY(view.Zoom() < 0);
+    zv::TMapArea* first = view.ActiveMapArea();
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    QCOMPARE(view.Zoom(), 0);
+    QCOMPARE(factor->text(), QStringLiteral("100 %"));
+    Item(window, "mmViewZoomOut")->trigger();
+    view.ShowMapArea(first);
+    QCOMPARE(view.Zoom(), -1);
   }
 
   // Files dropped from a file manager open as File > Add... opens them.

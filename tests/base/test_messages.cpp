@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 using namespace zv;
 
@@ -40,4 +41,11 @@ TEST(Messages, JpegScanLimitFitsItsBuffer) {
   char full[64];
   msg::FormatJpegTooManyScans(full, sizeof full, 200);
   EXPECT_STREQ(full, "JPEG file has more than 200 scans");
+}
+
+TEST(Messages, ZoomFactorsWithTheDecimalsTheyNeed) {
+  const std::pair<int, const char*> cases[] = {{3, "800 %"},    {1, "200 %"},     {0, "100 %"},
+                                               {-1, "50 %"},    {-3, "12.5 %"},   {-4, "6.25 %"},
+                                               {-5, "3.125 %"}, {-6, "1.5625 %"}};
+  for (const auto& [zoom, text] : cases) EXPECT_EQ(msg::ZoomFactor(zoom), text) << zoom;
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include <climits>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -275,4 +276,43 @@ TEST(Bitmap, CopiesSharePixelsUntilWritten) {
   EXPECT_FALSE(b.SharesPixels());
   Bitmap moved = std::move(c);
   EXPECT_EQ(moved.Index(2, 1), 0);
+}
+
+// Scaled copies against the rule written pixel by pixel: target pixel t shows
+// source pixel s + (t - d) / f above 1 and s + (t - d) * f below, clipped.
+TEST(Bitmap, CanvasScaledCopiesMagnifyAndSample) {
+  std::mt19937 rng(2);
+  Bitmap src(23, 17, PixelFormat::pf8bit);
+  for (int i = 0; i < 256; ++i)
+    src.Palette().push_back(Rgb{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(rng()), 9});
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 23; ++x) src.SetIndex(x, y, static_cast<std::uint8_t>(rng()));
+  struct Case {
+    int dx, dy, sx, sy, w, h, zoom;
+  } cases[] = {{3, 2, 0, 0, 23, 17, 1}, {-5, -7, 4, 2, 30, 30, 2}, {1, 0, -3, 5, 10, 6, 3},
+               {2, 1, 0, 0, 23, 17, -1}, {-1, 0, 3, 1, 20, 16, -2}, {0, 0, 22, 16, 5, 5, -3}};
+  for (const Case& c : cases) {
+    const Rgb grey{50, 50, 50};
+    Bitmap target(40, 30, PixelFormat::pf24bit);
+    target.Fill(grey);
+    zv::BitmapCanvas canvas(target);
+    canvas.ScaledCopy(c.dx, c.dy, src, c.sx, c.sy, c.w, c.h, c.zoom);
+    const int f = 1 << std::abs(c.zoom);
+    for (int ty = 0; ty < 30; ++ty)
+      for (int tx = 0; tx < 40; ++tx) {
+        const int ox = tx - c.dx, oy = ty - c.dy;
+        int sx = 0, sy = 0;
+        bool inside = ox >= 0 && oy >= 0;
+        if (c.zoom > 0) {
+          sx = c.sx + ox / f, sy = c.sy + oy / f;
+          inside = inside && ox / f < c.w && oy / f < c.h;
+        } else {
+          sx = c.sx + ox * f, sy = c.sy + oy * f;
+          inside = inside && ox * f < c.w && oy * f < c.h;
+        }
+        inside = inside && sx >= 0 && sy >= 0 && sx < 23 && sy < 17;
+        ASSERT_EQ(target.Pixel(tx, ty), inside ? src.Pixel(sx, sy) : grey)
+            << "case zoom " << c.zoom << " at " << tx << "," << ty;
+      }
+  }
 }

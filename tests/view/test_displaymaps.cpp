@@ -4,6 +4,7 @@
 #include "view/DisplayMaps.h"
 
 #include "codecs/Bitmap.h"
+#include "codecs/Reduce.h"
 #include "model/MapModel.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 using namespace zv;
@@ -430,6 +432,114 @@ private slots:
     view->resize(1200, 300);
     QTRY_VERIFY(!view->ScrollBar(sbHorizontal)->isVisible());
     QCOMPARE(view->OffsetX(), 1000 - 1200 + Extent(*view));
+  }
+
+  // What the view shows at a zoom, once exact: below 1 the box-filtered
+  // reduction of the picture, above 1 each picture pixel a square.
+  void zoomedPaintShowsTheReductionOrTheMagnifiedPixels_data() {
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("format");
+    QTest::newRow("1/2 palette") << -1 << int(PixelFormat::pf8bit);
+    QTest::newRow("1/8 RGB") << -3 << int(PixelFormat::pf24bit);
+    QTest::newRow("1/64 palette") << -6 << int(PixelFormat::pf8bit);
+    QTest::newRow("2 RGB") << 1 << int(PixelFormat::pf24bit);
+    QTest::newRow("8 4-bit") << 3 << int(PixelFormat::pf4bit);
+  }
+  void zoomedPaintShowsTheReductionOrTheMagnifiedPixels() {
+    QFETCH(int, zoom);
+    QFETCH(int, format);
+    Show(400, 300);
+    const Bitmap picture = Pattern(1500, 1100, static_cast<PixelFormat>(format));
+    view->ShowMapArea(AddArea(*view, picture));
+    view->SetZoom(zoom, 0, 0);
+    view->SetOffsetX(zoom < 0 ? 30 : 700);
+    view->SetOffsetY(zoom < 0 ? 20 : 500);
+    QImage shot;
+    QTRY_VERIFY((shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32), view->PaintedExact()));
+    const Bitmap expected = zoom < 0 ? Reduce(picture, -zoom) : picture;
+    const int right = view->width() - Extent(*view), bottom = view->height() - Extent(*view);
+    for (int y = 2; y < bottom; y += 3)
+      for (int x = 2; x < right; x += 5) {
+        const int ex = zoom < 0 ? x + view->OffsetX() : (x + view->OffsetX()) >> zoom;
+        const int ey = zoom < 0 ? y + view->OffsetY() : (y + view->OffsetY()) >> zoom;
+        if (ex < 0 || ey < 0 || ex >= expected.Width() || ey >= expected.Height()) continue;
+        QCOMPARE(shot.pixel(x, y), ToQRgb(expected.Pixel(ex, ey)));
+      }
+  }
+
+  void fitToWindowShowsTheWholeReducedPicture() {
+    Show(400, 300);
+    const Bitmap picture = Pattern(2000, 900, PixelFormat::pf8bit);
+    view->ShowMapArea(AddArea(*view, picture));
+    QSignalSpy zoomed(view.get(), &TDisplayMaps::ZoomFactorChanged);
+    view->FitToWindow();
+    QCOMPARE(view->Zoom(), -3); // 250 x 113 fits 383 x 283; 500 wide would not
+    QCOMPARE(zoomed.count(), 1);
+    QVERIFY(!view->ScrollBar(sbHorizontal)->isVisible());
+    QImage shot;
+    QTRY_VERIFY((shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32), view->PaintedExact()));
+    const Bitmap expected = Reduce(picture, 3);
+    for (int y = 0; y < expected.Height(); ++y)
+      for (int x = 0; x < expected.Width(); ++x)
+        QCOMPARE(shot.pixel(x - view->OffsetX(), y - view->OffsetY()), ToQRgb(expected.Pixel(x, y)));
+    // Back at 100 %, about the centre: the picture's own size to scroll over.
+    view->ActualSize();
+    QCOMPARE(view->ExtentWidth, 2000);
+    QVERIFY(view->ScrollBar(sbHorizontal)->isVisible());
+    QCOMPARE(view->ScrollBar(sbHorizontal)->value(), view->OffsetX());
+  }
+
+  void ctrlWheelZoomsAboutThePointer() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf8bit)));
+    view->SetOffsetX(500);
+    view->SetOffsetY(300);
+    const QPointF at(123, 77);
+    auto wheel = [&](int dy) {
+      QWheelEvent event(at, view->mapToGlobal(at), QPoint(), QPoint(0, dy), Qt::NoButton, Qt::ControlModifier,
+                        Qt::NoScrollPhase, false);
+      QCoreApplication::sendEvent(view.get(), &event);
+      return event.isAccepted();
+    };
+    for (int dy : {-120, -120, 120, 120, 120}) {
+      const double scale = std::ldexp(1.0, view->Zoom());
+      const double px = (at.x() + view->OffsetX()) / scale, py = (at.y() + view->OffsetY()) / scale;
+      QVERIFY(wheel(dy));
+      const double after = std::ldexp(1.0, view->Zoom());
+      QVERIFY(std::abs(px * after - view->OffsetX() - at.x()) <= 1.0);
+      QVERIFY(std::abs(py * after - view->OffsetY() - at.y()) <= 1.0);
+    }
+    QCOMPARE(view->Zoom(), 1);
+    // The plain wheel still scrolls.
+    QWheelEvent plain(at, view->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    const int y = view->OffsetY();
+    QCoreApplication::sendEvent(view.get(), &plain);
+    QCOMPARE(view->OffsetY(), y + 100);
+  }
+
+  void pointerReadoutIsInPicturePixelsAtEveryZoom_data() {
+    QTest::addColumn<int>("zoom");
+    QTest::newRow("1/8") << -3;
+    QTest::newRow("1") << 0;
+    QTest::newRow("4") << 2;
+  }
+  void pointerReadoutIsInPicturePixelsAtEveryZoom() {
+    QFETCH(int, zoom);
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(5000, 4000, PixelFormat::pf8bit)));
+    view->SetZoom(zoom, 0, 0);
+    view->SetOffsetX(40);
+    view->SetOffsetY(30);
+    QSignalSpy over(view.get(), &TDisplayMaps::PointerOverPicture);
+    for (QPoint p : {QPoint(10, 10), QPoint(201, 155), QPoint(350, 250)}) {
+      QTest::mouseMove(view.get(), p);
+      QTRY_VERIFY(!over.isEmpty());
+      const QList<QVariant> args = over.takeLast();
+      QCOMPARE(args.at(0).toInt(), zoom < 0 ? (p.x() + 40) << -zoom : (p.x() + 40) >> zoom);
+      QCOMPARE(args.at(1).toInt(), zoom < 0 ? (p.y() + 30) << -zoom : (p.y() + 30) >> zoom);
+      over.clear();
+    }
   }
 };
 
