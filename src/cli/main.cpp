@@ -174,13 +174,7 @@ int Run(const TCommandLine& cl) {
       zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
     else
       zv::CheckAtlasExport(cl.AtlasName, *core.Layouts, cl.Options);
-    std::error_code ec;
-    if (!std::filesystem::is_directory(cl.Output, ec)) {
-      std::filesystem::create_directories(cl.Output, ec);
-      if (ec || !std::filesystem::is_directory(cl.Output))
-        throw zv::EFileError(zv::msg::CannotCreateTargetDirectory(cl.Output) +
-                             (ec ? ": " + ec.message() : std::string()));
-    }
+    zv::CreateTargetDirectory(cl.Output);
     if (cl.Single)
       zv::ExportSingleMap(cl.Output, core.ActiveMapArea(), cl.Options, progress);
     else
