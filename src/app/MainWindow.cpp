@@ -64,7 +64,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   auto* statusBar = new QStatusBar(this);
   statusBar->setObjectName(QStringLiteral("StatusBar"));
-  statusBar->setAccessibleName(QStringLiteral("StatusBar"));
   statusBar->setFixedHeight(19);
   statusBar->setSizeGripEnabled(false);
   setStatusBar(statusBar);
@@ -124,7 +123,6 @@ void MainWindow::CreatePages() {
   pnlInfo->setPalette(tip);
   auto* info = new QLabel(QStringLiteral("WGS84"), pnlInfo);
   info->setObjectName(QStringLiteral("MlbInfoWGS84"));
-  info->setAccessibleName(QStringLiteral("MlbInfoWGS84"));
   info->move(8, 6);
   info->adjustSize();
   column->addWidget(pnlInfo);
@@ -136,7 +134,7 @@ void MainWindow::CreatePages() {
 
   pgcMain_ = new QTabWidget(splitter);
   pgcMain_->setObjectName(QStringLiteral("PgcMain"));
-  pgcMain_->setAccessibleName(QStringLiteral("PgcMain"));
+  pgcMain_->setAccessibleName(QStringLiteral("Pages"));
   auto* tpgNavigator = new QWidget;
   tpgNavigator->setObjectName(QStringLiteral("TpgNavigator"));
   auto* tpgCalibration = new QWidget;
@@ -218,8 +216,9 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::CreateToolBar() {
-  tbrMain_ = addToolBar(QStringLiteral("TbrMain"));
+  tbrMain_ = addToolBar(QStringLiteral("Tool bar"));
   tbrMain_->setObjectName(QStringLiteral("TbrMain"));
+  tbrMain_->setAccessibleName(QStringLiteral("Tool bar"));
   tbrMain_->setMovable(false);
   tbrMain_->setFloatable(false);
   tbrMain_->setIconSize(QSize(20, 20));

@@ -59,6 +59,29 @@ private slots:
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
   }
 
+  // A screen reader says words, never object names; controls with text or a
+  // buddy label speak for themselves.
+  void accessibleNamesAreWords() {
+    zv::MainWindow window;
+    const struct {
+      const char *Object, *Name;
+    } named[] = {{"DisplayMaps", "Map view"},
+                 {"VstNavigator", "Maps and layouts"},
+                 {"DgrCalibrationPoints", "Calibration points"},
+                 {"DnvCalibrationPoints", "Calibration point commands"},
+                 {"PgcMain", "Pages"},
+                 {"TbrMain", "Tool bar"},
+                 {"StatusBar", ""},
+                 {"MlbInfoWGS84", ""}};
+    for (const auto& row : named) {
+      auto* w = window.findChild<QWidget*>(QString::fromLatin1(row.Object));
+      QVERIFY2(w, row.Object);
+      QCOMPARE(w->accessibleName(), QString::fromLatin1(row.Name));
+    }
+    for (QWidget* w : window.findChildren<QWidget*>())
+      if (!w->objectName().isEmpty()) QVERIFY2(w->accessibleName() != w->objectName(), qPrintable(w->objectName()));
+  }
+
   void menusAsTheyStandAtStart() {
     zv::MainWindow window;
     QStringList captions;
