@@ -144,10 +144,7 @@ int Run(const TCommandLine& cl) {
     // The program's open dialog hands over full paths.
     const std::string file = AbsolutePath(given);
     try {
-      // The program's file dialog offers existing files only; here a missing
-      // one is reported like any other loading failure.
-      if (!zv::FileExists(file)) zv::ThrowCannotOpen(file);
-      core.OpenFile(file);
+      core.OpenNamedFile(file);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", zv::msg::LoadingError(zv::ExtractFileName(file), e.what()).c_str());
       status = 1;

@@ -163,6 +163,20 @@ private slots:
     QCOMPARE(layouts.Count(), 0);
   }
 
+  // A file named on the command line or dropped that is not there is
+  // reported as File > Add... reports a failing file, and opens nothing.
+  void missingNamedFileIsReported() {
+    QTemporaryDir dir;
+    zv::MainWindow window;
+    window.show();
+    window.AddFiles({dir.filePath("nosuch.map"), dir.path()});
+    QCOMPARE(prompter_.Messages,
+             (QStringList{"Loading error (nosuch.map) !", "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
+    QCOMPARE(prompter_.Types.value(0), zv::TMsgType::Error);
+    QVERIFY(prompter_.Details.value(0).contains(dir.filePath("nosuch.map")));
+    QCOMPARE(window.View().Layouts->Count(), 0);
+  }
+
   // The status bar reads the pointer's place on the map, in degrees too.
   void statusBarFollowsThePointer() {
     zv::MainWindow window;
