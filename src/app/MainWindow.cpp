@@ -16,6 +16,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -301,7 +302,11 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::OpenCommand(bool closeFirst) {
   if (opdOpenFile_->exec() != QDialog::Accepted) return;
-  OpenFiles(opdOpenFile_->selectedFiles(), closeFirst);
+  const QStringList files = opdOpenFile_->selectedFiles();
+  // Next time the dialog opens where this selection was made, also when the
+  // names were typed as paths into another folder.
+  if (!files.isEmpty()) opdOpenFile_->setDirectory(QFileInfo(files.last()).absolutePath());
+  OpenFiles(files, closeFirst);
 }
 
 void MainWindow::AddFiles(const QStringList& fileNames) { OpenFiles(fileNames, false); }

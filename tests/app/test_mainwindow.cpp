@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -175,6 +177,36 @@ private slots:
     QCOMPARE(prompter_.Types.value(0), zv::TMsgType::Error);
     QVERIFY(prompter_.Details.value(0).contains(dir.filePath("nosuch.map")));
     QCOMPARE(window.View().Layouts->Count(), 0);
+  }
+
+  // A path typed into File > Add...'s dialog: the dialog opens in that
+  // file's folder the next time.
+  void openDialogOpensWhereTheLastFileWas() {
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("maps")));
+    const QString map = dir.filePath("maps/a.map");
+    QVERIFY(QFile::copy(DataFile("export/merc-wgs84.map"), map));
+    QVERIFY(QFile::copy(DataFile("export/merc-wgs84.jpg"), dir.filePath("maps/merc-wgs84.jpg")));
+    zv::MainWindow window;
+    window.show();
+    auto* dialog = window.findChild<QFileDialog*>("OpdOpenFile");
+    QVERIFY(dialog);
+    dialog->setDirectory(dir.path());
+    QString shownIn;
+    QTimer::singleShot(0, dialog, [&] {
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      QVERIFY(name);
+      name->setText(map);
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    Item(window, "mmFileAdd")->trigger();
+    QCOMPARE(window.View().Layouts->Count(), 1);
+    QTimer::singleShot(0, dialog, [&] {
+      shownIn = dialog->directory().absolutePath();
+      dialog->reject();
+    });
+    Item(window, "mmFileAdd")->trigger();
+    QCOMPARE(shownIn, QFileInfo(map).absolutePath());
   }
 
   // The status bar reads the pointer's place on the map, in degrees too.
