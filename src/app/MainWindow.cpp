@@ -6,11 +6,13 @@
 #include "app/Icons.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Version.h"
 #include "model/CalibrationFit.h"
 #include "view/DisplayMaps.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -176,7 +178,11 @@ void MainWindow::CreateMenus() {
   QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, [this] { view_->CloseAll(); });
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
-  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] { formExport_->exec(); });
+  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] {
+    formExport_->exec();
+    // A signal during the run stopped it; now the program ends.
+    if (TStopSignals::Signalled()) close();
+  });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
   file->addSeparator();
   QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
@@ -317,6 +323,17 @@ void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
   formImport_->Run(fileNames);
   navigator_->expandAll();
   RefillCalibrationTable();
+}
+
+void MainWindow::StopSignalReceived() {
+  // The run polls the signal itself, between tiles and archive entries; a
+  // question it waits on (Esc's "Stop the export?") goes first.
+  for (int guard = 0; guard < 16; ++guard) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || (modal == formExport_ && formExport_->Running())) break;
+    if (!modal->close()) break; // the open-files dialog finishes its files first
+  }
+  if (!formExport_->Running()) close();
 }
 
 void MainWindow::ToggleOption(QAction* item, int option) {

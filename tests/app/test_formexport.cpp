@@ -4,6 +4,7 @@
 #include "app/DirDlg.h"
 #include "app/FormExport.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
@@ -22,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -596,6 +599,42 @@ private slots:
       }
     }
     QApplication::setFont(QFont());
+  }
+
+  // SIGTERM during a TAR-ed atlas run: the run stops after the tile in hand,
+  // leaving what the core leaves after a stop at that point, with no box,
+  // and the dialog closes.
+  void signalStopsTheRunAsTheConverterStops() {
+    Model model;
+    zv::TStopSignals stopSignals;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    const QString got = tmp_->filePath("dialog"), want = tmp_->filePath("core");
+    Child<QCheckBox>(f, "ChbTAR")->setChecked(true);
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(got);
+    Child<QLineEdit>(f, "EdtTileWidth")->setText("20");
+    Child<QLineEdit>(f, "EdtTileHeight")->setText("20");
+    QMetaObject::invokeMethod(f, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+    Child<QPushButton>(f, "BtnStart")->click();
+    QVERIFY(zv::TStopSignals::Signalled());
+    QVERIFY(prompter_.Boxes.isEmpty() && prompter_.Questions.isEmpty());
+    QVERIFY(form->isHidden());
+
+    zv::TExportOptions o;
+    o.TileWidthText = o.TileHeightText = "20";
+    o.Tared = true;
+    int pumped = 0;
+    zv::TExportProgress progress;
+    progress.ProcessMessages = [&] { ++pumped; };
+    progress.StopRequested = [&] { return pumped > 0; };
+    QDir().mkpath(want);
+    try {
+      zv::ExportAtlas(want.toStdString(), "myatlas", *model.Core.Layouts, o, progress);
+      QFAIL("not stopped");
+    } catch (const zv::EExportStopped&) {
+    }
+    CompareFolders(got, want);
+    QCOMPARE(QDir(got + "/Default/merc-wgs84/set").entryList(QDir::Files), QStringList{"merc-wgs84_0_0.jpg"});
   }
 
   void browsingForTheTarget() {

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
 
@@ -20,6 +21,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -207,6 +210,22 @@ private slots:
     });
     Item(window, "mmFileAdd")->trigger();
     QCOMPARE(shownIn, QFileInfo(map).absolutePath());
+  }
+
+  // Outside an export the first signal closes the window as its close box
+  // does, after a box that waits for an answer.
+  void signalClosesTheWindow() {
+    zv::MainWindow window;
+    zv::TStopSignals stopSignals;
+    connect(&stopSignals, &zv::TStopSignals::Received, &window, &zv::MainWindow::StopSignalReceived);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QDialog box(&window);
+    box.setModal(true);
+    box.show();
+    ::raise(SIGTERM);
+    QTRY_VERIFY(window.isHidden());
+    QVERIFY(box.isHidden());
   }
 
   // The status bar reads the pointer's place on the map, in degrees too.
