@@ -297,8 +297,9 @@ const char* const ListWithCheck = "--list and --check do not go together";
 const char* const TargetDirectoryRequired = "the target directory (-o DIR) is required";
 
 std::string LoadingError(const std::string& fileName, const std::string& error) {
-  return "Loading error (" + fileName + ") !\n" + error;
+  return LoadingErrorTitle(fileName) + "\n" + error;
 }
+std::string LoadingErrorTitle(const std::string& fileName) { return "Loading error (" + fileName + ") !"; }
 std::string CannotCreateTargetDirectory(const std::string& directory) {
   return "Cannot create the target directory " + directory;
 }

@@ -152,6 +152,9 @@ extern const char* const TargetDirectoryRequired;
 
 // The converter's run.
 std::string LoadingError(const std::string& fileName, const std::string& error);
+// The first line of LoadingError, the desktop program's box text (the error
+// goes into the box's details).
+std::string LoadingErrorTitle(const std::string& fileName);
 std::string CannotCreateTargetDirectory(const std::string& directory);
 std::string LargeArchiveWarning(const std::string& path, double gib);
 std::string TileProgress(const std::string& mapName, const std::string& bar, std::int64_t done, std::int64_t total);
