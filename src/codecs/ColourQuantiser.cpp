@@ -185,15 +185,20 @@ std::vector<Rgb> ChooseColours(const ColourHistogram& histogram, int wanted) {
   return MedianCut(histogram).Run(wanted);
 }
 
+// Row error sums (7/16 from the left plus what the row above left) stay
+// within +-(7 + 9) x 255 sixteenths, so this table covers every one.
+constexpr int LimitTableHalf = 4096;
+
 FloydSteinbergDitherer::FloydSteinbergDitherer(const std::vector<Rgb>& palette, int width)
     : palette_(palette), width_(width), errors_(3 * (static_cast<std::size_t>(width) + 2), 0),
-      nearest_(ColourHistogram::Cells, 0) {
+      nearestColour_(ColourHistogram::Cells, 0), nearestIndex_(ColourHistogram::Cells, 0), limit_(2 * LimitTableHalf) {
   assert(!palette.empty() && palette.size() <= 256);
   // Errors pass 1:1 up to 16, at half their growth up to 48, and stop at 32.
-  for (int e = 0; e <= 255; ++e) {
-    const int limited = e < 16 ? e : e < 48 ? 16 + (e - 16) / 2 : 32;
-    limit_[static_cast<std::size_t>(255 + e)] = limited;
-    limit_[static_cast<std::size_t>(255 - e)] = -limited;
+  for (int i = 0; i < 2 * LimitTableHalf; ++i) {
+    const int e = (i - LimitTableHalf) >> 4;
+    const int a = e < 0 ? -e : e;
+    const int limited = a < 16 ? a : a < 48 ? 16 + (a - 16) / 2 : 32;
+    limit_[static_cast<std::size_t>(i)] = static_cast<std::int8_t>(e < 0 ? -limited : limited);
   }
 }
 
@@ -243,8 +248,11 @@ void FloydSteinbergDitherer::FillBlock(int cell) {
             chosen = candidates[k];
           }
         }
-        const int at = (base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] + base[2] + i2;
-        nearest_[static_cast<std::size_t>(at)] = static_cast<std::uint16_t>(chosen + 1);
+        const auto at = static_cast<std::size_t>((base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] +
+                                                 base[2] + i2);
+        const Rgb& p = palette_[static_cast<std::size_t>(chosen)];
+        nearestColour_[at] = std::uint32_t{p.r} | std::uint32_t{p.g} << 8 | std::uint32_t{p.b} << 16 | 1u << 24;
+        nearestIndex_[at] = static_cast<std::uint8_t>(chosen);
       }
 }
 
@@ -261,31 +269,37 @@ template <int Step> void FloydSteinbergDitherer::Run(const std::uint8_t* rgb, st
   if (w <= 0) return;
   const int first = Step > 0 ? 0 : w - 1;
   // Column x's errors are the triple at entry x + 1.
-  int* e = errors_.data() + 3 * (first + 1);
-  const std::uint8_t* in = rgb + 3 * first;
-  std::uint8_t* o = out + first;
-  const int* limit = limit_.data() + 255;
-  const Rgb* palette = palette_.data();
-  std::uint16_t* nearest = nearest_.data();
+  int* __restrict e = errors_.data() + 3 * (first + 1);
+  const std::uint8_t* __restrict in = rgb + 3 * first;
+  std::uint8_t* __restrict o = out + first;
+  const std::int8_t* __restrict limit = limit_.data() + LimitTableHalf + 8;
+  const std::uint32_t* __restrict colours = nearestColour_.data();
+  const std::uint8_t* __restrict indices = nearestIndex_.data();
   // Per component, in sixteenths: what the last pixel passes right, what the
   // row below has gathered for the last column, and the last pixel's error
-  // for the column after it.
+  // for the column after it. The chain from one pixel's error to the next
+  // pixel's colour is the loop's whole cost, so it is kept short: one table
+  // for rounding and limiting, one load for the nearest colour.
   int right0 = 0, right1 = 0, right2 = 0;
   int gathered0 = 0, gathered1 = 0, gathered2 = 0;
   int last0 = 0, last1 = 0, last2 = 0;
   for (int n = w; n > 0; --n) {
-    int v0 = limit[(right0 + e[0] + 8) >> 4] + in[0];
-    int v1 = limit[(right1 + e[1] + 8) >> 4] + in[1];
-    int v2 = limit[(right2 + e[2] + 8) >> 4] + in[2];
+    int v0 = limit[right0 + e[0]] + in[0];
+    int v1 = limit[right1 + e[1]] + in[1];
+    int v2 = limit[right2 + e[2]] + in[2];
     v0 = std::clamp(v0, 0, 255);
     v1 = std::clamp(v1, 0, 255);
     v2 = std::clamp(v2, 0, 255);
     const int cell = (v0 >> 3) << 11 | (v1 >> 2) << 5 | (v2 >> 3);
-    if (nearest[cell] == 0) FillBlock(cell);
-    const int index = nearest[cell] - 1;
-    *o = static_cast<std::uint8_t>(index);
-    const Rgb& c = palette[index];
-    const int d0 = v0 - c.r, d1 = v1 - c.g, d2 = v2 - c.b;
+    std::uint32_t c = colours[cell];
+    if (c == 0) {
+      FillBlock(cell);
+      c = colours[cell];
+    }
+    *o = indices[cell];
+    const int d0 = v0 - static_cast<int>(c & 0xFF);
+    const int d1 = v1 - static_cast<int>((c >> 8) & 0xFF);
+    const int d2 = v2 - static_cast<int>((c >> 16) & 0xFF);
     // The column behind is now complete: 1/16 and 5/16 gathered, 3/16 from here.
     e[-3 * Step + 0] = gathered0 + 3 * d0;
     e[-3 * Step + 1] = gathered1 + 3 * d1;

@@ -2,7 +2,6 @@
 
 #include "codecs/Bitmap.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -68,10 +67,14 @@ private:
   // Errors in sixteenths for the row below, one triple per column plus one
   // on either side that nothing reads.
   std::vector<int> errors_;
-  // Palette index + 1 of each histogram cell, 0 while not yet looked up.
-  std::vector<std::uint16_t> nearest_;
-  // The limited error for each raw error from -255 to 255.
-  std::array<int, 511> limit_{};
+  // For each histogram cell: the colour of its nearest palette entry, packed
+  // as red | green << 8 | blue << 16 with bit 24 set, or 0 while not yet
+  // looked up; and that entry's index.
+  std::vector<std::uint32_t> nearestColour_;
+  std::vector<std::uint8_t> nearestIndex_;
+  // The limited error for (error sum + 8) from -4096 to 4095 in sixteenths,
+  // rounded to whole units first.
+  std::vector<std::int8_t> limit_;
 };
 
 } // namespace zv
