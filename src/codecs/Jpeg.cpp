@@ -217,7 +217,20 @@ struct DecodeJob {
   std::vector<std::uint8_t> tail;
   jpeg_progress_mgr* scanLimit = nullptr;
   PixelFormat format = PixelFormat::pf24bit;
+  // Told about the data read so far in a pass, up to reported.
+  const JpegInputRead* inputRead = nullptr;
+  const std::uint8_t* reported = nullptr;
 };
+
+// Kept out of the guarded frames: tells the caller how far libjpeg has read.
+void ReportInputRead(DecodeJob& job) {
+  if (!job.inputRead || !*job.inputRead) return;
+  const std::uint8_t* at = job.cinfo->src->next_input_byte;
+  // Past the end libjpeg reads a marker of its own.
+  if (at < job.data || at > job.data + job.size || at <= job.reported) return;
+  (*job.inputRead)(job.reported, static_cast<std::size_t>(at - job.reported));
+  job.reported = at;
+}
 
 // Kept out of the guarded frames: once libjpeg has read nearly all the input,
 // the rest is moved into a small buffer and the caller's bytes are freed.
@@ -403,6 +416,9 @@ void CheckBeforeDecoding(DecodeJob& job, bool streaming) {
   jpeg_decompress_struct* cinfo = job.cinfo;
   CheckImageSize(cinfo->image_width, cinfo->image_height, job.format);
   CheckDataCanFill(cinfo->image_width, cinfo->image_height, EntropyCodedBytes(job.data, job.size));
+  // The scan read the whole file; decoding starts again from the start.
+  job.reported = job.data;
+  if (job.inputRead && *job.inputRead) (*job.inputRead)(job.data, job.size);
   const std::uint64_t pixels = std::uint64_t{cinfo->image_width} * cinfo->image_height;
   const std::uint64_t working =
       streaming ? LibjpegWorkingBytes(cinfo, false) + StreamingWorkingBytes(cinfo->image_width, HistogramWorkers(pixels))
@@ -418,6 +434,7 @@ void LibjpegDecodeBody(void* context) {
 
   jpeg_start_decompress(cinfo);
   ReleaseConsumedInput(*job);
+  ReportInputRead(*job);
   MakeOutput(*job->out, *cinfo, job->format);
 
   // Scanlines go straight into the bitmap's rows.
@@ -428,6 +445,7 @@ void LibjpegDecodeBody(void* context) {
     for (JDIMENSION i = 0; i < batch; ++i) rows[i] = job->out->Row(static_cast<int>(first + i));
     jpeg_read_scanlines(cinfo, rows, batch);
     job->progress.Report(cinfo->output_scanline, cinfo->output_height);
+    ReportInputRead(*job);
   }
   jpeg_finish_decompress(cinfo);
 }
@@ -462,6 +480,7 @@ void StreamBody(void* context) {
     block->first = static_cast<int>(first);
     block->rows = static_cast<int>(count);
     job->pipe->Publish(block);
+    ReportInputRead(*job->decode);
   }
   jpeg_finish_decompress(cinfo);
 }
@@ -470,6 +489,7 @@ void StreamBody(void* context) {
 void StreamPass(DecodeJob& job, ErrorManager& err, RowPipeline& pipe, bool last) {
   const std::size_t rowBytes = 3 * std::size_t{job.cinfo->image_width};
   StreamJob stream{&job, &pipe, StreamBlockRows(rowBytes), rowBytes, last};
+  job.reported = job.data;
   if (!Guarded(&err, StreamBody, &stream)) throw EJPEGException(err.message);
   pipe.Finish();
 }
@@ -569,7 +589,8 @@ void EncodeBody(void* context) {
 // Decodes data into a new picture; the old one stays on failure, and no data
 // leaves no picture. sender, when given, gets the progress notifications.
 void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* data, std::size_t size,
-                std::unique_ptr<Bitmap>& picture, std::vector<std::uint8_t>* owned = nullptr) {
+                std::unique_ptr<Bitmap>& picture, std::vector<std::uint8_t>* owned = nullptr,
+                const JpegInputRead* inputRead = nullptr) {
   if (size == 0) {
     picture.reset();
     return;
@@ -577,6 +598,7 @@ void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* d
   auto fresh = std::make_unique<Bitmap>();
   Decompressor d;
   DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}, owned, {}, &d.progress};
+  job.inputRead = inputRead;
   if (!Guarded(&d.err, ReadHeaderBody, &job)) throw EJPEGException(d.err.message);
   const bool streaming = StreamingQuantiserCovers(d.cinfo, s);
   // Before libjpeg reserves its own whole-image buffers.
@@ -693,6 +715,13 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   const JpegSettings defaults;
   std::unique_ptr<Bitmap> picture;
   DecodeInto(nullptr, defaults, data, data ? size : 0, picture);
+  bitmap = picture ? std::move(*picture) : Bitmap();
+}
+
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const JpegInputRead& inputRead) {
+  const JpegSettings defaults;
+  std::unique_ptr<Bitmap> picture;
+  DecodeInto(nullptr, defaults, data, data ? size : 0, picture, nullptr, &inputRead);
   bitmap = picture ? std::move(*picture) : Bitmap();
 }
 

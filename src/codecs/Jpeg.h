@@ -91,6 +91,12 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 // read them all (the two-pass quantiser reads the whole file before the first
 // output row), so the file and the decoded picture are not held together.
 void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap);
+// The same, telling inputRead about each stretch of the data read and not
+// needed again in that pass (colour pictures are read twice, from the start
+// each time), so that a caller decoding from a mapped file may let those
+// pages go while the picture fills.
+using JpegInputRead = std::function<void(const std::uint8_t* from, std::size_t bytes)>;
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const JpegInputRead& inputRead);
 // The defaults with the given quantiser, so that tests may compare the two.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, TQuantiser quantiser);
 

@@ -231,6 +231,37 @@ TEST(JpegQuantiser, FewColoursGiveOneEntryEach) {
     EXPECT_NE(std::find(colours.begin(), colours.end(), c), colours.end());
 }
 
+TEST(JpegQuantiser, ReadInputIsReportedPassByPass) {
+  // A colour picture is read three times from the start (the size check's
+  // scan, the histogram and the dithering), a grey one twice; within a pass
+  // each stretch follows the last. The picture is the same as without.
+  const int w = 300, h = 200;
+  const Bytes colour = Encode(Picture(w, h, 0, 7), w, h, {});
+  const Bytes grey = ReadFile(fs::path(ZOVEVOD_TESTDATA_DIR) / "jpeg" / "video-005.gray.jpeg");
+  for (const auto& [data, passes] : {std::pair{&colour, 3}, std::pair{&grey, 2}}) {
+    int starts = 0;
+    const std::uint8_t* next = nullptr;
+    bool inOrder = true;
+    const zv::JpegInputRead read = [&](const std::uint8_t* from, std::size_t bytes) {
+      if (from == data->data())
+        ++starts;
+      else
+        inOrder = inOrder && from == next;
+      next = from + bytes;
+      inOrder = inOrder && next <= data->data() + data->size();
+    };
+    Bitmap reported, plain;
+    zv::DecodeJpeg(data->data(), data->size(), reported, read);
+    zv::DecodeJpeg(data->data(), data->size(), plain);
+    EXPECT_EQ(starts, passes);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(next, data->data() + data->size()) << "the last pass reads to the end";
+    ASSERT_EQ(reported.Palette(), plain.Palette());
+    for (int y = 0; y < plain.Height(); ++y)
+      ASSERT_TRUE(std::equal(plain.Row(y), plain.Row(y) + plain.Stride(), reported.Row(y)));
+  }
+}
+
 TEST(RowPipeline, OneWorkerConsumesInOrderAndErrorsReachTheProducer) {
   for (const int workers : {0, 1}) {
     std::vector<int> seen;
