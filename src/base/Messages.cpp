@@ -147,6 +147,10 @@ std::string ImageTooLarge(std::int64_t width, std::int64_t height) {
   return "image too large: " + Str(width) + " × " + Str(height);
 }
 
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB) {
+  return "The picture needs " + Str(neededMiB) + " MiB; only " + Str(availableMiB) + " MiB are available.";
+}
+
 std::string InvalidBmp(const std::string& detail) { return "Invalid BMP file: " + detail; }
 const char* const BmpRed = "red";
 const char* const BmpGreen = "green";

@@ -72,6 +72,8 @@ std::string TarSourceHasNoLength(const std::string& entryName, const std::string
 
 // Pictures of any format.
 std::string ImageTooLarge(std::int64_t width, std::int64_t height);
+// Sizes in whole MiB: the need rounded up, what is available rounded down.
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB);
 
 // BMP files: InvalidBmp wraps each of the details below.
 std::string InvalidBmp(const std::string& detail);
