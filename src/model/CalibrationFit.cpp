@@ -86,6 +86,14 @@ struct TAffine {
     dx = (de * n[2] - dn * e[2]) / m;
     dy = (dn * e[1] - de * n[1]) / m;
   }
+  // How far the fit is from a turn and a scale (with or without a mirror):
+  // (s1 - s2) / (s1 + s2) of its singular values, 0 for none.
+  double Shear() const {
+    const double p = e[1] * e[1] + n[1] * n[1], q = e[1] * e[2] + n[1] * n[2], r = e[2] * e[2] + n[2] * n[2];
+    const double mean = (p + r) / 2, spread = std::sqrt((p - r) * (p - r) / 4 + q * q);
+    const double s1 = std::sqrt(mean + spread), s2 = std::sqrt(std::max(0.0, mean - spread));
+    return s1 > 0 ? (s1 - s2) / (s1 + s2) : 0;
+  }
   // Whether the plane's axes are independent in this fit, after rounding.
   bool Invertible() const {
     const double m = Det();
@@ -283,38 +291,50 @@ void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed) {
 }
 
 void TCalibrationFit::FindWrongPoints(const std::vector<TPlanePoint>& placed) {
+  struct TLeftOut {
+    std::size_t K;
+    double Distance, Rms, Shear;
+  };
+  const auto suspect = [](const TLeftOut& c) {
+    return c.Distance > kSuspectPixels && c.Distance > kSuspectRatio * (c.Rms + 1);
+  };
   std::vector<TPlanePoint> rest = placed;
   for (int round = 0; round < kMostSuspects && rest.size() >= 3; ++round) {
     TNormalSums all;
     for (const TPlanePoint& p : rest) all.Add(p.Dx, p.Dy, p.De, p.Dn, 1);
-    std::size_t best = rest.size();
-    double bestRms = 0, bestDistance = 0;
+    std::vector<TLeftOut> leftOut;
+    double leastRms = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < rest.size(); ++k) {
       const TPlanePoint& p = rest[k];
       TNormalSums others = all;
       others.Add(p.Dx, p.Dy, p.De, p.Dn, -1);
       TAffine fit;
-      double distance = kNaN, rms = kNaN;
-      if (SolveNormal(others, fit) && fit.Invertible()) {
-        double dx = 0, dy = 0;
-        fit.Inverse(p.De - fit.e[0], p.Dn - fit.n[0], dx, dy);
-        distance = std::hypot(dx - p.Dx, dy - p.Dy);
-        rms = PixelRms(others, fit);
+      if (!SolveNormal(others, fit) || !fit.Invertible()) {
+        if (round == 0) looDistances_[p.Index] = kNaN;
+        continue;
       }
-      if (round == 0) looDistances_[p.Index] = distance;
-      if (Finite(distance) && Finite(rms) && (best == rest.size() || rms < bestRms)) {
-        best = k;
-        bestRms = rms;
-        bestDistance = distance;
-      }
+      double dx = 0, dy = 0;
+      fit.Inverse(p.De - fit.e[0], p.Dn - fit.n[0], dx, dy);
+      const TLeftOut c{k, std::hypot(dx - p.Dx, dy - p.Dy), PixelRms(others, fit), fit.Shear()};
+      if (round == 0) looDistances_[p.Index] = c.Distance;
+      if (!Finite(c.Distance) || !Finite(c.Rms)) continue;
+      leftOut.push_back(c);
+      leastRms = std::min(leastRms, c.Rms);
     }
     // Among 3 or 4 points no single one can be told wrong; the distances
     // above are still worth listing.
-    if (rest.size() < 5 || best == rest.size()) break;
-    if (!(bestDistance > kSuspectPixels && bestDistance > kSuspectRatio * (bestRms + 1))) break;
-    suspectDistance_[rest[best].Index] = bestDistance;
-    suspectRms_[rest[best].Index] = bestRms;
-    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(best));
+    if (rest.size() < 5) break;
+    // The rest agree best without the point named. Leaving out either of two
+    // points can make the rest agree as well (with 5 points at the corners
+    // and the centre, 3 on a diagonal, any 4 fit): then the one whose rest
+    // needs the least shear, as a map drawn in its own projection does.
+    const TLeftOut* best = nullptr;
+    for (const TLeftOut& c : leftOut)
+      if (c.Rms <= leastRms + 1 && suspect(c) && (!best || c.Shear < best->Shear)) best = &c;
+    if (!best) break;
+    suspectDistance_[rest[best->K].Index] = best->Distance;
+    suspectRms_[rest[best->K].Index] = best->Rms;
+    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(best->K));
   }
 }
 

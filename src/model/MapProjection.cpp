@@ -97,12 +97,12 @@ TMapProjection::TMapProjection(const std::vector<std::string>& mapLines) : lines
   const OGRErr err = impl->plane.importFromOzi(lines.data());
   name_ = Trim(ExtractNthWord(2, projectionLine, ","));
   const std::string& name = name_;
-  if (err == OGRERR_UNSUPPORTED_SRS) {
-    // GDAL reads a datum it does not know as WGS 84 and says so.
+  if (err == OGRERR_NOT_ENOUGH_DATA) return; // no "Projection Setup" line: nothing to go by
+  if (err != OGRERR_NONE) {
+    // GDAL fails on a datum it does not know (and reads it as WGS 84).
     unknown_ = name + " (datum " + Trim(ExtractNthWord(1, mapLines[4], ",")) + ")";
     return;
   }
-  if (err != OGRERR_NONE) return; // no "Projection Setup" line: nothing to go by
   if (impl->plane.IsLocal() || !impl->Make()) {
     unknown_ = name;
     return;
