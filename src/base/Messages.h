@@ -31,6 +31,9 @@ std::string MapImageFormatUnread(const std::string& image, const std::string& up
 std::string MapImageMissing(const std::string& image);
 std::string NoCalibrationFit(const std::string& problem);
 std::string PointFarFromFit(int point, double residual, double rms);
+std::string PointsDisagree(double rms);
+std::string ProjectionNotKnown(const std::string& name);
+std::string ProjectionUnusable(const std::string& name);
 std::string PointOutsidePicture(int point, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height);
 std::string PointLatitudeOutOfRange(int point, double lat);
 std::string PointLongitudeOutOfRange(int point, double lon);
