@@ -112,6 +112,11 @@ void RecordingCanvas::CopyRect(int dx, int dy, const zv::Bitmap& src, int sx, in
                   std::to_string(src.Height()));
 }
 
+void RecordingCanvas::ScaledCopy(int dx, int dy, const zv::Bitmap& src, int sx, int sy, int w, int h, int zoom) {
+  Calls.push_back("scaled copy " + Join({dx, dy, sx, sy, w, h, zoom}) + " of " + std::to_string(src.Width()) + "x" +
+                  std::to_string(src.Height()));
+}
+
 void RecordingCanvas::FrameRect(int left, int top, int right, int bottom, zv::Rgb colour) {
   Calls.push_back("frame " + Join({left, top, right, bottom}) + " " + Hex(colour));
 }

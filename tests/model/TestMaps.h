@@ -39,6 +39,7 @@ std::string MapText(const std::string& image);
 class RecordingCanvas : public zv::TCanvas {
 public:
   void CopyRect(int dx, int dy, const zv::Bitmap& src, int sx, int sy, int w, int h) override;
+  void ScaledCopy(int dx, int dy, const zv::Bitmap& src, int sx, int sy, int w, int h, int zoom) override;
   void FrameRect(int left, int top, int right, int bottom, zv::Rgb colour) override;
   void SetPixel(int x, int y, zv::Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, zv::Rgb pen, int penWidth) override;
