@@ -8,7 +8,8 @@
 // median repaint while panning 25 pixels at a time at that factor, and the
 // memory the zoom levels hold. Run under QT_QPA_PLATFORM=offscreen.
 //
-//   bench_zoom [--only 900|200] [--scale F]   (F multiplies the map sides)
+//   bench_zoom [--only 900|200] [--scale F] [--keep-jpeg PATH]
+//   (F multiplies the map sides; the JPEG is written to PATH and kept)
 
 #include "base/Messages.h"
 #include "codecs/Bitmap.h"
@@ -183,11 +184,12 @@ void BenchZoom(zv::TDisplayMaps& view, zv::TMapArea* area, double rss0, bool fre
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  std::string only;
+  std::string only, keptJpeg;
   double scale = 1.0;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     if (std::strcmp(argv[i], "--scale") == 0) scale = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--keep-jpeg") == 0) keptJpeg = argv[i + 1];
   }
   std::printf("%d x %d view, platform %s, %u processors. UI max: the longest stretch the user-interface thread\n"
               "was busy from the command until the exact picture showed; exact at: wall time from the command;\n"
@@ -217,7 +219,7 @@ int main(int argc, char** argv) {
   }
   if (only.empty() || only == "200") {
     const int w = static_cast<int>(16330 * scale), h = static_cast<int>(12247 * scale);
-    const std::string path = "/tmp/bench_zoom_200mp.jpg";
+    const std::string path = keptJpeg.empty() ? "/tmp/bench_zoom_200mp.jpg" : keptJpeg;
     WriteColourJpeg(path, w, h);
     zv::TDisplayMaps view(nullptr);
     view.resize(kViewWidth, kViewHeight);
@@ -229,7 +231,7 @@ int main(int argc, char** argv) {
     view.OpenFile(path);
     const double openMs = static_cast<double>(open.nsecsElapsed()) / 1e6;
     const double openCpu = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
-    std::remove(path.c_str());
+    if (keptJpeg.empty()) std::remove(path.c_str());
     zv::TMapArea* area = view.ActiveMapArea();
     const zv::Bitmap& b = area->Images.front()->Bitmap;
     const double bytes = double(b.Stride()) * b.Height();

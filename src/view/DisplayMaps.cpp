@@ -4,6 +4,7 @@
 #include "view/QtCanvas.h"
 
 #include <QAbstractSlider>
+#include <QCursor>
 #include <QtWidgets/qdrawutil.h>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -177,6 +178,7 @@ void TDisplayMaps::PaintContents() {
   paintedExact_ = true;
   Layouts->Paint();
   if (Border()) DrawEdge(painter);
+  DropUnusedLevels();
 }
 
 void TDisplayMaps::PaintReduced(const TMapArea& area) {
@@ -190,6 +192,22 @@ void TDisplayMaps::PaintReduced(const TMapArea& area) {
   }
   // Level coordinates are control coordinates plus the offsets.
   paintedExact_ = levels_->Paint(*BufferCanvas, -Zoom(), 0, 0, OffsetX(), OffsetY(), width(), height());
+}
+
+void TDisplayMaps::DropUnusedLevels() {
+  if (!levels_) return;
+  for (int i = 0; i < Layouts->Count(); ++i) {
+    const TMapAreas& areas = *(*Layouts)[i]->Areas;
+    for (int j = 0; j < areas.Count(); ++j)
+      if (areas[j]->Shown && levels_->IsOf(*areas[j])) return;
+  }
+  levels_.reset();
+}
+
+void TDisplayMaps::ZoomChanged() {
+  emit ZoomFactorChanged(Zoom());
+  // The pointer stays, the picture moves under it.
+  if (underMouse()) ReportPointer(mapFromGlobal(QCursor::pos()));
 }
 
 void TDisplayMaps::ShowMapArea(TMapArea* area) {

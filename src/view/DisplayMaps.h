@@ -24,7 +24,7 @@ public:
   ~TDisplayMaps() override;
 
   void Invalidate() override { update(); }
-  void ZoomChanged() override { emit ZoomFactorChanged(Zoom()); }
+  void ZoomChanged() override;
   void ShowMapArea(TMapArea* area) override;
   void CloseAll() override;
   // Draws the box-filtered levels, made in the background.
@@ -79,6 +79,8 @@ private:
   void LayoutScrollBars();
   void ScrollBarAction(TScrollBarKind bar, int action);
   void ReportPointer(QPoint position);
+  // Lets the zoom levels go once their picture is no longer shown.
+  void DropUnusedLevels();
 
   QScrollBar* bars_[2] = {nullptr, nullptr};
   TScrollInfo info_[2];
