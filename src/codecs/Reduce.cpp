@@ -69,13 +69,14 @@ inline void PutAverage(std::uint32_t sum, int shift, std::uint8_t* out) {
 // The first halving of a band straight from its rows into packed RGB:
 // fetch(row, x) gives pixel x of a row packed, so no full-size RGB copy of
 // the band is made.
-template <typename Fetch> void HalveFrom(const Bitmap& band, Fetch fetch, std::uint8_t* out) {
-  const int w = band.Width(), h = band.Height();
+// The band is rows y0 .. y0 + h - 1 of a bitmap.
+template <typename Fetch> void HalveFrom(const Bitmap& band, int y0, int h, Fetch fetch, std::uint8_t* out) {
+  const int w = band.Width();
   const int ow = (w + 1) / 2, full = w / 2;
   for (int oy = 0; oy < (h + 1) / 2; ++oy, out += static_cast<std::size_t>(ow) * 3) {
-    const std::uint8_t* top = band.Row(2 * oy);
+    const std::uint8_t* top = band.Row(y0 + 2 * oy);
     const bool twoRows = 2 * oy + 1 < h;
-    const std::uint8_t* bottom = twoRows ? band.Row(2 * oy + 1) : top;
+    const std::uint8_t* bottom = twoRows ? band.Row(y0 + 2 * oy + 1) : top;
     const int shift = twoRows ? 2 : 1;
     for (int ox = 0; ox < full; ++ox) {
       std::uint32_t sum = fetch(top, 2 * ox) + fetch(top, 2 * ox + 1);
@@ -90,14 +91,15 @@ template <typename Fetch> void HalveFrom(const Bitmap& band, Fetch fetch, std::u
   }
 }
 
-// The band as packed RGB rows, halved once when levels > 0 (the common
-// formats in one step from their rows). bw, bh: the size of the result.
-void BandToRgb(const Bitmap& band, int levels, std::vector<std::uint8_t>& work, int& bw, int& bh) {
+// The band, rows y0 .. y0 + h - 1 of a bitmap, as packed RGB rows, halved
+// once when levels > 0 (the common formats in one step from their rows).
+// bw, bh: the size of the result.
+void BandToRgb(const Bitmap& band, int y0, int h, int levels, std::vector<std::uint8_t>& work, int& bw, int& bh) {
   bw = band.Width();
-  bh = band.Height();
+  bh = h;
   if (levels > 0 && band.Format() == PixelFormat::pf24bit) {
     work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(band, [](const std::uint8_t* row, int x) {
+    HalveFrom(band, y0, h, [](const std::uint8_t* row, int x) {
       const std::uint8_t* p = row + 3 * static_cast<std::size_t>(x);
       return p[0] | (std::uint32_t{p[1]} << 10) | (std::uint32_t{p[2]} << 20);
     }, work.data());
@@ -107,17 +109,17 @@ void BandToRgb(const Bitmap& band, int levels, std::vector<std::uint8_t>& work, 
     const std::size_t n = std::min<std::size_t>(band.Palette().size(), 256);
     for (std::size_t i = 0; i < n; ++i) lut[i] = Pack(band.Palette()[i]);
     work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(band, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
+    HalveFrom(band, y0, h, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
   } else {
     work.resize(static_cast<std::size_t>(bw) * bh * 3);
     for (int r = 0; r < bh; ++r) {
       std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
       if (band.Format() == PixelFormat::pf24bit) {
-        std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+        std::copy_n(band.Row(y0 + r), static_cast<std::size_t>(bw) * 3, dst);
         continue;
       }
       for (int c = 0; c < bw; ++c) {
-        const Rgb p = band.Pixel(c, r);
+        const Rgb p = band.Pixel(c, y0 + r);
         dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
       }
     }
@@ -158,7 +160,7 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
       band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
     source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
     int bw = 0, bh = 0;
-    BandToRgb(band, levels, work, bw, bh);
+    BandToRgb(band, 0, band.Height(), levels, work, bw, bh);
     for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
     std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
   }
@@ -179,8 +181,13 @@ Bitmap Reduce(const Bitmap& picture, int levels) {
                       ReducedSide(picture.Height(), levels));
 }
 
-std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int height, int first, int last, int threads,
-                                 const std::atomic<bool>* cancel) {
+namespace {
+
+// The one pass of ReduceLevels: band(b, fy0, fy1, scratch) gives picture
+// rows fy0 .. fy1 - 1 as rows (*y0) .. of the bitmap it returns.
+template <typename Band>
+std::vector<Bitmap> LevelsPass(Band band, int width, int height, int first, int last, int threads,
+                               const std::atomic<bool>* cancel) {
   if (first < 1 || last < first || last > 30) throw std::invalid_argument("reduction levels out of range");
   std::vector<Bitmap> levels;
   // Rows of every level, taken before the threads start: they write
@@ -202,17 +209,17 @@ std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int hei
   std::exception_ptr failure;
   std::mutex failureLock;
   auto work = [&] {
-    Bitmap band;
+    Bitmap scratch;
     std::vector<std::uint8_t> rgb;
     try {
       for (int b = next++; b < bands; b = next++) {
         if (cancel && cancel->load(std::memory_order_relaxed)) return;
         const int fy0 = static_cast<int>(b * bandRows);
         const int fy1 = static_cast<int>(std::min<std::int64_t>(fy0 + bandRows, height));
-        if (band.Width() != width || band.Height() != fy1 - fy0) band = Bitmap(width, fy1 - fy0, PixelFormat::pf24bit);
-        source(0, fy0, width, fy1 - fy0, band);
+        int y0 = 0;
+        const Bitmap& rows = band(fy0, fy1, scratch, y0);
         int bw = 0, bh = 0;
-        BandToRgb(band, 1, rgb, bw, bh);
+        BandToRgb(rows, y0, fy1 - fy0, 1, rgb, bw, bh);
         for (int l = 1; l <= last; ++l) {
           if (l > 1) HalveInPlace(rgb.data(), bw, bh);
           if (l < first) continue;
@@ -236,6 +243,30 @@ std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int hei
   for (std::thread& t : helpers) t.join();
   if (failure) std::rethrow_exception(failure);
   return levels;
+}
+
+} // namespace
+
+std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int height, int first, int last, int threads,
+                                 const std::atomic<bool>* cancel) {
+  auto band = [&](int fy0, int fy1, Bitmap& scratch, int& y0) -> const Bitmap& {
+    if (scratch.Width() != width || scratch.Height() != fy1 - fy0)
+      scratch = Bitmap(width, fy1 - fy0, PixelFormat::pf24bit);
+    source(0, fy0, width, fy1 - fy0, scratch);
+    y0 = 0;
+    return scratch;
+  };
+  return LevelsPass(band, width, height, first, last, threads, cancel);
+}
+
+std::vector<Bitmap> ReduceLevels(const Bitmap& picture, int first, int last, int threads,
+                                 const std::atomic<bool>* cancel) {
+  // The picture's own rows, read where they are.
+  auto band = [&picture](int fy0, int, Bitmap&, int& y0) -> const Bitmap& {
+    y0 = fy0;
+    return picture;
+  };
+  return LevelsPass(band, picture.Width(), picture.Height(), first, last, threads, cancel);
 }
 
 } // namespace zv

@@ -40,5 +40,8 @@ Bitmap Reduce(const Bitmap& picture, int levels);
 // *cancel becomes true the pass stops early and the levels are incomplete.
 std::vector<Bitmap> ReduceLevels(const PictureSource& source, int width, int height, int first, int last, int threads,
                                  const std::atomic<bool>* cancel = nullptr);
+// The same straight from the rows of one bitmap of any format.
+std::vector<Bitmap> ReduceLevels(const Bitmap& picture, int first, int last, int threads,
+                                 const std::atomic<bool>* cancel = nullptr);
 
 } // namespace zv

@@ -108,8 +108,16 @@ void TZoomLevels::StartWholeLevels() {
   wholeStarted_ = true;
   wholeThread_ = std::thread([this] {
     try {
-      const PictureSource source = [this](int x, int y, int w, int h, Bitmap& out) { Source(x, y, w, h, out); };
-      std::vector<Bitmap> levels = ReduceLevels(source, width_, height_, firstWhole_, MaxLevel, PassThreads(), &stop_);
+      std::vector<Bitmap> levels;
+      const Bitmap* single = images_.size() == 1 ? &images_[0].Pixels : nullptr;
+      if (single && images_[0].X == 0 && images_[0].Y == 0 && single->Width() == width_ &&
+          single->Height() == height_) {
+        // One picture: its rows are read where they are.
+        levels = ReduceLevels(*single, firstWhole_, MaxLevel, PassThreads(), &stop_);
+      } else {
+        const PictureSource source = [this](int x, int y, int w, int h, Bitmap& out) { Source(x, y, w, h, out); };
+        levels = ReduceLevels(source, width_, height_, firstWhole_, MaxLevel, PassThreads(), &stop_);
+      }
       if (stop_) return;
       whole_ = std::move(levels);
       wholeReady_.store(true, std::memory_order_release);

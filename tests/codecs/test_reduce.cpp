@@ -133,10 +133,14 @@ TEST(Reduce, LevelsInOnePassEqualEachLevelAlone) {
       };
       for (int threads : {1, 3}) {
         const std::vector<Bitmap> levels = zv::ReduceLevels(source, w, h, 2, 5, threads);
+        const std::vector<Bitmap> direct = zv::ReduceLevels(b, 2, 5, threads);
         ASSERT_EQ(levels.size(), 4u);
-        for (int l = 2; l <= 5; ++l)
+        ASSERT_EQ(direct.size(), 4u);
+        for (int l = 2; l <= 5; ++l) {
           EXPECT_EQ(ToPicture(levels[l - 2]), ToPicture(zv::Reduce(b, l)))
               << w << "x" << h << " format " << int(format) << " level " << l << " threads " << threads;
+          EXPECT_EQ(ToPicture(direct[l - 2]), ToPicture(zv::Reduce(b, l))) << "from the bitmap, level " << l;
+        }
       }
     }
 }

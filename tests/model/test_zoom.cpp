@@ -338,6 +338,9 @@ TEST(ZoomLevels, GoWhileTheirThreadsWorkAndOutliveTheirArea) {
   Ready ready;
   TZoomLevels levels(*area, [&ready] { ready.Signal(); });
   const Bitmap expected = Reduce(area->Images[0]->Bitmap, 2);
+  const Bitmap coarse = Reduce(area->Images[0]->Bitmap, 4);
   layout->Areas->RemoveAll();
   EXPECT_TRUE(SamePixels(PaintLevel(levels, ready, 2, 900, 700), expected));
+  // A picture of one image: the whole levels read its rows directly.
+  EXPECT_TRUE(SamePixels(PaintLevel(levels, ready, 4, 900, 700), coarse));
 }
