@@ -122,7 +122,7 @@ void BenchZoom(zv::TDisplayMaps& view, zv::TMapArea* area, double rss0, bool fre
                     : "  the commands one after another:\n");
   std::printf("  %-8s %9s %8s %10s %9s %11s %9s %8s %10s %10s\n", "command", "UI max", "its CPU", "exact at", "CPU",
               "pan median", "pan CPU", "factor", "levels", "RSS+");
-  const Step steps[] = {{"Fit", 99},   {"1/2", -1}, {"1/4", -2}, {"1/8", -3}, {"1/16", -4}, {"1/32", -5},
+  const Step steps[] = {{"Fit", 99},  {"1/2", -1}, {"1/4", -2}, {"1/8", -3}, {"1/16", -4}, {"1/32", -5},
                         {"1/64", -6}, {"2", 1},    {"4", 2},    {"8", 3},    {"1", 0}};
   const double cx = kViewWidth / 2.0, cy = kViewHeight / 2.0;
   for (const Step& step : steps) {
@@ -180,8 +180,8 @@ void BenchZoom(zv::TDisplayMaps& view, zv::TMapArea* area, double rss0, bool fre
     view.SetOffsetY(y0);
     const double levels = view.ZoomLevels() ? static_cast<double>(view.ZoomLevels()->Bytes()) / (1 << 20) : 0.0;
     std::printf("  %-8s %6.1f ms %5.1f ms %7.0f ms %6.0f ms %8.2f ms %6.2f ms %8s %6.1f MiB %6.1f MiB\n", step.name,
-                uiMax, uiMaxCpu, exactMs, cpuMs, Median(pan), Median(panCpu), zv::msg::ZoomFactor(view.Zoom()).c_str(), levels,
-                RssMiB("VmRSS:") - rss0);
+                uiMax, uiMaxCpu, exactMs, cpuMs, Median(pan), Median(panCpu), zv::msg::ZoomFactor(view.Zoom()).c_str(),
+                levels, RssMiB("VmRSS:") - rss0);
   }
 }
 
@@ -197,12 +197,13 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--scale") == 0) scale = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--keep-jpeg") == 0) keptJpeg = argv[i + 1];
   }
-  std::printf("%d x %d view, platform %s, %u processors. UI max: the longest stretch the user-interface thread\n"
-              "was busy from the command until the exact picture showed, and its own processor time; exact at: wall time\n"
-              "from the command; "
-              "CPU: processor time of the whole process meanwhile; pan: median repaint (and its thread's CPU time)\n"
-              "panning 25 px at a time; levels: bytes the zoom levels hold; RSS+: resident memory over the map's.\n",
-              kViewWidth, kViewHeight, qPrintable(QGuiApplication::platformName()), std::thread::hardware_concurrency());
+  std::printf(
+      "%d x %d view, platform %s, %u processors. UI max: the longest stretch the user-interface thread\n"
+      "was busy from the command until the exact picture showed, and its own processor time; exact at: wall time\n"
+      "from the command; "
+      "CPU: processor time of the whole process meanwhile; pan: median repaint (and its thread's CPU time)\n"
+      "panning 25 px at a time; levels: bytes the zoom levels hold; RSS+: resident memory over the map's.\n",
+      kViewWidth, kViewHeight, qPrintable(QGuiApplication::platformName()), std::thread::hardware_concurrency());
 
   if (only.empty() || only == "900") {
     const int w = static_cast<int>(34641 * scale), h = static_cast<int>(25981 * scale);
@@ -218,9 +219,10 @@ int main(int argc, char** argv) {
     area->Height = h;
     area->Images.push_back(std::move(image));
     const double rss0 = RssMiB("VmRSS:");
-    std::printf("\n%d x %d (%.0f MP) 8-bit palette map, %.0f MiB of pixels; targets: exact at <= 1500 ms, UI max <= 100 "
-                "ms, pan <= 16 ms, levels <= %.0f MiB\n",
-                w, h, double(w) * h / 1e6, double(w) * h / (1 << 20), 0.12 * w * h / (1 << 20) + 64);
+    std::printf(
+        "\n%d x %d (%.0f MP) 8-bit palette map, %.0f MiB of pixels; targets: exact at <= 1500 ms, UI max <= 100 "
+        "ms, pan <= 16 ms, levels <= %.0f MiB\n",
+        w, h, double(w) * h / 1e6, double(w) * h / (1 << 20), 0.12 * w * h / (1 << 20) + 64);
     BenchZoom(view, area, rss0, true);
     BenchZoom(view, area, rss0, false);
   }

@@ -419,8 +419,7 @@ Bitmap ScaledPart(const Bitmap& src, int sx, int sy, int w, int h, int zoom, int
       row.CopyRect(0, 0, src, rx0, srcY, rx1 - rx0, 1);
       loaded = srcY;
       const std::uint8_t* in = row.Row(0);
-      for (std::int64_t tx = 0; tx < pw; ++tx)
-        std::memcpy(out + 3 * tx, in + 3 * ((tx + firstOffset) >> zoom), 3);
+      for (std::int64_t tx = 0; tx < pw; ++tx) std::memcpy(out + 3 * tx, in + 3 * ((tx + firstOffset) >> zoom), 3);
     }
   } else {
     for (int ty = 0; ty < ph; ++ty) {

@@ -99,17 +99,21 @@ void BandToRgb(const Bitmap& band, int y0, int h, int levels, std::vector<std::u
   bh = h;
   if (levels > 0 && band.Format() == PixelFormat::pf24bit) {
     work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(band, y0, h, [](const std::uint8_t* row, int x) {
-      const std::uint8_t* p = row + 3 * static_cast<std::size_t>(x);
-      return p[0] | (std::uint32_t{p[1]} << 10) | (std::uint32_t{p[2]} << 20);
-    }, work.data());
+    HalveFrom(
+        band, y0, h,
+        [](const std::uint8_t* row, int x) {
+          const std::uint8_t* p = row + 3 * static_cast<std::size_t>(x);
+          return p[0] | (std::uint32_t{p[1]} << 10) | (std::uint32_t{p[2]} << 20);
+        },
+        work.data());
   } else if (levels > 0 && band.Format() == PixelFormat::pf8bit) {
     // Indices past the colour table are black, as Bitmap::Pixel reads them.
     std::uint32_t lut[256] = {};
     const std::size_t n = std::min<std::size_t>(band.Palette().size(), 256);
     for (std::size_t i = 0; i < n; ++i) lut[i] = Pack(band.Palette()[i]);
     work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(band, y0, h, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
+    HalveFrom(
+        band, y0, h, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
   } else {
     work.resize(static_cast<std::size_t>(bw) * bh * 3);
     for (int r = 0; r < bh; ++r) {

@@ -187,7 +187,8 @@ void TDisplayMaps::PaintReduced(const TMapArea& area) {
     levels_.reset(); // the old levels' memory goes first
     levels_ = std::make_unique<TZoomLevels>(area, [this] {
       // From a background thread: the repaint is asked on the view's own.
-      QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { update(); }, Qt::QueuedConnection);
     });
   }
   // Level coordinates are control coordinates plus the offsets.

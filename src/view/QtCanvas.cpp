@@ -181,7 +181,8 @@ void TQtCanvas::MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy
       std::copy_n(previous, count, out);
     } else {
       convert(src.Row(srcY), rx0, rx1 - rx0, lut, line.data());
-      for (std::size_t i = 0; i < count; ++i) out[i] = line[static_cast<std::size_t>((std::int64_t(i) + firstOffset) >> zoom)];
+      for (std::size_t i = 0; i < count; ++i)
+        out[i] = line[static_cast<std::size_t>((std::int64_t(i) + firstOffset) >> zoom)];
       loaded = srcY;
     }
     previous = out;

@@ -44,8 +44,7 @@ TEST(Messages, JpegScanLimitFitsItsBuffer) {
 }
 
 TEST(Messages, ZoomFactorsWithTheDecimalsTheyNeed) {
-  const std::pair<int, const char*> cases[] = {{3, "800 %"},    {1, "200 %"},     {0, "100 %"},
-                                               {-1, "50 %"},    {-3, "12.5 %"},   {-4, "6.25 %"},
-                                               {-5, "3.125 %"}, {-6, "1.5625 %"}};
+  const std::pair<int, const char*> cases[] = {{3, "800 %"},   {1, "200 %"},   {0, "100 %"},    {-1, "50 %"},
+                                               {-3, "12.5 %"}, {-4, "6.25 %"}, {-5, "3.125 %"}, {-6, "1.5625 %"}};
   for (const auto& [zoom, text] : cases) EXPECT_EQ(msg::ZoomFactor(zoom), text) << zoom;
 }

@@ -289,7 +289,7 @@ TEST(Bitmap, CanvasScaledCopiesMagnifyAndSample) {
     for (int x = 0; x < 23; ++x) src.SetIndex(x, y, static_cast<std::uint8_t>(rng()));
   struct Case {
     int dx, dy, sx, sy, w, h, zoom;
-  } cases[] = {{3, 2, 0, 0, 23, 17, 1}, {-5, -7, 4, 2, 30, 30, 2}, {1, 0, -3, 5, 10, 6, 3},
+  } cases[] = {{3, 2, 0, 0, 23, 17, 1},  {-5, -7, 4, 2, 30, 30, 2}, {1, 0, -3, 5, 10, 6, 3},
                {2, 1, 0, 0, 23, 17, -1}, {-1, 0, 3, 1, 20, 16, -2}, {0, 0, 22, 16, 5, 5, -3}};
   for (const Case& c : cases) {
     const Rgb grey{50, 50, 50};

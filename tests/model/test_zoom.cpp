@@ -64,8 +64,9 @@ Bitmap RandomBitmap(int w, int h, PixelFormat format, std::mt19937& rng) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       if (format == PixelFormat::pf24bit)
-        b.SetPixel(x, y, Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(rng()),
-                             static_cast<std::uint8_t>(y * 3)});
+        b.SetPixel(x, y,
+                   Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(rng()),
+                       static_cast<std::uint8_t>(y * 3)});
       else
         b.SetIndex(x, y, static_cast<std::uint8_t>(rng() % b.Palette().size()));
     }
@@ -149,7 +150,10 @@ TEST(Zoom, CommandsKeepTheirAnchorPointInPlace) {
   // The keyboard commands keep the point at the centre.
   for (int step = 0; step < 4; ++step) {
     const TPicturePoint centre = view.ViewToPicture(400, 300);
-    if (step % 2) view.ZoomIn(); else view.ZoomOut();
+    if (step % 2)
+      view.ZoomIn();
+    else
+      view.ZoomOut();
     EXPECT_LE(std::abs(view.ControlX(centre.X + 0.5) - 400), 1.0) << step;
     EXPECT_LE(std::abs(view.ControlY(centre.Y + 0.5) - 300), 1.0) << step;
   }
@@ -305,7 +309,8 @@ TEST(ZoomLevels, EveryLevelComesOutAsTheReductionOfTheWholePicture) {
   area->PaintRegion(wholeCanvas, 0, 0, 700, 501);
 
   Ready ready;
-  TZoomLevels levels(*area, [&ready] { ready.Signal(); }, 1'000'000);
+  TZoomLevels levels(
+      *area, [&ready] { ready.Signal(); }, 1'000'000);
   // Both ways are taken: tiles for the fine levels, one pass for the others.
   ASSERT_GT(levels.FirstWholeLevel(), 1);
   ASSERT_LE(levels.FirstWholeLevel(), TZoomLevels::MaxLevel);
