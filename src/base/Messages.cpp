@@ -158,6 +158,10 @@ std::string ImageTooLarge(std::int64_t width, std::int64_t height) {
   return "image too large: " + Str(width) + " × " + Str(height);
 }
 
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB) {
+  return "The picture needs " + Str(neededMiB) + " MiB; only " + Str(availableMiB) + " MiB are available.";
+}
+
 std::string InvalidBmp(const std::string& detail) { return "Invalid BMP file: " + detail; }
 const char* const BmpRed = "red";
 const char* const BmpGreen = "green";
@@ -308,8 +312,9 @@ const char* const ListWithCheck = "--list and --check do not go together";
 const char* const TargetDirectoryRequired = "the target directory (-o DIR) is required";
 
 std::string LoadingError(const std::string& fileName, const std::string& error) {
-  return "Loading error (" + fileName + ") !\n" + error;
+  return LoadingErrorTitle(fileName) + "\n" + error;
 }
+std::string LoadingErrorTitle(const std::string& fileName) { return "Loading error (" + fileName + ") !"; }
 std::string CannotCreateTargetDirectory(const std::string& directory) {
   return "Cannot create the target directory " + directory;
 }
