@@ -248,8 +248,8 @@ void FloydSteinbergDitherer::FillBlock(int cell) {
             chosen = candidates[k];
           }
         }
-        const auto at = static_cast<std::size_t>((base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] +
-                                                 base[2] + i2);
+        const auto at =
+            static_cast<std::size_t>((base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] + base[2] + i2);
         const Rgb& p = palette_[static_cast<std::size_t>(chosen)];
         nearestColour_[at] = std::uint32_t{p.r} | std::uint32_t{p.g} << 8 | std::uint32_t{p.b} << 16 | 1u << 24;
         nearestIndex_[at] = static_cast<std::uint8_t>(chosen);
