@@ -232,13 +232,14 @@ TEST(JpegQuantiser, FewColoursGiveOneEntryEach) {
 }
 
 TEST(JpegQuantiser, ReadInputIsReportedPassByPass) {
-  // A colour picture is read three times from the start (the size check's
-  // scan, the histogram and the dithering), a grey one twice; within a pass
-  // each stretch follows the last. The picture is the same as without.
-  const int w = 300, h = 200;
-  const Bytes colour = Encode(Picture(w, h, 0, 7), w, h, {});
+  // A colour picture of a megapixel or more is read three times from the
+  // start (the size check's scan, the histogram and the dithering); smaller
+  // ones, left to libjpeg's quantiser, and grey ones twice. Within a pass each
+  // stretch follows the last. The picture is the same as without.
+  const Bytes colour = Encode(Picture(1024, 1024, 0, 7), 1024, 1024, {});
+  const Bytes small = Encode(Picture(300, 200, 0, 7), 300, 200, {});
   const Bytes grey = ReadFile(fs::path(ZOVEVOD_TESTDATA_DIR) / "jpeg" / "video-005.gray.jpeg");
-  for (const auto& [data, passes] : {std::pair{&colour, 3}, std::pair{&grey, 2}}) {
+  for (const auto& [data, passes] : {std::pair{&colour, 3}, std::pair{&small, 2}, std::pair{&grey, 2}}) {
     int starts = 0;
     const std::uint8_t* next = nullptr;
     bool inOrder = true;
