@@ -18,6 +18,7 @@
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
+#include <QFocusEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -38,9 +39,18 @@ namespace {
 constexpr int kColumnCount = 2;
 constexpr int kNameColumn = 0;
 constexpr int kMarkColumn = 1;
+constexpr int kMarkColumnWidth = 32;
+constexpr int kCellMargin = 6;
 const QColor kLayoutFill(0xFF, 0xFF, 0xBB);
 const QColor kLineColour(0xFF, 0xDD, 0xAA);
 const QString kRowMimeType = QStringLiteral("application/x-zovevod-navigator-row");
+
+// The selection drawn over a row's own colours rather than instead of them.
+QColor SelectionBlend(const QPalette& palette) {
+  QColor blend = palette.color(QPalette::Highlight);
+  blend.setAlpha(80);
+  return blend;
+}
 
 Qt::Alignment ColumnAlignment(int column) {
   return column == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter);
@@ -73,11 +83,7 @@ public:
     QStyledItemDelegate::paint(painter, opt, index);
 
     painter->save();
-    if (selected) {
-      QColor blend = option.palette.color(QPalette::Highlight);
-      blend.setAlpha(80);
-      painter->fillRect(r, blend);
-    }
+    if (selected) painter->fillRect(r, SelectionBlend(option.palette));
     if (d) {
       painter->setPen(kLineColour);
       painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
@@ -427,7 +433,7 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   h->setSectionsMovable(true);
   h->setStretchLastSection(false);
   h->resizeSection(kNameColumn, 156);
-  h->resizeSection(kMarkColumn, 32);
+  h->resizeSection(kMarkColumn, kMarkColumnWidth);
   h->setSectionResizeMode(kMarkColumn, QHeaderView::Interactive);
   h->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
   h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -436,6 +442,8 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   h->setSortIndicator(kNameColumn, Qt::AscendingOrder);
   h->setSortIndicatorShown(true);
   h->moveSection(h->visualIndex(kMarkColumn), 0);
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(model_, signal, this, [this] { FitMarkColumn(); });
 
   popup_ = new QMenu(this);
   popup_->setObjectName(QStringLiteral("PopupMenuNavigator"));
@@ -572,6 +580,14 @@ void TNavigatorTree::keyPressEvent(QKeyEvent* event) {
   QTreeView::keyPressEvent(event);
 }
 
+void TNavigatorTree::focusInEvent(QFocusEvent* event) {
+  QTreeView::focusInEvent(event);
+  // Reached from the keyboard with no focused row (the last one was closed),
+  // the focus goes to the first row, so there is one to move from and to see.
+  if (event->reason() != Qt::MouseFocusReason && !currentIndex().isValid() && model_->rowCount() > 0)
+    selectionModel()->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
+}
+
 void TNavigatorTree::contextMenuEvent(QContextMenuEvent* event) {
   popup_->popup(event->globalPos());
   event->accept();
@@ -611,15 +627,48 @@ void TNavigatorTree::dropEvent(QDropEvent* event) {
 }
 
 void TNavigatorTree::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
-  // The indentation belongs to the name cell: same fill and bottom line.
+  // The indentation belongs to the name cell: same fill, the same light
+  // selection and bottom line, over the style's full highlight.
   if (const TNavigatorNodeData* d = model_->NodeData(index)) {
     painter->save();
+    painter->fillRect(rect, palette().color(QPalette::Base));
     if (d->Kind == nkLayout) painter->fillRect(rect, kLayoutFill);
+    if (selectionModel()->isSelected(index)) painter->fillRect(rect, SelectionBlend(palette()));
     painter->setPen(kLineColour);
     painter->drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
     painter->restore();
   }
-  QTreeView::drawBranches(painter, rect, index);
+  // Only a layout row has a mark (expand or collapse), in the last step of
+  // its indentation. It is drawn without the selected state, for which the
+  // style would paint the full highlight behind it.
+  if (!model_->hasChildren(index.siblingAtColumn(0))) return;
+  QStyleOption mark;
+  mark.initFrom(this);
+  mark.rect = QRect(rect.right() + 1 - indentation(), rect.top(), indentation(), rect.height());
+  mark.state = QStyle::State_Item | QStyle::State_Children | (isEnabled() ? QStyle::State_Enabled : QStyle::State_None) |
+               (isExpanded(index.siblingAtColumn(0)) ? QStyle::State_Open : QStyle::State_None);
+  style()->drawPrimitive(QStyle::PE_IndicatorBranch, &mark, painter, this);
+}
+
+void TNavigatorTree::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QTreeView::drawRow(painter, option, index);
+  // The cells draw no focus rectangle; a row reached from the keyboard (Tab
+  // into the tree) and not selected still shows where the focus is.
+  if (!hasFocus() || index.siblingAtColumn(0) != currentIndex().siblingAtColumn(0) ||
+      selectionModel()->isSelected(index))
+    return;
+  painter->save();
+  painter->setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+  painter->drawRect(option.rect.adjusted(0, 0, -1, -2)); // above the row's bottom line
+  painter->restore();
+}
+
+void TNavigatorTree::FitMarkColumn() {
+  int most = 0;
+  if (view_.Layouts)
+    for (int i = 0; i < view_.Layouts->Count(); ++i) most = std::max(most, (*view_.Layouts)[i]->Areas->Count());
+  const int text = fontMetrics().horizontalAdvance(QString::number(most)) + 2 * kCellMargin;
+  header()->resizeSection(kMarkColumn, std::max({kMarkColumnWidth, text, header()->sectionSize(kMarkColumn)}));
 }
 
 void TNavigatorTree::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {

@@ -149,15 +149,19 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void startDrag(Qt::DropActions supportedActions) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+  void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
 
 private:
   bool PointerOverTree() const;
+  // The count column as wide as the largest count needs, and the eye.
+  void FitMarkColumn();
 
   TDisplayMapsCore& view_;
   TNavigatorModel* model_;

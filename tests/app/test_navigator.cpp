@@ -510,6 +510,45 @@ private slots:
     QCOMPARE(shot.pixel(left + 10, mark.top() + 7), eye.pixel(10, 7));
   }
 
+  // The indentation of a selected row shows the same light selection as its
+  // cells; a row reached by Tab shows a frame; counts show whole.
+  void selectionFocusAndCountPaint() {
+    Fixture f;
+    f.Run("L:A|A:A,x");
+    f.Show();
+    const QColor highlight = f.tree->palette().color(QPalette::Highlight);
+    // No focused row left (the last one was closed), then Tab.
+    f.tree->selectionModel()->clear();
+    f.tree->clearFocus();
+    f.tree->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(f.tree->hasFocus());
+    QVERIFY(f.tree->currentIndex().isValid());
+    QVERIFY(f.tree->selectionModel()->selectedRows().isEmpty());
+    const auto rowHasFramePixel = [&](const QModelIndex& index) {
+      const QImage shot = f.tree->viewport()->grab().toImage();
+      const QRect r = f.tree->visualRect(index);
+      for (int x = 0; x < f.tree->viewport()->width(); ++x)
+        if (shot.pixelColor(x, r.top()) == highlight) return true;
+      return false;
+    };
+    QVERIFY(rowHasFramePixel(f.tree->currentIndex()));
+
+    const QModelIndex area = f.model().index(0, 0, f.model().index(0, 0));
+    f.tree->selectionModel()->setCurrentIndex(area, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QImage shot = f.tree->viewport()->grab().toImage();
+    const QRect cell = f.tree->visualRect(area);
+    // Inside the indentation, left of the name cell.
+    const QColor indent = shot.pixelColor(cell.left() - 4, cell.center().y());
+    const QColor name = shot.pixelColor(cell.left() + 1, cell.center().y());
+    QCOMPARE(indent, name);
+    QVERIFY(indent != highlight);
+
+    TMapLayout* big = f.core.Layouts->AddLayout("B");
+    for (int i = 0; i < 1000; ++i) f.AddArea(big, "m");
+    const QString count = QStringLiteral("1000");
+    QVERIFY(f.tree->header()->sectionSize(1) >= f.tree->fontMetrics().horizontalAdvance(count) + 4);
+  }
+
   void mainImages() {
     for (int i = 0; i < kMainImageCount; ++i) QCOMPARE(MainImage(i).size(), QSize(kMainImageSize, kMainImageSize));
     QVERIFY(MainImage(kMainImageCount).isNull());
