@@ -363,9 +363,10 @@ void MainWindow::NewLayout() {
 
 void MainWindow::About() {
   Prompter().Message(this, TMsgType::Information,
-                     QStringLiteral("Zovevod 1.0.3.0\n\n"
-                                    "Free software for carrying raster maps into the field.\n"
-                                    "It comes with no warranty; maps remain their authors' property."));
+                     QStringLiteral("Zovevod ") + QStringLiteral(ZOVEVOD_VERSION) +
+                         QStringLiteral("\n\n"
+                                        "Free software for carrying raster maps into the field.\n"
+                                        "It comes with no warranty; maps remain their authors' property."));
 }
 
 void MainWindow::PageChanged(int index) {

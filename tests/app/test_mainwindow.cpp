@@ -62,6 +62,10 @@ private slots:
     zv::MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
+    // About takes it from the same place.
+    Item(window, "mmHelpAbout")->trigger();
+    QCOMPARE(prompter_.Messages.size(), 1);
+    QVERIFY(prompter_.Messages[0].startsWith(QStringLiteral("Zovevod ") + QStringLiteral(ZOVEVOD_VERSION) + "\n"));
   }
 
   // A screen reader says words, never object names; controls with text or a
