@@ -11,9 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <utility>
