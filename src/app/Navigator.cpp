@@ -56,11 +56,6 @@ Qt::Alignment ColumnAlignment(int column) {
   return column == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter);
 }
 
-unsigned char FoldAscii(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
-}
-
 // Paints the cells: the layout rows' fill, the separator lines, the eye, and
 // the text without a focus rectangle and with a blended selection.
 class TNavigatorDelegate : public QStyledItemDelegate {
@@ -105,24 +100,6 @@ private:
 };
 
 } // namespace
-
-int CompareNavigatorNames(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char ca = FoldAscii(a[i]);
-    const unsigned char cb = FoldAscii(b[i]);
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-std::string UniqueLayoutName(const TMapLayouts& layouts) {
-  std::string name = "New Layout";
-  // Ends by the time the counter passes the number of layouts.
-  for (int counter = 2; layouts.FindLayout(name); ++counter) name = "New Layout (" + std::to_string(counter) + ")";
-  return name;
-}
 
 // ---- TNavigatorModel ----
 
@@ -243,11 +220,9 @@ bool TNavigatorModel::Less(const Node& a, const Node& b) const {
   const TNavigatorNodeKind kind = a.Data.Kind;
   const std::string& nameA = kind == nkLayout ? a.Data.Layout()->Name : a.Data.Area()->Name;
   const std::string& nameB = kind == nkLayout ? b.Data.Layout()->Name : b.Data.Area()->Name;
-  const int c = CompareNavigatorNames(nameA, nameB);
-  if (c != 0) return c < 0;
   const void* active = kind == nkLayout ? static_cast<const void*>(view_.ActiveLayout())
                                         : static_cast<const void*>(view_.ActiveMapArea());
-  return a.Data.Item == active && b.Data.Item != active;
+  return NavigatorRowBefore(nameA, a.Data.Item == active, nameB, b.Data.Item == active);
 }
 
 void TNavigatorModel::Resort() {
@@ -285,19 +260,11 @@ bool TNavigatorModel::CanMoveArea(const QModelIndex& source, const QModelIndex& 
 bool TNavigatorModel::MoveArea(const QModelIndex& source, const QModelIndex& target) {
   if (!CanMoveArea(source, target)) return false;
   Node* sourceNode = NodeOf(source);
-  TMapArea* area = sourceNode->Data.Area();
-  TMapLayout* oldLayout = area->Layout;
-  TMapLayout* newLayout = NodeData(target)->Layout();
-  if (!oldLayout || !newLayout || oldLayout == newLayout) return false;
-  // The lists own their areas, so the area leaves the old list first; neither
-  // step frees it, and only the addition is announced (adding the new row).
-  std::unique_ptr<TMapArea> moving = oldLayout->Areas->Extract(area);
-  if (!moving) return false;
-  newLayout->Areas->Add(std::move(moving));
+  // Only the addition is announced (adding the new row); the old row goes here.
+  if (!MoveMapArea(view_, *sourceNode->Data.Area(), *NodeData(target)->Layout())) return false;
   Node* oldLayoutNode = sourceNode->Parent;
   RemoveNode(sourceNode);
   CountChanged(oldLayoutNode);
-  if (view_.ActiveMapArea() == area) view_.SetActiveLayout(newLayout);
   return true;
 }
 

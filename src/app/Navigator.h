@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DisplayMapsCore.h"
+#include "model/NavigatorRules.h"
 
 #include <QAbstractItemModel>
 #include <QPersistentModelIndex>
@@ -27,12 +28,6 @@ struct TNavigatorNodeData {
   TMapArea* Area() const { return Kind == nkMapArea ? static_cast<TMapArea*>(Item) : nullptr; }
 };
 
-// The navigator's order of names: a to z folded to upper case, other bytes by
-// their code, a prefix before the longer name. Negative, zero or positive.
-int CompareNavigatorNames(const std::string& a, const std::string& b);
-// "New Layout", else "New Layout (2)", "New Layout (3)", ...: the first name
-// no layout has, ignoring letter case.
-std::string UniqueLayoutName(const TMapLayouts& layouts);
 
 // The navigator's item model: layouts at the top, their map areas below, in
 // two columns (name; area count or the shown mark). It keeps rows of its own,
