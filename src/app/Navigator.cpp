@@ -424,7 +424,13 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   closeLayout_->setObjectName(QStringLiteral("MniCloseLayout"));
   closeArea_ = popup_->addAction(QStringLiteral("Close Area"), this, &TNavigatorTree::CloseFocusedArea);
   closeArea_->setObjectName(QStringLiteral("MniCloseArea"));
-  connect(popup_, &QMenu::aboutToShow, this, [this] { UpdatePopupMenu(PointerOverTree()); });
+  moveSeparator_ = popup_->addSeparator();
+  moveTo_ = popup_->addMenu(QStringLiteral("Move to layout"));
+  moveTo_->setObjectName(QStringLiteral("MniMoveToLayout"));
+  connect(popup_, &QMenu::aboutToShow, this, [this] {
+    UpdatePopupMenu(keyboardPopup_ || PointerOverTree());
+    keyboardPopup_ = false;
+  });
 }
 
 void TNavigatorTree::ActiveChanged() {
@@ -482,16 +488,43 @@ void TNavigatorTree::CloseFocusedArea() {
   if (area->Layout) area->Layout->Areas->Remove(area, true);
 }
 
-void TNavigatorTree::UpdatePopupMenu(bool pointerOverTree) {
+void TNavigatorTree::UpdatePopupMenu(bool rowCommands) {
   const TNavigatorNodeData* d = model_->NodeData(currentIndex());
   create_->setEnabled(true);
   rename_->setEnabled(false);
   closeLayout_->setEnabled(false);
   closeArea_->setEnabled(false);
-  if (!pointerOverTree || !d) return;
+  const bool mapRow = d && d->Kind == nkMapArea;
+  moveSeparator_->setVisible(mapRow);
+  moveTo_->menuAction()->setVisible(mapRow);
+  moveTo_->clear();
+  if (mapRow) {
+    const TMapLayout* own = d->Area()->Layout;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+      const TNavigatorNodeData* layout = model_->NodeData(model_->index(row, kNameColumn));
+      if (!layout || layout->Layout() == own) continue;
+      TMapLayout* target = layout->Layout();
+      moveTo_->addAction(FromModelText(target->Name), this, [this, target] { MoveFocusedAreaTo(target); });
+    }
+  }
+  moveTo_->menuAction()->setEnabled(rowCommands && !moveTo_->isEmpty());
+  if (!rowCommands || !d) return;
   rename_->setEnabled(true);
   closeLayout_->setEnabled(d->Kind == nkLayout);
-  closeArea_->setEnabled(d->Kind == nkMapArea);
+  closeArea_->setEnabled(mapRow);
+}
+
+void TNavigatorTree::ShowPopupForFocusedRow() {
+  const QModelIndex focused = currentIndex();
+  QRect row = focused.isValid() ? visualRect(focused.siblingAtColumn(kNameColumn)) : QRect();
+  if (!row.isValid() || !viewport()->rect().intersects(row)) row = QRect(viewport()->rect().center(), QSize(1, 1));
+  keyboardPopup_ = true;
+  popup_->popup(viewport()->mapToGlobal(QPoint(row.left() + row.height(), row.bottom())));
+}
+
+void TNavigatorTree::MoveFocusedAreaTo(TMapLayout* layout) {
+  const QModelIndex target = model_->FindRow(layout);
+  if (model_->MoveArea(currentIndex(), target)) expandAll();
 }
 
 bool TNavigatorTree::PointerOverTree() const {
@@ -542,6 +575,11 @@ void TNavigatorTree::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TNavigatorTree::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier && state() != EditingState) {
+    ShowPopupForFocusedRow();
+    event->accept();
+    return;
+  }
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState) OpenFocusedRow();
   // The base leaves Enter unconsumed, so it still reaches the window.
   QTreeView::keyPressEvent(event);
@@ -556,7 +594,10 @@ void TNavigatorTree::focusInEvent(QFocusEvent* event) {
 }
 
 void TNavigatorTree::contextMenuEvent(QContextMenuEvent* event) {
-  popup_->popup(event->globalPos());
+  if (event->reason() == QContextMenuEvent::Keyboard)
+    ShowPopupForFocusedRow();
+  else
+    popup_->popup(event->globalPos());
   event->accept();
 }
 

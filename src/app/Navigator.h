@@ -128,9 +128,16 @@ public:
   QAction* RenameAction() const { return rename_; }
   QAction* CloseLayoutAction() const { return closeLayout_; }
   QAction* CloseAreaAction() const { return closeArea_; }
-  // Enables the popup's items for the focused row; a menu opened while the
-  // pointer is elsewhere offers only "Create Layout".
-  void UpdatePopupMenu(bool pointerOverTree);
+  // "Move to layout", on a map row: the other layouts, in navigator order.
+  QMenu* MoveToMenu() const { return moveTo_; }
+  // Enables the popup's items for the focused row; a menu opened with the
+  // mouse while the pointer is elsewhere offers only "Create Layout".
+  void UpdatePopupMenu(bool rowCommands);
+  // The popup from the keyboard (Menu key, Shift+F10): at the focused row,
+  // with the items a right-click on that row offers.
+  void ShowPopupForFocusedRow();
+  // Moves the focused map row to layout, as dropping it there does.
+  void MoveFocusedAreaTo(TMapLayout* layout);
 
   // The drop of the focused (dragged) area row on target.
   bool CanDropOn(const QModelIndex& target) const;
@@ -165,6 +172,9 @@ private:
   QAction* rename_;
   QAction* closeLayout_;
   QAction* closeArea_;
+  QAction* moveSeparator_;
+  QMenu* moveTo_;
+  bool keyboardPopup_ = false; // the popup showing was opened from the keyboard
 };
 
 } // namespace zv

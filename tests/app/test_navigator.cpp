@@ -374,7 +374,8 @@ private slots:
     const QList<QAction*> items = f.tree->PopupMenu()->actions();
     QStringList texts;
     for (const QAction* a : items) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(texts, (QStringList{"Create Layout", "-", "Rename ...", "-", "Close Layout", "Close Area"}));
+    QCOMPARE(texts, (QStringList{"Create Layout", "-", "Rename ...", "-", "Close Layout", "Close Area", "-",
+                                 "Move to layout"}));
     QCOMPARE(f.tree->PopupMenu()->objectName(), QStringLiteral("PopupMenuNavigator"));
   }
 
@@ -426,6 +427,43 @@ private slots:
     QVERIFY(f.tree->CloseLayoutAction()->isEnabled());
     QVERIFY(!f.tree->CloseAreaAction()->isEnabled());
     f.tree->PopupMenu()->hide();
+  }
+
+  // Shift+F10 and the Menu key open the popup at the focused row with the
+  // items a right-click there offers, wherever the pointer is; a map row's
+  // "Move to layout" lists the other layouts and moves it as a drop does.
+  void popupFromTheKeyboard() {
+    for (bool menuKey : {false, true}) {
+      Fixture f;
+      f.Run("L:B|A:B,x|L:A|L:C|S:B,x|F:B,x");
+      f.Show();
+      f.tree->setFocus();
+      QCursor::setPos(f.tree->mapToGlobal(QPoint(-50, -50))); // the pointer away from the tree
+      if (menuKey) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), f.tree->mapToGlobal(QPoint()));
+        QApplication::sendEvent(f.tree->viewport(), &menu);
+      } else {
+        QTest::keyClick(f.tree.get(), Qt::Key_F10, Qt::ShiftModifier);
+      }
+      QTRY_VERIFY(f.tree->PopupMenu()->isVisible());
+      QVERIFY(f.tree->RenameAction()->isEnabled());
+      QVERIFY(f.tree->CloseAreaAction()->isEnabled());
+      QVERIFY(!f.tree->CloseLayoutAction()->isEnabled());
+      QMenu* move = f.tree->MoveToMenu();
+      QVERIFY(move->menuAction()->isVisible() && move->menuAction()->isEnabled());
+      QStringList targets;
+      for (QAction* a : move->actions()) targets << a->text();
+      QCOMPARE(targets, (QStringList{"A", "C"}));
+      f.tree->PopupMenu()->hide();
+      move->actions()[1]->trigger();
+      QCOMPARE(Dump(f.model()), QStringLiteral("A 0 []; B 0 []; C* 1 [x*@]"));
+      QCOMPARE(f.core.ActiveLayout(), f.Layout("C"));
+    }
+    // On a layout row there is nothing to move.
+    Fixture f;
+    f.Run("L:A|L:B|F:A");
+    f.tree->UpdatePopupMenu(true);
+    QVERIFY(!f.tree->MoveToMenu()->menuAction()->isVisible());
   }
 
   void popupCommands() {
