@@ -380,6 +380,7 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
     button->setToolTip(name);
     button->setText(QString::fromUtf8(kButtons[i].glyph));
     button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus); // every command within reach of the keyboard
     button->setFixedSize(25, 25);
     bar->addWidget(button);
     buttons_[i] = button;
