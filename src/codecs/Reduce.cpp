@@ -1,6 +1,7 @@
 #include "codecs/Reduce.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -13,6 +14,35 @@ namespace zv {
 
 namespace {
 
+// One output row of a halving: the rows top and, when twoRows, bottom (w
+// pixels of packed RGB each) averaged in 2 x 2 blocks into out.
+void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows, int w, std::uint8_t* out) {
+  const int ow = (w + 1) / 2;
+  const int full = w / 2; // blocks two pixels wide
+  if (twoRows) {
+    for (int ox = 0; ox < full; ++ox) {
+      const std::uint8_t* a = top + 6 * ox;
+      const std::uint8_t* b = bottom + 6 * ox;
+      for (int c = 0; c < 3; ++c)
+        out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
+    }
+    if (full < ow) {
+      const std::uint8_t* a = top + 6 * full;
+      const std::uint8_t* b = bottom + 6 * full;
+      for (int c = 0; c < 3; ++c) out[3 * full + c] = static_cast<std::uint8_t>((a[c] + b[c] + 1) >> 1);
+    }
+  } else {
+    for (int ox = 0; ox < full; ++ox) {
+      const std::uint8_t* a = top + 6 * ox;
+      for (int c = 0; c < 3; ++c) out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + 1) >> 1);
+    }
+    if (full < ow) {
+      const std::uint8_t* a = top + 6 * full;
+      for (int c = 0; c < 3; ++c) out[3 * full + c] = a[c];
+    }
+  }
+}
+
 // Halves a packed RGB buffer of w × h pixels in place (the result is packed at
 // the start, ceil(w / 2) × ceil(h / 2)). In place works because every output
 // row and pixel lies at or before the first input it reads.
@@ -24,114 +54,106 @@ void HalveInPlace(std::uint8_t* rgb, int& w, int& h) {
   for (int oy = 0; oy < oh; ++oy) {
     const std::uint8_t* top = rgb + static_cast<std::size_t>(2 * oy) * inStride;
     const bool twoRows = 2 * oy + 1 < h;
-    const std::uint8_t* bottom = twoRows ? top + inStride : top;
-    std::uint8_t* out = rgb + static_cast<std::size_t>(oy) * outStride;
-    const int full = w / 2; // blocks two pixels wide
-    if (twoRows) {
-      for (int ox = 0; ox < full; ++ox) {
-        const std::uint8_t* a = top + 6 * ox;
-        const std::uint8_t* b = bottom + 6 * ox;
-        for (int c = 0; c < 3; ++c)
-          out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
-      }
-      if (full < ow) {
-        const std::uint8_t* a = top + 6 * full;
-        const std::uint8_t* b = bottom + 6 * full;
-        for (int c = 0; c < 3; ++c) out[3 * full + c] = static_cast<std::uint8_t>((a[c] + b[c] + 1) >> 1);
-      }
-    } else {
-      for (int ox = 0; ox < full; ++ox) {
-        const std::uint8_t* a = top + 6 * ox;
-        for (int c = 0; c < 3; ++c) out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + 1) >> 1);
-      }
-      if (full < ow) {
-        const std::uint8_t* a = top + 6 * full;
-        for (int c = 0; c < 3; ++c) out[3 * full + c] = a[c];
-      }
-    }
+    HalveRows(top, twoRows ? top + inStride : top, twoRows, w, rgb + static_cast<std::size_t>(oy) * outStride);
   }
   w = ow;
   h = oh;
 }
 
-// A pixel as three 10-bit fields (r, g << 10, b << 20): four of them add up
-// without one channel's sum reaching into the next.
-constexpr std::uint32_t Pack(Rgb c) { return c.r | (std::uint32_t{c.g} << 10) | (std::uint32_t{c.b} << 20); }
-
-// The average of n = 1 << shift packed pixels' sum, rounded as one halving rounds.
-inline void PutAverage(std::uint32_t sum, int shift, std::uint8_t* out) {
-  const std::uint32_t half = (1u << shift) >> 1;
-  out[0] = static_cast<std::uint8_t>(((sum & 1023) + half) >> shift);
-  out[1] = static_cast<std::uint8_t>((((sum >> 10) & 1023) + half) >> shift);
-  out[2] = static_cast<std::uint8_t>(((sum >> 20) + half) >> shift);
-}
-
-// The first halving of a band straight from its rows into packed RGB:
-// fetch(row, x) gives pixel x of a row packed, so no full-size RGB copy of
-// the band is made.
-// The band is rows y0 .. y0 + h - 1 of a bitmap.
-template <typename Fetch> void HalveFrom(const Bitmap& band, int y0, int h, Fetch fetch, std::uint8_t* out) {
-  const int w = band.Width();
-  const int ow = (w + 1) / 2, full = w / 2;
-  for (int oy = 0; oy < (h + 1) / 2; ++oy, out += static_cast<std::size_t>(ow) * 3) {
-    const std::uint8_t* top = band.Row(y0 + 2 * oy);
-    const bool twoRows = 2 * oy + 1 < h;
-    const std::uint8_t* bottom = twoRows ? band.Row(y0 + 2 * oy + 1) : top;
-    const int shift = twoRows ? 2 : 1;
-    for (int ox = 0; ox < full; ++ox) {
-      std::uint32_t sum = fetch(top, 2 * ox) + fetch(top, 2 * ox + 1);
-      if (twoRows) sum += fetch(bottom, 2 * ox) + fetch(bottom, 2 * ox + 1);
-      PutAverage(sum, shift, out + 3 * ox);
+// Row r of a band of any format as packed RGB.
+void BandRowRgb(const Bitmap& band, int r, std::uint8_t* dst) {
+  const int bw = band.Width();
+  if (band.Format() == PixelFormat::pf24bit) {
+    std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+  } else if (band.Format() == PixelFormat::pf8bit) {
+    // Indices past the table are black, as Pixel() has them.
+    std::array<Rgb, 256> table{};
+    std::copy_n(band.Palette().begin(), std::min<std::size_t>(band.Palette().size(), 256), table.begin());
+    const std::uint8_t* row = band.Row(r);
+    for (int c = 0; c < bw; ++c) {
+      const Rgb p = table[row[c]];
+      dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
     }
-    if (full < ow) {
-      std::uint32_t sum = fetch(top, 2 * full);
-      if (twoRows) sum += fetch(bottom, 2 * full);
-      PutAverage(sum, shift - 1, out + 3 * full);
+  } else {
+    for (int c = 0; c < bw; ++c) {
+      const Rgb p = band.Pixel(c, r);
+      dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
     }
   }
 }
 
-// The band, rows y0 .. y0 + h - 1 of a bitmap, as packed RGB rows, halved
-// once when levels > 0 (the common formats in one step from their rows).
-// bw, bh: the size of the result.
-void BandToRgb(const Bitmap& band, int y0, int h, int levels, std::vector<std::uint8_t>& work, int& bw, int& bh) {
-  bw = band.Width();
-  bh = h;
-  if (levels > 0 && band.Format() == PixelFormat::pf24bit) {
-    work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(
-        band, y0, h,
-        [](const std::uint8_t* row, int x) {
-          const std::uint8_t* p = row + 3 * static_cast<std::size_t>(x);
-          return p[0] | (std::uint32_t{p[1]} << 10) | (std::uint32_t{p[2]} << 20);
-        },
-        work.data());
-  } else if (levels > 0 && band.Format() == PixelFormat::pf8bit) {
-    // Indices past the colour table are black, as Bitmap::Pixel reads them.
-    std::uint32_t lut[256] = {};
-    const std::size_t n = std::min<std::size_t>(band.Palette().size(), 256);
-    for (std::size_t i = 0; i < n; ++i) lut[i] = Pack(band.Palette()[i]);
-    work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
-    HalveFrom(
-        band, y0, h, [&lut](const std::uint8_t* row, int x) { return lut[row[x]]; }, work.data());
+// One output row of a halving of 8-bit rows: the same averages, taken from
+// each index's colour held as three 16-bit lanes of one word, so that four
+// pixels add up in three additions.
+void HalveIndexedRows(const std::uint64_t* colours, const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows,
+                      int w, std::uint8_t* out) {
+  const int ow = (w + 1) / 2;
+  const int full = w / 2;
+  const auto put = [](std::uint8_t* o, std::uint64_t sum, int shift) {
+    o[0] = static_cast<std::uint8_t>(sum >> shift);
+    o[1] = static_cast<std::uint8_t>(sum >> (16 + shift));
+    o[2] = static_cast<std::uint8_t>(sum >> (32 + shift));
+  };
+  constexpr std::uint64_t kHalf1 = 0x0000'0001'0001'0001; // n / 2 in every lane, n = 2
+  constexpr std::uint64_t kHalf2 = 0x0000'0002'0002'0002; // n = 4
+  if (twoRows) {
+    for (int ox = 0; ox < full; ++ox)
+      put(out + 3 * ox,
+          colours[top[2 * ox]] + colours[top[2 * ox + 1]] + colours[bottom[2 * ox]] + colours[bottom[2 * ox + 1]] +
+              kHalf2,
+          2);
+    if (full < ow) put(out + 3 * full, colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1, 1);
   } else {
-    work.resize(static_cast<std::size_t>(bw) * bh * 3);
-    for (int r = 0; r < bh; ++r) {
-      std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
-      if (band.Format() == PixelFormat::pf24bit) {
-        std::copy_n(band.Row(y0 + r), static_cast<std::size_t>(bw) * 3, dst);
-        continue;
-      }
-      for (int c = 0; c < bw; ++c) {
-        const Rgb p = band.Pixel(c, y0 + r);
-        dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
-      }
+    for (int ox = 0; ox < full; ++ox) put(out + 3 * ox, colours[top[2 * ox]] + colours[top[2 * ox + 1]] + kHalf1, 1);
+    if (full < ow) put(out + 3 * full, colours[top[2 * full]], 0);
+  }
+}
+
+// The first halving of a band, rows y0 .. y0 + h - 1 of a bitmap (h given),
+// read straight from its rows into packed RGB in work: the band is never
+// copied whole. w and h become the halved size.
+void HalveBand(const Bitmap& band, int y0, std::vector<std::uint8_t>& work, std::vector<std::uint8_t>& rows, int& w,
+               int& h) {
+  w = band.Width();
+  const int ow = (w + 1) / 2, oh = (h + 1) / 2;
+  const std::size_t stride = static_cast<std::size_t>(w) * 3;
+  work.resize(static_cast<std::size_t>(ow) * oh * 3);
+  if (band.Format() == PixelFormat::pf8bit) {
+    // Indices past the table are black, as Pixel() has them.
+    std::array<std::uint64_t, 256> colours{};
+    for (std::size_t i = 0; i < std::min<std::size_t>(band.Palette().size(), 256); ++i) {
+      const Rgb c = band.Palette()[i];
+      colours[i] = std::uint64_t{c.r} | std::uint64_t{c.g} << 16 | std::uint64_t{c.b} << 32;
     }
-    if (levels > 0) HalveInPlace(work.data(), bw, bh);
+    for (int oy = 0; oy < oh; ++oy) {
+      const bool twoRows = 2 * oy + 1 < h;
+      const std::uint8_t* top = band.Row(y0 + 2 * oy);
+      HalveIndexedRows(colours.data(), top, twoRows ? band.Row(y0 + 2 * oy + 1) : top, twoRows, w,
+                       work.data() + static_cast<std::size_t>(oy) * ow * 3);
+    }
+    w = ow;
+    h = oh;
     return;
   }
-  bw = (bw + 1) / 2;
-  bh = (bh + 1) / 2;
+  const bool rgb = band.Format() == PixelFormat::pf24bit;
+  if (!rgb) rows.resize(2 * stride);
+  for (int oy = 0; oy < oh; ++oy) {
+    const bool twoRows = 2 * oy + 1 < h;
+    const std::uint8_t* top = nullptr;
+    const std::uint8_t* bottom = nullptr;
+    if (rgb) {
+      top = band.Row(y0 + 2 * oy);
+      bottom = twoRows ? band.Row(y0 + 2 * oy + 1) : top;
+    } else {
+      BandRowRgb(band, y0 + 2 * oy, rows.data());
+      if (twoRows) BandRowRgb(band, y0 + 2 * oy + 1, rows.data() + stride);
+      top = rows.data();
+      bottom = twoRows ? rows.data() + stride : top;
+    }
+    HalveRows(top, bottom, twoRows, w, work.data() + static_cast<std::size_t>(oy) * ow * 3);
+  }
+  w = ow;
+  h = oh;
 }
 
 } // namespace
@@ -156,16 +178,22 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
   const int fx0 = static_cast<int>(x0 * step);
   const int fx1 = static_cast<int>(std::min<std::int64_t>(x1 * step, width));
   Bitmap band;
-  std::vector<std::uint8_t> work;
+  std::vector<std::uint8_t> work, rows;
   for (int oy = y0; oy < y1; ++oy) {
     const int fy0 = static_cast<int>(oy * step);
     const int fy1 = static_cast<int>(std::min<std::int64_t>((oy + 1) * step, height));
     if (band.Width() != fx1 - fx0 || band.Height() != fy1 - fy0)
       band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
     source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
-    int bw = 0, bh = 0;
-    BandToRgb(band, 0, band.Height(), levels, work, bw, bh);
-    for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
+    int bw = band.Width(), bh = band.Height();
+    if (levels == 0) {
+      // No halving: the band is the output row.
+      work.resize(static_cast<std::size_t>(bw) * 3);
+      BandRowRgb(band, 0, work.data());
+    } else {
+      HalveBand(band, 0, work, rows, bw, bh);
+      for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
+    }
     std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
   }
   return result;
@@ -214,16 +242,16 @@ std::vector<Bitmap> LevelsPass(Band band, int width, int height, int first, int 
   std::mutex failureLock;
   auto work = [&] {
     Bitmap scratch;
-    std::vector<std::uint8_t> rgb;
+    std::vector<std::uint8_t> rgb, rows;
     try {
       for (int b = next++; b < bands; b = next++) {
         if (cancel && cancel->load(std::memory_order_relaxed)) return;
         const int fy0 = static_cast<int>(b * bandRows);
         const int fy1 = static_cast<int>(std::min<std::int64_t>(fy0 + bandRows, height));
         int y0 = 0;
-        const Bitmap& rows = band(fy0, fy1, scratch, y0);
-        int bw = 0, bh = 0;
-        BandToRgb(rows, y0, fy1 - fy0, 1, rgb, bw, bh);
+        const Bitmap& rowsOf = band(fy0, fy1, scratch, y0);
+        int bw = 0, bh = fy1 - fy0;
+        HalveBand(rowsOf, y0, rgb, rows, bw, bh);
         for (int l = 1; l <= last; ++l) {
           if (l > 1) HalveInPlace(rgb.data(), bw, bh);
           if (l < first) continue;
