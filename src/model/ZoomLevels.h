@@ -86,7 +86,6 @@ private:
   std::vector<Bitmap> whole_; // levels firstWhole_..MaxLevel, once wholeReady_
   std::atomic<bool> wholeReady_{false};
   bool wholeStarted_ = false;
-  bool fallbacksDropped_ = false;
   std::thread wholeThread_;
 
   mutable std::mutex lock_;
