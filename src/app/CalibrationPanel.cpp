@@ -471,22 +471,29 @@ void TCalibrationPanel::RefillCalibrationTable() {
 // Rows whose point sits far from where the others' fit puts it are shown in
 // red, with the distance as their tooltip.
 void TCalibrationPanel::MarkSuspectRows(const TMapArea& area) {
-  const TCalibrationFit fit(area.Points);
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
   std::vector<QString> hints(area.Points.size());
   for (std::size_t i = 0; i < hints.size(); ++i)
-    if (fit.Suspect(i))
-      hints[i] = QStringLiteral("%1 px from where the other points put it").arg(fit.Residuals()[i], 0, 'f', 1);
+    if (fit->Suspect(i))
+      hints[i] = QStringLiteral("%1 px from where the other points put it").arg(fit->SuspectDistance(i), 0, 'f', 1);
   table_->SetRowHints(std::move(hints));
 }
 
 // Whether a rebuilt point's latitude and longitude say where it is: a row
 // left as it was keeps what its point had ("grid only" points read 0, 0);
 // any other row does unless both are 0.
-bool TCalibrationPanel::HasLatLon(const TMapArea& area, const TCalibrationPoint& point) {
+// Such a row keeps its point's grid words too, which the table does not show.
+bool TCalibrationPanel::HasLatLon(const TMapArea& area, TCalibrationPoint& point) {
   for (const TCalibrationPoint& old : area.Points)
     if (old.X == point.X && old.Y == point.Y && static_cast<double>(old.Lat) == static_cast<double>(point.Lat) &&
-        static_cast<double>(old.Lon) == static_cast<double>(point.Lon))
+        static_cast<double>(old.Lon) == static_cast<double>(point.Lon)) {
+      point.HasGrid = old.HasGrid;
+      point.GridZone = old.GridZone;
+      point.GridSouth = old.GridSouth;
+      point.Easting = old.Easting;
+      point.Northing = old.Northing;
       return old.HasLatLon;
+    }
   return point.Lat != 0 || point.Lon != 0;
 }
 

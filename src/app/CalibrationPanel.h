@@ -42,7 +42,7 @@ public:
 private:
   void WriteBackCalibrationPoints();
   void MarkSuspectRows(const TMapArea& area);
-  static bool HasLatLon(const TMapArea& area, const TCalibrationPoint& point);
+  static bool HasLatLon(const TMapArea& area, TCalibrationPoint& point);
   void UpdateNavigator();
 
   TDisplayMapsCore& view_;

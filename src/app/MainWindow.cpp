@@ -71,7 +71,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   statusBar->setSizeGripEnabled(false);
   setStatusBar(statusBar);
   // Where the pointer is on the shown map, and there in degrees when its
-  // calibration points give a fit; worked out afresh, so edits show at once.
+  // calibration points give a fit; the area keeps its fit and makes it again
+  // when its points change, so edits show at once.
   auto* readout = new QLabel(statusBar);
   readout->setObjectName(QStringLiteral("LblPointer"));
   readout->setAccessibleDescription(QStringLiteral("Pointer position"));

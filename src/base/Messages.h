@@ -31,6 +31,9 @@ std::string MapImageFormatUnread(const std::string& image, const std::string& up
 std::string MapImageMissing(const std::string& image);
 std::string NoCalibrationFit(const std::string& problem);
 std::string PointFarFromFit(int point, double residual, double rms);
+std::string PointsDisagree(double rms);
+std::string ProjectionNotKnown(const std::string& name);
+std::string ProjectionUnusable(const std::string& name);
 std::string PointOutsidePicture(int point, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height);
 std::string PointLatitudeOutOfRange(int point, double lat);
 std::string PointLongitudeOutOfRange(int point, double lon);
@@ -72,6 +75,8 @@ std::string TarSourceHasNoLength(const std::string& entryName, const std::string
 
 // Pictures of any format.
 std::string ImageTooLarge(std::int64_t width, std::int64_t height);
+// Sizes in whole MiB: the need rounded up, what is available rounded down.
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB);
 
 // BMP files: InvalidBmp wraps each of the details below.
 std::string InvalidBmp(const std::string& detail);
@@ -129,6 +134,7 @@ extern const char* const TileWidthInvalid;
 extern const char* const TileHeightInvalid;
 std::string UnknownTileFormat(std::int64_t row);
 std::string UnknownColorDepth(std::int64_t row);
+std::string ZoomOutLayersInvalid(std::int64_t layers);
 std::string MapNameNotAllowed(const std::string& name);
 std::string LayoutNameNotAllowed(const std::string& name);
 std::string AtlasNameNotAllowed(const std::string& name);
@@ -145,6 +151,8 @@ std::string UnknownOption(const std::string& option);
 extern const char* const TileExpectsSize;
 extern const char* const FormatExpectsName;
 extern const char* const DepthExpectsRow;
+extern const char* const ZoomOutExpectsCount;
+extern const char* const ZoomOutWithSingle;
 extern const char* const TargetDirectoryEmpty;
 extern const char* const NoInputFile;
 extern const char* const ListWithCheck;

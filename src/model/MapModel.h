@@ -12,6 +12,7 @@
 
 namespace zv {
 
+class TCalibrationFit;
 class TCanvas;
 class TDisplayMapsCore;
 class TMapArea;
@@ -79,6 +80,9 @@ public:
   void Load(const std::string& tarFileName, const std::string& fileName);
   // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines).
   void ParseCalibration();
+  // The calibration fit of Points in the map's own plane (CalibrationFit.h),
+  // kept and made again only when Points, Lines or FileName change.
+  std::shared_ptr<const TCalibrationFit> Fit() const;
   virtual void Paint();
   void PaintCalibrationPoints();
   // Copies the picture's rectangle onto canvas so that picture pixel (x, y)
@@ -106,6 +110,7 @@ private:
   void LoadFromFiles();
   void AddTile(TarSource* fromTar, const std::string& tileName);
   std::shared_ptr<const TImageIndex> index_;
+  mutable std::shared_ptr<const TCalibrationFit> fit_;
 };
 
 // A layout's owning list of areas.
