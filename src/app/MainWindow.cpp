@@ -109,6 +109,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   UpdateLayoutMenu();
 
   setWindowTitle(QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
+  setWindowIcon(ProgramIcon());
 
   formImport_ = new TFormImport(*view_, this);
   formExport_ = new TFormExport(*view_, this);

@@ -63,6 +63,9 @@ private slots:
     zv::MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
+    // The program's own icon, as installed for the desktop.
+    QVERIFY(!window.windowIcon().isNull());
+    QVERIFY(!window.windowIcon().pixmap(48, 48).isNull());
     // About takes it from the same place.
     Item(window, "mmHelpAbout")->trigger();
     QCOMPARE(prompter_.Messages.size(), 1);
