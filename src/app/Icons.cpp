@@ -6,6 +6,10 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QSvgRenderer>
+
+// The resources sit in a static library; nothing pulls them in by itself.
+static void InitIconResources() { Q_INIT_RESOURCE(zovevod); }
 
 namespace zv {
 
@@ -101,6 +105,23 @@ QPixmap MainImage(int index) {
 QIcon MainIcon(int index) {
   const QPixmap p = MainImage(index);
   return p.isNull() ? QIcon() : QIcon(p);
+}
+
+QIcon ProgramIcon() {
+  // Drawn from the installed picture itself, without the icon plugin.
+  InitIconResources();
+  QSvgRenderer svg(QStringLiteral(":/icons/zovevod.svg"));
+  QIcon icon;
+  if (!svg.isValid()) return icon;
+  for (int size : {16, 22, 32, 48, 64, 128, 256}) {
+    QPixmap p(size, size);
+    p.fill(Qt::transparent);
+    QPainter g(&p);
+    svg.render(&g);
+    g.end();
+    icon.addPixmap(p);
+  }
+  return icon;
 }
 
 } // namespace zv

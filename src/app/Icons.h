@@ -15,4 +15,8 @@ constexpr int kMainImageSize = 20;
 QPixmap MainImage(int index);
 QIcon MainIcon(int index);
 
+// The program's own icon (the one installed in the desktop's icon theme),
+// drawn at the usual sizes. Needs a QGuiApplication.
+QIcon ProgramIcon();
+
 } // namespace zv

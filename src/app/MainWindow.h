@@ -3,7 +3,10 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <cstdint>
+
 class QAction;
+class QKeySequence;
 class QFileDialog;
 class QMenu;
 class QTabWidget;
@@ -11,6 +14,7 @@ class QToolBar;
 
 namespace zv {
 
+enum TDisplayMapsOption : std::uint8_t;
 class TCalibrationPanel;
 class TNavigatorTree;
 class TDisplayMaps;
@@ -53,7 +57,9 @@ private:
   void CreatePages();
   void AssignHooks();
   void OpenCommand(bool closeFirst);
-  void ToggleOption(QAction* item, int option);
+  QAction* AddOptionItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& shortcut,
+                         TDisplayMapsOption option);
+  void ToggleOption(QAction* item, TDisplayMapsOption option);
   void UpdateMapMenu();
   void UpdateLayoutMenu();
   void CloseLayout();
@@ -70,6 +76,7 @@ private:
   TNavigatorTree* navigator_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;
   QTabWidget* pgcMain_ = nullptr;
+  QWidget* tpgCalibration_ = nullptr;
   QToolBar* tbrMain_ = nullptr;
   QMenu* mmMap_ = nullptr;
   QAction* mmFileOpen_ = nullptr;

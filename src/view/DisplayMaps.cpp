@@ -256,7 +256,14 @@ void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TDisplayMaps::wheelEvent(QWheelEvent* event) {
-  MouseWheel(event->angleDelta().y());
+  const QPoint delta = event->angleDelta();
+  // Sideways: a horizontal wheel, or the plain wheel with Shift.
+  if (delta.x() != 0)
+    MouseWheelSideways(delta.x());
+  else if (event->modifiers() & Qt::ShiftModifier)
+    MouseWheelSideways(delta.y());
+  else
+    MouseWheel(delta.y());
   // Handled: the parent does not scroll as well.
   event->accept();
 }
@@ -269,6 +276,14 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_Up: KeyDown(TArrowKey::Up); break;
   case Qt::Key_Down: KeyDown(TArrowKey::Down); break;
   case Qt::Key_F1: break; // kept from the help shortcut, and does nothing here
+  case Qt::Key_PageUp: ScrollKeyDown(TScrollKey::PageUp); break;
+  case Qt::Key_PageDown: ScrollKeyDown(TScrollKey::PageDown); break;
+  case Qt::Key_Home:
+    ScrollKeyDown(event->modifiers() & Qt::ControlModifier ? TScrollKey::CtrlHome : TScrollKey::Home);
+    break;
+  case Qt::Key_End:
+    ScrollKeyDown(event->modifiers() & Qt::ControlModifier ? TScrollKey::CtrlEnd : TScrollKey::End);
+    break;
   default: return;
   }
   event->accept();
