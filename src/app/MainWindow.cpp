@@ -216,8 +216,9 @@ void MainWindow::CreateMenus() {
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
-  mmViewCalibrationPoints_ = AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
-                                           QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
+  mmViewCalibrationPoints_ =
+      AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
+                    QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
   mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show border of image"),
                                      QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 

@@ -218,8 +218,8 @@ private slots:
     zv::MainWindow window;
     window.show();
     window.AddFiles({dir.filePath("nosuch.map"), dir.path()});
-    QCOMPARE(prompter_.Messages,
-             (QStringList{"Loading error (nosuch.map) !", "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
+    QCOMPARE(prompter_.Messages, (QStringList{"Loading error (nosuch.map) !",
+                                              "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
     QCOMPARE(prompter_.Types.value(0), zv::TMsgType::Error);
     QVERIFY(prompter_.Details.value(0).contains(dir.filePath("nosuch.map")));
     QCOMPARE(window.View().Layouts->Count(), 0);
