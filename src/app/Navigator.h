@@ -7,8 +7,10 @@
 #include <QTreeView>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -127,6 +129,8 @@ public:
   void RenameFocusedRow();
   void CloseFocusedLayout();
   void CloseFocusedArea();
+  // Asked before the two close the given areas; false keeps them.
+  std::function<bool(const std::vector<TMapArea*>&)> ConfirmClose;
 
   QMenu* PopupMenu() const { return popup_; }
   QAction* CreateLayoutAction() const { return create_; }

@@ -211,6 +211,18 @@ void TDisplayMapsCore::ScrollCommand(TScrollBarKind bar, int code) {
   }
 }
 
+bool TDisplayMapsCore::PicturePixelAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX,
+                                      std::int32_t& pictureY) const {
+  const TMapArea* area = activeMapArea_;
+  if (!area || !area->Shown) return false;
+  const std::int64_t px = std::int64_t{x} + offsetX_;
+  const std::int64_t py = std::int64_t{y} + offsetY_;
+  if (px < 0 || py < 0 || px >= area->Width || py >= area->Height) return false;
+  pictureX = static_cast<std::int32_t>(px);
+  pictureY = static_cast<std::int32_t>(py);
+  return true;
+}
+
 void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   ScrollMinX = 0;
   ScrollMinY = 0;

@@ -29,6 +29,13 @@ public:
   int CxHScroll() const override { return CxVScroll(); }
 
   QScrollBar* ScrollBar(TScrollBarKind bar) const { return bars_[bar]; }
+
+  // Picking calibration points: a cross cursor, and a left click that moves
+  // at most kPickSlop pixels reports the picture pixel under it instead of
+  // scrolling. Dragging still scrolls; Esc ends picking.
+  static constexpr int kPickSlop = 3;
+  bool PickMode() const { return pickMode_; }
+  void SetPickMode(bool on);
   // The last painted back buffer.
   const QImage& BackBuffer() const { return backBuffer_; }
 
@@ -37,6 +44,8 @@ signals:
   // PointerLeft when it is over nothing of it.
   void PointerOverPicture(int x, int y);
   void PointerLeft();
+  void PicturePicked(int x, int y);
+  void PickModeChanged(bool on);
 
 protected:
   bool event(QEvent* event) override;
@@ -63,10 +72,15 @@ private:
   void LayoutScrollBars();
   void ScrollBarAction(TScrollBarKind bar, int action);
   void ReportPointer(QPoint position);
+  // The picture pixel at a control point that is not on a scroll bar.
+  bool PictureAt(QPoint position, std::int32_t& x, std::int32_t& y) const;
 
   QScrollBar* bars_[2] = {nullptr, nullptr};
   TScrollInfo info_[2];
   QImage backBuffer_;
+  bool pickMode_ = false;
+  QPoint leftPressedAt_;
+  bool leftPressed_ = false;
 };
 
 } // namespace zv

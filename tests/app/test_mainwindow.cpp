@@ -70,7 +70,8 @@ private slots:
     }
     const QStringList expected = {"File", "  Open...|Ctrl+O", "  Add...|", "  Close all|", "-",
                                   "  Export to Ambulo...|", "-", "  Exit|Alt+X", "Layout", "  New|",
-                                  "  Close Layout|", "Map", "  Close Map|", "View",
+                                  "  Close Layout|", "Map", "  Close Map|", "-",
+                                  "  Pick calibration point|Ctrl+K", "  Save calibration as...|Ctrl+S", "View",
                                   "  Show calibration points|Alt+C", "  Show border of image|Alt+B", "Help",
                                   "  About..."
                                   "|"};
