@@ -1,6 +1,7 @@
 #include "app/CalibrationPanel.h"
 
 #include "app/CalibrationTable.h"
+#include "app/Icons.h"
 #include "app/Prompter.h"
 #include "model/CalibrationEdit.h"
 #include "model/DisplayMapsCore.h"
@@ -368,12 +369,15 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
   pickButton_->setObjectName(QStringLiteral("TbtPickOnMap"));
   pickButton_->setAccessibleName(QStringLiteral("Pick on map"));
   pickButton_->setText(QStringLiteral("Pick on map"));
-  pickButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  pickButton_->setToolTip(QStringLiteral("Pick on map"));
+  // A cross hair only: the page is too narrow for the words beside the bar.
+  pickButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  pickButton_->setIcon(PickIcon());
+  pickButton_->setIconSize(QSize(20, 20));
   pickButton_->setAutoRaise(true);
   pickButton_->setCheckable(true);
   pickButton_->setEnabled(false);
-  pickButton_->setGeometry(navigator_->geometry().right() + 4, 1,
-                           pickButton_->fontMetrics().horizontalAdvance(pickButton_->text()) + 12, 25);
+  pickButton_->setGeometry(navigator_->geometry().right() + 5, 1, 25, 25);
 
   grid_ = new TCalibrationGrid(*table_, [this](TNavigateBtn b) { BtnClick(b); }, this);
   grid_->setObjectName(QStringLiteral("DgrCalibrationPoints"));
@@ -395,6 +399,8 @@ TCalibrationPanel::~TCalibrationPanel() {
 QTableView* TCalibrationPanel::Grid() const { return grid_; }
 
 void TCalibrationPanel::SetPickAction(QAction* action) {
+  action->setIcon(PickIcon());
+  action->setToolTip(QStringLiteral("Pick on map"));
   pickButton_->setDefaultAction(action);
   pickButton_->setAccessibleName(QStringLiteral("Pick on map"));
 }

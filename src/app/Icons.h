@@ -15,4 +15,7 @@ constexpr int kMainImageSize = 20;
 QPixmap MainImage(int index);
 QIcon MainIcon(int index);
 
+// A cross hair, for picking points on the map; 20 x 20.
+QIcon PickIcon();
+
 } // namespace zv
