@@ -394,6 +394,66 @@ private slots:
     QVERIFY(area->Points[2].HasLatLon);
   }
 
+  // A pick sets X and Y of the current row and saves it; an empty table gets
+  // a row first; after Insert the pick fills the new row.
+  void pickSetsTheCurrentRow() {
+    zv::TMapArea* area = ShowArea(*view, {});
+    panel->RefillCalibrationTable();
+    QCOMPARE(panel->PickTarget(), 1);
+    const int repaints = view->invalidated;
+    panel->PickPoint(12, 34);
+    QCOMPARE(Points(*area), std::vector<Pt>({{12, 34, 0, 0}}));
+    QVERIFY(!area->Points[0].HasLatLon);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QVERIFY(view->invalidated > repaints);
+
+    area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(2, 0));
+    QCOMPARE(panel->PickTarget(), 3);
+    panel->PickPoint(5, 6);
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[1], {5, 6, kFour[2].lat, kFour[2].lon}, kFour[3]}));
+    click(TNavigateBtn::nbInsert);
+    panel->PickPoint(7, 8);
+    QCOMPARE(area->Points.size(), size_t(5));
+    QCOMPARE(Points(*area)[2], (Pt{7, 8, 0, 0}));
+    QCOMPARE(table().Cursor(), 2);
+  }
+
+  // Rows of another area than the one filled from are refilled before a pick.
+  void pickAfterTheActiveAreaChanged() {
+    ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    zv::TMapArea* other = ShowArea(*view, {});
+    panel->PickPoint(1, 2);
+    QCOMPARE(Points(*other), std::vector<Pt>({{1, 2, 0, 0}}));
+    QCOMPARE(table().rowCount(), 1);
+  }
+
+  // Every finding about a point makes its row red, its texts the tooltip.
+  void rowsWithFindingsAreRed() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    area->Width = 60;
+    area->Height = 200;
+    area->Points[1].Lat = 95;
+    area->Points[1].HasLatLon = true;
+    panel->RefillCalibrationTable();
+    for (int row = 0; row < 4; ++row) {
+      const QModelIndex cell = table().index(row, TCalibrationTable::fX);
+      const QString tip = cell.data(Qt::ToolTipRole).toString();
+      QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), row == 1 || row == 3);
+      QCOMPARE(tip.isEmpty(), row != 1 && row != 3);
+    }
+    QCOMPARE(table().index(1, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Point 2 has latitude 95.000000, outside -90..90: check it."));
+    QVERIFY(table().index(3, 0).data(Qt::ToolTipRole).toString().startsWith("Point 4 (70, 80) lies outside the picture"));
+    // Mended: the row turns back.
+    panel->Grid()->setCurrentIndex(table().index(3, 0));
+    setCell(3, TCalibrationTable::fX, "55");
+    click(TNavigateBtn::nbPost);
+    QVERIFY(!table().index(3, 0).data(Qt::ForegroundRole).isValid());
+  }
+
   // A point far from where the others put it shows in red with its distance.
   void suspectRowsAreRed() {
     std::vector<Pt> points;
