@@ -1,0 +1,123 @@
+#include "codecs/Reduce.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace zv {
+
+namespace {
+
+// Halves a packed RGB buffer of w × h pixels in place (the result is packed at
+// the start, ceil(w / 2) × ceil(h / 2)). In place works because every output
+// row and pixel lies at or before the first input it reads.
+void HalveInPlace(std::uint8_t* rgb, int& w, int& h) {
+  const int ow = (w + 1) / 2;
+  const int oh = (h + 1) / 2;
+  const std::size_t inStride = static_cast<std::size_t>(w) * 3;
+  const std::size_t outStride = static_cast<std::size_t>(ow) * 3;
+  for (int oy = 0; oy < oh; ++oy) {
+    const std::uint8_t* top = rgb + static_cast<std::size_t>(2 * oy) * inStride;
+    const bool twoRows = 2 * oy + 1 < h;
+    const std::uint8_t* bottom = twoRows ? top + inStride : top;
+    std::uint8_t* out = rgb + static_cast<std::size_t>(oy) * outStride;
+    const int full = w / 2; // blocks two pixels wide
+    if (twoRows) {
+      for (int ox = 0; ox < full; ++ox) {
+        const std::uint8_t* a = top + 6 * ox;
+        const std::uint8_t* b = bottom + 6 * ox;
+        for (int c = 0; c < 3; ++c)
+          out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
+      }
+      if (full < ow) {
+        const std::uint8_t* a = top + 6 * full;
+        const std::uint8_t* b = bottom + 6 * full;
+        for (int c = 0; c < 3; ++c) out[3 * full + c] = static_cast<std::uint8_t>((a[c] + b[c] + 1) >> 1);
+      }
+    } else {
+      for (int ox = 0; ox < full; ++ox) {
+        const std::uint8_t* a = top + 6 * ox;
+        for (int c = 0; c < 3; ++c) out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + 1) >> 1);
+      }
+      if (full < ow) {
+        const std::uint8_t* a = top + 6 * full;
+        for (int c = 0; c < 3; ++c) out[3 * full + c] = a[c];
+      }
+    }
+  }
+  w = ow;
+  h = oh;
+}
+
+} // namespace
+
+int ReducedSide(int size, int levels) {
+  if (levels <= 0) return size;
+  const std::int64_t step = std::int64_t{1} << levels;
+  return static_cast<int>((size + step - 1) / step);
+}
+
+Bitmap ReduceRegion(const PictureSource& source, int width, int height, int levels, int x, int y, int w, int h) {
+  if (levels < 0 || levels > 30) throw std::invalid_argument("reduction level out of range");
+  const int rw = ReducedSide(width, levels);
+  const int rh = ReducedSide(height, levels);
+  const int x0 = std::clamp(x, 0, rw), y0 = std::clamp(y, 0, rh);
+  const int x1 = std::clamp(x + std::max(w, 0), x0, rw), y1 = std::clamp(y + std::max(h, 0), y0, rh);
+  Bitmap result(x1 - x0, y1 - y0, PixelFormat::pf24bit);
+  if (result.Empty()) return result;
+
+  // Full-picture columns and rows that the output rows cover.
+  const std::int64_t step = std::int64_t{1} << levels;
+  const int fx0 = static_cast<int>(x0 * step);
+  const int fx1 = static_cast<int>(std::min<std::int64_t>(x1 * step, width));
+  Bitmap band;
+  std::vector<std::uint8_t> work;
+  for (int oy = y0; oy < y1; ++oy) {
+    const int fy0 = static_cast<int>(oy * step);
+    const int fy1 = static_cast<int>(std::min<std::int64_t>((oy + 1) * step, height));
+    if (band.Width() != fx1 - fx0 || band.Height() != fy1 - fy0)
+      band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
+    source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
+    // The band may come back in another format: take it as RGB rows.
+    int bw = band.Width(), bh = band.Height();
+    work.resize(static_cast<std::size_t>(bw) * bh * 3);
+    for (int r = 0; r < bh; ++r) {
+      std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
+      if (band.Format() == PixelFormat::pf24bit) {
+        std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+      } else if (band.Format() == PixelFormat::pf8bit && band.Palette().size() == 256) {
+        const std::uint8_t* row = band.Row(r);
+        const Rgb* palette = band.Palette().data();
+        for (int c = 0; c < bw; ++c) {
+          const Rgb p = palette[row[c]];
+          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
+        }
+      } else {
+        for (int c = 0; c < bw; ++c) {
+          const Rgb p = band.Pixel(c, r);
+          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
+        }
+      }
+    }
+    for (int l = 0; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
+    std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
+  }
+  return result;
+}
+
+Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h) {
+  const PictureSource source = [&picture](int sx, int sy, int sw, int sh, Bitmap& out) {
+    if (out.Format() != PixelFormat::pf24bit || out.Width() != sw || out.Height() != sh)
+      out = Bitmap(sw, sh, PixelFormat::pf24bit);
+    out.CopyRect(0, 0, picture, sx, sy, sw, sh);
+  };
+  return ReduceRegion(source, picture.Width(), picture.Height(), levels, x, y, w, h);
+}
+
+Bitmap Reduce(const Bitmap& picture, int levels) {
+  return ReduceRegion(picture, levels, 0, 0, ReducedSide(picture.Width(), levels),
+                      ReducedSide(picture.Height(), levels));
+}
+
+} // namespace zv

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "codecs/Bitmap.h"
+
+#include <functional>
+
+namespace zv {
+
+// Zoom-out reductions of a picture. One level halves the picture with a 2 × 2
+// box average into 24-bit RGB: each channel is (sum + n / 2) / n over the n
+// pixels of the block (4 inside, 2 or 1 in the partial blocks at the right and
+// bottom edges), and each side halves rounding up. Level L is L halvings, not
+// one 2^L box: the rounding of every step is part of the result, so a level
+// made from another level equals one made from the full picture.
+
+// Side of a picture side `size` after `levels` halvings: ceil(size / 2^levels).
+int ReducedSide(int size, int levels);
+
+// Fills `out` (exactly w × h, any format) with that rectangle of a picture.
+using PictureSource = std::function<void(int x, int y, int w, int h, Bitmap& out)>;
+
+// The rectangle (x, y, w, h) of the picture reduced `levels` times (0..30),
+// as a 24-bit bitmap, computed from the part of the picture it covers. The
+// rectangle is clipped to the reduced picture. The source is asked for bands
+// of 2^levels rows, so memory stays small whatever the picture's size.
+Bitmap ReduceRegion(const PictureSource& source, int width, int height, int levels, int x, int y, int w, int h);
+
+// The same from one bitmap of any format.
+Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h);
+
+// The whole picture reduced `levels` times.
+Bitmap Reduce(const Bitmap& picture, int levels);
+
+} // namespace zv
