@@ -270,6 +270,20 @@ TEST(MapWriter, GridFieldsStayWithTheirPixel) {
   EXPECT_EQ(CalibrationLinesToSave(area, "g.map")[3], gridLine);
 }
 
+// A .gmi map has no .map lines to keep: it gets a whole new file.
+TEST(MapWriter, GmiMapGetsANewMapFile) {
+  TMapArea area(nullptr, nullptr);
+  area.FileName = "/maps/north.gmi";
+  area.Name = "north";
+  area.Lines = {"Map Calibration data file v2.0", "north.png", "640", "480", "10;20;17.1;48.5"};
+  area.Points = {Pt(10, 20, 48.5, 17.1)};
+  const Lines saved = CalibrationLinesToSave(area, "/maps/north.map");
+  ASSERT_GE(saved.size(), 10u);
+  EXPECT_EQ(saved[0], "OziExplorer Map Data File Version 2.2");
+  EXPECT_EQ(saved[1], "north");
+  EXPECT_EQ(saved[9], MapPointLine(1, area.Points[0]));
+}
+
 // An image opened alone gets a whole new .map naming it relative to the
 // file's folder; it reads back to the same points and picture.
 TEST(MapWriter, ImageAloneGetsANewMapFile) {
@@ -415,4 +429,22 @@ TEST(MapWriter, GdalReadsTheSavedPoints) {
       gcps.push_back(Pt(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), lat, lon));
   }
   ExpectSamePoints(gcps, area.Points);
+
+  // Points on one exact affine map GDAL turns into a geotransform instead;
+  // it must put every point where it was picked.
+  area.Points = {Pt(0, 0, 50, 10), Pt(100, 0, 50, 12), Pt(0, 80, 49, 10), Pt(100, 80, 49, 12)};
+  SaveCalibration(area, map);
+  ASSERT_EQ(std::system(("gdalinfo -json '" + map + "' > '" + out + "' 2>&1").c_str()), 0) << zvtest::ReadFile(out);
+  const std::string info = zvtest::ReadFile(out);
+  const std::size_t at = info.find("\"geoTransform\":");
+  ASSERT_NE(at, std::string::npos) << info;
+  double g[6] = {};
+  ASSERT_EQ(std::sscanf(info.c_str() + at, "\"geoTransform\": [ %lf , %lf , %lf , %lf , %lf , %lf", &g[0], &g[1],
+                        &g[2], &g[3], &g[4], &g[5]),
+            6)
+      << info;
+  for (const TCalibrationPoint& p : area.Points) {
+    EXPECT_NEAR(g[0] + g[1] * p.X + g[2] * p.Y, static_cast<double>(p.Lon), 1e-9);
+    EXPECT_NEAR(g[3] + g[4] * p.X + g[5] * p.Y, static_cast<double>(p.Lat), 1e-9);
+  }
 }
