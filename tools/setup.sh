@@ -3,7 +3,7 @@
 # further packages named as arguments. Quick when all is there.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libgtest-dev
-          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 "$@")
+          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 libgdal-dev gdal-bin "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

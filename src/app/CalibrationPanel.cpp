@@ -344,7 +344,7 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
 
   navigator_ = new QWidget(strip);
   navigator_->setObjectName(QStringLiteral("DnvCalibrationPoints"));
-  navigator_->setAccessibleName(QStringLiteral("DnvCalibrationPoints"));
+  navigator_->setAccessibleName(QStringLiteral("Calibration point commands"));
   navigator_->setGeometry(0, 1, 125, 25);
   auto* bar = new QHBoxLayout(navigator_);
   bar->setContentsMargins(0, 0, 0, 0);
@@ -381,7 +381,7 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
 
   grid_ = new TCalibrationGrid(*table_, [this](TNavigateBtn b) { BtnClick(b); }, this);
   grid_->setObjectName(QStringLiteral("DgrCalibrationPoints"));
-  grid_->setAccessibleName(QStringLiteral("DgrCalibrationPoints"));
+  grid_->setAccessibleName(QStringLiteral("Calibration points"));
   layout->addWidget(grid_, 1);
 
   connect(table_, &TCalibrationTable::afterPost, this, [this] { WriteBackCalibrationPoints(); });

@@ -2,7 +2,9 @@
 
 #include "app/DirDlg.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
 #include "export/FormStorage.h"
 #include "model/DisplayMapsCore.h"
@@ -21,25 +23,27 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <exception>
+#include <iterator>
 
 namespace zv {
 namespace {
 
-// Wider than its design size: this desktop's font is larger, and the depth
-// list's longest label must show whole.
+// The design's size, for its 8-point font; a larger font makes the dialog
+// larger, never smaller.
 constexpr int kClientWidth = 440;
 constexpr int kClientHeight = 303;
 constexpr int kBorder = 8;
@@ -70,6 +74,15 @@ void KeepPlaceWhenHidden(QWidget* widget) {
   widget->setSizePolicy(policy);
 }
 
+// Room for a few digits in the field's own font, and no more: the lists on
+// the right need the width for their longest label.
+void FitNumberField(QLineEdit* edit) {
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  const QSize text(edit->fontMetrics().horizontalAdvance(QStringLiteral("00000")), edit->fontMetrics().height());
+  edit->setMaximumWidth(edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width());
+}
+
 std::string LocalName(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
 QString DefaultSettingsFileName() {
@@ -83,21 +96,34 @@ QString DefaultSettingsFileName() {
 TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(parent), view_(view) {
   setObjectName(QStringLiteral("FormExport"));
   setWindowTitle(QStringLiteral("Export map or atlas to Ambulo..."));
+  CreateControls();
+  CreateLayout();
+  CreateTabOrder();
+  ConnectControls();
+  ShowState(TState::Ready);
+  FormCreate();
+}
 
+TFormExport::~TFormExport() {
+  FormDestroy();
+}
+
+void TFormExport::CreateControls() {
   GrbExportType = Named(new QGroupBox(QStringLiteral(" Export options")), "GrbExportType");
   RbtExportTypeAtlas = Named(new QRadioButton(QStringLiteral("Whole atlas (several maps and several layers)")),
                              "RbtExportTypeAtlas");
   RbtExportTypeSingleMap = Named(new QRadioButton(QStringLiteral("Single map")), "RbtExportTypeSingleMap");
+  RbtExportTypeAtlas->setChecked(true);
   ChbTAR = Named(new QCheckBox(QStringLiteral("TAR-ed")), "ChbTAR");
   ChbTAR->setLayoutDirection(Qt::RightToLeft); // the caption on the box's left
   EdtTargetDirectory = Named(new QLineEdit, "EdtTargetDirectory");
   LblTargetDirectory = BuddyLabel(QStringLiteral("Target directory"), "LblTargetDirectory", EdtTargetDirectory);
+  // A picture only: the screen reader and the tool tip say what it does.
   SbtDirectoryBrowse = Named(new QToolButton, "SbtDirectoryBrowse");
   SbtDirectoryBrowse->setAutoRaise(true);
   SbtDirectoryBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-  SbtDirectoryBrowse->setFocusPolicy(Qt::NoFocus); // a flat button, outside the tab order
-  SbtDirectoryBrowse->setAccessibleName(QStringLiteral("SbtDirectoryBrowse"));
-  SbtDirectoryBrowse->setAccessibleDescription(QStringLiteral("Select target directory"));
+  SbtDirectoryBrowse->setFocusPolicy(Qt::TabFocus);
+  SbtDirectoryBrowse->setAccessibleName(QStringLiteral("Choose target directory"));
   SbtDirectoryBrowse->setToolTip(QStringLiteral("Select target directory"));
   EdtAtlasName = Named(new QLineEdit(QStringLiteral("myatlas")), "EdtAtlasName");
   LblAtlasName = BuddyLabel(QStringLiteral("Atlas name"), "LblAtlasName", EdtAtlasName);
@@ -110,15 +136,21 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   Label1 = BuddyLabel(QStringLiteral("Tile file format"), "Label1", CmbTileFormat);
   CmbTileDepth = Named(new QComboBox, "CmbTileDepth");
   LblTileDepth = BuddyLabel(QStringLiteral("Color depth"), "LblTileDepth", CmbTileDepth);
-  CmbTileDepth->view()->setMinimumWidth(180); // the open list shows whole labels
+  // The list is empty until PNG is chosen; it is sized for its longest label
+  // from the start, so choosing PNG moves nothing.
+  int longest = 0;
+  for (const TColorDepthRow& row : ColorDepthRows) longest = std::max(longest, static_cast<int>(std::strlen(row.Label)));
+  CmbTileDepth->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  CmbTileDepth->setMinimumContentsLength(longest);
   EdtTileQuality = Named(new QLineEdit(QStringLiteral("85")), "EdtTileQuality");
   LblTileQuality = BuddyLabel(QStringLiteral("JPEG Quality"), "LblTileQuality", EdtTileQuality);
   LblTileQuality2 = Named(new QLabel(QStringLiteral("%")), "LblTileQuality2");
+  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) FitNumberField(edit);
   PrbMain = Named(new QProgressBar, "PrbMain");
   PrbMain->setRange(0, 100);
   PrbMain->setValue(0);
   PrbMain->setTextVisible(false);
-  PrbMain->setAccessibleName(QStringLiteral("PrbMain"));
+  PrbMain->setAccessibleName(QStringLiteral("Export progress"));
   BtnStart = Named(new QPushButton(QStringLiteral("&Start")), "BtnStart");
   BtnStart->setDefault(true);
   BtnRunning = Named(new QPushButton(QStringLiteral("Running")), "BtnRunning");
@@ -129,9 +161,11 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   for (QWidget* w : std::initializer_list<QWidget*>{LblAtlasName, EdtAtlasName, LblTileDepth, CmbTileDepth,
                                                     LblTileQuality, EdtTileQuality, LblTileQuality2, PrbMain})
     KeepPlaceWhenHidden(w);
+}
 
-  // The group box: export type, target, atlas name, then the tile options
-  // in two columns.
+// The group box holds export type, target, atlas name, then the tile options
+// in two columns; below it the progress bar and the one button showing.
+void TFormExport::CreateLayout() {
   auto* group = new QVBoxLayout(GrbExportType);
   group->addWidget(RbtExportTypeAtlas);
   group->addWidget(RbtExportTypeSingleMap);
@@ -165,12 +199,10 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   tiles->addWidget(LblTileQuality, 2, 3);
   tiles->addWidget(EdtTileQuality, 2, 4);
   tiles->addWidget(LblTileQuality2, 2, 5);
-  // Short numbers on the left leave the lists room for their longest label.
-  for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) edit->setMaximumWidth(56);
   tiles->setColumnStretch(4, 1);
   group->addLayout(tiles);
   group->addStretch(1);
-  GrbExportType->setFixedHeight(kGroupHeight);
+  GrbExportType->setMinimumHeight(kGroupHeight);
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(PrbMain, 1);
@@ -182,39 +214,28 @@ TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(pare
   form->addWidget(GrbExportType);
   form->addStretch(1);
   form->addLayout(bottom);
-  setFixedSize(kClientWidth, kClientHeight);
+  // Every control at least as large as its text needs in this font.
+  setFixedSize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+}
 
-  setTabOrder(RbtExportTypeAtlas, RbtExportTypeSingleMap);
-  setTabOrder(RbtExportTypeSingleMap, ChbTAR);
-  setTabOrder(ChbTAR, EdtTargetDirectory);
-  setTabOrder(EdtTargetDirectory, EdtAtlasName);
-  setTabOrder(EdtAtlasName, EdtTileWidth);
-  setTabOrder(EdtTileWidth, EdtTileHeight);
-  setTabOrder(EdtTileHeight, CmbTileDepth);
-  setTabOrder(CmbTileDepth, CmbTileFormat);
-  setTabOrder(CmbTileFormat, EdtTileQuality);
-  setTabOrder(EdtTileQuality, BtnStart);
-  setTabOrder(BtnStart, BtnRunning);
-  setTabOrder(BtnRunning, BtnClose);
+void TFormExport::CreateTabOrder() {
+  QWidget* const order[] = {RbtExportTypeAtlas, RbtExportTypeSingleMap, ChbTAR,       EdtTargetDirectory,
+                            SbtDirectoryBrowse, EdtAtlasName,           EdtTileWidth, EdtTileHeight,
+                            CmbTileDepth,       CmbTileFormat,          EdtTileQuality, BtnStart,
+                            BtnRunning,         BtnClose};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(order[i - 1], order[i]);
+}
 
-  RbtExportTypeAtlas->setChecked(true);
+void TFormExport::ConnectControls() {
   connect(RbtExportTypeAtlas, &QRadioButton::toggled, this, [this] { RbtExportTypeAtlasClick(); });
   connect(CmbTileFormat, &QComboBox::currentIndexChanged, this, [this] { CmbTileFormatChange(); });
   connect(SbtDirectoryBrowse, &QToolButton::clicked, this, [this] { SbtDirectoryBrowseClick(); });
   connect(BtnStart, &QPushButton::clicked, this, [this] { BtnStartClick(); });
   connect(BtnClose, &QPushButton::clicked, this, &QDialog::accept);
-
   // The dialog sees every key press before its controls.
   installEventFilter(this);
   for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
-
-  ShowState(true, false, false);
-  PrbMain->hide();
-  FormCreate();
-}
-
-TFormExport::~TFormExport() {
-  FormDestroy();
 }
 
 void TFormExport::FormCreate() {
@@ -224,22 +245,22 @@ void TFormExport::FormCreate() {
   RbtExportTypeAtlasClick();
 }
 
-void TFormExport::FormShow() {
-  ShowState(true, false, false);
-  PrbMain->hide();
-}
+void TFormExport::FormShow() { ShowState(TState::Ready); }
 
 void TFormExport::FormDestroy() {
   if (settingsPending_) WriteSettings();
 }
 
-void TFormExport::ShowState(bool start, bool running, bool done) {
-  BtnStart->setVisible(start);
-  BtnRunning->setVisible(running);
-  BtnClose->setVisible(done);
+void TFormExport::ShowState(TState state) {
+  BtnStart->setVisible(state == TState::Ready);
+  BtnRunning->setVisible(state == TState::Running);
+  BtnClose->setVisible(state == TState::Finished);
+  PrbMain->setVisible(state != TState::Ready);
+  // Every option stays as it is while a run reads them.
+  GrbExportType->setEnabled(state != TState::Running);
   // Both are default buttons; a dialog marks one at a time, the visible one.
-  if (start) BtnStart->setDefault(true);
-  if (done) BtnClose->setDefault(true);
+  if (state == TState::Ready) BtnStart->setDefault(true);
+  if (state == TState::Finished) BtnClose->setDefault(true);
 }
 
 void TFormExport::RbtExportTypeAtlasClick() {
@@ -261,7 +282,7 @@ void TFormExport::CmbTileFormatChange() {
     const QSignalBlocker blocker(CmbTileDepth);
     CmbTileDepth->clear();
     for (const TColorDepthRow& row : ColorDepthRows) CmbTileDepth->addItem(QString::fromLatin1(row.Label));
-    CmbTileDepth->setCurrentIndex(6);
+    CmbTileDepth->setCurrentIndex(DefaultColorDepthRow);
   }
 }
 
@@ -289,53 +310,69 @@ void TFormExport::SetProgressPosition(std::int64_t position) {
 void TFormExport::BtnStartClick() {
   if (running_) return;
   if (EdtTargetDirectory->text().isEmpty()) {
-    Prompter().Message(this, TMsgType::Error, QStringLiteral("Please enter target directory"));
+    Prompter().Message(this, TMsgType::Error, QString::fromUtf8(msg::EnterTargetDirectory));
     return;
   }
   running_ = true;
   closeRequested_ = false;
   stopRequested_ = false;
-  ShowState(false, true, false);
-  BtnRunning->setEnabled(false);
-  PrbMain->show();
-  GrbExportType->setEnabled(false);
+  // The bar starts empty, not where the last run left it.
+  PrbMain->setRange(0, 100);
+  PrbMain->setValue(0);
+  ShowState(TState::Running);
 
+  QString failure;
+  bool stopped = false;
+  try {
+    RunExport();
+  } catch (const EExportStopped&) {
+    stopped = true;
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+    if (failure.isEmpty()) failure = QStringLiteral("Export failed.");
+  }
+  running_ = false;
+  // After an error or a stop the dialog is ready for another try; what the
+  // run wrote stays.
+  ShowState(stopped || !failure.isEmpty() ? TState::Ready : TState::Finished);
+  // A signal ends the program: no box waits for an answer then.
+  const bool signalled = TStopSignals::Signalled();
+  if (stopped && !signalled)
+    Prompter().Message(this, TMsgType::Information, QString::fromUtf8(msg::ExportStopped));
+  else if (!failure.isEmpty())
+    Prompter().Message(this, TMsgType::Error, failure);
+  if (closeRequested_ || signalled) done(QDialog::Rejected);
+}
+
+// What the converter does with the same options: refusals first, then the
+// target directory with its parents, then the export.
+void TFormExport::RunExport() {
   TExportOptions options;
   options.TileWidthText = EdtTileWidth->text().toStdString();
   options.TileHeightText = EdtTileHeight->text().toStdString();
   options.FormatRow = CmbTileFormat->currentIndex();
-  options.DepthRow = CmbTileDepth->currentIndex() < 0 ? 6 : CmbTileDepth->currentIndex();
+  options.DepthRow = CmbTileDepth->currentIndex() < 0 ? DefaultColorDepthRow : CmbTileDepth->currentIndex();
   options.QualityText = EdtTileQuality->text().toStdString();
   options.Tared = ChbTAR->isChecked();
   TExportProgress progress;
   progress.SetPosition = [this](std::int64_t v) { SetProgressPosition(v); };
   progress.SetMaximum = [this](std::int64_t v) { SetProgressMaximum(v); };
   progress.ProcessMessages = [] { QCoreApplication::processEvents(); };
-  progress.StopRequested = [this] { return stopRequested_; };
+  // The signal's flag is read directly: archive entries are written without
+  // running the event loop in between.
+  progress.StopRequested = [this] { return stopRequested_ || TStopSignals::Signalled(); };
 
   const std::string target = LocalName(EdtTargetDirectory->text());
-  QString failure;
-  try {
-    if (RbtExportTypeAtlas->isChecked())
-      ExportAtlas(target, LocalName(EdtAtlasName->text()), *view_.Layouts, options, progress);
-    else
-      ExportSingleMap(target, view_.ActiveMapArea(), options, progress);
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
-    if (failure.isEmpty()) failure = QStringLiteral("Export failed.");
-  }
-  running_ = false;
-  GrbExportType->setEnabled(true);
-  if (failure.isEmpty()) {
-    ShowState(false, false, true);
+  if (RbtExportTypeAtlas->isChecked()) {
+    const std::string atlasName = LocalName(EdtAtlasName->text());
+    CheckAtlasExport(atlasName, *view_.Layouts, options);
+    CreateTargetDirectory(target);
+    ExportAtlas(target, atlasName, *view_.Layouts, options, progress);
   } else {
-    // After an error (or a stop) the dialog is ready for another try; what
-    // the run wrote stays.
-    ShowState(true, false, false);
-    PrbMain->hide();
-    Prompter().Message(this, TMsgType::Error, failure);
+    CheckSingleMapExport(view_.ActiveMapArea(), options);
+    CreateTargetDirectory(target);
+    ExportSingleMap(target, view_.ActiveMapArea(), options, progress);
   }
-  if (closeRequested_) done(QDialog::Rejected);
 }
 
 void TFormExport::AskStop() {
@@ -350,6 +387,8 @@ bool TFormExport::FormKeyDown(int key) {
       BtnStart->click();
     else if (!BtnClose->isHidden())
       BtnClose->click();
+    else if (running_)
+      closeRequested_ = true; // closes when the run ends
     else
       close();
     return true;
@@ -388,9 +427,11 @@ void TFormExport::showEvent(QShowEvent* event) {
 
 void TFormExport::closeEvent(QCloseEvent* event) {
   if (running_) {
-    // The window's close button during a run closes when the run ends.
-    closeRequested_ = true;
+    // The window's close box during a run asks as Esc does; after a yes the
+    // dialog closes once the run has stopped.
     event->ignore();
+    AskStop();
+    if (stopRequested_) closeRequested_ = true;
     return;
   }
   QDialog::closeEvent(event);

@@ -39,6 +39,9 @@ public:
 
   bool Running() const { return running_; }
 
+  // Where the dialog stands: only Start, Running or Done shows at a time.
+  enum class TState { Ready, Running, Finished };
+
 public slots:
   void done(int result) override;
   void reject() override;
@@ -49,6 +52,10 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  void CreateControls();
+  void CreateLayout();
+  void CreateTabOrder();
+  void ConnectControls();
   void FormCreate();
   void FormShow();
   bool FormKeyDown(int key);
@@ -59,7 +66,8 @@ private:
 
   void ReadSettings();
   void WriteSettings();
-  void ShowState(bool start, bool running, bool done);
+  void ShowState(TState state);
+  void RunExport();
   void SetProgressMaximum(std::int64_t maximum);
   void SetProgressPosition(std::int64_t position);
   void AskStop();
@@ -69,7 +77,7 @@ private:
   bool settingsPending_ = false; // shown and not written since
   bool running_ = false;
   bool closeRequested_ = false;
-  bool stopRequested_ = false;
+  bool stopRequested_ = false; // asked by the user
   std::int64_t progressDivisor_ = 1;
 
   QGroupBox* GrbExportType = nullptr;

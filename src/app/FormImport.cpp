@@ -1,6 +1,7 @@
 #include "app/FormImport.h"
 
 #include "app/Prompter.h"
+#include "base/Messages.h"
 #include "model/DisplayMapsCore.h"
 
 #include <QCloseEvent>
@@ -71,15 +72,14 @@ void TFormImport::LoadFiles() {
     QCoreApplication::processEvents();
     lblCurrentFileName_->setText(fileName);
     QCoreApplication::processEvents();
+    const QString title =
+        QString::fromUtf8(msg::LoadingErrorTitle(QFile::encodeName(QFileInfo(fileName).fileName()).toStdString()));
     try {
-      view_.OpenFile(QFile::encodeName(fileName).toStdString());
+      view_.OpenNamedFile(QFile::encodeName(fileName).toStdString());
     } catch (const std::exception& e) {
-      Prompter().Message(this, TMsgType::Error,
-                         QStringLiteral("Loading error (%1) !").arg(QFileInfo(fileName).fileName()),
-                         QString::fromUtf8(e.what()));
+      Prompter().Message(this, TMsgType::Error, title, QString::fromUtf8(e.what()));
     } catch (...) {
-      Prompter().Message(this, TMsgType::Error,
-                         QStringLiteral("Loading error (%1) !").arg(QFileInfo(fileName).fileName()));
+      Prompter().Message(this, TMsgType::Error, title);
     }
     QCoreApplication::processEvents();
   }

@@ -6,6 +6,7 @@
 #include "app/Icons.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Version.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
@@ -16,6 +17,7 @@
 #include "view/DisplayMaps.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -70,12 +72,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   auto* statusBar = new QStatusBar(this);
   statusBar->setObjectName(QStringLiteral("StatusBar"));
-  statusBar->setAccessibleName(QStringLiteral("StatusBar"));
   statusBar->setFixedHeight(19);
   statusBar->setSizeGripEnabled(false);
   setStatusBar(statusBar);
   // Where the pointer is on the shown map, and there in degrees when its
-  // calibration points give a fit; worked out afresh, so edits show at once.
+  // calibration points give a fit; the area keeps its fit and makes it again
+  // when its points change, so edits show at once.
   readout_ = new QLabel(statusBar);
   readout_->setObjectName(QStringLiteral("LblPointer"));
   readout_->setAccessibleDescription(QStringLiteral("Pointer position"));
@@ -148,7 +150,6 @@ void MainWindow::CreatePages() {
   pnlInfo->setPalette(tip);
   auto* info = new QLabel(QStringLiteral("WGS84"), pnlInfo);
   info->setObjectName(QStringLiteral("MlbInfoWGS84"));
-  info->setAccessibleName(QStringLiteral("MlbInfoWGS84"));
   info->move(8, 6);
   info->adjustSize();
   column->addWidget(pnlInfo);
@@ -160,7 +161,7 @@ void MainWindow::CreatePages() {
 
   pgcMain_ = new QTabWidget(splitter);
   pgcMain_->setObjectName(QStringLiteral("PgcMain"));
-  pgcMain_->setAccessibleName(QStringLiteral("PgcMain"));
+  pgcMain_->setAccessibleName(QStringLiteral("Pages"));
   auto* tpgNavigator = new QWidget;
   tpgNavigator->setObjectName(QStringLiteral("TpgNavigator"));
   auto* tpgCalibration = new QWidget;
@@ -201,7 +202,11 @@ void MainWindow::CreateMenus() {
   QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, &MainWindow::CloseAll);
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
-  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] { formExport_->exec(); });
+  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] {
+    formExport_->exec();
+    // A signal during the run stopped it; now the program ends.
+    if (TStopSignals::Signalled()) close();
+  });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
   file->addSeparator();
   QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
@@ -255,8 +260,9 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::CreateToolBar() {
-  tbrMain_ = addToolBar(QStringLiteral("TbrMain"));
+  tbrMain_ = addToolBar(QStringLiteral("Tool bar"));
   tbrMain_->setObjectName(QStringLiteral("TbrMain"));
+  tbrMain_->setAccessibleName(QStringLiteral("Tool bar"));
   tbrMain_->setMovable(false);
   tbrMain_->setFloatable(false);
   tbrMain_->setIconSize(QSize(20, 20));
@@ -347,7 +353,11 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::OpenCommand(bool closeFirst) {
   if (opdOpenFile_->exec() != QDialog::Accepted) return;
-  OpenFiles(opdOpenFile_->selectedFiles(), closeFirst);
+  const QStringList files = opdOpenFile_->selectedFiles();
+  // Next time the dialog opens where this selection was made, also when the
+  // names were typed as paths into another folder.
+  if (!files.isEmpty()) opdOpenFile_->setDirectory(QFileInfo(files.last()).absolutePath());
+  OpenFiles(files, closeFirst);
 }
 
 void MainWindow::AddFiles(const QStringList& fileNames) { OpenFiles(fileNames, false); }
@@ -361,6 +371,17 @@ void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
   formImport_->Run(fileNames);
   navigator_->expandAll();
   RefillCalibrationTable();
+}
+
+void MainWindow::StopSignalReceived() {
+  // The run polls the signal itself, between tiles and archive entries; a
+  // question it waits on (Esc's "Stop the export?") goes first.
+  for (int guard = 0; guard < 16; ++guard) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || (modal == formExport_ && formExport_->Running())) break;
+    if (!modal->close()) break; // the open-files dialog finishes its files first
+  }
+  if (!formExport_->Running()) close();
 }
 
 void MainWindow::ToggleOption(QAction* item, int option) {

@@ -41,6 +41,10 @@ public:
   void AddFiles(const QStringList& fileNames);
   // The open flow after the file dialog: closing everything first for Open.
   void OpenFiles(const QStringList& fileNames, bool closeFirst);
+  // SIGINT or SIGTERM came (TStopSignals): a running export stops after the
+  // tile in hand and the window closes after it; otherwise the window closes
+  // as its close box closes it, after any dialog waiting for an answer.
+  void StopSignalReceived();
 
   // Map > Save calibration as...: the file dialog, the question before
   // replacing a file, the save. True when the calibration was saved.

@@ -402,7 +402,7 @@ bool TNavigatorModel::dropMimeData(const QMimeData*, Qt::DropAction, int, int, c
 TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
     : QTreeView(parent), view_(view), model_(new TNavigatorModel(view, this)) {
   setObjectName(QStringLiteral("VstNavigator"));
-  setAccessibleName(QStringLiteral("VstNavigator"));
+  setAccessibleName(QStringLiteral("Maps and layouts"));
   setModel(model_);
   setItemDelegate(new TNavigatorDelegate(*model_, this));
 

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/StopSignals.h"
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
@@ -14,6 +15,9 @@ int main(int argc, char* argv[]) {
   // Calibration numbers use the user's decimal separator, read once.
   zv::InitDecimalSeparatorFromLocale();
   zv::MainWindow window;
+  // Ctrl-C and logout stop an export as they stop the converter's.
+  zv::TStopSignals stopSignals;
+  QObject::connect(&stopSignals, &zv::TStopSignals::Received, &window, &zv::MainWindow::StopSignalReceived);
   // Without a window manager to maximise it, the window takes the screen's
   // free area itself.
   if (QScreen* screen = window.screen()) window.setGeometry(screen->availableGeometry());

@@ -60,6 +60,17 @@ std::string PointFarFromFit(int point, double residual, double rms) {
   return Point(point) + " is " + Fixed(residual, 1) + " px away from where the other points put it (fit RMS " +
          Fixed(rms, 1) + " px): check its latitude and longitude, a mistyped minute or the wrong hemisphere.";
 }
+std::string PointsDisagree(double rms) {
+  return "The calibration points disagree by " + Fixed(rms, 1) + " px (RMS); check all of them";
+}
+std::string ProjectionNotKnown(const std::string& name) {
+  return "The map's projection " + name + " is not known; positions assume latitude and longitude";
+}
+std::string ProjectionUnusable(const std::string& name) {
+  return "The map's projection " + name +
+         " gives no usable positions for the calibration points (check its \"Projection Setup\" line); positions "
+         "assume latitude and longitude";
+}
 std::string PointOutsidePicture(int point, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height) {
   return Point(point) + " " + At(x, y) + " lies outside the picture (" + Str(width) + " x " + Str(height) +
          "): check its pixel position.";
@@ -165,6 +176,10 @@ std::string TarSourceHasNoLength(const std::string& entryName, const std::string
 
 std::string ImageTooLarge(std::int64_t width, std::int64_t height) {
   return "image too large: " + Str(width) + " × " + Str(height);
+}
+
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB) {
+  return "The picture needs " + Str(neededMiB) + " MiB; only " + Str(availableMiB) + " MiB are available.";
 }
 
 std::string InvalidBmp(const std::string& detail) { return "Invalid BMP file: " + detail; }
@@ -317,8 +332,9 @@ const char* const ListWithCheck = "--list and --check do not go together";
 const char* const TargetDirectoryRequired = "the target directory (-o DIR) is required";
 
 std::string LoadingError(const std::string& fileName, const std::string& error) {
-  return "Loading error (" + fileName + ") !\n" + error;
+  return LoadingErrorTitle(fileName) + "\n" + error;
 }
+std::string LoadingErrorTitle(const std::string& fileName) { return "Loading error (" + fileName + ") !"; }
 std::string CannotCreateTargetDirectory(const std::string& directory) {
   return "Cannot create the target directory " + directory;
 }

@@ -31,6 +31,9 @@ std::string MapImageFormatUnread(const std::string& image, const std::string& up
 std::string MapImageMissing(const std::string& image);
 std::string NoCalibrationFit(const std::string& problem);
 std::string PointFarFromFit(int point, double residual, double rms);
+std::string PointsDisagree(double rms);
+std::string ProjectionNotKnown(const std::string& name);
+std::string ProjectionUnusable(const std::string& name);
 std::string PointOutsidePicture(int point, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height);
 std::string PointLatitudeOutOfRange(int point, double lat);
 std::string PointLongitudeOutOfRange(int point, double lon);
@@ -84,6 +87,8 @@ std::string TarSourceHasNoLength(const std::string& entryName, const std::string
 
 // Pictures of any format.
 std::string ImageTooLarge(std::int64_t width, std::int64_t height);
+// Sizes in whole MiB: the need rounded up, what is available rounded down.
+std::string PictureNeedsMemory(std::uint64_t neededMiB, std::uint64_t availableMiB);
 
 // BMP files: InvalidBmp wraps each of the details below.
 std::string InvalidBmp(const std::string& detail);
@@ -164,6 +169,9 @@ extern const char* const TargetDirectoryRequired;
 
 // The converter's run.
 std::string LoadingError(const std::string& fileName, const std::string& error);
+// The first line of LoadingError, the desktop program's box text (the error
+// goes into the box's details).
+std::string LoadingErrorTitle(const std::string& fileName);
 std::string CannotCreateTargetDirectory(const std::string& directory);
 std::string LargeArchiveWarning(const std::string& path, double gib);
 std::string TileProgress(const std::string& mapName, const std::string& bar, std::int64_t done, std::int64_t total);

@@ -45,6 +45,37 @@ void AppendEscape(std::string& out, unsigned char c) {
 
 const char* Bool(bool v) { return v ? "true" : "false"; }
 
+std::string NumberList(const std::vector<double>& values, bool negativeAsNull) {
+  std::string out = "[";
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (k) out += ',';
+    out += negativeAsNull && values[k] < 0 ? std::string("null") : JsonNumber(values[k]);
+  }
+  return out + "]";
+}
+
+// "fit": the area's calibration fit, or null with the reason.
+std::string FitJson(const TMapArea& area) {
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
+  if (!fit->Valid()) return "\"fit\":null,\"fitProblem\":" + JsonString(fit->Problem());
+  // Points without coordinates take no part: null residuals, negative distances.
+  std::string out = "\"fit\":{\"points\":" + std::to_string(fit->PointsUsed()) + ",\"rms\":" +
+                    JsonNumber(fit->Rms()) + ",\"residuals\":" + NumberList(fit->Residuals(), true) +
+                    ",\"projection\":" + JsonString(fit->PlaneDefinition()) +
+                    ",\"looDistances\":" + NumberList(fit->LooDistances(), false) + ",\"corners\":[";
+  // The picture's corners, in WGS 84; none without a picture.
+  if (area.Width > 0 && area.Height > 0) {
+    const double w = area.Width, h = area.Height;
+    const double corners[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+    for (int k = 0; k < 4; ++k) {
+      double lat = std::nan(""), lon = std::nan("");
+      if (!fit->PixelToLatLon(corners[k][0], corners[k][1], lat, lon)) lat = lon = std::nan("");
+      out += std::string(k ? "," : "") + "[" + JsonNumber(lat) + "," + JsonNumber(lon) + "]";
+    }
+  }
+  return out + "]}";
+}
+
 } // namespace
 
 std::string JsonString(std::string_view s) {
@@ -112,19 +143,7 @@ std::string ModelToJson(const TDisplayMapsCore& core) {
                ",\"lon\":" + JsonNumber(p.Lon) + "}";
       }
       out += "],";
-      const TCalibrationFit fit(area->Points);
-      if (fit.Valid()) {
-        out += "\"fit\":{\"points\":" + std::to_string(fit.PointsUsed()) + ",\"rms\":" + JsonNumber(fit.Rms()) +
-               ",\"residuals\":[";
-        for (std::size_t k = 0; k < fit.Residuals().size(); ++k) {
-          if (k) out += ',';
-          // Points without latitude and longitude take no part: null.
-          out += fit.Residuals()[k] < 0 ? std::string("null") : JsonNumber(fit.Residuals()[k]);
-        }
-        out += "]}";
-      } else {
-        out += "\"fit\":null,\"fitProblem\":" + JsonString(fit.Problem());
-      }
+      out += FitJson(*area);
       out += ",\"images\":[";
       for (std::size_t k = 0; k < area->Images.size(); ++k) {
         const TMapImage& image = *area->Images[k];

@@ -144,10 +144,7 @@ int Run(const TCommandLine& cl) {
     // The program's open dialog hands over full paths.
     const std::string file = AbsolutePath(given);
     try {
-      // The program's file dialog offers existing files only; here a missing
-      // one is reported like any other loading failure.
-      if (!zv::FileExists(file)) zv::ThrowCannotOpen(file);
-      core.OpenFile(file);
+      core.OpenNamedFile(file);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", zv::msg::LoadingError(zv::ExtractFileName(file), e.what()).c_str());
       status = 1;
@@ -174,13 +171,7 @@ int Run(const TCommandLine& cl) {
       zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
     else
       zv::CheckAtlasExport(cl.AtlasName, *core.Layouts, cl.Options);
-    std::error_code ec;
-    if (!std::filesystem::is_directory(cl.Output, ec)) {
-      std::filesystem::create_directories(cl.Output, ec);
-      if (ec || !std::filesystem::is_directory(cl.Output))
-        throw zv::EFileError(zv::msg::CannotCreateTargetDirectory(cl.Output) +
-                             (ec ? ": " + ec.message() : std::string()));
-    }
+    zv::CreateTargetDirectory(cl.Output);
     if (cl.Single)
       zv::ExportSingleMap(cl.Output, core.ActiveMapArea(), cl.Options, progress);
     else

@@ -2,6 +2,7 @@
 #include "codecs/Canvas.h"
 
 #include "base/Errors.h"
+#include "base/Memory.h"
 #include "base/Messages.h"
 
 #include <algorithm>
@@ -250,6 +251,12 @@ void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format)
   if (width < 0 || height < 0 || width > MaxImageSide || height > MaxImageSide ||
       RowBytes(static_cast<std::uint64_t>(width), format) * static_cast<std::uint64_t>(height) > MaxImageBytes)
     throw Error(msg::ImageTooLarge(width, height));
+}
+
+void CheckPictureFits(std::int64_t width, std::int64_t height, PixelFormat format, std::uint64_t workingBytes) {
+  CheckImageSize(width, height, format);
+  CheckMemoryAvailable(RowBytes(static_cast<std::uint64_t>(width), format) * static_cast<std::uint64_t>(height) +
+                       workingBytes);
 }
 
 Bitmap::PixelBuffer::PixelBuffer(std::size_t size) : size_(size) {

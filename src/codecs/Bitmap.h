@@ -35,6 +35,11 @@ constexpr std::uint64_t DecoderScratchLimit(std::uint64_t inputSize) {
 
 // Raises "image too large: W × H" when a raster of that size is refused.
 void CheckImageSize(std::int64_t width, std::int64_t height, PixelFormat format);
+// Raises "The picture needs N MiB; only M MiB are available." when the
+// picture, with the working bytes its decoder holds beside it, is more than
+// the system has available. Decoders call it after their other size checks
+// and before they reserve anything that grows with the picture.
+void CheckPictureFits(std::int64_t width, std::int64_t height, PixelFormat format, std::uint64_t workingBytes);
 
 // A raster: rows top to bottom, each Stride() bytes. 24-bit rows hold R, G, B
 // per pixel; indexed rows pack pixels most significant bits first.

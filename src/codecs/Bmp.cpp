@@ -317,7 +317,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const
   // 2-bit files (Windows CE) widen to 4 bits, as no 2-bit bitmap exists.
   const PixelFormat format =
       !indexed ? PixelFormat::pf24bit : h.bits == 2 ? PixelFormat::pf4bit : static_cast<PixelFormat>(h.bits);
-  CheckImageSize(h.width, h.height, format);
+  CheckPictureFits(h.width, h.height, format, 0);
   std::vector<Rgb> palette;
   if (indexed) palette = ReadColourTable(h, data, at.offset);
 

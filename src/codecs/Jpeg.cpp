@@ -2,11 +2,14 @@
 
 #include "base/FileCloser.h"
 #include "base/Messages.h"
+#include "codecs/ColourQuantiser.h"
+#include "codecs/RowPipeline.h"
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -190,6 +193,7 @@ struct JpegSettings {
   std::uint8_t quality = 75;
   bool progressive = false;
   int progressStep = 10;
+  TQuantiser quantiser = TQuantiser::Streaming;
 };
 
 } // namespace
@@ -212,7 +216,21 @@ struct DecodeJob {
   std::vector<std::uint8_t>* owned = nullptr;
   std::vector<std::uint8_t> tail;
   jpeg_progress_mgr* scanLimit = nullptr;
+  PixelFormat format = PixelFormat::pf24bit;
+  // Told about the data read so far in a pass, up to reported.
+  const JpegInputRead* inputRead = nullptr;
+  const std::uint8_t* reported = nullptr;
 };
+
+// Kept out of the guarded frames: tells the caller how far libjpeg has read.
+void ReportInputRead(DecodeJob& job) {
+  if (!job.inputRead || !*job.inputRead) return;
+  const std::uint8_t* at = job.cinfo->src->next_input_byte;
+  // Past the end libjpeg reads a marker of its own.
+  if (at < job.data || at > job.data + job.size || at <= job.reported) return;
+  (*job.inputRead)(job.reported, static_cast<std::size_t>(at - job.reported));
+  job.reported = at;
+}
 
 // Kept out of the guarded frames: once libjpeg has read nearly all the input,
 // the rest is moved into a small buffer and the caller's bytes are freed.
@@ -300,7 +318,9 @@ void MakeOutput(Bitmap& out, const jpeg_decompress_struct& cinfo, PixelFormat fo
   }
 }
 
-void DecodeBody(void* context) {
+// Reads the header and applies the options, in their fixed order; whatever
+// they leave keeps libjpeg's default.
+void ReadHeaderBody(void* context) {
   auto* job = static_cast<DecodeJob*>(context);
   jpeg_decompress_struct* cinfo = job->cinfo;
   const JpegSettings& s = *job->s;
@@ -315,7 +335,6 @@ void DecodeBody(void* context) {
   // lets libjpeg refuse the conversion with its own message.
   if (cinfo->jpeg_color_space != JCS_GRAYSCALE) cinfo->out_color_space = JCS_RGB;
 
-  // The options, in their fixed order; whatever they leave keeps libjpeg's default.
   if (s.numOfColors == TNumOfColors::TrueColor) {
     cinfo->quantize_colors = FALSE;
   } else {
@@ -339,15 +358,84 @@ void DecodeBody(void* context) {
   if (cinfo->out_color_space == JCS_GRAYSCALE && cinfo->quantize_colors && cinfo->desired_number_of_colors >= 256)
     cinfo->quantize_colors = FALSE;
 
-  const PixelFormat format =
+  job->format =
       cinfo->quantize_colors || cinfo->out_color_space == JCS_GRAYSCALE ? PixelFormat::pf8bit : PixelFormat::pf24bit;
-  // Before libjpeg reserves its own whole-image buffers.
-  CheckImageSize(cinfo->image_width, cinfo->image_height, format);
-  CheckDataCanFill(cinfo->image_width, cinfo->image_height, EntropyCodedBytes(job->data, job->size));
+}
+
+// Whether the streaming quantiser does what libjpeg's would: two passes with
+// Floyd-Steinberg dithering onto RGB colours. The rest stays with libjpeg.
+bool StreamingQuantiserCovers(const jpeg_decompress_struct& cinfo, const JpegSettings& s) {
+  return s.quantiser == TQuantiser::Streaming && cinfo.quantize_colors && cinfo.two_pass_quantize &&
+         cinfo.dither_mode == JDITHER_FS && cinfo.out_color_space == JCS_RGB && cinfo.desired_number_of_colors >= 8 &&
+         cinfo.desired_number_of_colors <= 256;
+}
+
+// Rows in one block of the streaming decoder, and the blocks' bytes.
+constexpr std::size_t StreamBlockBytes = 512 * 1024;
+constexpr int MaxStreamBlockRows = 64;
+int StreamBlockRows(std::size_t rowBytes) {
+  return static_cast<int>(std::clamp<std::size_t>(StreamBlockBytes / rowBytes, 1, MaxStreamBlockRows));
+}
+
+// What libjpeg holds beside the picture while it decodes: a few rows of
+// samples for each component, the whole file's coefficients when it comes
+// in several scans, and the whole RGB picture for its two-pass quantiser.
+std::uint64_t LibjpegWorkingBytes(jpeg_decompress_struct* cinfo, bool wholeRgbPicture) {
+  const std::uint64_t width = cinfo->image_width, height = cinfo->image_height;
+  std::uint64_t bytes = 1 << 20;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& comp = cinfo->comp_info[c];
+    const std::uint64_t blocks = std::uint64_t{comp.width_in_blocks} * comp.height_in_blocks;
+    bytes += std::uint64_t{comp.width_in_blocks} * 8 * 3 * static_cast<std::uint64_t>(comp.v_samp_factor) * 8;
+    if (jpeg_has_multiple_scans(cinfo)) bytes += blocks * 64 * sizeof(JCOEF);
+  }
+  bytes += width * 3 * 2 * static_cast<std::uint64_t>(cinfo->max_v_samp_factor) * 8;
+  if (wholeRgbPicture) bytes += width * height * 3;
+  return bytes;
+}
+
+// What the streaming quantiser holds beside the picture: its row blocks,
+// histograms, inverse colour map and error row.
+std::uint64_t StreamingWorkingBytes(std::uint64_t width, int workers) {
+  const std::uint64_t rowBytes = 3 * width;
+  const std::uint64_t block = static_cast<std::uint64_t>(StreamBlockRows(rowBytes)) * rowBytes;
+  const auto threads = static_cast<std::uint64_t>(workers) + 1;
+  return block * (2 * threads + 2) + threads * ColourHistogram::Cells * 4 + ColourHistogram::Cells * 2 +
+         (width + 2) * 3 * sizeof(int);
+}
+
+// Worker threads for the histogram pass: one per processor, besides the
+// decoding thread (which mostly waits once its blocks are queued).
+int HistogramWorkers(std::uint64_t pixels) {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return PipelineWorkers(pixels, static_cast<int>(std::clamp(processors, 1u, 4u)));
+}
+
+// Every check that needs no pixel runs before the first one is decoded.
+void CheckBeforeDecoding(DecodeJob& job, bool streaming) {
+  jpeg_decompress_struct* cinfo = job.cinfo;
+  CheckImageSize(cinfo->image_width, cinfo->image_height, job.format);
+  CheckDataCanFill(cinfo->image_width, cinfo->image_height, EntropyCodedBytes(job.data, job.size));
+  // The scan read the whole file; decoding starts again from the start.
+  job.reported = job.data;
+  if (job.inputRead && *job.inputRead) (*job.inputRead)(job.data, job.size);
+  const std::uint64_t pixels = std::uint64_t{cinfo->image_width} * cinfo->image_height;
+  const std::uint64_t working =
+      streaming ? LibjpegWorkingBytes(cinfo, false) + StreamingWorkingBytes(cinfo->image_width, HistogramWorkers(pixels))
+                : LibjpegWorkingBytes(cinfo, cinfo->quantize_colors && cinfo->two_pass_quantize &&
+                                                 cinfo->out_color_space == JCS_RGB);
+  CheckPictureFits(cinfo->image_width, cinfo->image_height, job.format, working);
+}
+
+// The decode by libjpeg alone, after ReadHeaderBody.
+void LibjpegDecodeBody(void* context) {
+  auto* job = static_cast<DecodeJob*>(context);
+  jpeg_decompress_struct* cinfo = job->cinfo;
 
   jpeg_start_decompress(cinfo);
   ReleaseConsumedInput(*job);
-  MakeOutput(*job->out, *cinfo, format);
+  ReportInputRead(*job);
+  MakeOutput(*job->out, *cinfo, job->format);
 
   // Scanlines go straight into the bitmap's rows.
   JSAMPROW rows[16];
@@ -357,8 +445,90 @@ void DecodeBody(void* context) {
     for (JDIMENSION i = 0; i < batch; ++i) rows[i] = job->out->Row(static_cast<int>(first + i));
     jpeg_read_scanlines(cinfo, rows, batch);
     job->progress.Report(cinfo->output_scanline, cinfo->output_height);
+    ReportInputRead(*job);
   }
   jpeg_finish_decompress(cinfo);
+}
+
+// One pass of the streaming decoder: RGB rows, block by block, into a pipeline.
+struct StreamJob {
+  DecodeJob* decode;
+  RowPipeline* pipe;
+  int blockRows;
+  std::size_t rowBytes;
+  bool last; // the pass that may release the input and reports progress
+};
+
+void StreamBody(void* context) {
+  auto* job = static_cast<StreamJob*>(context);
+  jpeg_decompress_struct* cinfo = job->decode->cinfo;
+  cinfo->quantize_colors = FALSE;
+  jpeg_start_decompress(cinfo);
+  if (job->last) ReleaseConsumedInput(*job->decode);
+  JSAMPROW rows[MaxStreamBlockRows];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    RowPipeline::Block* block = job->pipe->Acquire();
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min<JDIMENSION>(static_cast<JDIMENSION>(job->blockRows), cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = block->bytes.data() + i * job->rowBytes;
+    // The last pass reads row by row, so that progress is seen at every row.
+    const JDIMENSION step = job->last ? 1 : count;
+    for (JDIMENSION done = 0; done < count;) {
+      done += jpeg_read_scanlines(cinfo, rows + done, std::min(step, count - done));
+      if (job->last) job->decode->progress.Report(cinfo->output_scanline, cinfo->output_height);
+    }
+    block->first = static_cast<int>(first);
+    block->rows = static_cast<int>(count);
+    job->pipe->Publish(block);
+    ReportInputRead(*job->decode);
+  }
+  jpeg_finish_decompress(cinfo);
+}
+
+// Runs one streaming pass; the pipeline's workers stop however it ends.
+void StreamPass(DecodeJob& job, ErrorManager& err, RowPipeline& pipe, bool last) {
+  const std::size_t rowBytes = 3 * std::size_t{job.cinfo->image_width};
+  StreamJob stream{&job, &pipe, StreamBlockRows(rowBytes), rowBytes, last};
+  job.reported = job.data;
+  if (!Guarded(&err, StreamBody, &stream)) throw EJPEGException(err.message);
+  pipe.Finish();
+}
+
+// The two-pass quantiser without the RGB picture: the first decode counts
+// colours (split among workers, each with its own histogram), the colours are
+// chosen, and the second decode is dithered row by row into the picture by a
+// worker while the decoder goes on. d has read the header.
+void DecodeStreaming(DecodeJob& job, Decompressor& d) {
+  const int width = static_cast<int>(d.cinfo.image_width);
+  const int height = static_cast<int>(d.cinfo.image_height);
+  const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
+  const std::size_t blockBytes = static_cast<std::size_t>(StreamBlockRows(rowBytes)) * rowBytes;
+  const int wanted = d.cinfo.desired_number_of_colors;
+  const int workers = HistogramWorkers(std::uint64_t{d.cinfo.image_width} * d.cinfo.image_height);
+
+  std::vector<ColourHistogram> histograms(static_cast<std::size_t>(std::max(workers, 1)));
+  {
+    RowPipeline pipe(blockBytes, 2 * workers + 2, workers, [&](int worker, const RowPipeline::Block& b) {
+      histograms[static_cast<std::size_t>(worker)].AddPixels(b.bytes.data(), static_cast<std::size_t>(b.rows) * width);
+    });
+    StreamPass(job, d.err, pipe, false);
+  }
+  for (std::size_t i = 1; i < histograms.size(); ++i) histograms[0].Add(histograms[i]);
+  const std::vector<Rgb> palette = ChooseColours(histograms[0], wanted);
+  histograms.clear();
+
+  Decompressor second;
+  job.cinfo = &second.cinfo;
+  job.scanLimit = &second.progress;
+  if (!Guarded(&second.err, ReadHeaderBody, &job)) throw EJPEGException(second.err.message);
+  Bitmap& out = *job.out;
+  out = Bitmap(width, height, PixelFormat::pf8bit);
+  out.Palette() = palette;
+  FloydSteinbergDitherer ditherer(palette, width);
+  RowPipeline pipe(blockBytes, 4, workers > 0 ? 1 : 0, [&](int, const RowPipeline::Block& b) {
+    for (int r = 0; r < b.rows; ++r) ditherer.DitherRow(b.bytes.data() + static_cast<std::size_t>(r) * rowBytes, out.Row(b.first + r));
+  });
+  StreamPass(job, second.err, pipe, true);
 }
 
 struct EncodeJob {
@@ -419,7 +589,8 @@ void EncodeBody(void* context) {
 // Decodes data into a new picture; the old one stays on failure, and no data
 // leaves no picture. sender, when given, gets the progress notifications.
 void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* data, std::size_t size,
-                std::unique_ptr<Bitmap>& picture, std::vector<std::uint8_t>* owned = nullptr) {
+                std::unique_ptr<Bitmap>& picture, std::vector<std::uint8_t>* owned = nullptr,
+                const JpegInputRead* inputRead = nullptr) {
   if (size == 0) {
     picture.reset();
     return;
@@ -427,7 +598,15 @@ void DecodeInto(TJPEGImage* sender, const JpegSettings& s, const std::uint8_t* d
   auto fresh = std::make_unique<Bitmap>();
   Decompressor d;
   DecodeJob job{&d.cinfo, &s, data, size, fresh.get(), Progress{sender, s.progressStep, 0}, owned, {}, &d.progress};
-  if (!Guarded(&d.err, DecodeBody, &job)) throw EJPEGException(d.err.message);
+  job.inputRead = inputRead;
+  if (!Guarded(&d.err, ReadHeaderBody, &job)) throw EJPEGException(d.err.message);
+  const bool streaming = StreamingQuantiserCovers(d.cinfo, s);
+  // Before libjpeg reserves its own whole-image buffers.
+  CheckBeforeDecoding(job, streaming);
+  if (streaming)
+    DecodeStreaming(job, d);
+  else if (!Guarded(&d.err, LibjpegDecodeBody, &job))
+    throw EJPEGException(d.err.message);
   picture = std::move(fresh);
 }
 
@@ -460,6 +639,8 @@ bool TJPEGImage::NoSmooth() const { return s_->noSmooth; }
 void TJPEGImage::SetNoSmooth(bool v) { SetDecodingOption(s_->noSmooth, v); }
 bool TJPEGImage::OnePass() const { return s_->onePass; }
 void TJPEGImage::SetOnePass(bool v) { SetDecodingOption(s_->onePass, v); }
+TQuantiser TJPEGImage::Quantiser() const { return s_->quantiser; }
+void TJPEGImage::SetQuantiser(TQuantiser v) { SetDecodingOption(s_->quantiser, v); }
 std::uint8_t TJPEGImage::Quality() const { return s_->quality; }
 void TJPEGImage::SetQuality(std::uint8_t v) { s_->quality = v; }
 bool TJPEGImage::Progressive() const { return s_->progressive; }
@@ -534,6 +715,21 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   const JpegSettings defaults;
   std::unique_ptr<Bitmap> picture;
   DecodeInto(nullptr, defaults, data, data ? size : 0, picture);
+  bitmap = picture ? std::move(*picture) : Bitmap();
+}
+
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const JpegInputRead& inputRead) {
+  const JpegSettings defaults;
+  std::unique_ptr<Bitmap> picture;
+  DecodeInto(nullptr, defaults, data, data ? size : 0, picture, nullptr, &inputRead);
+  bitmap = picture ? std::move(*picture) : Bitmap();
+}
+
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, TQuantiser quantiser) {
+  JpegSettings s;
+  s.quantiser = quantiser;
+  std::unique_ptr<Bitmap> picture;
+  DecodeInto(nullptr, s, data, data ? size : 0, picture);
   bitmap = picture ? std::move(*picture) : Bitmap();
 }
 

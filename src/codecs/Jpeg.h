@@ -21,6 +21,12 @@ public:
 enum class TNumOfColors : std::uint8_t { _16, _256, TrueColor };
 enum class TDCTMethod : std::uint8_t { Integ, FastInteg, FloatingPoint };
 enum class TDither : std::uint8_t { None, FS, Ordered };
+// Which two-pass colour quantiser decodes colour JPEGs with Floyd-Steinberg
+// dithering. Both give the same palette and pixels: the streaming one decodes
+// twice and holds only the 8-bit picture; libjpeg's holds the whole RGB
+// picture between its passes and stays as the reference for tests. Other
+// options (one pass, other dithering, greyscale) always use libjpeg's.
+enum class TQuantiser : std::uint8_t { Streaming, Libjpeg };
 
 // The JPEG adapter over libjpeg: compressed data, the decoded or to-be-encoded
 // picture, and the options that steer both.
@@ -45,6 +51,8 @@ public:
   void SetNoSmooth(bool v);
   bool OnePass() const;
   void SetOnePass(bool v);
+  TQuantiser Quantiser() const;
+  void SetQuantiser(TQuantiser v);
   // One unsigned byte; libjpeg treats 0 as 1 and anything above 100 as 100.
   std::uint8_t Quality() const;
   void SetQuality(std::uint8_t v);
@@ -83,6 +91,14 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 // read them all (the two-pass quantiser reads the whole file before the first
 // output row), so the file and the decoded picture are not held together.
 void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap);
+// The same, telling inputRead about each stretch of the data read and not
+// needed again in that pass (colour pictures are read twice, from the start
+// each time), so that a caller decoding from a mapped file may let those
+// pages go while the picture fills.
+using JpegInputRead = std::function<void(const std::uint8_t* from, std::size_t bytes)>;
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, const JpegInputRead& inputRead);
+// The defaults with the given quantiser, so that tests may compare the two.
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap, TQuantiser quantiser);
 
 // The export's tile encoding: true colour, the given quality, the tile
 // converted to 24-bit RGB, saved to fileName.

@@ -21,9 +21,11 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -693,6 +695,14 @@ void ExportSingleMap(const std::string& targetDirectory, const TMapArea* area, c
   CheckSingleMapExport(area, options);
   std::vector<std::string> atlasEntries;
   ExportTileSet(targetDirectory, *area, "", false, options, atlasEntries, progress);
+}
+
+void CreateTargetDirectory(const std::string& targetDirectory) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(targetDirectory, ec)) return;
+  std::filesystem::create_directories(targetDirectory, ec);
+  if (ec || !std::filesystem::is_directory(targetDirectory))
+    throw EFileError(msg::CannotCreateTargetDirectory(targetDirectory) + (ec ? ": " + ec.message() : std::string()));
 }
 
 } // namespace zv

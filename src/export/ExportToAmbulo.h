@@ -13,12 +13,22 @@ namespace zv {
 class TMapArea;
 class TMapLayouts;
 
+// The colour depth rows: label, PNG colour type, bit depth.
+struct TColorDepthRow {
+  const char* Label;
+  TPngColorType ColorType;
+  std::uint32_t BitDepth;
+};
+extern const TColorDepthRow ColorDepthRows[8];
+// The row chosen when "PNG files" is picked: "8-bit color (256 colors)".
+constexpr int DefaultColorDepthRow = 6;
+
 // The export dialog's option values as they stand when a run starts.
 struct TExportOptions {
   std::string TileWidthText = "400";
   std::string TileHeightText = "400";
   int FormatRow = 0;      // 0 "Jpeg files", 1 "PNG files"
-  int DepthRow = 6;       // row of the colour depth table, PNG only
+  int DepthRow = DefaultColorDepthRow; // row of the colour depth table, PNG only
   std::string QualityText = "85";
   bool Tared = false;     // "TAR-ed"
   // Tiles painted and encoded at the same time, each on its own thread; 0
@@ -27,13 +37,6 @@ struct TExportOptions {
   int Workers = 0;
 };
 
-// The colour depth rows: label, PNG colour type, bit depth.
-struct TColorDepthRow {
-  const char* Label;
-  TPngColorType ColorType;
-  std::uint32_t BitDepth;
-};
-extern const TColorDepthRow ColorDepthRows[8];
 
 // The integer value of an option text: leading blanks, an optional sign, then
 // decimal digits (or hexadecimal after "$" or "0x"), within 32 bits. False
@@ -87,5 +90,9 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
 // "No map is shown to export." without an area.
 void ExportSingleMap(const std::string& targetDirectory, const TMapArea* area, const TExportOptions& options,
                      const TExportProgress& progress);
+
+// Makes the target directory, with its parents, when it is not there yet;
+// raises "Cannot create the target directory DIR" when that fails.
+void CreateTargetDirectory(const std::string& targetDirectory);
 
 } // namespace zv

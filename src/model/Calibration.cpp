@@ -218,6 +218,24 @@ bool ReadDegreesMinutes(const std::string& line, int degWord, int minWord, int h
   return true;
 }
 
+// Words 14 to 17 of a .map point line: zone, easting, northing, hemisphere.
+// Grid words that do not read leave the point without them: the format
+// never required them, so they never fail a load.
+void ReadGrid(const std::string& line, TCalibrationPoint& p) {
+  const std::string sep(1, DecimalSeparator());
+  long double easting = 0, northing = 0;
+  if (!TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(15, line, ",")), ".", sep), easting) ||
+      !TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(16, line, ",")), ".", sep), northing))
+    return;
+  std::int32_t zone = 0;
+  if (!TryStrToInt(Trim(ExtractNthWord(14, line, ",")), zone)) zone = 0;
+  p.HasGrid = true;
+  p.GridZone = zone;
+  p.GridSouth = UpperCaseAscii(Trim(ExtractNthWord(17, line, ","))) == "S";
+  p.Easting = static_cast<double>(easting);
+  p.Northing = static_cast<double>(northing);
+}
+
 } // namespace
 
 void ParseCalibrationLines(const std::vector<std::string>& lines, const std::string& upperExt,
@@ -240,6 +258,7 @@ void ParseCalibrationLines(const std::vector<std::string>& lines, const std::str
       const bool hasLat = ReadDegreesMinutes(line, 7, 8, 9, 'S', p.Lat);
       const bool hasLon = ReadDegreesMinutes(line, 10, 11, 12, 'W', p.Lon);
       p.HasLatLon = hasLat && hasLon;
+      ReadGrid(line, p);
       points.push_back(p);
     }
   } else if (upperExt == ".GMI") {

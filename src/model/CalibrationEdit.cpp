@@ -6,6 +6,7 @@
 #include "model/MapModel.h"
 
 #include <cmath>
+#include <memory>
 
 namespace zv {
 namespace {
@@ -49,9 +50,16 @@ bool ParseRealCell(const std::string& text, std::optional<double>& value, std::s
   return true;
 }
 
-bool HasLatLon(const TMapArea& area, const TCalibrationPoint& point) {
+bool HasLatLon(const TMapArea& area, TCalibrationPoint& point) {
   for (const TCalibrationPoint& old : area.Points)
-    if (SamePoint(old, point)) return old.HasLatLon;
+    if (SamePoint(old, point)) {
+      point.HasGrid = old.HasGrid;
+      point.GridZone = old.GridZone;
+      point.GridSouth = old.GridSouth;
+      point.Easting = old.Easting;
+      point.Northing = old.Northing;
+      return old.HasLatLon;
+    }
   return point.Lat != 0 || point.Lon != 0;
 }
 
@@ -75,14 +83,14 @@ bool PointsChanged(const TMapArea& area) {
   for (std::size_t i = 0; i < area.Points.size(); ++i) {
     const TCalibrationPoint& a = area.Points[i];
     const TCalibrationPoint& b = area.SavedPoints[i];
-    if (!SamePoint(a, b) || a.HasLatLon != b.HasLatLon) return true;
+    if (!SamePoint(a, b) || a.HasLatLon != b.HasLatLon || a.HasGrid != b.HasGrid) return true;
   }
   return false;
 }
 
 std::string FitSummary(const TMapArea& area) {
-  const TCalibrationFit fit(area.Points);
-  return fit.Valid() ? msg::FitSummary(fit.PointsUsed(), fit.Rms()) : fit.Problem();
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
+  return fit->Valid() ? msg::FitSummary(fit->PointsUsed(), fit->Rms()) : fit->Problem();
 }
 
 std::vector<std::string> PointFindingTexts(const TMapArea& area) {

@@ -28,9 +28,10 @@ bool ParseIntegerCell(const std::string& text, std::optional<std::int32_t>& valu
 bool ParseRealCell(const std::string& text, std::optional<double>& value, std::string& error);
 
 // Whether a rebuilt point's latitude and longitude say where it is: a point
-// left as it was keeps what it had ("grid only" points read 0, 0); any other
-// point does unless both are 0.
-bool HasLatLon(const TMapArea& area, const TCalibrationPoint& point);
+// left as it was keeps what it had ("grid only" points read 0, 0), and its
+// grid words too, which the table does not show; any other point has them
+// unless both are 0.
+bool HasLatLon(const TMapArea& area, TCalibrationPoint& point);
 
 // The area's points := the rows, in their order.
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows);

@@ -5,15 +5,29 @@
 #include "model/CalibrationText.h"
 #include "model/FileKind.h"
 #include "model/MapModel.h"
+#include "model/MapProjection.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 
 namespace zv {
 namespace {
 
 bool Finite(double v) { return std::isfinite(v); }
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A wrong point lies this far from where the others put it, in pixels...
+constexpr double kSuspectPixels = 5;
+// ...and this many times further than the others lie from their own fit
+// (plus a pixel, so that exact points do not make every distance wrong).
+constexpr double kSuspectRatio = 3;
+// The search names points one at a time, each one a pass over the rest; a
+// calibration with more wrong points than this is wrong as a whole.
+constexpr int kMostSuspects = 50;
 
 std::string DegreesMinutes(double value, char positive, char negative) {
   const char hemi = value < 0 ? negative : positive;
@@ -27,156 +41,376 @@ std::string DegreesMinutes(double value, char positive, char negative) {
   return buf;
 }
 
-// The points that take part: those with a finite latitude and longitude.
-std::vector<std::size_t> UsablePoints(const std::vector<TCalibrationPoint>& points) {
-  std::vector<std::size_t> used;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const TCalibrationPoint& p = points[i];
-    if (p.HasLatLon && Finite(static_cast<double>(p.Lat)) && Finite(static_cast<double>(p.Lon))) used.push_back(i);
-  }
-  return used;
+bool HasFiniteLatLon(const TCalibrationPoint& p) {
+  return p.HasLatLon && Finite(static_cast<double>(p.Lat)) && Finite(static_cast<double>(p.Lon));
 }
 
-// The sums of the normal equations over centred pixels (x, y) and plane
-// coordinates (e east, n north).
-struct TNormalSums {
-  double xx = 0, xy = 0, yy = 0, xe = 0, ye = 0, xn = 0, yn = 0, e = 0, n = 0;
-  double ee = 0, nn = 0, en = 0;
+bool SameNumber(long double a, long double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-  void Add(double dx, double dy, double de, double dn) {
-    xx += dx * dx;
-    xy += dx * dy;
-    yy += dy * dy;
-    xe += dx * de;
-    ye += dy * de;
-    xn += dx * dn;
-    yn += dy * dn;
-    ee += de * de;
-    nn += dn * dn;
-    en += de * dn;
-    e += de;
-    n += dn;
+bool SamePoint(const TCalibrationPoint& a, const TCalibrationPoint& b) {
+  return a.X == b.X && a.Y == b.Y && SameNumber(a.Lat, b.Lat) && SameNumber(a.Lon, b.Lon) &&
+         a.HasLatLon == b.HasLatLon && a.HasGrid == b.HasGrid && a.GridZone == b.GridZone &&
+         a.GridSouth == b.GridSouth && SameNumber(a.Easting, b.Easting) && SameNumber(a.Northing, b.Northing);
+}
+
+// The normal equations of the affine fit over centred pixels (1, dx, dy) and
+// plane coordinates (de, dn): S = sum of v v', T = sum of v (de, dn)', U =
+// sum of (de, dn)(de, dn)'. Sums lose and gain single points, so the fit of
+// all points but one costs no pass over the others.
+struct TNormalSums {
+  double s[3][3] = {};
+  double t[3][2] = {};
+  double u[2][2] = {};
+
+  void Add(double dx, double dy, double de, double dn, double sign) {
+    const double v[3] = {1, dx, dy};
+    const double w[2] = {de, dn};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) s[i][j] += sign * v[i] * v[j];
+      for (int j = 0; j < 2; ++j) t[i][j] += sign * v[i] * w[j];
+    }
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j) u[i][j] += sign * w[i] * w[j];
   }
 };
 
-} // namespace
+// An affine map from centred pixels to centred plane coordinates.
+struct TAffine {
+  double e[3] = {}; // east = e0 + e1 dx + e2 dy
+  double n[3] = {}; // north = n0 + n1 dx + n2 dy
+  double Det() const { return e[1] * n[2] - e[2] * n[1]; }
 
-TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
-    : residuals_(points.size(), -1.0) {
-  const std::vector<std::size_t> used = UsablePoints(points);
-  used_ = static_cast<int>(used.size());
-  if (used.size() < 3) {
-    problem_ = msg::FitTooFewPoints(used.size());
-    return;
+  // The pixel offset that maps onto plane offset (de, dn) from the fit.
+  void Inverse(double de, double dn, double& dx, double& dy) const {
+    const double m = Det();
+    dx = (de * n[2] - dn * e[2]) / m;
+    dy = (dn * e[1] - de * n[1]) / m;
   }
-  Centre(points, used);
-  if (!Solve(points, used)) return;
-  valid_ = true;
-  MeasureResiduals(points, used);
-}
+  // How far the fit is from a turn and a scale (with or without a mirror):
+  // (s1 - s2) / (s1 + s2) of its singular values, 0 for none.
+  double Shear() const {
+    const double p = e[1] * e[1] + n[1] * n[1], q = e[1] * e[2] + n[1] * n[2], r = e[2] * e[2] + n[2] * n[2];
+    const double mean = (p + r) / 2, spread = std::sqrt((p - r) * (p - r) / 4 + q * q);
+    const double s1 = std::sqrt(mean + spread), s2 = std::sqrt(std::max(0.0, mean - spread));
+    return s1 > 0 ? (s1 - s2) / (s1 + s2) : 0;
+  }
+  // Whether the plane's axes are independent in this fit, after rounding.
+  bool Invertible() const {
+    const double m = Det();
+    const double scale = (std::fabs(e[1]) + std::fabs(e[2])) * (std::fabs(n[1]) + std::fabs(n[2]));
+    return Finite(m) && Finite(scale) && std::fabs(m) > 1e-12 * scale;
+  }
+};
 
-void TCalibrationFit::Centre(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used) {
-  const double n = static_cast<double>(used.size());
-  for (std::size_t i : used) {
-    lat0_ += static_cast<double>(points[i].Lat) / n;
-    lon0_ += static_cast<double>(points[i].Lon) / n;
-    xm_ += points[i].X / n;
-    ym_ += points[i].Y / n;
-  }
-  cosLat0_ = std::cos(lat0_ * std::numbers::pi / 180.0);
-  // Near a pole the east axis shrinks to nothing; keep it a number.
-  if (!(std::fabs(cosLat0_) > 1e-9)) cosLat0_ = 1e-9;
-}
-
-bool TCalibrationFit::Solve(const std::vector<TCalibrationPoint>& points, const std::vector<std::size_t>& used) {
-  // Normal equations on centred pixels: the constant terms separate out.
-  TNormalSums s;
-  for (std::size_t i : used)
-    s.Add(points[i].X - xm_, points[i].Y - ym_, (static_cast<double>(points[i].Lon) - lon0_) * cosLat0_,
-          static_cast<double>(points[i].Lat) - lat0_);
-  const double det = s.xx * s.yy - s.xy * s.xy;
-  if (!(det > 1e-12 * s.xx * s.yy) || !(s.xx > 0) || !(s.yy > 0)) {
-    problem_ = msg::FitPixelsOnOneLine;
-    return false;
-  }
-  const double planeDet = s.ee * s.nn - s.en * s.en;
-  if (!Finite(planeDet) || !(planeDet > 1e-12 * s.ee * s.nn)) {
-    problem_ = msg::FitLatLonOnOneLine;
-    return false;
-  }
-  const double n = static_cast<double>(used.size());
-  a1_ = (s.xe * s.yy - s.ye * s.xy) / det;
-  a2_ = (s.ye * s.xx - s.xe * s.xy) / det;
-  b1_ = (s.xn * s.yy - s.yn * s.xy) / det;
-  b2_ = (s.yn * s.xx - s.xn * s.xy) / det;
-  a0_ = s.e / n;
-  b0_ = s.n / n;
-  // The pixel axes may be independent while the plane's are not (after rounding).
-  const double m = a1_ * b2_ - a2_ * b1_;
-  const double scale = (std::fabs(a1_) + std::fabs(a2_)) * (std::fabs(b1_) + std::fabs(b2_));
-  if (!Finite(m) || !Finite(scale) || !(std::fabs(m) > 1e-12 * scale)) {
-    problem_ = msg::FitLatLonOnOneLine;
-    return false;
+// Solves the normal equations (Cramer's rule on the 3 x 3 system); false when
+// the pixels lie on one line.
+bool SolveNormal(const TNormalSums& sums, TAffine& fit) {
+  const auto& a = sums.s;
+  const double c0 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+  const double c1 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+  const double c2 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+  const double det = a[0][0] * c0 + a[0][1] * c1 + a[0][2] * c2;
+  if (!Finite(det) || !(det > 1e-12 * a[0][0] * a[1][1] * a[2][2])) return false;
+  // The inverse of a symmetric matrix: its cofactors over the determinant.
+  const double inv[3][3] = {{c0, c1, c2},
+                            {c1, a[0][0] * a[2][2] - a[0][2] * a[2][0], a[0][2] * a[1][0] - a[0][0] * a[1][2]},
+                            {c2, a[0][1] * a[2][0] - a[0][0] * a[2][1], a[0][0] * a[1][1] - a[0][1] * a[1][0]}};
+  for (int i = 0; i < 3; ++i) {
+    fit.e[i] = (inv[i][0] * sums.t[0][0] + inv[i][1] * sums.t[1][0] + inv[i][2] * sums.t[2][0]) / det;
+    fit.n[i] = (inv[i][0] * sums.t[0][1] + inv[i][1] * sums.t[1][1] + inv[i][2] * sums.t[2][1]) / det;
   }
   return true;
 }
 
-void TCalibrationFit::MeasureResiduals(const std::vector<TCalibrationPoint>& points,
-                                       const std::vector<std::size_t>& used) {
+// The RMS in pixels of the residuals of a fit over the points of sums,
+// from the residuals' scatter in the plane, R = U - T' B, each residual r
+// being A^-1 r in pixels.
+double PixelRms(const TNormalSums& sums, const TAffine& fit) {
+  double r[2][2];
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) {
+      const double* bj = j == 0 ? fit.e : fit.n;
+      r[i][j] = sums.u[i][j] - (sums.t[0][i] * bj[0] + sums.t[1][i] * bj[1] + sums.t[2][i] * bj[2]);
+    }
+  // trace(M R) with M = A^-T A^-1, A = [e1 e2; n1 n2].
+  const double m = fit.Det();
+  const double i00 = fit.n[2] / m, i01 = -fit.e[2] / m, i10 = -fit.n[1] / m, i11 = fit.e[1] / m;
+  const double m00 = i00 * i00 + i10 * i10, m01 = i00 * i01 + i10 * i11, m11 = i01 * i01 + i11 * i11;
+  const double ss = m00 * r[0][0] + 2 * m01 * r[0][1] + m11 * r[1][1];
+  const double count = sums.s[0][0];
+  return count > 0 && ss > 0 ? std::sqrt(ss / count) : 0;
+}
+
+std::shared_ptr<const TMapProjection> LatLonPlane() {
+  static const std::shared_ptr<const TMapProjection> plane = std::make_shared<TMapProjection>();
+  return plane;
+}
+
+} // namespace
+
+struct TCalibrationFit::TPlanePoint {
+  std::size_t Index;
+  double Dx, Dy; // centred pixel
+  double De, Dn; // centred plane coordinates
+};
+
+TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
+    : TCalibrationFit(points, LatLonPlane()) {}
+
+TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
+                                 std::shared_ptr<const TMapProjection> projection)
+    : projection_(projection ? std::move(projection) : LatLonPlane()), points_(points),
+      residuals_(points.size(), -1.0), looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN),
+      suspectRms_(points.size(), kNaN) {
+  if (!projection_->Unknown().empty()) projectionProblem_ = msg::ProjectionNotKnown(projection_->Unknown());
+  std::vector<TPlanePoint> placed;
+  if (!PlacePoints(points, placed) || !Solve(placed)) {
+    if (!projection_->Projected()) return;
+    // The map's projection places the points nowhere usable (a broken
+    // "Projection Setup" line, say): the latitude-longitude plane may still.
+    const std::string name = projection_->Name();
+    TCalibrationFit fallback(points, LatLonPlane());
+    if (!fallback.valid_) return;
+    *this = fallback;
+    projectionProblem_ = msg::ProjectionUnusable(name);
+    return;
+  }
+  valid_ = true;
+  MeasureResiduals(placed);
+  if (valid_) FindWrongPoints(placed);
+}
+
+bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, std::vector<TPlanePoint>& placed) {
+  const bool projected = projection_->Projected();
+  std::vector<std::size_t> latLon;
+  std::vector<double> east, north;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (!HasFiniteLatLon(points[i])) continue;
+    latLon.push_back(i);
+    east.push_back(static_cast<double>(points[i].Lon));
+    north.push_back(static_cast<double>(points[i].Lat));
+  }
+  if (projected) {
+    projection_->ToPlane(east, north);
+  } else {
+    // Degrees of longitude shrink towards the poles: scale them at the
+    // points' mean latitude. Near a pole the east axis keeps a size.
+    double lat0 = 0;
+    for (double lat : north) lat0 += lat / static_cast<double>(north.size());
+    cosLat0_ = std::cos(lat0 * std::numbers::pi / 180.0);
+    if (!(std::fabs(cosLat0_) > 1e-9)) cosLat0_ = 1e-9;
+    for (double& e : east) e *= cosLat0_;
+  }
+  struct TRaw {
+    std::size_t index;
+    double e, n;
+  };
+  std::vector<TRaw> raw;
+  for (std::size_t k = 0; k < latLon.size(); ++k) {
+    if (projected && (!Finite(east[k]) || !Finite(north[k]))) {
+      problem_ = msg::FitLatLonOutOfRange;
+      return false;
+    }
+    raw.push_back({latLon[k], east[k], north[k]});
+  }
+  if (projected) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      const TCalibrationPoint& p = points[i];
+      double e = 0, n = 0;
+      if (!HasFiniteLatLon(p) && p.HasGrid && projection_->GridToPlane(p.GridZone, p.GridSouth, p.Easting, p.Northing, e, n))
+        raw.push_back({i, e, n});
+    }
+    std::sort(raw.begin(), raw.end(), [](const TRaw& a, const TRaw& b) { return a.index < b.index; });
+  }
+  used_ = static_cast<int>(raw.size());
+  if (raw.size() < 3) {
+    problem_ = msg::FitTooFewPoints(raw.size());
+    return false;
+  }
+  const double count = static_cast<double>(raw.size());
+  for (const TRaw& r : raw) {
+    xm_ += points[r.index].X / count;
+    ym_ += points[r.index].Y / count;
+    em_ += r.e / count;
+    nm_ += r.n / count;
+  }
+  for (const TRaw& r : raw)
+    placed.push_back({r.index, points[r.index].X - xm_, points[r.index].Y - ym_, r.e - em_, r.n - nm_});
+  return true;
+}
+
+bool TCalibrationFit::Solve(const std::vector<TPlanePoint>& placed) {
+  TNormalSums s;
+  for (const TPlanePoint& p : placed) s.Add(p.Dx, p.Dy, p.De, p.Dn, 1);
+  // Centred pixels: the constant term separates out, and the pixels' own
+  // scatter says whether they span the picture.
+  const double xx = s.s[1][1], xy = s.s[1][2], yy = s.s[2][2];
+  const double det = xx * yy - xy * xy;
+  if (!(det > 1e-12 * xx * yy) || !(xx > 0) || !(yy > 0)) {
+    problem_ = msg::FitPixelsOnOneLine;
+    return false;
+  }
+  const double planeDet = s.u[0][0] * s.u[1][1] - s.u[0][1] * s.u[0][1];
+  if (!Finite(planeDet) || !(planeDet > 1e-12 * s.u[0][0] * s.u[1][1])) {
+    problem_ = msg::FitLatLonOnOneLine;
+    return false;
+  }
+  TAffine fit;
+  if (!SolveNormal(s, fit)) {
+    problem_ = msg::FitPixelsOnOneLine;
+    return false;
+  }
+  if (!fit.Invertible()) {
+    problem_ = msg::FitLatLonOnOneLine;
+    return false;
+  }
+  a0_ = fit.e[0], a1_ = fit.e[1], a2_ = fit.e[2];
+  b0_ = fit.n[0], b1_ = fit.n[1], b2_ = fit.n[2];
+  return true;
+}
+
+void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed) {
   // Coordinates far out of range give a fit whose inverse overflows: no fit then.
   double sum = 0;
-  for (std::size_t i : used) {
+  for (const TPlanePoint& p : placed) {
     double x = 0, y = 0;
-    if (!LatLonToPixel(static_cast<double>(points[i].Lat), static_cast<double>(points[i].Lon), x, y)) {
+    if (!CentredPlaneToPixel(p.De, p.Dn, x, y)) {
       valid_ = false;
       problem_ = msg::FitLatLonOutOfRange;
       return;
     }
-    const double r = std::hypot(x - points[i].X, y - points[i].Y);
-    residuals_[i] = r;
+    const double r = std::hypot(x - points_[p.Index].X, y - points_[p.Index].Y);
+    residuals_[p.Index] = r;
     sum += r * r;
   }
-  rms_ = std::sqrt(sum / static_cast<double>(used.size()));
+  rms_ = std::sqrt(sum / static_cast<double>(placed.size()));
   if (!Finite(rms_)) {
     valid_ = false;
     problem_ = msg::FitLatLonOutOfRange;
   }
 }
 
-bool TCalibrationFit::Suspect(std::size_t index) const {
-  if (!valid_ || index >= residuals_.size() || residuals_[index] < 0 || used_ < 2) return false;
-  double others = 0;
-  for (std::size_t i = 0; i < residuals_.size(); ++i)
-    if (i != index && residuals_[i] >= 0) others += residuals_[i] * residuals_[i];
-  const double rmsOthers = std::sqrt(others / (used_ - 1));
-  return residuals_[index] > 3 * rmsOthers && residuals_[index] > 5;
+void TCalibrationFit::FindWrongPoints(const std::vector<TPlanePoint>& placed) {
+  struct TLeftOut {
+    std::size_t K;
+    double Distance, Rms, Shear;
+  };
+  const auto suspect = [](const TLeftOut& c) {
+    return c.Distance > kSuspectPixels && c.Distance > kSuspectRatio * (c.Rms + 1);
+  };
+  std::vector<TPlanePoint> rest = placed;
+  for (int round = 0; round < kMostSuspects && rest.size() >= 3; ++round) {
+    TNormalSums all;
+    for (const TPlanePoint& p : rest) all.Add(p.Dx, p.Dy, p.De, p.Dn, 1);
+    std::vector<TLeftOut> leftOut;
+    double leastRms = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < rest.size(); ++k) {
+      const TPlanePoint& p = rest[k];
+      TNormalSums others = all;
+      others.Add(p.Dx, p.Dy, p.De, p.Dn, -1);
+      TAffine fit;
+      if (!SolveNormal(others, fit) || !fit.Invertible()) {
+        if (round == 0) looDistances_[p.Index] = kNaN;
+        continue;
+      }
+      double dx = 0, dy = 0;
+      fit.Inverse(p.De - fit.e[0], p.Dn - fit.n[0], dx, dy);
+      const TLeftOut c{k, std::hypot(dx - p.Dx, dy - p.Dy), PixelRms(others, fit), fit.Shear()};
+      if (round == 0) looDistances_[p.Index] = c.Distance;
+      if (!Finite(c.Distance) || !Finite(c.Rms)) continue;
+      leftOut.push_back(c);
+      leastRms = std::min(leastRms, c.Rms);
+    }
+    // Among 3 or 4 points no single one can be told wrong; the distances
+    // above are still worth listing.
+    if (rest.size() < 5) break;
+    // The rest agree best without the point named. Leaving out either of two
+    // points can make the rest agree as well (with 5 points at the corners
+    // and the centre, 3 on a diagonal, any 4 fit): then the one whose rest
+    // needs the least shear, as a map drawn in its own projection does.
+    const TLeftOut* best = nullptr;
+    for (const TLeftOut& c : leftOut)
+      if (c.Rms <= leastRms + 1 && suspect(c) && (!best || c.Shear < best->Shear)) best = &c;
+    if (!best) break;
+    suspectDistance_[rest[best->K].Index] = best->Distance;
+    suspectRms_[rest[best->K].Index] = best->Rms;
+    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(best->K));
+  }
 }
 
-bool TCalibrationFit::PixelToLatLon(double x, double y, double& lat, double& lon) const {
+bool TCalibrationFit::Suspect(std::size_t index) const {
+  return valid_ && index < suspectDistance_.size() && !std::isnan(suspectDistance_[index]);
+}
+
+double TCalibrationFit::SuspectDistance(std::size_t index) const {
+  return Suspect(index) ? suspectDistance_[index] : kNaN;
+}
+
+double TCalibrationFit::SuspectOthersRms(std::size_t index) const {
+  return Suspect(index) ? suspectRms_[index] : kNaN;
+}
+
+const std::string& TCalibrationFit::PlaneDefinition() const { return projection_->Definition(); }
+
+bool TCalibrationFit::MadeFrom(const std::vector<TCalibrationPoint>& points) const {
+  return points.size() == points_.size() && std::equal(points.begin(), points.end(), points_.begin(), SamePoint);
+}
+
+bool TCalibrationFit::PixelToPlane(double x, double y, double& east, double& north) const {
   if (!valid_) return false;
   const double dx = x - xm_;
   const double dy = y - ym_;
-  const double e = a0_ + a1_ * dx + a2_ * dy;
-  const double n = b0_ + b1_ * dx + b2_ * dy;
-  const double la = lat0_ + n;
-  const double lo = lon0_ + e / cosLat0_;
-  if (!Finite(la) || !Finite(lo)) return false;
-  lat = la;
-  lon = lo;
-  return true;
+  east = em_ + a0_ + a1_ * dx + a2_ * dy;
+  north = nm_ + b0_ + b1_ * dx + b2_ * dy;
+  if (!projection_->Projected()) east /= cosLat0_;
+  return Finite(east) && Finite(north);
 }
 
-bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y) const {
+bool TCalibrationFit::PlaneToPixel(double east, double north, double& x, double& y) const {
   if (!valid_) return false;
-  const double e = (lon - lon0_) * cosLat0_ - a0_;
-  const double n = (lat - lat0_) - b0_;
-  const double m = a1_ * b2_ - a2_ * b1_;
-  const double px = xm_ + (e * b2_ - n * a2_) / m;
-  const double py = ym_ + (n * a1_ - e * b1_) / m;
+  if (!projection_->Projected()) east *= cosLat0_;
+  return CentredPlaneToPixel(east - em_, north - nm_, x, y);
+}
+
+bool TCalibrationFit::CentredPlaneToPixel(double de, double dn, double& x, double& y) const {
+  const TAffine fit{{a0_, a1_, a2_}, {b0_, b1_, b2_}};
+  double dx = 0, dy = 0;
+  fit.Inverse(de - a0_, dn - b0_, dx, dy);
+  const double px = xm_ + dx;
+  const double py = ym_ + dy;
   if (!Finite(px) || !Finite(py)) return false;
   x = px;
   y = py;
   return true;
+}
+
+bool TCalibrationFit::PixelToLatLon(double x, double y, double& lat, double& lon) const {
+  double e = 0, n = 0;
+  return PixelToPlane(x, y, e, n) && projection_->PlaneToWgs84(e, n, lat, lon);
+}
+
+bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y) const {
+  double e = 0, n = 0;
+  return valid_ && projection_->Wgs84ToPlane(lat, lon, e, n) && PlaneToPixel(e, n, x, y);
+}
+
+bool TCalibrationFit::PixelToPointLatLon(double x, double y, double& lat, double& lon) const {
+  double e = 0, n = 0;
+  return PixelToPlane(x, y, e, n) && projection_->PlaneToDatum(e, n, lat, lon);
+}
+
+std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
+  // Only a .map says what it is projected in.
+  static const std::vector<std::string> noLines;
+  const std::vector<std::string>& lines = UpperFileExt(FileName) == ".MAP" ? Lines : noLines;
+  if (fit_ && fit_->MadeFrom(Points) && fit_->Projection()->MadeFrom(lines)) return fit_;
+  std::shared_ptr<const TMapProjection> projection;
+  if (fit_ && fit_->Projection()->MadeFrom(lines))
+    projection = fit_->Projection();
+  else if (!lines.empty())
+    projection = std::make_shared<TMapProjection>(lines);
+  fit_ = std::make_shared<const TCalibrationFit>(Points, projection);
+  return fit_;
 }
 
 std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
@@ -194,13 +428,16 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
       add(0, msg::MapImageMissing(image));
   }
 
-  const TCalibrationFit fit(area.Points);
-  if (!fit.Valid()) add(0, msg::NoCalibrationFit(fit.Problem()));
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
+  if (!fit->ProjectionProblem().empty()) add(0, fit->ProjectionProblem());
+  if (!fit->Valid()) add(0, msg::NoCalibrationFit(fit->Problem()));
+  // With 3 or 4 points a wrong one cannot be told from the right ones.
+  if (fit->Valid() && fit->PointsUsed() < 5 && fit->Rms() > kSuspectPixels) add(0, msg::PointsDisagree(fit->Rms()));
 
   for (std::size_t i = 0; i < area.Points.size(); ++i) {
     const TCalibrationPoint& p = area.Points[i];
     const int number = static_cast<int>(i) + 1;
-    if (fit.Suspect(i)) add(number, msg::PointFarFromFit(number, fit.Residuals()[i], fit.Rms()));
+    if (fit->Suspect(i)) add(number, msg::PointFarFromFit(number, fit->SuspectDistance(i), fit->SuspectOthersRms(i)));
     if (area.Width > 0 && area.Height > 0 && (p.X < 0 || p.Y < 0 || p.X > area.Width || p.Y > area.Height))
       add(number, msg::PointOutsidePicture(number, p.X, p.Y, area.Width, area.Height));
     if (p.HasLatLon) {
@@ -232,11 +469,11 @@ std::string FormatLatLon(double lat, double lon) {
 
 std::string PointerReadout(const TMapArea& area, int x, int y) {
   std::string text = msg::PointerPixel(x, y);
-  const TCalibrationFit fit(area.Points);
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
   double lat = 0, lon = 0;
-  if (fit.PixelToLatLon(x, y, lat, lon)) {
+  if (fit->PixelToLatLon(x, y, lat, lon)) {
     const std::string where = FormatLatLon(lat, lon);
-    if (!where.empty()) text += msg::PointerFit(where, fit.PointsUsed(), fit.Rms());
+    if (!where.empty()) text += msg::PointerFit(where, fit->PointsUsed(), fit->Rms());
   }
   return text;
 }

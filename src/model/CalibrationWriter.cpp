@@ -8,6 +8,7 @@
 #include "model/MapModel.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -53,33 +54,30 @@ void DegreesMinutesFields(int point, double value, std::string& degrees, std::st
   minutes = Padded(buf, 8);
 }
 
-// Fields split at every comma, empty ones kept (unlike ExtractNthWord).
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = line.find(',', start);
-    fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return fields;
-    start = comma + 1;
-  }
+// A number in plain decimals, as short as it can be and still read back the same,
+// without the locale.
+std::string Shortest(double value) {
+  char buf[64];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-std::string JoinFields(const std::vector<std::string>& fields) {
-  std::string line;
-  for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + fields[i];
-  return line;
+// The grid words: zone, easting, northing, hemisphere; blank without them.
+std::string GridFields(int number, const TCalibrationPoint* point) {
+  if (!point || !point->HasGrid) return "   ,           ,           ,N";
+  for (double v : {point->Easting, point->Northing})
+    if (!(std::fabs(v) < 1e15)) throw Error(msg::CoordinateNotWritable(number, v));
+  return Padded(point->GridZone ? std::to_string(point->GridZone) : std::string(), 3) + "," +
+         Padded(Shortest(point->Easting), 11) + "," + Padded(Shortest(point->Northing), 11) + "," +
+         (point->GridSouth ? "S" : "N");
 }
-
-// The grid part of a point line: field 13 on.
-constexpr std::size_t kGridField = 12;
 
 std::string PointLine(const std::string& name, const TCalibrationPoint* point, int number) {
   std::string x, y, latD, latM, lonD, lonM;
   char latH = 'N', lonH = 'E';
   if (point) {
-    x = Padded(std::to_string(point->X), 5);
-    y = Padded(std::to_string(point->Y), 5);
+    x = std::to_string(point->X);
+    y = std::to_string(point->Y);
     if (point->HasLatLon) {
       const double lat = static_cast<double>(point->Lat);
       const double lon = static_cast<double>(point->Lon);
@@ -89,24 +87,16 @@ std::string PointLine(const std::string& name, const TCalibrationPoint* point, i
       if (lon < 0) lonH = 'W';
     }
   }
+  // Blank values stay blanks, so that every word keeps its place for
+  // readers that run empty fields together.
   return name + ",xy," + Padded(x, 5) + "," + Padded(y, 5) + ",in, deg," + Padded(latD, 4) + "," + Padded(latM, 8) +
-         "," + latH + "," + Padded(lonD, 4) + "," + Padded(lonM, 8) + "," + lonH +
-         ", grid,   ,           ,           ,N";
+         "," + latH + "," + Padded(lonD, 4) + "," + Padded(lonM, 8) + "," + lonH + ", grid," + GridFields(number, point);
 }
 
-// A point line of the file replaced by point; its name stays, and so do its
-// grid fields when it held the same pixel (values this program does not
-// keep, such as grid coordinates, are not lost by an edit elsewhere).
+// A point line of the file replaced by point: its name stays.
 std::string ReplacedPointLine(const std::string& original, const TCalibrationPoint* point, int number) {
-  const std::vector<std::string> old = Fields(original);
-  std::vector<std::string> fields = Fields(PointLine(Trim(old[0]), point, number));
-  std::int32_t x = 0, y = 0;
-  if (point && old.size() > kGridField && TryStrToInt(Trim(old[2]), x) && TryStrToInt(Trim(old[3]), y) &&
-      x == point->X && y == point->Y) {
-    fields.resize(kGridField);
-    fields.insert(fields.end(), old.begin() + kGridField, old.end());
-  }
-  return JoinFields(fields);
+  const std::size_t comma = original.find(',');
+  return PointLine(Trim(original.substr(0, comma)), point, number);
 }
 
 bool StartsWithNoCase(const std::string& line, const char* prefix) {

@@ -13,8 +13,9 @@ class TMapArea;
 // A numbered point line in the layout of the usual .map files:
 // "Point01,xy,  100,  200,in, deg,  48, 30.0000,N,  17,  6.0000,E, grid,   ,           ,           ,N".
 // Degrees and minutes are non-negative with the hemisphere letter; a point
-// without latitude and longitude leaves those fields empty. number is
-// 1-based; a coordinate too large to write raises a zv::Error.
+// without latitude and longitude leaves those fields blank, and one without
+// grid words those. number is 1-based; a coordinate too large to write
+// raises a zv::Error.
 std::string MapPointLine(int number, const TCalibrationPoint& point);
 // The same line for an unused number, every value empty.
 std::string EmptyMapPointLine(int number);

@@ -155,6 +155,10 @@ public:
 
   // Opening (dispatch by extension, single maps, atlases).
   void OpenFile(const std::string& fileName);
+  // A file the user named (open dialog, command line, drop): one that is not
+  // there fails with the file layer's "cannot open" message, as any other
+  // loading failure does, instead of opening as an empty map.
+  void OpenNamedFile(const std::string& fileName);
   void OpenMap(const std::string& tarFileName, const std::string& fileName);
   void OpenAtlas(const std::string& tarFileName, const std::string& atlasFileName);
 

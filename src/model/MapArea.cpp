@@ -158,10 +158,10 @@ private:
 } // namespace
 
 void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::int32_t y) {
-  // PNG and BMP pictures are decoded from the file itself, so that a large
-  // map is not held twice (the file's bytes, then the picture) while it is.
+  // PNG, BMP and JPEG pictures are decoded from the file itself, so that a
+  // large map is not held twice (the file's bytes, then the picture) while it is.
   const TFileKind kind = FileKindOf(UpperFileExt(fileName));
-  if (kind == TFileKind::Png || kind == TFileKind::Bmp) {
+  if (kind == TFileKind::Png || kind == TFileKind::Bmp || kind == TFileKind::Jpeg) {
     UniqueFile f(std::fopen(fileName.c_str(), "rb"));
     if (!f) ThrowCannotOpen(fileName);
     struct stat st {};
@@ -177,8 +177,11 @@ void TMapImage::LoadFromFile(const std::string& fileName, std::int32_t x, std::i
           LoadFromStream(ReadWholeFile(fileName), fileName, x, y);
           return;
         }
-        DecodeBmp(mapped.Data(), size, decoded,
-                  [&mapped](const std::uint8_t* row, std::size_t bytes) { mapped.RowRead(row, bytes); });
+        const auto read = [&mapped](const std::uint8_t* row, std::size_t bytes) { mapped.RowRead(row, bytes); };
+        if (kind == TFileKind::Bmp)
+          DecodeBmp(mapped.Data(), size, decoded, read);
+        else
+          DecodeJpeg(mapped.Data(), size, decoded, read);
       }
       Bitmap = std::move(decoded);
       X = x;

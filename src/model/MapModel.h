@@ -12,6 +12,7 @@
 
 namespace zv {
 
+class TCalibrationFit;
 class TCanvas;
 class TDisplayMapsCore;
 class TMapArea;
@@ -85,6 +86,9 @@ public:
   // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines),
   // and takes the points it ends with, also after a failure, as the saved ones.
   void ParseCalibration();
+  // The calibration fit of Points in the map's own plane (CalibrationFit.h),
+  // kept and made again only when Points, Lines or FileName change.
+  std::shared_ptr<const TCalibrationFit> Fit() const;
   virtual void Paint();
   void PaintCalibrationPoints();
   // Copies the picture's rectangle onto canvas so that picture pixel (x, y)
@@ -112,6 +116,7 @@ private:
   void LoadFromFiles();
   void AddTile(TarSource* fromTar, const std::string& tileName);
   std::shared_ptr<const TImageIndex> index_;
+  mutable std::shared_ptr<const TCalibrationFit> fit_;
 };
 
 // A layout's owning list of areas.

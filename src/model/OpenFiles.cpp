@@ -33,6 +33,11 @@ TOpenArchive::TOpenArchive(const std::string& fileName) : Archive(fileName) {
   }
 }
 
+void TDisplayMapsCore::OpenNamedFile(const std::string& fileName) {
+  if (!FileExists(fileName)) ThrowCannotOpen(fileName);
+  OpenFile(fileName);
+}
+
 void TDisplayMapsCore::OpenFile(const std::string& fileName) {
   const TFileKind kind = FileKindOf(UpperFileExt(fileName));
   if (kind == TFileKind::Tar) {

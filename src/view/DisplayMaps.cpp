@@ -33,8 +33,7 @@ QImage NewBackBuffer(QSize size) {
 
 TDisplayMaps::TDisplayMaps(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("DisplayMaps"));
-  setAccessibleName(QStringLiteral("DisplayMaps"));
-  setAccessibleDescription(QStringLiteral("Map view"));
+  setAccessibleName(QStringLiteral("Map view"));
   // The whole control is painted from the back buffer: nothing to erase.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);

@@ -4,6 +4,7 @@
 #include "app/DirDlg.h"
 #include "app/FormExport.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
@@ -22,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -176,7 +179,8 @@ private slots:
     auto form = Shown(model);
     QWidget* f = form.get();
     QCOMPARE(form->windowTitle(), QStringLiteral("Export map or atlas to Ambulo..."));
-    QCOMPARE(form->size(), QSize(440, 303));
+    // At least the design's size; larger with a larger font.
+    QVERIFY(form->width() >= 440 && form->height() >= 303);
     QCOMPARE(Child<QGroupBox>(f, "GrbExportType")->title(), QStringLiteral(" Export options"));
     auto* atlas = Child<QRadioButton>(f, "RbtExportTypeAtlas");
     QCOMPARE(atlas->text(), QStringLiteral("Whole atlas (several maps and several layers)"));
@@ -217,9 +221,13 @@ private slots:
     auto* browse = Child<QToolButton>(f, "SbtDirectoryBrowse");
     QVERIFY(browse->text().isEmpty());
     QVERIFY(!browse->icon().isNull());
-    QVERIFY(!browse->accessibleName().isEmpty());
+    // Controls without text get words; those with text or a buddy speak for
+    // themselves.
+    QCOMPARE(browse->accessibleName(), QStringLiteral("Choose target directory"));
     auto* bar = Child<QProgressBar>(f, "PrbMain");
-    QVERIFY(!bar->accessibleName().isEmpty());
+    QCOMPARE(bar->accessibleName(), QStringLiteral("Export progress"));
+    for (QWidget* w : f->findChildren<QWidget*>())
+      if (w != browse && w != bar) QVERIFY2(w->accessibleName().isEmpty(), qPrintable(w->objectName()));
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 100);
     QVERIFY(bar->isHidden());
@@ -239,21 +247,22 @@ private slots:
       QVERIFY2(f->findChild<QWidget*>(name)->isVisible(), name);
     for (const char* name : {"LblTileDepth", "CmbTileDepth"}) QVERIFY2(f->findChild<QWidget*>(name)->isHidden(), name);
 
-    // Tab order inside the group box, then the button; the depth list comes
-    // before the format list when it shows.
+    // Tab order inside the group box (the browse button after its field),
+    // then the button; the depth list comes before the format list when it
+    // shows.
     const auto tabOrder = [&] {
       QStringList order;
       QWidget* w = atlas;
-      for (int i = 0; i < 60 && order.size() < 11; ++i, w = w->nextInFocusChain())
+      for (int i = 0; i < 60 && order.size() < 12; ++i, w = w->nextInFocusChain())
         if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible()) order << w->objectName();
       return order;
     };
     QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
-                                      "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileFormat",
+                                      "SbtDirectoryBrowse", "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileFormat",
                                       "EdtTileQuality", "BtnStart", "RbtExportTypeAtlas"}));
     format->setCurrentIndex(1);
     QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
-                                      "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileDepth",
+                                      "SbtDirectoryBrowse", "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileDepth",
                                       "CmbTileFormat", "BtnStart", "RbtExportTypeAtlas"}));
   }
 
@@ -480,6 +489,7 @@ private slots:
         // Stopped after the first tile: one tile, listed; the dialog is ready.
         QCOMPARE(prompter_.Boxes.size(), 1);
         QCOMPARE(prompter_.Boxes[0].Text, QStringLiteral("Export stopped."));
+        QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Information); // asked for, so no error
         QCOMPARE(ReadAll(out + "/merc-wgs84.set"), QByteArray("merc-wgs84_0_0.jpg\r\n"));
         QCOMPARE(tiles, QStringList{"merc-wgs84_0_0.jpg"});
         QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
@@ -493,28 +503,138 @@ private slots:
   }
 
   void closeDuringARunClosesAfterIt() {
+    for (bool yes : {false, true}) {
+      // Enter during a run closes the dialog when the run ends; the close box
+      // asks as Esc does, and a yes stops the run first.
+      prompter_ = TestPrompter();
+      prompter_.Answer = yes;
+      Model model;
+      auto form = Shown(model);
+      QWidget* f = form.get();
+      const QString out = tmp_->filePath(yes ? "stopped" : "finished");
+      QDir().mkpath(out);
+      Child<QLineEdit>(f, "EdtTargetDirectory")->setText(out);
+      Child<QLineEdit>(f, "EdtTileWidth")->setText("30");
+      bool stillOpen = false;
+      QMetaObject::invokeMethod(
+          f,
+          [&] {
+            if (!yes) QTest::keyClick(f, Qt::Key_Return);
+            form->close();
+            stillOpen = form->isVisible();
+          },
+          Qt::QueuedConnection);
+      Child<QPushButton>(f, "BtnStart")->click();
+      QVERIFY(stillOpen);
+      QCOMPARE(prompter_.Questions.size(), 1);
+      QCOMPARE(prompter_.Questions[0].Text, QStringLiteral("Stop the export?"));
+      QVERIFY(form->isHidden());
+      QVERIFY(QFile::exists(out + "/myatlas.vka"));
+      QVERIFY(QFile::exists(tmp_->filePath("Zovevod.ini")));
+      if (yes) {
+        QCOMPARE(prompter_.Boxes.size(), 1);
+        QCOMPARE(prompter_.Boxes[0].Type, TMsgType::Information);
+        QCOMPARE(prompter_.Boxes[0].Text, QStringLiteral("Export stopped."));
+        QCOMPARE(QDir(out + "/Default/merc-wgs84/set").entryList(QDir::Files).size(), 1);
+      } else {
+        QVERIFY(prompter_.Boxes.isEmpty());
+        QVERIFY(QFile::exists(out + "/Second/drawn/drawn.set"));
+      }
+    }
+  }
+
+  void missingTargetIsCreatedAndTheBarStartsEmpty() {
     Model model;
     auto form = Shown(model);
     QWidget* f = form.get();
-    const QString out = tmp_->filePath("out");
-    QDir().mkpath(out);
+    const QString out = tmp_->filePath("new/deeper/out");
     Child<QLineEdit>(f, "EdtTargetDirectory")->setText(out);
     Child<QLineEdit>(f, "EdtTileWidth")->setText("30");
-    bool stillOpen = false;
-    QMetaObject::invokeMethod(
-        f,
-        [&] {
-          QTest::keyClick(f, Qt::Key_Return);
-          form->close();
-          stillOpen = form->isVisible();
-        },
-        Qt::QueuedConnection);
     Child<QPushButton>(f, "BtnStart")->click();
-    QVERIFY(stillOpen);
-    QVERIFY(form->isHidden());
     QVERIFY(prompter_.Boxes.isEmpty());
     QVERIFY(QFile::exists(out + "/myatlas.vka"));
-    QVERIFY(QFile::exists(tmp_->filePath("Zovevod.ini")));
+    auto* bar = Child<QProgressBar>(f, "PrbMain");
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // Shown again and started: the first tile finds the bar empty, not full
+    // from the last run.
+    form->close();
+    form->show();
+    int first = -1;
+    QMetaObject::invokeMethod(f, [&] { first = bar->value(); }, Qt::QueuedConnection);
+    Child<QPushButton>(f, "BtnStart")->click();
+    QVERIFY(first >= 0 && first < bar->maximum());
+
+    // A target that cannot be made is said so, and nothing else happens.
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(ReadOnlyFolder(*tmp_) + "/sub");
+    form->close();
+    form->show();
+    Child<QPushButton>(f, "BtnStart")->click();
+    QCOMPARE(prompter_.Boxes.size(), 1);
+    QVERIFY(prompter_.Boxes[0].Text.startsWith(QStringLiteral("Cannot create the target directory ")));
+    QVERIFY(Child<QPushButton>(f, "BtnStart")->isVisible());
+  }
+
+  void nothingIsClipped() {
+    // A font larger than the design's 8 points: every text still fits.
+    QFont large = QApplication::font();
+    large.setPointSize(13);
+    QApplication::setFont(large);
+    Model model;
+    auto form = Shown(model);
+    for (int format : {0, 1}) {
+      Child<QComboBox>(form.get(), "CmbTileFormat")->setCurrentIndex(format);
+      for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (!w->isVisible() || (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w) &&
+                                !qobject_cast<QComboBox*>(w) && !qobject_cast<QLineEdit*>(w)))
+          continue;
+        const QSize need = w->minimumSizeHint();
+        QVERIFY2(w->width() >= need.width() && w->height() >= need.height(),
+                 qPrintable(QStringLiteral("%1 %2x%3 < %4x%5")
+                                .arg(w->objectName())
+                                .arg(w->width())
+                                .arg(w->height())
+                                .arg(need.width())
+                                .arg(need.height())));
+      }
+    }
+    QApplication::setFont(QFont());
+  }
+
+  // SIGTERM during a TAR-ed atlas run: the run stops after the tile in hand,
+  // leaving what the core leaves after a stop at that point, with no box,
+  // and the dialog closes.
+  void signalStopsTheRunAsTheConverterStops() {
+    Model model;
+    zv::TStopSignals stopSignals;
+    auto form = Shown(model);
+    QWidget* f = form.get();
+    const QString got = tmp_->filePath("dialog"), want = tmp_->filePath("core");
+    Child<QCheckBox>(f, "ChbTAR")->setChecked(true);
+    Child<QLineEdit>(f, "EdtTargetDirectory")->setText(got);
+    Child<QLineEdit>(f, "EdtTileWidth")->setText("20");
+    Child<QLineEdit>(f, "EdtTileHeight")->setText("20");
+    QMetaObject::invokeMethod(f, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+    Child<QPushButton>(f, "BtnStart")->click();
+    QVERIFY(zv::TStopSignals::Signalled());
+    QVERIFY(prompter_.Boxes.isEmpty() && prompter_.Questions.isEmpty());
+    QVERIFY(form->isHidden());
+
+    zv::TExportOptions o;
+    o.TileWidthText = o.TileHeightText = "20";
+    o.Tared = true;
+    int pumped = 0;
+    zv::TExportProgress progress;
+    progress.ProcessMessages = [&] { ++pumped; };
+    progress.StopRequested = [&] { return pumped > 0; };
+    QDir().mkpath(want);
+    try {
+      zv::ExportAtlas(want.toStdString(), "myatlas", *model.Core.Layouts, o, progress);
+      QFAIL("not stopped");
+    } catch (const zv::EExportStopped&) {
+    }
+    CompareFolders(got, want);
+    QCOMPARE(QDir(got + "/Default/merc-wgs84/set").entryList(QDir::Files), QStringList{"merc-wgs84_0_0.jpg"});
   }
 
   void browsingForTheTarget() {

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/StopSignals.h"
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
 #include "app/CalibrationPanel.h"
@@ -15,12 +16,16 @@
 #include <QLineEdit>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -83,6 +88,29 @@ private slots:
     zv::MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
+  }
+
+  // A screen reader says words, never object names; controls with text or a
+  // buddy label speak for themselves.
+  void accessibleNamesAreWords() {
+    zv::MainWindow window;
+    const struct {
+      const char *Object, *Name;
+    } named[] = {{"DisplayMaps", "Map view"},
+                 {"VstNavigator", "Maps and layouts"},
+                 {"DgrCalibrationPoints", "Calibration points"},
+                 {"DnvCalibrationPoints", "Calibration point commands"},
+                 {"PgcMain", "Pages"},
+                 {"TbrMain", "Tool bar"},
+                 {"StatusBar", ""},
+                 {"MlbInfoWGS84", ""}};
+    for (const auto& row : named) {
+      auto* w = window.findChild<QWidget*>(QString::fromLatin1(row.Object));
+      QVERIFY2(w, row.Object);
+      QCOMPARE(w->accessibleName(), QString::fromLatin1(row.Name));
+    }
+    for (QWidget* w : window.findChildren<QWidget*>())
+      if (!w->objectName().isEmpty()) QVERIFY2(w->accessibleName() != w->objectName(), qPrintable(w->objectName()));
   }
 
   void menusAsTheyStandAtStart() {
@@ -165,6 +193,66 @@ private slots:
     QCOMPARE((*layouts[0]).Areas->Count(), 1);
     Item(window, "mmFileCloseAll")->trigger();
     QCOMPARE(layouts.Count(), 0);
+  }
+
+  // A file named on the command line or dropped that is not there is
+  // reported as File > Add... reports a failing file, and opens nothing.
+  void missingNamedFileIsReported() {
+    QTemporaryDir dir;
+    zv::MainWindow window;
+    window.show();
+    window.AddFiles({dir.filePath("nosuch.map"), dir.path()});
+    QCOMPARE(prompter_.Messages,
+             (QStringList{"Loading error (nosuch.map) !", "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
+    QCOMPARE(prompter_.Types.value(0), zv::TMsgType::Error);
+    QVERIFY(prompter_.Details.value(0).contains(dir.filePath("nosuch.map")));
+    QCOMPARE(window.View().Layouts->Count(), 0);
+  }
+
+  // A path typed into File > Add...'s dialog: the dialog opens in that
+  // file's folder the next time.
+  void openDialogOpensWhereTheLastFileWas() {
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("maps")));
+    const QString map = dir.filePath("maps/a.map");
+    QVERIFY(QFile::copy(DataFile("export/merc-wgs84.map"), map));
+    QVERIFY(QFile::copy(DataFile("export/merc-wgs84.jpg"), dir.filePath("maps/merc-wgs84.jpg")));
+    zv::MainWindow window;
+    window.show();
+    auto* dialog = window.findChild<QFileDialog*>("OpdOpenFile");
+    QVERIFY(dialog);
+    dialog->setDirectory(dir.path());
+    QString shownIn;
+    QTimer::singleShot(0, dialog, [&] {
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      QVERIFY(name);
+      name->setText(map);
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    Item(window, "mmFileAdd")->trigger();
+    QCOMPARE(window.View().Layouts->Count(), 1);
+    QTimer::singleShot(0, dialog, [&] {
+      shownIn = dialog->directory().absolutePath();
+      dialog->reject();
+    });
+    Item(window, "mmFileAdd")->trigger();
+    QCOMPARE(shownIn, QFileInfo(map).absolutePath());
+  }
+
+  // Outside an export the first signal closes the window as its close box
+  // does, after a box that waits for an answer.
+  void signalClosesTheWindow() {
+    zv::MainWindow window;
+    zv::TStopSignals stopSignals;
+    connect(&stopSignals, &zv::TStopSignals::Received, &window, &zv::MainWindow::StopSignalReceived);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QDialog box(&window);
+    box.setModal(true);
+    box.show();
+    ::raise(SIGTERM);
+    QTRY_VERIFY(window.isHidden());
+    QVERIFY(box.isHidden());
   }
 
   // The status bar reads the pointer's place on the map, in degrees too.

@@ -153,7 +153,7 @@ private slots:
     Fixture f;
     TNavigatorTree& t = *f.tree;
     QCOMPARE(t.objectName(), QStringLiteral("VstNavigator"));
-    QCOMPARE(t.accessibleName(), QStringLiteral("VstNavigator"));
+    QCOMPARE(t.accessibleName(), QStringLiteral("Maps and layouts"));
     QCOMPARE(t.model()->columnCount(), 2);
     QCOMPARE(t.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
     QCOMPARE(t.model()->headerData(1, Qt::Horizontal).toString(), QString());

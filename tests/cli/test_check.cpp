@@ -53,7 +53,10 @@ TEST(ConverterCheck, SoundMapHasNoProblemsAndItsFitIsListed) {
   const std::string json = zv::ModelToJson(core);
   // Six points, five with coordinates: the grid-only one has no residual.
   EXPECT_NE(json.find("\"fit\":{\"points\":5,\"rms\":"), std::string::npos) << json;
-  EXPECT_NE(json.find(",null]}"), std::string::npos) << json;
+  EXPECT_NE(json.find(",null],\"projection\":\"latlong\",\"looDistances\":["), std::string::npos) << json;
+  EXPECT_NE(json.find(",-1],\"corners\":[[48.5,17],[48.5,17.05],[48.4666666666667,17.05],[48.4666666666667,17]]}"),
+            std::string::npos)
+      << json;
 }
 
 TEST(ConverterCheck, FaultsAreNamed) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 using namespace zvtest;
 using zv::TExportOptions;
@@ -461,4 +462,17 @@ TEST(ExportAtlas, SameMapNameSharesADirectory) {
   zv::ExportAtlas(dir.Path(), "x", *a.Core.Layouts, Options("400", "400"), {});
   EXPECT_EQ(ReadFile(dir / "L/m/m.set"), "m_0_0.jpg\r\n");
   EXPECT_TRUE(fs::exists(dir / "L/m/set/m_400_0.jpg"));
+}
+
+TEST(ExportTargetDirectory, MadeWithItsParentsOrRefused) {
+  TempDir dir;
+  const std::string deep = dir / "a/b/c";
+  zv::CreateTargetDirectory(deep);
+  EXPECT_TRUE(fs::is_directory(deep));
+  zv::CreateTargetDirectory(deep); // an existing one is reused
+  // A file where a directory should go.
+  { std::ofstream(dir / "file") << "x"; }
+  const std::string blocked = dir / "file/sub";
+  const std::string message = ExpectThrows([&] { zv::CreateTargetDirectory(blocked); });
+  EXPECT_EQ(message.rfind(zv::msg::CannotCreateTargetDirectory(blocked), 0), 0u) << message;
 }

@@ -250,24 +250,25 @@ TEST(MapWriter, MorePointsThanLinesAndNoSizeLine) {
   EXPECT_EQ(saved, expected);
 }
 
-// Grid values this program does not hold stay with the pixel they belong to.
-TEST(MapWriter, GridFieldsStayWithTheirPixel) {
+// Grid words go with their point wherever it moves, and a line read back
+// from them is the line as it was.
+TEST(MapWriter, GridWordsGoWithTheirPoint) {
   TMapArea area(nullptr, nullptr);
   area.FileName = "g.map";
-  const std::string gridLine =
-      "Point01,xy,  100,  200,in, deg,    ,        ,N,    ,        ,E, grid,   ,     500000,    5400000,N";
-  area.Lines = {"OziExplorer Map Data File Version 2.2", "t", "g.bmp", gridLine,
-                "Point02,xy,  300,  400,in, deg,    ,        ,N,    ,        ,E, grid,   ,     501000,    5399000,N"};
+  const std::string first =
+      "Point01,xy,  100,  200,in, deg,    ,        ,N,    ,        ,E, grid, 33,     500000,  5400000.5,S";
+  const std::string second =
+      "Point02,xy,  300,  400,in, deg,  48, 30.0000,N,  17,  6.0000,E, grid,   ,     501000,    5399000,N";
+  area.Lines = {"OziExplorer Map Data File Version 2.2", "t", "g.bmp", first, second};
   std::string image;
   ParseCalibrationLines(area.Lines, ".MAP", area.Points, image);
-  area.Points.erase(area.Points.begin()); // the second point moves to the first line
+  ASSERT_TRUE(area.Points[0].HasGrid);
+  EXPECT_EQ(CalibrationLinesToSave(area, "g.map"), area.Lines);
+  area.Points.erase(area.Points.begin());
   const Lines saved = CalibrationLinesToSave(area, "g.map");
   ASSERT_EQ(saved.size(), 5u);
-  EXPECT_EQ(saved[3],
-            "Point01,xy,  300,  400,in, deg,    ,        ,N,    ,        ,E, grid,   ,           ,           ,N");
-  EXPECT_EQ(saved[4], EmptyMapPointLine(2).replace(0, 7, "Point02"));
-  area.Points = {Pt(100, 200, 0, 0, false)};
-  EXPECT_EQ(CalibrationLinesToSave(area, "g.map")[3], gridLine);
+  EXPECT_EQ(saved[3], "Point01" + second.substr(7));
+  EXPECT_EQ(saved[4], EmptyMapPointLine(2));
 }
 
 // A .gmi map has no .map lines to keep: it gets a whole new file.

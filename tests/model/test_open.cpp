@@ -3,6 +3,7 @@
 #include "TestMaps.h"
 
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
@@ -93,6 +94,22 @@ TEST_F(OpenTest, DispatchAndDefaultLayout) {
   view.OpenFile(dir / "two.MAP");
   EXPECT_EQ(Describe(view), "Default[one] Default[two*]");
   EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(OpenTest, NamedFileThatIsNotThereFails) {
+  // OpenFile itself makes an empty map of it; a file the user named is
+  // checked first.
+  for (const std::string& missing : {dir / "nosuch.map", dir.Path()}) {
+    try {
+      view.OpenNamedFile(missing);
+      ADD_FAILURE() << missing;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), msg::CannotOpenFile(missing));
+    }
+  }
+  EXPECT_EQ(view.Layouts->Count(), 0);
+  view.OpenNamedFile(MakeMap("one.map"));
+  EXPECT_EQ(Describe(view), "Default[one*]");
 }
 
 TEST_F(OpenTest, ReopenAsksAndNoShowsTheExistingArea) {

@@ -110,8 +110,7 @@ private slots:
   void namesAndDefaults() {
     Show(400, 300);
     QCOMPARE(view->objectName(), QStringLiteral("DisplayMaps"));
-    QCOMPARE(view->accessibleName(), QStringLiteral("DisplayMaps"));
-    QCOMPARE(view->accessibleDescription(), QStringLiteral("Map view"));
+    QCOMPARE(view->accessibleName(), QStringLiteral("Map view"));
     QVERIFY(view->testAttribute(Qt::WA_OpaquePaintEvent));
     QVERIFY(view->Border());
     QCOMPARE(view->Options(), TDisplayMapssOptions{0});

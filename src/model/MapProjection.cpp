@@ -1,0 +1,209 @@
+#include "model/MapProjection.h"
+
+#include "base/Paths.h"
+#include "model/CalibrationText.h"
+
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <ogr_spatialref.h>
+
+namespace zv {
+namespace {
+
+// GDAL reports what it cannot read on stderr by default; here every such
+// case becomes a finding of our own instead.
+class QuietGdal {
+public:
+  QuietGdal() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+  ~QuietGdal() { CPLPopErrorHandler(); }
+  QuietGdal(const QuietGdal&) = delete;
+  QuietGdal& operator=(const QuietGdal&) = delete;
+};
+
+using TTransformation = std::unique_ptr<OGRCoordinateTransformation>;
+
+TTransformation Transformation(const OGRSpatialReference& from, const OGRSpatialReference& to) {
+  return TTransformation(OGRCreateCoordinateTransformation(&from, &to));
+}
+
+bool Transform(OGRCoordinateTransformation* t, double& x, double& y) {
+  if (!t || !std::isfinite(x) || !std::isfinite(y)) return false;
+  double a = x, b = y;
+  int ok = FALSE;
+  if (!t->Transform(1, &a, &b, nullptr, &ok) || !ok || !std::isfinite(a) || !std::isfinite(b)) return false;
+  x = a;
+  y = b;
+  return true;
+}
+
+// The first line starting with prefix (ASCII case ignored), from line 6 on as
+// GDAL reads them; empty when there is none.
+std::string LineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (std::size_t i = 5; i < lines.size(); ++i)
+    if (UpperCaseAscii(lines[i].substr(0, prefix.size())) == prefix) return lines[i];
+  return {};
+}
+
+} // namespace
+
+struct TMapProjection::TImpl {
+  OGRSpatialReference plane;
+  OGRSpatialReference datum; // the calibration's latitude and longitude
+  OGRSpatialReference wgs84;
+  bool projected = false;
+  TTransformation datumToPlane, planeToDatum, planeToWgs84, wgs84ToPlane;
+  // Grid words of other UTM zones than the map's own, by zone and north.
+  std::map<std::pair<int, bool>, TTransformation> zones;
+  // GDAL's transformations keep state: one caller at a time.
+  std::mutex mutex;
+
+  bool Make() {
+    plane.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRSpatialReference> geog(plane.CloneGeogCS());
+    if (!geog) return false;
+    datum = *geog;
+    datum.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs84.SetWellKnownGeogCS("WGS84");
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    projected = plane.IsProjected();
+    planeToWgs84 = Transformation(plane, wgs84);
+    wgs84ToPlane = Transformation(wgs84, plane);
+    if (projected) {
+      datumToPlane = Transformation(datum, plane);
+      planeToDatum = Transformation(plane, datum);
+      if (!datumToPlane || !planeToDatum) return false;
+    }
+    return planeToWgs84 && wgs84ToPlane;
+  }
+};
+
+TMapProjection::TMapProjection() = default;
+
+TMapProjection::TMapProjection(const std::vector<std::string>& mapLines) : lines_(mapLines) {
+  const std::string projectionLine = LineStarting(mapLines, "MAP PROJECTION");
+  if (projectionLine.empty() || mapLines.size() < 5) return;
+  const QuietGdal quiet;
+  std::vector<const char*> lines;
+  lines.reserve(mapLines.size() + 1);
+  for (const std::string& line : mapLines) lines.push_back(line.c_str());
+  lines.push_back(nullptr);
+
+  auto impl = std::make_unique<TImpl>();
+  const OGRErr err = impl->plane.importFromOzi(lines.data());
+  name_ = Trim(ExtractNthWord(2, projectionLine, ","));
+  const std::string& name = name_;
+  if (err == OGRERR_NOT_ENOUGH_DATA) return; // no "Projection Setup" line: nothing to go by
+  if (err != OGRERR_NONE) {
+    // GDAL fails on a datum it does not know (and reads it as WGS 84).
+    unknown_ = name + " (datum " + Trim(ExtractNthWord(1, mapLines[4], ",")) + ")";
+    return;
+  }
+  if (impl->plane.IsLocal() || !impl->Make()) {
+    unknown_ = name;
+    return;
+  }
+  char* proj4 = nullptr;
+  if (impl->plane.exportToProj4(&proj4) == OGRERR_NONE && proj4) definition_ = Trim(proj4);
+  CPLFree(proj4);
+  impl_ = std::move(impl);
+}
+
+TMapProjection::~TMapProjection() = default;
+
+bool TMapProjection::Projected() const { return impl_ && impl_->projected; }
+
+const std::string& TMapProjection::Definition() const { return definition_; }
+
+const std::string& TMapProjection::Unknown() const { return unknown_; }
+
+void TMapProjection::ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const {
+  if (!Projected()) return;
+  const std::size_t n = std::min(lonEast.size(), latNorth.size());
+  std::vector<int> ok(n, FALSE);
+  {
+    const QuietGdal quiet;
+    const std::lock_guard lock(impl_->mutex);
+    if (n > 0) impl_->datumToPlane->Transform(n, lonEast.data(), latNorth.data(), nullptr, ok.data());
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    if (!ok[i] || !std::isfinite(lonEast[i]) || !std::isfinite(latNorth[i]))
+      lonEast[i] = latNorth[i] = std::nan("");
+}
+
+bool TMapProjection::GridToPlane(int zone, bool south, double easting, double northing, double& east,
+                                 double& north) const {
+  if (!Projected() || !std::isfinite(easting) || !std::isfinite(northing)) return false;
+  int mapNorth = 0;
+  const int mapZone = impl_->plane.GetUTMZone(&mapNorth);
+  if (mapZone == 0 || zone == 0 || (zone == mapZone && south != static_cast<bool>(mapNorth))) {
+    east = easting;
+    north = northing;
+    return true;
+  }
+  if (zone < 1 || zone > 60) return false;
+  const QuietGdal quiet;
+  const std::lock_guard lock(impl_->mutex);
+  TTransformation& t = impl_->zones[{zone, !south}];
+  if (!t) {
+    OGRSpatialReference other(impl_->plane);
+    if (other.SetUTM(zone, !south) != OGRERR_NONE) return false;
+    t = Transformation(other, impl_->plane);
+  }
+  double x = easting, y = northing;
+  if (!Transform(t.get(), x, y)) return false;
+  east = x;
+  north = y;
+  return true;
+}
+
+bool TMapProjection::PlaneToWgs84(double east, double north, double& lat, double& lon) const {
+  if (!impl_) {
+    lat = north;
+    lon = east;
+    return std::isfinite(lat) && std::isfinite(lon);
+  }
+  const QuietGdal quiet;
+  const std::lock_guard lock(impl_->mutex);
+  double x = east, y = north;
+  if (!Transform(impl_->planeToWgs84.get(), x, y)) return false;
+  lon = x;
+  lat = y;
+  return true;
+}
+
+bool TMapProjection::Wgs84ToPlane(double lat, double lon, double& east, double& north) const {
+  if (!impl_) {
+    east = lon;
+    north = lat;
+    return std::isfinite(lat) && std::isfinite(lon);
+  }
+  const QuietGdal quiet;
+  const std::lock_guard lock(impl_->mutex);
+  double x = lon, y = lat;
+  if (!Transform(impl_->wgs84ToPlane.get(), x, y)) return false;
+  east = x;
+  north = y;
+  return true;
+}
+
+bool TMapProjection::PlaneToDatum(double east, double north, double& lat, double& lon) const {
+  if (!Projected()) {
+    lat = north;
+    lon = east;
+    return std::isfinite(lat) && std::isfinite(lon);
+  }
+  const QuietGdal quiet;
+  const std::lock_guard lock(impl_->mutex);
+  double x = east, y = north;
+  if (!Transform(impl_->planeToDatum.get(), x, y)) return false;
+  lon = x;
+  lat = y;
+  return true;
+}
+
+} // namespace zv

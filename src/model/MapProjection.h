@@ -1,0 +1,57 @@
+// The plane a map is drawn in, read from a .map file's datum line, "Map
+// Projection" line and "Projection Setup" line. This pair of files is the
+// only part of the program that sees GDAL.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+class TMapProjection {
+public:
+  // Latitude and longitude in WGS 84: .gmi files, images opened alone.
+  TMapProjection();
+  // A .map file's lines. A projection or datum GDAL does not know, or no
+  // projection lines at all, leave latitude and longitude in WGS 84; the first
+  // two name themselves in Unknown().
+  explicit TMapProjection(const std::vector<std::string>& mapLines);
+  ~TMapProjection();
+  TMapProjection(const TMapProjection&) = delete;
+  TMapProjection& operator=(const TMapProjection&) = delete;
+
+  // Whether the plane is a projected one, in metres; otherwise it is the
+  // longitude (east) and latitude (north) of the calibration's datum.
+  bool Projected() const;
+  // The PROJ definition GDAL gives, or "latlong" when GDAL gave none.
+  const std::string& Definition() const;
+  // "NAME" of "The map's projection NAME is not known"; empty when known.
+  const std::string& Unknown() const;
+  // The name on the "Map Projection" line; empty without one.
+  const std::string& Name() const { return name_; }
+  // Whether this was made from these lines.
+  bool MadeFrom(const std::vector<std::string>& mapLines) const { return mapLines == lines_; }
+
+  // Latitudes and longitudes of the calibration's datum into the plane, in
+  // place; a pair with no answer becomes NaN.
+  void ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const;
+  // A point's grid words into the plane: its zone (0 when not given) and
+  // hemisphere matter for UTM only. False when the plane is no grid.
+  bool GridToPlane(int zone, bool south, double easting, double northing, double& east, double& north) const;
+  // A plane position to latitude and longitude, in WGS 84 or in the
+  // calibration's own datum, and back; false when there is no answer.
+  bool PlaneToWgs84(double east, double north, double& lat, double& lon) const;
+  bool Wgs84ToPlane(double lat, double lon, double& east, double& north) const;
+  bool PlaneToDatum(double east, double north, double& lat, double& lon) const;
+
+private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+  std::vector<std::string> lines_;
+  std::string definition_ = "latlong";
+  std::string unknown_;
+  std::string name_;
+};
+
+} // namespace zv
