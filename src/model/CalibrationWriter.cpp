@@ -93,8 +93,11 @@ std::string PointLine(const std::string& name, const TCalibrationPoint* point, i
          "," + latH + "," + Padded(lonD, 4) + "," + Padded(lonM, 8) + "," + lonH + ", grid," + GridFields(number, point);
 }
 
-// A point line of the file replaced by point: its name stays.
+// A point line of the file replaced by point: its name stays. A line that
+// was unused and stays so is kept as it is.
 std::string ReplacedPointLine(const std::string& original, const TCalibrationPoint* point, int number) {
+  if (!point && (Trim(ExtractNthWord(3, original, ",")).empty() || Trim(ExtractNthWord(4, original, ",")).empty()))
+    return original;
   const std::size_t comma = original.find(',');
   return PointLine(Trim(original.substr(0, comma)), point, number);
 }

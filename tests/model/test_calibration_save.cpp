@@ -209,8 +209,11 @@ TEST(MapWriter, EditedMapKeepsEveryOtherLine) {
     if (IsPointLine(before[i])) {
       ++pointLine;
       EXPECT_EQ(saved[i].substr(0, 8), before[i].substr(0, 8));
-      if (pointLine > 8) {
-        EXPECT_EQ(saved[i], EmptyMapPointLine(pointLine));
+      // The line of the ninth point, deleted, is emptied; unused lines stay as they were.
+      if (pointLine == 9) {
+        EXPECT_EQ(saved[i], EmptyMapPointLine(9));
+      } else if (pointLine > 9) {
+        EXPECT_EQ(saved[i], before[i]);
       }
     } else if (before[i].rfind("IWH,", 0) == 0) {
       EXPECT_EQ(saved[i], "IWH,Map Image Width/Height,700,360");
@@ -224,6 +227,18 @@ TEST(MapWriter, EditedMapKeepsEveryOtherLine) {
   ParseCalibrationLines(saved, ".MAP", read, image);
   ExpectSamePoints(read, area.Points);
   EXPECT_EQ(image, "latlon-wgs84.jpg");
+}
+
+// Unchanged points of the corpus maps, projected ones with their grid words
+// among them, are written back exactly as the files have them.
+TEST(MapWriter, UnchangedCorpusMapsComeBackAsTheyWere) {
+  for (const char* base : {"latlon-wgs84", "merc-wgs84", "gk5-pul42", "utm11-nad27", "utm21-nad83"}) {
+    SCOPED_TRACE(base);
+    TDisplayMapsCore view;
+    view.OpenFile(Corpus(std::string(base) + ".map"));
+    const TMapArea& area = *view.ActiveMapArea();
+    EXPECT_EQ(CalibrationLinesToSave(area, area.FileName), area.Lines);
+  }
 }
 
 // Points beyond the file's point lines get new numbered lines after the last
