@@ -90,7 +90,8 @@ std::string PointLine(const std::string& name, const TCalibrationPoint* point, i
   // Blank values stay blanks, so that every word keeps its place for
   // readers that run empty fields together.
   return name + ",xy," + Padded(x, 5) + "," + Padded(y, 5) + ",in, deg," + Padded(latD, 4) + "," + Padded(latM, 8) +
-         "," + latH + "," + Padded(lonD, 4) + "," + Padded(lonM, 8) + "," + lonH + ", grid," + GridFields(number, point);
+         "," + latH + "," + Padded(lonD, 4) + "," + Padded(lonM, 8) + "," + lonH + ", grid," +
+         GridFields(number, point);
 }
 
 // A point line of the file replaced by point: its name stays. A line that
@@ -166,10 +167,9 @@ std::string ImageReference(const std::string& image, const std::string& mapFileN
 }
 
 std::vector<std::string> NewMapLines(const TMapArea& area, const std::string& mapFileName) {
-  const std::string image =
-      !area.ImageFileName.empty() ? area.ImageFileName
-      : IsImageKind(FileKindOf(UpperFileExt(area.FileName))) ? area.FileName
-                                                              : std::string();
+  // The picture the area names, or the image it was opened as.
+  std::string image = area.ImageFileName;
+  if (image.empty() && IsImageKind(FileKindOf(UpperFileExt(area.FileName)))) image = area.FileName;
   std::vector<std::string> out = {
       "OziExplorer Map Data File Version 2.2",
       OneLine(area.Name),
@@ -186,9 +186,10 @@ std::vector<std::string> NewMapLines(const TMapArea& area, const std::string& ma
     const int number = static_cast<int>(n) + 1;
     out.push_back(PointLine(PointName(number), n < area.Points.size() ? &area.Points[n] : nullptr, number));
   }
-  out.insert(out.end(), {"Projection Setup,,,,,,,,,,", "Map Feature = MF ; Map Comment = MC     These follow if they exist",
-                         "Track File = TF      These follow if they exist",
-                         "Moving Map Parameters = MM?    These follow if they exist", "MOP,Map Open Position,0,0"});
+  out.insert(out.end(),
+             {"Projection Setup,,,,,,,,,,", "Map Feature = MF ; Map Comment = MC     These follow if they exist",
+              "Track File = TF      These follow if they exist",
+              "Moving Map Parameters = MM?    These follow if they exist", "MOP,Map Open Position,0,0"});
   if (area.Width > 0 && area.Height > 0) out.push_back(SizeLine(area));
   return out;
 }

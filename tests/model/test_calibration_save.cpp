@@ -248,8 +248,13 @@ TEST(MapWriter, MorePointsThanLinesAndNoSizeLine) {
   area.FileName = "a.map";
   area.Width = 640;
   area.Height = 480;
-  area.Lines = {"OziExplorer Map Data File Version 2.2", "t", "a.bmp", "Map Projection,Latitude/Longitude",
-                MapPointLine(1, Pt(1, 1, 1, 1)), "Projection Setup,,,,,,,,,,", "MOP,Map Open Position,0,0"};
+  area.Lines = {"OziExplorer Map Data File Version 2.2",
+                "t",
+                "a.bmp",
+                "Map Projection,Latitude/Longitude",
+                MapPointLine(1, Pt(1, 1, 1, 1)),
+                "Projection Setup,,,,,,,,,,",
+                "MOP,Map Open Position,0,0"};
   area.Points = {Pt(1, 2, 3, 4), Pt(5, 6, 7, 8), Pt(9, 10, 11, 12)};
   const Lines saved = CalibrationLinesToSave(area, "a.map");
   const Lines expected = {area.Lines[0],
@@ -455,8 +460,8 @@ TEST(MapWriter, GdalReadsTheSavedPoints) {
   const std::size_t at = info.find("\"geoTransform\":");
   ASSERT_NE(at, std::string::npos) << info;
   double g[6] = {};
-  ASSERT_EQ(std::sscanf(info.c_str() + at, "\"geoTransform\": [ %lf , %lf , %lf , %lf , %lf , %lf", &g[0], &g[1],
-                        &g[2], &g[3], &g[4], &g[5]),
+  ASSERT_EQ(std::sscanf(info.c_str() + at, "\"geoTransform\": [ %lf , %lf , %lf , %lf , %lf , %lf", &g[0], &g[1], &g[2],
+                        &g[3], &g[4], &g[5]),
             6)
       << info;
   for (const TCalibrationPoint& p : area.Points) {
