@@ -54,7 +54,7 @@ void MakeMapJpeg(int w, int h, const std::string& file) {
       const int ty = y % 240, tx = x % 600;
       if (ty >= 100 && ty < 116 && tx < 300) {
         const int gx = tx % 12, gy = ty - 100, glyph = (tx / 12 * 7 + y / 240) % 5;
-        const bool ink = (gx == 1 || gx == 8) ? glyph != 2
+        const bool ink = (gx == 1 || gx == 8)               ? glyph != 2
                          : (gy == 0 || gy == 7 || gy == 15) ? (glyph + gx) % 3 != 0
                                                             : (glyph == 4 && gx == gy / 2);
         if (ink) c = {30, 30, 30};

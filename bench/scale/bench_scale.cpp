@@ -6,6 +6,8 @@
 //              next to the same picture loaded from one whole image
 //   jpeg/png   a large colour JPEG / palette PNG map loaded and cut into
 //              400 x 400 JPEG or palette PNG tiles (CPU per pixel)
+//   zoomout    the same maps exported as an atlas without and with four
+//              zoom-out layers (the layers' cost in time and peak memory)
 //   bmp        a large 8-bit BMP map loaded (peak memory over the picture)
 //   archive    an archive of k maps sharing the same tiles, opened
 // Every measurement runs in a forked child, so its peak resident memory is
@@ -310,6 +312,50 @@ void LargeMapCase(const fs::path& dir, std::int64_t pixels, bool jpegMap, bool p
          static_cast<double>(px[1]) / px[0]);
 }
 
+// A large map loaded, then exported as an atlas without and with four
+// zoom-out layers; only the export is timed. The layers are to cost at most
+// half the plain export's time and 32 MiB more peak memory.
+void ZoomOutCase(const fs::path& dir, std::int64_t pixels, bool jpegMap) {
+  const auto [w, h] = PictureSize(pixels);
+  const fs::path src = dir / "zoomout";
+  fs::create_directories(src);
+  const std::string image = jpegMap ? "map.jpg" : "map.png";
+  if (jpegMap) {
+    TJPEGImage jpeg;
+    jpeg.SetNumOfColors(TNumOfColors::TrueColor);
+    jpeg.SetQuality(90);
+    jpeg.AssignPicture(Picture(w, h));
+    jpeg.SaveToFile((src / image).string());
+  } else {
+    WritePalettePng((src / image).string(), w, h);
+  }
+  WriteText((src / "map.map").string(), MapText(image));
+  // Each run writes into a folder of its own, removed when both are done: a
+  // run right after the other's deletion would pay for it (see AtlasCase).
+  const fs::path outs[2] = {dir / "zoomout-out0", dir / "zoomout-out4"};
+  Measure m[2];
+  for (int k = 0; k < 2; ++k) {
+    TDisplayMapsCore view;
+    const fs::path& out = outs[k];
+    m[k] = InChild(
+        [&] {
+          fs::create_directories(out);
+          view.OpenFile((src / "map.map").string());
+        },
+        [&] {
+          TExportOptions o = Options(!jpegMap, 400);
+          o.ZoomOutLayers = 4 * k;
+          ExportAtlas(out.string(), "a", *view.Layouts, o, {});
+        });
+    Row(jpegMap ? "JPEG map -> JPEG tiles" : "PNG map -> PNG tiles", std::to_string(std::int64_t{w} * h / 1000000) + " MP",
+        m[k], k == 0 ? "no zoom-out layers" : "4 zoom-out layers");
+  }
+  std::printf("  4 zoom-out layers: cpu %.2f x, wall %.2f x, peak %+.1f MiB\n", m[1].Cpu / m[0].Cpu,
+              m[1].Wall / m[0].Wall, m[1].PeakMiB - m[0].PeakMiB);
+  for (const fs::path& out : outs) fs::remove_all(out);
+  fs::remove_all(src);
+}
+
 // Writes an 8-bit BMP of the given size (grey ramp palette, stripes).
 void WriteBmp8(const std::string& path, int w, int h) {
   const std::uint32_t stride = (static_cast<std::uint32_t>(w) + 3) & ~3u;
@@ -438,6 +484,11 @@ int main(int argc, char** argv) {
     std::printf("png: palette PNG map loaded and cut into 400 x 400 tiles\n");
     LargeMapCase(dir, scaled(12'500'000), false, false);
     LargeMapCase(dir, scaled(12'500'000), false, true);
+  }
+  if (want("zoomout")) {
+    std::printf("zoomout: a palette PNG map and a colour JPEG map exported as an atlas, with 4 zoom-out layers\n");
+    ZoomOutCase(dir, scaled(25'000'000), false);
+    ZoomOutCase(dir, scaled(50'000'000), true);
   }
   if (want("bmp")) {
     std::printf("bmp: 8-bit BMP map loaded\n");

@@ -131,8 +131,14 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
 private:
+  // Each column's width for its longest text; Lat and Lon share what the
+  // page gives beyond that.
+  void FitColumns();
+
+  int textWidth_[TCalibrationTable::FieldCount] = {};
   TCalibrationTable& table_;
   TCalibrationCellDelegate* delegate_;
   std::function<void(TNavigateBtn)> command_;
@@ -214,8 +220,27 @@ TCalibrationGrid::TCalibrationGrid(TCalibrationTable& table, std::function<void(
   for (int column = 0; column < TCalibrationTable::FieldCount; ++column) {
     const int title =
         fontMetrics().horizontalAdvance(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(column)));
-    setColumnWidth(column, std::max(kDisplayWidth[column] * digit, title) + 8);
+    textWidth_[column] = std::max(kDisplayWidth[column] * digit, title) + 8;
   }
+  FitColumns();
+}
+
+void TCalibrationGrid::FitColumns() {
+  int spare = viewport()->width();
+  for (int width : textWidth_) spare -= width;
+  spare = std::max(spare, 0);
+  for (int column = 0; column < TCalibrationTable::FieldCount; ++column) {
+    int width = textWidth_[column];
+    if (column == TCalibrationTable::fLat) width += spare / 2;
+    if (column == TCalibrationTable::fLon) width += spare - spare / 2;
+    setColumnWidth(column, width);
+  }
+}
+
+bool TCalibrationGrid::viewportEvent(QEvent* event) {
+  // The viewport's width changes with the page and with the scroll bar.
+  if (event->type() == QEvent::Resize) FitColumns();
+  return QTableView::viewportEvent(event);
 }
 
 bool TCalibrationGrid::CheckEditor() {
@@ -357,6 +382,7 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
     button->setToolTip(name);
     button->setText(QString::fromUtf8(kButtons[i].glyph));
     button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus); // every command within reach of the keyboard
     button->setFixedSize(25, 25);
     bar->addWidget(button);
     buttons_[i] = button;

@@ -146,6 +146,12 @@ void TFormExport::CreateControls() {
   LblTileQuality = BuddyLabel(QStringLiteral("JPEG Quality"), "LblTileQuality", EdtTileQuality);
   LblTileQuality2 = Named(new QLabel(QStringLiteral("%")), "LblTileQuality2");
   for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) FitNumberField(edit);
+  // Row n makes n layers of every layout, reduced by 2, 4, ... 2^n. Not
+  // remembered: every start of the program begins with none.
+  CmbZoomOutLayers = Named(new QComboBox, "CmbZoomOutLayers");
+  CmbZoomOutLayers->addItems({QStringLiteral("None"), QStringLiteral("1 (50 %)"), QStringLiteral("2 (50 %, 25 %)"),
+                              QStringLiteral("3 (50 %, 25 %, 12.5 %)"), QStringLiteral("4 (50 % to 6.25 %)")});
+  LblZoomOutLayers = BuddyLabel(QStringLiteral("Zoom-out layers"), "LblZoomOutLayers", CmbZoomOutLayers);
   PrbMain = Named(new QProgressBar, "PrbMain");
   PrbMain->setRange(0, 100);
   PrbMain->setValue(0);
@@ -159,7 +165,8 @@ void TFormExport::CreateControls() {
   BtnClose = Named(new QPushButton(QStringLiteral("Done")), "BtnClose");
   BtnClose->setDefault(true);
   for (QWidget* w : std::initializer_list<QWidget*>{LblAtlasName, EdtAtlasName, LblTileDepth, CmbTileDepth,
-                                                    LblTileQuality, EdtTileQuality, LblTileQuality2, PrbMain})
+                                                    LblTileQuality, EdtTileQuality, LblTileQuality2, LblZoomOutLayers,
+                                                    CmbZoomOutLayers, PrbMain})
     KeepPlaceWhenHidden(w);
 }
 
@@ -199,6 +206,9 @@ void TFormExport::CreateLayout() {
   tiles->addWidget(LblTileQuality, 2, 3);
   tiles->addWidget(EdtTileQuality, 2, 4);
   tiles->addWidget(LblTileQuality2, 2, 5);
+  // Below the tile format controls: a whole atlas's zoom-out layers.
+  tiles->addWidget(LblZoomOutLayers, 3, 3);
+  tiles->addWidget(CmbZoomOutLayers, 3, 4, 1, 2);
   tiles->setColumnStretch(4, 1);
   group->addLayout(tiles);
   group->addStretch(1);
@@ -221,8 +231,8 @@ void TFormExport::CreateLayout() {
 void TFormExport::CreateTabOrder() {
   QWidget* const order[] = {RbtExportTypeAtlas, RbtExportTypeSingleMap, ChbTAR,       EdtTargetDirectory,
                             SbtDirectoryBrowse, EdtAtlasName,           EdtTileWidth, EdtTileHeight,
-                            CmbTileDepth,       CmbTileFormat,          EdtTileQuality, BtnStart,
-                            BtnRunning,         BtnClose};
+                            CmbTileDepth,       CmbTileFormat,          EdtTileQuality, CmbZoomOutLayers,
+                            BtnStart,           BtnRunning,             BtnClose};
   for (std::size_t i = 1; i < std::size(order); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
@@ -267,6 +277,8 @@ void TFormExport::RbtExportTypeAtlasClick() {
   const bool atlas = RbtExportTypeAtlas->isChecked();
   LblAtlasName->setVisible(atlas);
   EdtAtlasName->setVisible(atlas);
+  LblZoomOutLayers->setVisible(atlas);
+  CmbZoomOutLayers->setVisible(atlas);
 }
 
 void TFormExport::CmbTileFormatChange() {
@@ -354,6 +366,8 @@ void TFormExport::RunExport() {
   options.DepthRow = CmbTileDepth->currentIndex() < 0 ? DefaultColorDepthRow : CmbTileDepth->currentIndex();
   options.QualityText = EdtTileQuality->text().toStdString();
   options.Tared = ChbTAR->isChecked();
+  // Zoom-out layers are layers of an atlas; a single map has none.
+  options.ZoomOutLayers = RbtExportTypeAtlas->isChecked() ? std::max(0, CmbZoomOutLayers->currentIndex()) : 0;
   TExportProgress progress;
   progress.SetPosition = [this](std::int64_t v) { SetProgressPosition(v); };
   progress.SetMaximum = [this](std::int64_t v) { SetProgressMaximum(v); };

@@ -100,6 +100,8 @@ private:
   QLabel* LblTileQuality = nullptr;
   QLineEdit* EdtTileQuality = nullptr;
   QLabel* LblTileQuality2 = nullptr;
+  QLabel* LblZoomOutLayers = nullptr;
+  QComboBox* CmbZoomOutLayers = nullptr;
   QProgressBar* PrbMain = nullptr;
   QPushButton* BtnStart = nullptr;
   QPushButton* BtnRunning = nullptr;

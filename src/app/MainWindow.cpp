@@ -129,9 +129,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainWindow::~MainWindow() {
-  // The view goes first, while the pages its removal hooks reach still exist.
-  delete view_;
-  view_ = nullptr;
+  // The model goes first, while the pages its removal hooks reach still
+  // exist; the view itself then goes with its parent.
+  view_->CloseAll();
+  view_->Hooks = {};
 }
 
 void MainWindow::CreatePages() {
@@ -164,18 +165,18 @@ void MainWindow::CreatePages() {
   pgcMain_->setAccessibleName(QStringLiteral("Pages"));
   auto* tpgNavigator = new QWidget;
   tpgNavigator->setObjectName(QStringLiteral("TpgNavigator"));
-  auto* tpgCalibration = new QWidget;
-  tpgCalibration->setObjectName(QStringLiteral("TpgCalibration"));
+  tpgCalibration_ = new QWidget;
+  tpgCalibration_->setObjectName(QStringLiteral("TpgCalibration"));
   auto* navigatorLayout = new QVBoxLayout(tpgNavigator);
   navigatorLayout->setContentsMargins(0, 0, 0, 0);
   navigator_ = new TNavigatorTree(*view_, tpgNavigator);
   navigatorLayout->addWidget(navigator_);
   pgcMain_->addTab(tpgNavigator, QStringLiteral("Navigator"));
-  auto* calibrationLayout = new QVBoxLayout(tpgCalibration);
+  auto* calibrationLayout = new QVBoxLayout(tpgCalibration_);
   calibrationLayout->setContentsMargins(0, 0, 0, 0);
-  calibration_ = new TCalibrationPanel(*view_, tpgCalibration);
+  calibration_ = new TCalibrationPanel(*view_, tpgCalibration_);
   calibrationLayout->addWidget(calibration_);
-  pgcMain_->addTab(tpgCalibration, QStringLiteral("Calibration"));
+  pgcMain_->addTab(tpgCalibration_, QStringLiteral("Calibration"));
   pgcMain_->setCurrentIndex(0);
   connect(pgcMain_, &QTabWidget::currentChanged, this, &MainWindow::PageChanged);
 
@@ -190,15 +191,16 @@ void MainWindow::CreatePages() {
 }
 
 void MainWindow::CreateMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  // Menu titles carry mnemonics (Alt+F opens File); the items keep their texts.
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("mmFile"));
   mmFileOpen_ = file->addAction(QStringLiteral("Open..."), this, [this] { OpenCommand(true); });
   mmFileOpen_->setObjectName(QStringLiteral("mmFileOpen"));
   mmFileOpen_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  mmFileOpen_->setIcon(MainIcon(0));
+  mmFileOpen_->setIcon(MainIcon(miOpen));
   mmFileAdd_ = file->addAction(QStringLiteral("Add..."), this, [this] { OpenCommand(false); });
   mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
-  mmFileAdd_->setIcon(MainIcon(1));
+  mmFileAdd_->setIcon(MainIcon(miAdd));
   QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, &MainWindow::CloseAll);
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
@@ -213,14 +215,14 @@ void MainWindow::CreateMenus() {
   exitAction->setObjectName(QStringLiteral("mmFileExit"));
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
 
-  QMenu* layout = menuBar()->addMenu(QStringLiteral("Layout"));
+  QMenu* layout = menuBar()->addMenu(QStringLiteral("&Layout"));
   layout->setObjectName(QStringLiteral("mmLayout"));
   QAction* newLayout = layout->addAction(QStringLiteral("New"), this, &MainWindow::NewLayout);
   newLayout->setObjectName(QStringLiteral("mmLayoutNew"));
   mmLayoutClose_ = layout->addAction(QStringLiteral("Close Layout"), this, &MainWindow::CloseLayout);
   mmLayoutClose_->setObjectName(QStringLiteral("mmLayoutClose"));
 
-  mmMap_ = menuBar()->addMenu(QStringLiteral("Map"));
+  mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
   mmMap_->setObjectName(QStringLiteral("mmMap"));
   QAction* closeMap = mmMap_->addAction(QStringLiteral("Close Map"), this, &MainWindow::CloseMap);
   closeMap->setObjectName(QStringLiteral("mmMapClose"));
@@ -238,25 +240,27 @@ void MainWindow::CreateMenus() {
   mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
   mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
 
-  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("View"));
+  QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
-  mmViewCalibrationPoints_ = viewMenu->addAction(QStringLiteral("Show calibration points"));
-  mmViewCalibrationPoints_->setObjectName(QStringLiteral("mmViewCalibrationPoints"));
-  mmViewCalibrationPoints_->setCheckable(true);
-  mmViewCalibrationPoints_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C));
-  connect(mmViewCalibrationPoints_, &QAction::triggered, this,
-          [this] { ToggleOption(mmViewCalibrationPoints_, mpoShowCalibrationPoints); });
-  mmViewImageBorder_ = viewMenu->addAction(QStringLiteral("Show border of image"));
-  mmViewImageBorder_->setObjectName(QStringLiteral("mmViewImageBorder"));
-  mmViewImageBorder_->setCheckable(true);
-  mmViewImageBorder_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
-  connect(mmViewImageBorder_, &QAction::triggered, this,
-          [this] { ToggleOption(mmViewImageBorder_, mpoShowImageBorder); });
+  mmViewCalibrationPoints_ = AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
+                                           QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
+  mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show border of image"),
+                                     QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("mmHelp"));
   QAction* about = help->addAction(QStringLiteral("About..."), this, &MainWindow::About);
   about->setObjectName(QStringLiteral("mmHelpAbout"));
+}
+
+QAction* MainWindow::AddOptionItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& shortcut,
+                                   TDisplayMapsOption option) {
+  QAction* item = menu->addAction(text);
+  item->setObjectName(QString::fromLatin1(name));
+  item->setCheckable(true);
+  item->setShortcut(shortcut);
+  connect(item, &QAction::triggered, this, [this, item, option] { ToggleOption(item, option); });
+  return item;
 }
 
 void MainWindow::CreateToolBar() {
@@ -270,24 +274,18 @@ void MainWindow::CreateToolBar() {
   tbrMain_->setFixedHeight(29);
   tbrMain_->setContextMenuPolicy(Qt::PreventContextMenu);
   auto* noTips = new NoToolTips(tbrMain_);
+  // The menu's own commands, so menu and tool bar cannot drift apart.
   const struct {
     const char* name;
-    const char* accessible;
-    bool closeFirst;
-    int image;
-  } buttons[] = {{"TbtOpen", "Open", true, 0}, {"TbtAdd", "Add", false, 1}};
+    QAction* command;
+  } buttons[] = {{"TbtOpen", mmFileOpen_}, {"TbtAdd", mmFileAdd_}};
   for (const auto& b : buttons) {
-    auto* button = new QToolButton(tbrMain_);
+    tbrMain_->addAction(b.command);
+    QWidget* button = tbrMain_->widgetForAction(b.command);
     button->setObjectName(QString::fromLatin1(b.name));
-    button->setAccessibleName(QString::fromLatin1(b.accessible));
-    button->setAutoRaise(true);
     button->setFixedSize(27, 26);
-    button->setIconSize(QSize(20, 20));
-    button->setIcon(MainIcon(b.image));
+    button->setFocusPolicy(Qt::TabFocus); // the tool bar's own buttons take no focus
     button->installEventFilter(noTips);
-    const bool closeFirst = b.closeFirst;
-    connect(button, &QToolButton::clicked, this, [this, closeFirst] { OpenCommand(closeFirst); });
-    tbrMain_->addWidget(button);
   }
   tbrMain_->addSeparator();
 }
@@ -384,8 +382,8 @@ void MainWindow::StopSignalReceived() {
   if (!formExport_->Running()) close();
 }
 
-void MainWindow::ToggleOption(QAction* item, int option) {
-  const TDisplayMapssOptions bit = OptionBit(static_cast<TDisplayMapsOption>(option));
+void MainWindow::ToggleOption(QAction* item, TDisplayMapsOption option) {
+  const TDisplayMapssOptions bit = OptionBit(option);
   if (item->isChecked())
     view_->SetOptions(view_->Options() | bit);
   else
@@ -494,7 +492,7 @@ void MainWindow::PickModeToggled(bool on) {
   view_->SetPickMode(on);
   if (on) {
     // The rows being picked for are in sight, and Esc reaches the view.
-    pgcMain_->setCurrentWidget(calibration_->parentWidget());
+    pgcMain_->setCurrentWidget(tpgCalibration_);
     view_->setFocus(Qt::OtherFocusReason);
   }
   readout_->clear();
@@ -511,7 +509,7 @@ void MainWindow::ShowPointer(int x, int y) {
 
 void MainWindow::UpdateFitLabel() {
   const TMapArea* area = view_->ActiveMapArea();
-  const bool working = area && (view_->PickMode() || pgcMain_->currentWidget() == calibration_->parentWidget());
+  const bool working = area && (view_->PickMode() || pgcMain_->currentWidget() == tpgCalibration_);
   if (!working) {
     fitLabel_->hide();
     return;
@@ -527,13 +525,14 @@ void MainWindow::NewLayout() {
 
 void MainWindow::About() {
   Prompter().Message(this, TMsgType::Information,
-                     QStringLiteral("Zovevod 1.0.3.0\n\n"
-                                    "Free software for carrying raster maps into the field.\n"
-                                    "It comes with no warranty; maps remain their authors' property."));
+                     QStringLiteral("Zovevod ") + QStringLiteral(ZOVEVOD_VERSION) +
+                         QStringLiteral("\n\n"
+                                        "Free software for carrying raster maps into the field.\n"
+                                        "It comes with no warranty; maps remain their authors' property."));
 }
 
 void MainWindow::PageChanged(int index) {
-  if (pgcMain_->widget(index)->objectName() == QStringLiteral("TpgCalibration")) RefillCalibrationTable();
+  if (pgcMain_->widget(index) == tpgCalibration_) RefillCalibrationTable();
   UpdateFitLabel();
 }
 

@@ -3,10 +3,12 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
 class QAction;
+class QKeySequence;
 class QFileDialog;
 class QLabel;
 class QMenu;
@@ -15,6 +17,7 @@ class QToolBar;
 
 namespace zv {
 
+enum TDisplayMapsOption : std::uint8_t;
 class TCalibrationPanel;
 class TNavigatorTree;
 class TDisplayMaps;
@@ -71,7 +74,9 @@ private:
   void CreatePages();
   void AssignHooks();
   void OpenCommand(bool closeFirst);
-  void ToggleOption(QAction* item, int option);
+  QAction* AddOptionItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& shortcut,
+                         TDisplayMapsOption option);
+  void ToggleOption(QAction* item, TDisplayMapsOption option);
   void UpdateMapMenu();
   void UpdateLayoutMenu();
   void CloseLayout();
@@ -94,6 +99,7 @@ private:
   TNavigatorTree* navigator_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;
   QTabWidget* pgcMain_ = nullptr;
+  QWidget* tpgCalibration_ = nullptr;
   QToolBar* tbrMain_ = nullptr;
   QMenu* mmMap_ = nullptr;
   QAction* mmFileOpen_ = nullptr;

@@ -18,6 +18,7 @@
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
+#include <QFocusEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -38,17 +39,21 @@ namespace {
 constexpr int kColumnCount = 2;
 constexpr int kNameColumn = 0;
 constexpr int kMarkColumn = 1;
+constexpr int kMarkColumnWidth = 32;
+constexpr int kCellMargin = 6;
 const QColor kLayoutFill(0xFF, 0xFF, 0xBB);
 const QColor kLineColour(0xFF, 0xDD, 0xAA);
 const QString kRowMimeType = QStringLiteral("application/x-zovevod-navigator-row");
 
-Qt::Alignment ColumnAlignment(int column) {
-  return column == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter);
+// The selection drawn over a row's own colours rather than instead of them.
+QColor SelectionBlend(const QPalette& palette) {
+  QColor blend = palette.color(QPalette::Highlight);
+  blend.setAlpha(80);
+  return blend;
 }
 
-unsigned char FoldAscii(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+Qt::Alignment ColumnAlignment(int column) {
+  return column == kNameColumn ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter) : Qt::Alignment(Qt::AlignCenter);
 }
 
 // Paints the cells: the layout rows' fill, the separator lines, the eye, and
@@ -73,11 +78,7 @@ public:
     QStyledItemDelegate::paint(painter, opt, index);
 
     painter->save();
-    if (selected) {
-      QColor blend = option.palette.color(QPalette::Highlight);
-      blend.setAlpha(80);
-      painter->fillRect(r, blend);
-    }
+    if (selected) painter->fillRect(r, SelectionBlend(option.palette));
     if (d) {
       painter->setPen(kLineColour);
       painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
@@ -99,24 +100,6 @@ private:
 };
 
 } // namespace
-
-int CompareNavigatorNames(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char ca = FoldAscii(a[i]);
-    const unsigned char cb = FoldAscii(b[i]);
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-std::string UniqueLayoutName(const TMapLayouts& layouts) {
-  std::string name = "New Layout";
-  // Ends by the time the counter passes the number of layouts.
-  for (int counter = 2; layouts.FindLayout(name); ++counter) name = "New Layout (" + std::to_string(counter) + ")";
-  return name;
-}
 
 // ---- TNavigatorModel ----
 
@@ -237,11 +220,9 @@ bool TNavigatorModel::Less(const Node& a, const Node& b) const {
   const TNavigatorNodeKind kind = a.Data.Kind;
   const std::string& nameA = kind == nkLayout ? a.Data.Layout()->Name : a.Data.Area()->Name;
   const std::string& nameB = kind == nkLayout ? b.Data.Layout()->Name : b.Data.Area()->Name;
-  const int c = CompareNavigatorNames(nameA, nameB);
-  if (c != 0) return c < 0;
   const void* active = kind == nkLayout ? static_cast<const void*>(view_.ActiveLayout())
                                         : static_cast<const void*>(view_.ActiveMapArea());
-  return a.Data.Item == active && b.Data.Item != active;
+  return NavigatorRowBefore(nameA, a.Data.Item == active, nameB, b.Data.Item == active);
 }
 
 void TNavigatorModel::Resort() {
@@ -279,19 +260,11 @@ bool TNavigatorModel::CanMoveArea(const QModelIndex& source, const QModelIndex& 
 bool TNavigatorModel::MoveArea(const QModelIndex& source, const QModelIndex& target) {
   if (!CanMoveArea(source, target)) return false;
   Node* sourceNode = NodeOf(source);
-  TMapArea* area = sourceNode->Data.Area();
-  TMapLayout* oldLayout = area->Layout;
-  TMapLayout* newLayout = NodeData(target)->Layout();
-  if (!oldLayout || !newLayout || oldLayout == newLayout) return false;
-  // The lists own their areas, so the area leaves the old list first; neither
-  // step frees it, and only the addition is announced (adding the new row).
-  std::unique_ptr<TMapArea> moving = oldLayout->Areas->Extract(area);
-  if (!moving) return false;
-  newLayout->Areas->Add(std::move(moving));
+  // Only the addition is announced (adding the new row); the old row goes here.
+  if (!MoveMapArea(view_, *sourceNode->Data.Area(), *NodeData(target)->Layout())) return false;
   Node* oldLayoutNode = sourceNode->Parent;
   RemoveNode(sourceNode);
   CountChanged(oldLayoutNode);
-  if (view_.ActiveMapArea() == area) view_.SetActiveLayout(newLayout);
   return true;
 }
 
@@ -427,7 +400,7 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   h->setSectionsMovable(true);
   h->setStretchLastSection(false);
   h->resizeSection(kNameColumn, 156);
-  h->resizeSection(kMarkColumn, 32);
+  h->resizeSection(kMarkColumn, kMarkColumnWidth);
   h->setSectionResizeMode(kMarkColumn, QHeaderView::Interactive);
   h->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
   h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -436,6 +409,8 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   h->setSortIndicator(kNameColumn, Qt::AscendingOrder);
   h->setSortIndicatorShown(true);
   h->moveSection(h->visualIndex(kMarkColumn), 0);
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(model_, signal, this, [this] { FitMarkColumn(); });
 
   popup_ = new QMenu(this);
   popup_->setObjectName(QStringLiteral("PopupMenuNavigator"));
@@ -449,7 +424,13 @@ TNavigatorTree::TNavigatorTree(TDisplayMapsCore& view, QWidget* parent)
   closeLayout_->setObjectName(QStringLiteral("MniCloseLayout"));
   closeArea_ = popup_->addAction(QStringLiteral("Close Area"), this, &TNavigatorTree::CloseFocusedArea);
   closeArea_->setObjectName(QStringLiteral("MniCloseArea"));
-  connect(popup_, &QMenu::aboutToShow, this, [this] { UpdatePopupMenu(PointerOverTree()); });
+  moveSeparator_ = popup_->addSeparator();
+  moveTo_ = popup_->addMenu(QStringLiteral("Move to layout"));
+  moveTo_->setObjectName(QStringLiteral("MniMoveToLayout"));
+  connect(popup_, &QMenu::aboutToShow, this, [this] {
+    UpdatePopupMenu(keyboardPopup_ || PointerOverTree());
+    keyboardPopup_ = false;
+  });
 }
 
 void TNavigatorTree::ActiveChanged() {
@@ -515,16 +496,43 @@ void TNavigatorTree::CloseFocusedArea() {
   if (area->Layout) area->Layout->Areas->Remove(area, true);
 }
 
-void TNavigatorTree::UpdatePopupMenu(bool pointerOverTree) {
+void TNavigatorTree::UpdatePopupMenu(bool rowCommands) {
   const TNavigatorNodeData* d = model_->NodeData(currentIndex());
   create_->setEnabled(true);
   rename_->setEnabled(false);
   closeLayout_->setEnabled(false);
   closeArea_->setEnabled(false);
-  if (!pointerOverTree || !d) return;
+  const bool mapRow = d && d->Kind == nkMapArea;
+  moveSeparator_->setVisible(mapRow);
+  moveTo_->menuAction()->setVisible(mapRow);
+  moveTo_->clear();
+  if (mapRow) {
+    const TMapLayout* own = d->Area()->Layout;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+      const TNavigatorNodeData* layout = model_->NodeData(model_->index(row, kNameColumn));
+      if (!layout || layout->Layout() == own) continue;
+      TMapLayout* target = layout->Layout();
+      moveTo_->addAction(FromModelText(target->Name), this, [this, target] { MoveFocusedAreaTo(target); });
+    }
+  }
+  moveTo_->menuAction()->setEnabled(rowCommands && !moveTo_->isEmpty());
+  if (!rowCommands || !d) return;
   rename_->setEnabled(true);
   closeLayout_->setEnabled(d->Kind == nkLayout);
-  closeArea_->setEnabled(d->Kind == nkMapArea);
+  closeArea_->setEnabled(mapRow);
+}
+
+void TNavigatorTree::ShowPopupForFocusedRow() {
+  const QModelIndex focused = currentIndex();
+  QRect row = focused.isValid() ? visualRect(focused.siblingAtColumn(kNameColumn)) : QRect();
+  if (!row.isValid() || !viewport()->rect().intersects(row)) row = QRect(viewport()->rect().center(), QSize(1, 1));
+  keyboardPopup_ = true;
+  popup_->popup(viewport()->mapToGlobal(QPoint(row.left() + row.height(), row.bottom())));
+}
+
+void TNavigatorTree::MoveFocusedAreaTo(TMapLayout* layout) {
+  const QModelIndex target = model_->FindRow(layout);
+  if (model_->MoveArea(currentIndex(), target)) expandAll();
 }
 
 bool TNavigatorTree::PointerOverTree() const {
@@ -575,13 +583,29 @@ void TNavigatorTree::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TNavigatorTree::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier && state() != EditingState) {
+    ShowPopupForFocusedRow();
+    event->accept();
+    return;
+  }
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState) OpenFocusedRow();
   // The base leaves Enter unconsumed, so it still reaches the window.
   QTreeView::keyPressEvent(event);
 }
 
+void TNavigatorTree::focusInEvent(QFocusEvent* event) {
+  QTreeView::focusInEvent(event);
+  // Reached from the keyboard with no focused row (the last one was closed),
+  // the focus goes to the first row, so there is one to move from and to see.
+  if (event->reason() != Qt::MouseFocusReason && !currentIndex().isValid() && model_->rowCount() > 0)
+    selectionModel()->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
+}
+
 void TNavigatorTree::contextMenuEvent(QContextMenuEvent* event) {
-  popup_->popup(event->globalPos());
+  if (event->reason() == QContextMenuEvent::Keyboard)
+    ShowPopupForFocusedRow();
+  else
+    popup_->popup(event->globalPos());
   event->accept();
 }
 
@@ -619,15 +643,48 @@ void TNavigatorTree::dropEvent(QDropEvent* event) {
 }
 
 void TNavigatorTree::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
-  // The indentation belongs to the name cell: same fill and bottom line.
+  // The indentation belongs to the name cell: same fill, the same light
+  // selection and bottom line, over the style's full highlight.
   if (const TNavigatorNodeData* d = model_->NodeData(index)) {
     painter->save();
+    painter->fillRect(rect, palette().color(QPalette::Base));
     if (d->Kind == nkLayout) painter->fillRect(rect, kLayoutFill);
+    if (selectionModel()->isSelected(index)) painter->fillRect(rect, SelectionBlend(palette()));
     painter->setPen(kLineColour);
     painter->drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
     painter->restore();
   }
-  QTreeView::drawBranches(painter, rect, index);
+  // Only a layout row has a mark (expand or collapse), in the last step of
+  // its indentation. It is drawn without the selected state, for which the
+  // style would paint the full highlight behind it.
+  if (!model_->hasChildren(index.siblingAtColumn(0))) return;
+  QStyleOption mark;
+  mark.initFrom(this);
+  mark.rect = QRect(rect.right() + 1 - indentation(), rect.top(), indentation(), rect.height());
+  mark.state = QStyle::State_Item | QStyle::State_Children | (isEnabled() ? QStyle::State_Enabled : QStyle::State_None) |
+               (isExpanded(index.siblingAtColumn(0)) ? QStyle::State_Open : QStyle::State_None);
+  style()->drawPrimitive(QStyle::PE_IndicatorBranch, &mark, painter, this);
+}
+
+void TNavigatorTree::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QTreeView::drawRow(painter, option, index);
+  // The cells draw no focus rectangle; a row reached from the keyboard (Tab
+  // into the tree) and not selected still shows where the focus is.
+  if (!hasFocus() || index.siblingAtColumn(0) != currentIndex().siblingAtColumn(0) ||
+      selectionModel()->isSelected(index))
+    return;
+  painter->save();
+  painter->setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+  painter->drawRect(option.rect.adjusted(0, 0, -1, -2)); // above the row's bottom line
+  painter->restore();
+}
+
+void TNavigatorTree::FitMarkColumn() {
+  int most = 0;
+  if (view_.Layouts)
+    for (int i = 0; i < view_.Layouts->Count(); ++i) most = std::max(most, (*view_.Layouts)[i]->Areas->Count());
+  const int text = fontMetrics().horizontalAdvance(QString::number(most)) + 2 * kCellMargin;
+  header()->resizeSection(kMarkColumn, std::max({kMarkColumnWidth, text, header()->sectionSize(kMarkColumn)}));
 }
 
 void TNavigatorTree::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DisplayMapsCore.h"
+#include "model/NavigatorRules.h"
 
 #include <QAbstractItemModel>
 #include <QPersistentModelIndex>
@@ -29,12 +30,6 @@ struct TNavigatorNodeData {
   TMapArea* Area() const { return Kind == nkMapArea ? static_cast<TMapArea*>(Item) : nullptr; }
 };
 
-// The navigator's order of names: a to z folded to upper case, other bytes by
-// their code, a prefix before the longer name. Negative, zero or positive.
-int CompareNavigatorNames(const std::string& a, const std::string& b);
-// "New Layout", else "New Layout (2)", "New Layout (3)", ...: the first name
-// no layout has, ignoring letter case.
-std::string UniqueLayoutName(const TMapLayouts& layouts);
 
 // The navigator's item model: layouts at the top, their map areas below, in
 // two columns (name; area count or the shown mark). It keeps rows of its own,
@@ -137,9 +132,16 @@ public:
   QAction* RenameAction() const { return rename_; }
   QAction* CloseLayoutAction() const { return closeLayout_; }
   QAction* CloseAreaAction() const { return closeArea_; }
-  // Enables the popup's items for the focused row; a menu opened while the
-  // pointer is elsewhere offers only "Create Layout".
-  void UpdatePopupMenu(bool pointerOverTree);
+  // "Move to layout", on a map row: the other layouts, in navigator order.
+  QMenu* MoveToMenu() const { return moveTo_; }
+  // Enables the popup's items for the focused row; a menu opened with the
+  // mouse while the pointer is elsewhere offers only "Create Layout".
+  void UpdatePopupMenu(bool rowCommands);
+  // The popup from the keyboard (Menu key, Shift+F10): at the focused row,
+  // with the items a right-click on that row offers.
+  void ShowPopupForFocusedRow();
+  // Moves the focused map row to layout, as dropping it there does.
+  void MoveFocusedAreaTo(TMapLayout* layout);
 
   // The drop of the focused (dragged) area row on target.
   bool CanDropOn(const QModelIndex& target) const;
@@ -153,15 +155,19 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void startDrag(Qt::DropActions supportedActions) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+  void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
 
 private:
   bool PointerOverTree() const;
+  // The count column as wide as the largest count needs, and the eye.
+  void FitMarkColumn();
 
   TDisplayMapsCore& view_;
   TNavigatorModel* model_;
@@ -170,6 +176,9 @@ private:
   QAction* rename_;
   QAction* closeLayout_;
   QAction* closeArea_;
+  QAction* moveSeparator_;
+  QMenu* moveTo_;
+  bool keyboardPopup_ = false; // the popup showing was opened from the keyboard
 };
 
 } // namespace zv

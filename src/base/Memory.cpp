@@ -3,10 +3,13 @@
 #include "base/Errors.h"
 #include "base/Messages.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include <unistd.h>
 
@@ -42,24 +45,60 @@ std::uint64_t MemAvailable() {
   return kib == Unknown ? Unknown : kib * 1024;
 }
 
-// What a cgroup v2 limit leaves: its limit less the anonymous memory charged
-// to it (page cache in it can be reclaimed).
-std::uint64_t CgroupLeft() {
-  const std::uint64_t limit = ReadNumber("/sys/fs/cgroup/memory.max");
-  if (limit == Unknown) return Unknown;
-  std::FILE* f = std::fopen("/sys/fs/cgroup/memory.stat", "r");
-  if (!f) return Unknown;
+// The value of the line "key N" in a memory.stat file, or 0.
+std::uint64_t StatValue(const std::string& path, const char* key) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return 0;
   char line[256];
-  std::uint64_t anon = 0;
+  std::uint64_t value = 0;
+  const std::size_t keyLength = std::strlen(key);
   while (std::fgets(line, sizeof line, f)) {
-    unsigned long long v = 0;
-    if (std::sscanf(line, "anon %llu", &v) == 1) {
-      anon = v;
-      break;
+    if (std::strncmp(line, key, keyLength) != 0 || line[keyLength] != ' ') continue;
+    value = std::strtoull(line + keyLength + 1, nullptr, 10);
+    break;
+  }
+  std::fclose(f);
+  return value;
+}
+
+// What the limit of the control group this process runs in leaves: its limit
+// less the anonymous memory charged to it (page cache in it can be
+// reclaimed). cgroup v2 ("0::/path") or the v1 memory controller.
+std::uint64_t CgroupLeft() {
+  std::FILE* f = std::fopen("/proc/self/cgroup", "r");
+  if (!f) return Unknown;
+  char line[1024];
+  std::string v1, v2;
+  bool haveV1 = false, haveV2 = false;
+  while (std::fgets(line, sizeof line, f)) {
+    std::string l(line);
+    if (!l.empty() && l.back() == '\n') l.pop_back();
+    const std::size_t first = l.find(':'), second = first == std::string::npos ? first : l.find(':', first + 1);
+    if (second == std::string::npos) continue;
+    const std::string controllers = l.substr(first + 1, second - first - 1), path = l.substr(second + 1);
+    if (l.compare(0, first, "0") == 0 && controllers.empty()) {
+      v2 = path;
+      haveV2 = true;
+    } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
+      v1 = path;
+      haveV1 = true;
     }
   }
   std::fclose(f);
-  return anon < limit ? limit - anon : 0;
+  // Inside a container the group's own folder may be the mount's root.
+  auto left = [](const std::string& root, const std::string& path, const char* limitFile, const char* anonKey) {
+    for (const std::string& dir : {root + path, root}) {
+      const std::uint64_t limit = ReadNumber((dir + "/" + limitFile).c_str());
+      if (limit == Unknown) continue;
+      const std::uint64_t anon = StatValue(dir + "/memory.stat", anonKey);
+      return anon < limit ? limit - anon : 0;
+    }
+    return Unknown;
+  };
+  std::uint64_t result = Unknown;
+  if (haveV2) result = std::min(result, left("/sys/fs/cgroup", v2, "memory.max", "anon"));
+  if (haveV1) result = std::min(result, left("/sys/fs/cgroup/memory", v1, "memory.limit_in_bytes", "total_rss"));
+  return result;
 }
 
 std::uint64_t SystemAvailableMemory() {

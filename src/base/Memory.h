@@ -5,9 +5,10 @@
 namespace zv {
 
 // Bytes the system can give this process without swapping: MemAvailable
-// from /proc/meminfo, bounded by the process's control group limit, or the
-// free physical memory where those are not to be read. The largest value
-// when nothing can be read, so that nothing is refused for want of a figure.
+// from /proc/meminfo, or the free physical memory where that is not to be
+// read, bounded by what the limit of the process's control group leaves
+// (cgroup v2, or v1's memory controller). The largest value when nothing can
+// be read, so that nothing is refused for want of a figure.
 std::uint64_t AvailableMemory();
 
 // Tests put a fixed reading in place of the system's; nullptr restores it.

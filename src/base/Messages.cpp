@@ -271,6 +271,9 @@ const char* const TileWidthInvalid = "Tile width must be a whole number of at le
 const char* const TileHeightInvalid = "Tile height must be a whole number of at least 1";
 std::string UnknownTileFormat(std::int64_t row) { return "Unknown tile file format " + Str(row); }
 std::string UnknownColorDepth(std::int64_t row) { return "Unknown color depth " + Str(row); }
+std::string ZoomOutLayersInvalid(std::int64_t layers) {
+  return "Zoom-out layers must be from 0 to 4, not " + Str(layers);
+}
 std::string MapNameNotAllowed(const std::string& name) {
   return "The map name \"" + name + "\" is not allowed: it would leave the target directory";
 }
@@ -303,6 +306,8 @@ const char* const Usage =
     "  --quality N            default 85\n"
     "  --depth ROW            PNG colour depth row 0..7, default 6\n"
     "  --tar                  TAR-ed\n"
+    "  --zoom-out N           N zoom-out layers (0..4, default 0): every layout again,\n"
+    "                         reduced to 50 %, 25 %, 12.5 %, 6.25 %; whole atlas only\n"
     "  --reload               answer Yes to \"already exists\" questions (default No)\n"
     "  --list                 export nothing; print the opened model as JSON on stdout\n"
     "  --check                export nothing; print every problem found in the maps'\n"
@@ -326,6 +331,8 @@ std::string UnknownOption(const std::string& option) { return "unknown option " 
 const char* const TileExpectsSize = "--tile expects WxH, for example 400x400";
 const char* const FormatExpectsName = "--format expects jpeg or png";
 const char* const DepthExpectsRow = "--depth expects a row from 0 to 7";
+const char* const ZoomOutExpectsCount = "--zoom-out expects a number of layers from 0 to 4";
+const char* const ZoomOutWithSingle = "--zoom-out does not go with --single";
 const char* const TargetDirectoryEmpty = "the target directory is empty";
 const char* const NoInputFile = "no input file given";
 const char* const ListWithCheck = "--list and --check do not go together";

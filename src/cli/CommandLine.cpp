@@ -2,6 +2,7 @@
 
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "export/ZoomOut.h"
 
 #include <optional>
 
@@ -110,6 +111,13 @@ int DepthRow(const std::string& value) {
   return row;
 }
 
+int ZoomOutLayers(const std::string& value) {
+  std::int32_t layers = -1;
+  if (!ParseIntegerText(value, layers) || layers < 0 || layers > kMaxZoomOutLayers)
+    throw TUsageError{msg::ZoomOutExpectsCount};
+  return layers;
+}
+
 // Options that take a value; false when the option is none of them.
 bool ApplyValueOption(TOption& option, TCommandLine& cl) {
   const std::string& name = option.Name();
@@ -131,6 +139,8 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
     cl.Options.QualityText = option.Value();
   } else if (name == "--depth") {
     cl.Options.DepthRow = DepthRow(option.Value());
+  } else if (name == "--zoom-out") {
+    cl.Options.ZoomOutLayers = ZoomOutLayers(option.Value());
   } else {
     return false;
   }
@@ -142,6 +152,8 @@ void CheckComplete(const TCommandLine& cl) {
   if (cl.Files.empty()) throw TUsageError{msg::NoInputFile};
   if (cl.List && cl.Check) throw TUsageError{msg::ListWithCheck};
   if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{msg::TargetDirectoryRequired};
+  // Zoom-out layers are layers of an atlas; a single map has none.
+  if (cl.Single && cl.Options.ZoomOutLayers > 0) throw TUsageError{msg::ZoomOutWithSingle};
 }
 
 } // namespace

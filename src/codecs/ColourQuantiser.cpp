@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <climits>
+#include <iterator>
 
 namespace zv {
 
@@ -235,24 +236,41 @@ void FloydSteinbergDitherer::FillBlock(int cell) {
   for (int i = 0; i < n; ++i)
     if (nearDist[i] <= bound) candidates[count++] = i;
 
+  // Distances add up per axis, so each candidate needs only 4 + 8 + 4 terms;
+  // candidates come in index order and only a strictly nearer one replaces
+  // the one found, so ties go to the lower index.
+  constexpr int blockSize = BlockCells[0] * BlockCells[1] * BlockCells[2];
+  int best[blockSize];
+  std::uint8_t chosen[blockSize] = {};
+  std::fill(std::begin(best), std::end(best), INT_MAX);
+  for (int k = 0; k < count; ++k) {
+    const Rgb& p = palette_[static_cast<std::size_t>(candidates[k])];
+    int dr[BlockCells[0]], dg[BlockCells[1]], db[BlockCells[2]];
+    for (int i = 0; i < BlockCells[0]; ++i) dr[i] = WeightedSquare(0, CellCentre(0, base[0] + i) - p.r);
+    for (int i = 0; i < BlockCells[1]; ++i) dg[i] = WeightedSquare(1, CellCentre(1, base[1] + i) - p.g);
+    for (int i = 0; i < BlockCells[2]; ++i) db[i] = WeightedSquare(2, CellCentre(2, base[2] + i) - p.b);
+    const auto index = static_cast<std::uint8_t>(candidates[k]);
+    int at = 0;
+    for (int i0 = 0; i0 < BlockCells[0]; ++i0)
+      for (int i1 = 0; i1 < BlockCells[1]; ++i1) {
+        const int rg = dr[i0] + dg[i1];
+        for (int i2 = 0; i2 < BlockCells[2]; ++i2, ++at) {
+          const int d = rg + db[i2];
+          const bool nearer = d < best[at];
+          best[at] = nearer ? d : best[at];
+          chosen[at] = nearer ? index : chosen[at];
+        }
+      }
+  }
+  int at = 0;
   for (int i0 = 0; i0 < BlockCells[0]; ++i0)
     for (int i1 = 0; i1 < BlockCells[1]; ++i1)
-      for (int i2 = 0; i2 < BlockCells[2]; ++i2) {
-        const int r = CellCentre(0, base[0] + i0), g = CellCentre(1, base[1] + i1), b = CellCentre(2, base[2] + i2);
-        int best = INT_MAX, chosen = 0;
-        for (int k = 0; k < count; ++k) {
-          const Rgb& p = palette_[static_cast<std::size_t>(candidates[k])];
-          const int d = WeightedSquare(0, r - p.r) + WeightedSquare(1, g - p.g) + WeightedSquare(2, b - p.b);
-          if (d < best) { // on a tie the lower index stays
-            best = d;
-            chosen = candidates[k];
-          }
-        }
-        const auto at = static_cast<std::size_t>((base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] +
-                                                 base[2] + i2);
-        const Rgb& p = palette_[static_cast<std::size_t>(chosen)];
-        nearestColour_[at] = std::uint32_t{p.r} | std::uint32_t{p.g} << 8 | std::uint32_t{p.b} << 16 | 1u << 24;
-        nearestIndex_[at] = static_cast<std::uint8_t>(chosen);
+      for (int i2 = 0; i2 < BlockCells[2]; ++i2, ++at) {
+        const auto cell =
+            static_cast<std::size_t>((base[0] + i0) * AxisStride[0] + (base[1] + i1) * AxisStride[1] + base[2] + i2);
+        const Rgb& p = palette_[chosen[at]];
+        nearestColour_[cell] = std::uint32_t{p.r} | std::uint32_t{p.g} << 8 | std::uint32_t{p.b} << 16 | 1u << 24;
+        nearestIndex_[cell] = chosen[at];
       }
 }
 

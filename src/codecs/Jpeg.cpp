@@ -193,7 +193,7 @@ struct JpegSettings {
   std::uint8_t quality = 75;
   bool progressive = false;
   int progressStep = 10;
-  TQuantiser quantiser = TQuantiser::Streaming;
+  TQuantiser quantiser = TQuantiser::Automatic;
 };
 
 } // namespace
@@ -217,6 +217,7 @@ struct DecodeJob {
   std::vector<std::uint8_t> tail;
   jpeg_progress_mgr* scanLimit = nullptr;
   PixelFormat format = PixelFormat::pf24bit;
+  bool multipleScans = false; // libjpeg then holds every coefficient
   // Told about the data read so far in a pass, up to reported.
   const JpegInputRead* inputRead = nullptr;
   const std::uint8_t* reported = nullptr;
@@ -360,13 +361,22 @@ void ReadHeaderBody(void* context) {
 
   job->format =
       cinfo->quantize_colors || cinfo->out_color_space == JCS_GRAYSCALE ? PixelFormat::pf8bit : PixelFormat::pf24bit;
+  job->multipleScans = jpeg_has_multiple_scans(cinfo);
 }
+
+// Pictures from this size on take the streaming quantiser by default. Below
+// it, decoding twice and setting up the histogram, the inverse colour map and
+// the threads cost more than libjpeg's RGB copy of at most 3 MiB saves.
+constexpr std::uint64_t StreamingFromPixels = 1 << 20;
 
 // Whether the streaming quantiser does what libjpeg's would: two passes with
 // Floyd-Steinberg dithering onto RGB colours. The rest stays with libjpeg.
 bool StreamingQuantiserCovers(const jpeg_decompress_struct& cinfo, const JpegSettings& s) {
-  return s.quantiser == TQuantiser::Streaming && cinfo.quantize_colors && cinfo.two_pass_quantize &&
-         cinfo.dither_mode == JDITHER_FS && cinfo.out_color_space == JCS_RGB && cinfo.desired_number_of_colors >= 8 &&
+  const std::uint64_t pixels = std::uint64_t{cinfo.image_width} * cinfo.image_height;
+  const bool wanted =
+      s.quantiser == TQuantiser::Streaming || (s.quantiser == TQuantiser::Automatic && pixels >= StreamingFromPixels);
+  return wanted && cinfo.quantize_colors && cinfo.two_pass_quantize && cinfo.dither_mode == JDITHER_FS &&
+         cinfo.out_color_space == JCS_RGB && cinfo.desired_number_of_colors >= 8 &&
          cinfo.desired_number_of_colors <= 256;
 }
 
@@ -380,14 +390,14 @@ int StreamBlockRows(std::size_t rowBytes) {
 // What libjpeg holds beside the picture while it decodes: a few rows of
 // samples for each component, the whole file's coefficients when it comes
 // in several scans, and the whole RGB picture for its two-pass quantiser.
-std::uint64_t LibjpegWorkingBytes(jpeg_decompress_struct* cinfo, bool wholeRgbPicture) {
+std::uint64_t LibjpegWorkingBytes(const jpeg_decompress_struct* cinfo, bool multipleScans, bool wholeRgbPicture) {
   const std::uint64_t width = cinfo->image_width, height = cinfo->image_height;
   std::uint64_t bytes = 1 << 20;
   for (int c = 0; c < cinfo->num_components; ++c) {
     const jpeg_component_info& comp = cinfo->comp_info[c];
     const std::uint64_t blocks = std::uint64_t{comp.width_in_blocks} * comp.height_in_blocks;
     bytes += std::uint64_t{comp.width_in_blocks} * 8 * 3 * static_cast<std::uint64_t>(comp.v_samp_factor) * 8;
-    if (jpeg_has_multiple_scans(cinfo)) bytes += blocks * 64 * sizeof(JCOEF);
+    if (multipleScans) bytes += blocks * 64 * sizeof(JCOEF);
   }
   bytes += width * 3 * 2 * static_cast<std::uint64_t>(cinfo->max_v_samp_factor) * 8;
   if (wholeRgbPicture) bytes += width * height * 3;
@@ -420,10 +430,11 @@ void CheckBeforeDecoding(DecodeJob& job, bool streaming) {
   job.reported = job.data;
   if (job.inputRead && *job.inputRead) (*job.inputRead)(job.data, job.size);
   const std::uint64_t pixels = std::uint64_t{cinfo->image_width} * cinfo->image_height;
-  const std::uint64_t working =
-      streaming ? LibjpegWorkingBytes(cinfo, false) + StreamingWorkingBytes(cinfo->image_width, HistogramWorkers(pixels))
-                : LibjpegWorkingBytes(cinfo, cinfo->quantize_colors && cinfo->two_pass_quantize &&
-                                                 cinfo->out_color_space == JCS_RGB);
+  const std::uint64_t working = streaming ? LibjpegWorkingBytes(cinfo, job.multipleScans, false) +
+                                                StreamingWorkingBytes(cinfo->image_width, HistogramWorkers(pixels))
+                                          : LibjpegWorkingBytes(cinfo, job.multipleScans,
+                                                                cinfo->quantize_colors && cinfo->two_pass_quantize &&
+                                                                    cinfo->out_color_space == JCS_RGB);
   CheckPictureFits(cinfo->image_width, cinfo->image_height, job.format, working);
 }
 
@@ -469,7 +480,8 @@ void StreamBody(void* context) {
   while (cinfo->output_scanline < cinfo->output_height) {
     RowPipeline::Block* block = job->pipe->Acquire();
     const JDIMENSION first = cinfo->output_scanline;
-    const JDIMENSION count = std::min<JDIMENSION>(static_cast<JDIMENSION>(job->blockRows), cinfo->output_height - first);
+    const JDIMENSION count =
+        std::min<JDIMENSION>(static_cast<JDIMENSION>(job->blockRows), cinfo->output_height - first);
     for (JDIMENSION i = 0; i < count; ++i) rows[i] = block->bytes.data() + i * job->rowBytes;
     // The last pass reads row by row, so that progress is seen at every row.
     const JDIMENSION step = job->last ? 1 : count;
@@ -526,7 +538,8 @@ void DecodeStreaming(DecodeJob& job, Decompressor& d) {
   out.Palette() = palette;
   FloydSteinbergDitherer ditherer(palette, width);
   RowPipeline pipe(blockBytes, 4, workers > 0 ? 1 : 0, [&](int, const RowPipeline::Block& b) {
-    for (int r = 0; r < b.rows; ++r) ditherer.DitherRow(b.bytes.data() + static_cast<std::size_t>(r) * rowBytes, out.Row(b.first + r));
+    for (int r = 0; r < b.rows; ++r)
+      ditherer.DitherRow(b.bytes.data() + static_cast<std::size_t>(r) * rowBytes, out.Row(b.first + r));
   });
   StreamPass(job, second.err, pipe, true);
 }

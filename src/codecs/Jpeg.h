@@ -24,9 +24,11 @@ enum class TDither : std::uint8_t { None, FS, Ordered };
 // Which two-pass colour quantiser decodes colour JPEGs with Floyd-Steinberg
 // dithering. Both give the same palette and pixels: the streaming one decodes
 // twice and holds only the 8-bit picture; libjpeg's holds the whole RGB
-// picture between its passes and stays as the reference for tests. Other
+// picture between its passes, and stays as the reference for tests.
+// Automatic takes the streaming one for pictures of a megapixel or more,
+// and libjpeg's below, where its copy is small and it is the quicker. Other
 // options (one pass, other dithering, greyscale) always use libjpeg's.
-enum class TQuantiser : std::uint8_t { Streaming, Libjpeg };
+enum class TQuantiser : std::uint8_t { Automatic, Streaming, Libjpeg };
 
 // The JPEG adapter over libjpeg: compressed data, the decoded or to-be-encoded
 // picture, and the options that steer both.

@@ -348,7 +348,8 @@ void Plan(png_structp png, png_infop info, DecodeJob& job) {
     PlanRgbRoute(colorType, depth, width, colours, job);
   else if (depth == 2)
     PlanPack2To4(width, job);
-  const std::uint64_t buffered = job.route == Route::Direct ? 0 : std::uint64_t{job.bufferRow} * (job.interlaced ? height : 1);
+  const std::uint64_t buffered =
+      job.route == Route::Direct ? 0 : std::uint64_t{job.bufferRow} * (job.interlaced ? height : 1);
   CheckPictureFits(width, height, job.format, buffered);
 }
 

@@ -1,6 +1,7 @@
 #include "codecs/Reduce.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -8,6 +9,35 @@
 namespace zv {
 
 namespace {
+
+// One output row of a halving: the rows top and, when twoRows, bottom (w
+// pixels of packed RGB each) averaged in 2 x 2 blocks into out.
+void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows, int w, std::uint8_t* out) {
+  const int ow = (w + 1) / 2;
+  const int full = w / 2; // blocks two pixels wide
+  if (twoRows) {
+    for (int ox = 0; ox < full; ++ox) {
+      const std::uint8_t* a = top + 6 * ox;
+      const std::uint8_t* b = bottom + 6 * ox;
+      for (int c = 0; c < 3; ++c)
+        out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
+    }
+    if (full < ow) {
+      const std::uint8_t* a = top + 6 * full;
+      const std::uint8_t* b = bottom + 6 * full;
+      for (int c = 0; c < 3; ++c) out[3 * full + c] = static_cast<std::uint8_t>((a[c] + b[c] + 1) >> 1);
+    }
+  } else {
+    for (int ox = 0; ox < full; ++ox) {
+      const std::uint8_t* a = top + 6 * ox;
+      for (int c = 0; c < 3; ++c) out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + 1) >> 1);
+    }
+    if (full < ow) {
+      const std::uint8_t* a = top + 6 * full;
+      for (int c = 0; c < 3; ++c) out[3 * full + c] = a[c];
+    }
+  }
+}
 
 // Halves a packed RGB buffer of w × h pixels in place (the result is packed at
 // the start, ceil(w / 2) × ceil(h / 2)). In place works because every output
@@ -20,31 +50,102 @@ void HalveInPlace(std::uint8_t* rgb, int& w, int& h) {
   for (int oy = 0; oy < oh; ++oy) {
     const std::uint8_t* top = rgb + static_cast<std::size_t>(2 * oy) * inStride;
     const bool twoRows = 2 * oy + 1 < h;
-    const std::uint8_t* bottom = twoRows ? top + inStride : top;
-    std::uint8_t* out = rgb + static_cast<std::size_t>(oy) * outStride;
-    const int full = w / 2; // blocks two pixels wide
-    if (twoRows) {
-      for (int ox = 0; ox < full; ++ox) {
-        const std::uint8_t* a = top + 6 * ox;
-        const std::uint8_t* b = bottom + 6 * ox;
-        for (int c = 0; c < 3; ++c)
-          out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
-      }
-      if (full < ow) {
-        const std::uint8_t* a = top + 6 * full;
-        const std::uint8_t* b = bottom + 6 * full;
-        for (int c = 0; c < 3; ++c) out[3 * full + c] = static_cast<std::uint8_t>((a[c] + b[c] + 1) >> 1);
-      }
-    } else {
-      for (int ox = 0; ox < full; ++ox) {
-        const std::uint8_t* a = top + 6 * ox;
-        for (int c = 0; c < 3; ++c) out[3 * ox + c] = static_cast<std::uint8_t>((a[c] + a[c + 3] + 1) >> 1);
-      }
-      if (full < ow) {
-        const std::uint8_t* a = top + 6 * full;
-        for (int c = 0; c < 3; ++c) out[3 * full + c] = a[c];
-      }
+    HalveRows(top, twoRows ? top + inStride : top, twoRows, w, rgb + static_cast<std::size_t>(oy) * outStride);
+  }
+  w = ow;
+  h = oh;
+}
+
+// Row r of a band of any format as packed RGB.
+void BandRowRgb(const Bitmap& band, int r, std::uint8_t* dst) {
+  const int bw = band.Width();
+  if (band.Format() == PixelFormat::pf24bit) {
+    std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+  } else if (band.Format() == PixelFormat::pf8bit) {
+    // Indices past the table are black, as Pixel() has them.
+    std::array<Rgb, 256> table{};
+    std::copy_n(band.Palette().begin(), std::min<std::size_t>(band.Palette().size(), 256), table.begin());
+    const std::uint8_t* row = band.Row(r);
+    for (int c = 0; c < bw; ++c) {
+      const Rgb p = table[row[c]];
+      dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
     }
+  } else {
+    for (int c = 0; c < bw; ++c) {
+      const Rgb p = band.Pixel(c, r);
+      dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
+    }
+  }
+}
+
+// One output row of a halving of 8-bit rows: the same averages, taken from
+// each index's colour held as three 16-bit lanes of one word, so that four
+// pixels add up in three additions.
+void HalveIndexedRows(const std::uint64_t* colours, const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows,
+                      int w, std::uint8_t* out) {
+  const int ow = (w + 1) / 2;
+  const int full = w / 2;
+  const auto put = [](std::uint8_t* o, std::uint64_t sum, int shift) {
+    o[0] = static_cast<std::uint8_t>(sum >> shift);
+    o[1] = static_cast<std::uint8_t>(sum >> (16 + shift));
+    o[2] = static_cast<std::uint8_t>(sum >> (32 + shift));
+  };
+  constexpr std::uint64_t kHalf1 = 0x0000'0001'0001'0001; // n / 2 in every lane, n = 2
+  constexpr std::uint64_t kHalf2 = 0x0000'0002'0002'0002; // n = 4
+  if (twoRows) {
+    for (int ox = 0; ox < full; ++ox)
+      put(out + 3 * ox,
+          colours[top[2 * ox]] + colours[top[2 * ox + 1]] + colours[bottom[2 * ox]] + colours[bottom[2 * ox + 1]] +
+              kHalf2,
+          2);
+    if (full < ow) put(out + 3 * full, colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1, 1);
+  } else {
+    for (int ox = 0; ox < full; ++ox) put(out + 3 * ox, colours[top[2 * ox]] + colours[top[2 * ox + 1]] + kHalf1, 1);
+    if (full < ow) put(out + 3 * full, colours[top[2 * full]], 0);
+  }
+}
+
+// The first halving of a band, read straight from its rows into packed RGB
+// in work: the band is never copied whole. w and h become the halved size.
+void HalveBand(const Bitmap& band, std::vector<std::uint8_t>& work, std::vector<std::uint8_t>& rows, int& w, int& h) {
+  w = band.Width();
+  h = band.Height();
+  const int ow = (w + 1) / 2, oh = (h + 1) / 2;
+  const std::size_t stride = static_cast<std::size_t>(w) * 3;
+  work.resize(static_cast<std::size_t>(ow) * oh * 3);
+  if (band.Format() == PixelFormat::pf8bit) {
+    // Indices past the table are black, as Pixel() has them.
+    std::array<std::uint64_t, 256> colours{};
+    for (std::size_t i = 0; i < std::min<std::size_t>(band.Palette().size(), 256); ++i) {
+      const Rgb c = band.Palette()[i];
+      colours[i] = std::uint64_t{c.r} | std::uint64_t{c.g} << 16 | std::uint64_t{c.b} << 32;
+    }
+    for (int oy = 0; oy < oh; ++oy) {
+      const bool twoRows = 2 * oy + 1 < h;
+      const std::uint8_t* top = band.Row(2 * oy);
+      HalveIndexedRows(colours.data(), top, twoRows ? band.Row(2 * oy + 1) : top, twoRows, w,
+                       work.data() + static_cast<std::size_t>(oy) * ow * 3);
+    }
+    w = ow;
+    h = oh;
+    return;
+  }
+  const bool rgb = band.Format() == PixelFormat::pf24bit;
+  if (!rgb) rows.resize(2 * stride);
+  for (int oy = 0; oy < oh; ++oy) {
+    const bool twoRows = 2 * oy + 1 < h;
+    const std::uint8_t* top = nullptr;
+    const std::uint8_t* bottom = nullptr;
+    if (rgb) {
+      top = band.Row(2 * oy);
+      bottom = twoRows ? band.Row(2 * oy + 1) : top;
+    } else {
+      BandRowRgb(band, 2 * oy, rows.data());
+      if (twoRows) BandRowRgb(band, 2 * oy + 1, rows.data() + stride);
+      top = rows.data();
+      bottom = twoRows ? rows.data() + stride : top;
+    }
+    HalveRows(top, bottom, twoRows, w, work.data() + static_cast<std::size_t>(oy) * ow * 3);
   }
   w = ow;
   h = oh;
@@ -72,35 +173,22 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
   const int fx0 = static_cast<int>(x0 * step);
   const int fx1 = static_cast<int>(std::min<std::int64_t>(x1 * step, width));
   Bitmap band;
-  std::vector<std::uint8_t> work;
+  std::vector<std::uint8_t> work, rows;
   for (int oy = y0; oy < y1; ++oy) {
     const int fy0 = static_cast<int>(oy * step);
     const int fy1 = static_cast<int>(std::min<std::int64_t>((oy + 1) * step, height));
     if (band.Width() != fx1 - fx0 || band.Height() != fy1 - fy0)
       band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
     source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
-    // The band may come back in another format: take it as RGB rows.
     int bw = band.Width(), bh = band.Height();
-    work.resize(static_cast<std::size_t>(bw) * bh * 3);
-    for (int r = 0; r < bh; ++r) {
-      std::uint8_t* dst = work.data() + static_cast<std::size_t>(r) * bw * 3;
-      if (band.Format() == PixelFormat::pf24bit) {
-        std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
-      } else if (band.Format() == PixelFormat::pf8bit && band.Palette().size() == 256) {
-        const std::uint8_t* row = band.Row(r);
-        const Rgb* palette = band.Palette().data();
-        for (int c = 0; c < bw; ++c) {
-          const Rgb p = palette[row[c]];
-          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
-        }
-      } else {
-        for (int c = 0; c < bw; ++c) {
-          const Rgb p = band.Pixel(c, r);
-          dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
-        }
-      }
+    if (levels == 0) {
+      // No halving: the band is the output row.
+      work.resize(static_cast<std::size_t>(bw) * 3);
+      BandRowRgb(band, 0, work.data());
+    } else {
+      HalveBand(band, work, rows, bw, bh);
+      for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
     }
-    for (int l = 0; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
     std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
   }
   return result;

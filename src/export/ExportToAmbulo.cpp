@@ -8,6 +8,8 @@
 #include "codecs/Bitmap.h"
 #include "codecs/Canvas.h"
 #include "codecs/Jpeg.h"
+#include "codecs/Reduce.h"
+#include "export/ZoomOut.h"
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
 #include "tar/TarWriter.h"
@@ -187,6 +189,8 @@ TTileSize CheckOptions(const TExportOptions& options) {
   if (!ParseIntegerText(options.TileWidthText, size.Width) || size.Width < 1) throw Error(msg::TileWidthInvalid);
   if (!ParseIntegerText(options.TileHeightText, size.Height) || size.Height < 1) throw Error(msg::TileHeightInvalid);
   if (options.FormatRow != 0 && options.FormatRow != 1) throw Error(msg::UnknownTileFormat(options.FormatRow));
+  if (options.ZoomOutLayers < 0 || options.ZoomOutLayers > kMaxZoomOutLayers)
+    throw Error(msg::ZoomOutLayersInvalid(options.ZoomOutLayers));
   if (options.FormatRow == 1 && (options.DepthRow < 0 || options.DepthRow > 7))
     throw Error(msg::UnknownColorDepth(options.DepthRow));
   return size;
@@ -258,6 +262,52 @@ struct TTileJob {
   std::exception_ptr Error;
 };
 
+// The picture a tile set is cut from: the area's own, or for a zoom-out layer
+// the area's reduced Level times. A reduced picture is never held whole: each
+// tile is reduced from the part of the area's picture it covers.
+struct TTileSource {
+  const TMapArea& Area;
+  int Level = 0;
+  // What a fresh tile holds where no image of the area covers it, so that a
+  // reduced tile shows the same there as a full-size one: white in a JPEG
+  // tile, value 0 in a PNG tile.
+  Rgb Background{255, 255, 255};
+
+  std::int64_t Width() const { return ReducedSide(Area.Width, Level); }
+  std::int64_t Height() const { return ReducedSide(Area.Height, Level); }
+
+  void Paint(TCanvas& canvas, std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) const {
+    if (Level == 0) {
+      Area.PaintRegion(canvas, left, top, width, height);
+      return;
+    }
+    // The area's images composed as the full-size tiles compose them. A map
+    // of one picture hands over its rows in their own format, so that the
+    // reduction reads them without a fill and a conversion first.
+    const PictureSource source = [this](int x, int y, int w, int h, Bitmap& out) {
+      if (Area.Images.size() == 1) {
+        const TMapImage& image = *Area.Images.front();
+        const Bitmap& picture = image.Bitmap;
+        if (x >= image.X && y >= image.Y && std::int64_t{x} + w <= std::int64_t{image.X} + picture.Width() &&
+            std::int64_t{y} + h <= std::int64_t{image.Y} + picture.Height()) {
+          if (out.Format() != picture.Format() || out.Width() != w || out.Height() != h)
+            out = Bitmap(w, h, picture.Format());
+          if (out.Palette() != picture.Palette()) out.Palette() = picture.Palette();
+          out.CopyRect(0, 0, picture, x - image.X, y - image.Y, w, h);
+          return;
+        }
+      }
+      if (out.Format() != PixelFormat::pf24bit || out.Width() != w || out.Height() != h)
+        out = Bitmap(w, h, PixelFormat::pf24bit);
+      out.Fill(Background);
+      BitmapCanvas band(out);
+      Area.PaintRegion(band, x, y, w, h);
+    };
+    const Bitmap reduced = ReduceRegion(source, Area.Width, Area.Height, Level, left, top, width, height);
+    canvas.CopyRect(0, 0, reduced, 0, 0, reduced.Width(), reduced.Height());
+  }
+};
+
 unsigned WorkerCount(const TExportOptions& options) {
   if (options.Workers > 0) return static_cast<unsigned>(std::min(options.Workers, 64));
   unsigned processors = std::thread::hardware_concurrency();
@@ -274,8 +324,9 @@ unsigned WorkerCount(const TExportOptions& options) {
 // worker. Each worker holds one tile at a time.
 class TTileWriter {
 public:
-  TTileWriter(const TMapArea& area, bool png, const TColorDepthRow& depth, std::uint8_t quality, unsigned workers)
-      : area_(area), png_(png), depth_(depth), quality_(quality) {
+  TTileWriter(const TTileSource& source, bool png, const TColorDepthRow& depth, std::uint8_t quality,
+              unsigned workers)
+      : source_(source), png_(png), depth_(depth), quality_(quality) {
     if (workers > 1)
       for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
@@ -357,7 +408,7 @@ private:
       else
         tile = std::make_unique<TPngTileImage>(depth_.ColorType, static_cast<int>(depth_.BitDepth), job.Width,
                                                job.Height);
-      area_.PaintRegion(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
+      source_.Paint(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
       tile->SaveToMemory(buffers.Encoded);
     } else {
       Bitmap& tile = buffers.Slot<Bitmap>(
@@ -366,7 +417,7 @@ private:
       if (tile.Empty()) tile = Bitmap(job.Width, job.Height, PixelFormat::pf24bit);
       tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
       BitmapCanvas canvas(tile);
-      area_.PaintRegion(canvas, job.Left, job.Top, job.Width, job.Height);
+      source_.Paint(canvas, job.Left, job.Top, job.Width, job.Height);
       EncodeJpegTile(tile, quality_, buffers.Encoded);
     }
   }
@@ -406,7 +457,7 @@ private:
     }
   }
 
-  const TMapArea& area_;
+  const TTileSource& source_;
   const bool png_;
   const TColorDepthRow& depth_;
   const std::uint8_t quality_;
@@ -493,23 +544,29 @@ struct TTileSetRun {
   }
 };
 
-// The calibration lines go back unchanged.
-void WriteCalibrationCopy(const std::string& fileName, const TMapArea& area) {
+// The calibration lines go back unchanged; a reduced map's give its reduced
+// pixel coordinates.
+void WriteCalibrationCopy(const std::string& fileName, const TTileSource& source) {
+  const TMapArea& area = source.Area;
+  const std::vector<std::string> reduced =
+      source.Level == 0 ? std::vector<std::string>()
+                        : ReducedCalibrationLines(area.Lines, UpperFileExt(area.FileName), area.Width, area.Height,
+                                                  source.Level);
   TTextWriter calibration(fileName);
-  for (const std::string& line : area.Lines) calibration.WriteLine(line);
+  for (const std::string& line : source.Level == 0 ? area.Lines : reduced) calibration.WriteLine(line);
   calibration.Close();
 }
 
 // Cuts the area into tiles, writes them into the run's set folder and names
 // each in the tile list, with progress after every tile.
-void WriteTiles(TTileSetRun& run, const TMapArea& area, const TExportOptions& options, const TTileSize& tileSize,
+void WriteTiles(TTileSetRun& run, const TTileSource& source, const TExportOptions& options, const TTileSize& tileSize,
                 TTextWriter& tileList, const TExportProgress& progress) {
   const std::string& d = run.Directory;
   const std::string& n = run.MapName;
   const std::int64_t tw = tileSize.Width;
   const std::int64_t th = tileSize.Height;
-  const std::int64_t w = area.Width;
-  const std::int64_t h = area.Height;
+  const std::int64_t w = source.Width();
+  const std::int64_t h = source.Height();
   if (progress.MapStarted) progress.MapStarted(n, TileCount(w, tw) * TileCount(h, th));
   Report(progress.SetPosition, 0);
   Report(progress.SetMaximum, w * h);
@@ -525,7 +582,7 @@ void WriteTiles(TTileSetRun& run, const TMapArea& area, const TExportOptions& op
   // and the progress still follow tile order on this thread. Declared before
   // the writer so that the writer's threads end before the jobs go.
   std::deque<std::unique_ptr<TTileJob>> pending;
-  TTileWriter writer(area, png, depth, quality, WorkerCount(options));
+  TTileWriter writer(source, png, depth, quality, WorkerCount(options));
   // A tile counts as written once its line is in the tile list. When the run
   // ends early, tiles written ahead of that point go again, so the result is
   // that of a run that wrote one tile at a time.
@@ -587,16 +644,18 @@ void PackTileSet(const TTileSetRun& run, TAtlasEntries& entries, TPackedFiles& p
   packed.RemoveDirectory(d + "set");
 }
 
-void ExportTileSetChecked(const std::string& directory, const TMapArea& area, const std::string& atlasPrefix,
+void ExportTileSetChecked(const std::string& directory, const TMapArea& area, int level, const std::string& atlasPrefix,
                           bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
                           TAtlasEntries& entries, TPackedFiles& packed, const TExportProgress& progress) {
   TTileSetRun run{directory, ExportMapName(area), atlasPrefix, inAtlas, {}};
+  TTileSource source{area, level};
+  if (options.FormatRow == 1) source.Background = Rgb{0, 0, 0};
   const std::string& d = run.Directory;
   const std::string& n = run.MapName;
   const std::string e = ExtractFileExt(area.FileName);
   CheckStop(progress);
 
-  WriteCalibrationCopy(d + n + e, area);
+  WriteCalibrationCopy(d + n + e, source);
   run.Wrote(n + e, entries.List);
 
   CreateDirectoryQuiet(d + "set");
@@ -604,7 +663,7 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, co
   run.Wrote(n + ".set", entries.List);
   if (inAtlas) entries.List.push_back(atlasPrefix + "set/");
 
-  WriteTiles(run, area, options, tileSize, tileList, progress);
+  WriteTiles(run, source, options, tileSize, tileList, progress);
   tileList.Close();
 
   if (options.Tared) PackTileSet(run, entries, packed, progress);
@@ -620,7 +679,7 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   const std::string d = CheckedDirectory(mapDirectory);
   TAtlasEntries entries(atlasEntries);
   TPackedFiles packed(false);
-  ExportTileSetChecked(d, area, atlasPrefix, inAtlas, options, tileSize, entries, packed, progress);
+  ExportTileSetChecked(d, area, 0, atlasPrefix, inAtlas, options, tileSize, entries, packed, progress);
 }
 
 void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, const TExportOptions& options) {
@@ -657,17 +716,20 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
   }
   atlasEntries.push_back(atlasName + ".vka");
 
-  for (int i = 0; i < layouts.Count(); ++i) {
-    const TMapLayout& layout = *layouts[i];
-    const std::string layer = layout.Name + "/";
-    CreateDirectoryQuiet(t + layer);
-    atlasEntries.push_back(layer);
-    for (int j = 0; j < layout.Areas->Count(); ++j) {
-      const TMapArea& area = *(*layout.Areas)[j];
-      const std::string prefix = layer + ExportMapName(area) + "/";
-      CreateDirectoryQuiet(t + prefix);
-      atlasEntries.push_back(prefix);
-      ExportTileSetChecked(t + prefix, area, prefix, true, options, tileSize, entries, packed, progress);
+  // The layouts, then each zoom-out level's layer of every layout.
+  for (int level = 0; level <= options.ZoomOutLayers; ++level) {
+    for (int i = 0; i < layouts.Count(); ++i) {
+      const TMapLayout& layout = *layouts[i];
+      const std::string layer = (level == 0 ? layout.Name : ZoomOutLayerName(layout.Name, level)) + "/";
+      CreateDirectoryQuiet(t + layer);
+      atlasEntries.push_back(layer);
+      for (int j = 0; j < layout.Areas->Count(); ++j) {
+        const TMapArea& area = *(*layout.Areas)[j];
+        const std::string prefix = layer + ExportMapName(area) + "/";
+        CreateDirectoryQuiet(t + prefix);
+        atlasEntries.push_back(prefix);
+        ExportTileSetChecked(t + prefix, area, level, prefix, true, options, tileSize, entries, packed, progress);
+      }
     }
   }
   packed.RemoveAll();

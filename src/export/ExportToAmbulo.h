@@ -31,6 +31,10 @@ struct TExportOptions {
   int DepthRow = DefaultColorDepthRow; // row of the colour depth table, PNG only
   std::string QualityText = "85";
   bool Tared = false;     // "TAR-ed"
+  // "Zoom-out layers", 0..4: after the layouts, a whole atlas gets each
+  // layout again with its maps reduced to 50 %, then 25 %, ... A single map
+  // does not use it.
+  int ZoomOutLayers = 0;
   // Tiles painted and encoded at the same time, each on its own thread; 0
   // takes one per processor (at most 8), 1 keeps everything on the calling
   // thread. Files, tile list and progress follow tile order either way.
@@ -82,7 +86,8 @@ void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, 
 void CheckSingleMapExport(const TMapArea* area, const TExportOptions& options);
 
 // Writes the whole atlas: atlas file, a directory per layout and per map, the
-// tile sets, and with Tared the atlas archive.
+// tile sets, then the zoom-out layers (ZoomOutLayerName) of every layout in
+// the same form, and with Tared the atlas archive.
 void ExportAtlas(const std::string& targetDirectory, const std::string& atlasName, const TMapLayouts& layouts,
                  const TExportOptions& options, const TExportProgress& progress);
 

@@ -80,16 +80,19 @@ std::string TileInSetFolder(const std::string& entryName) {
   return name.substr(name.find_last_of("/\\") + 1);
 }
 
-// The picture file that line 3 of a .map file names. Files made elsewhere
-// carry names relative to the calibration file or absolute paths of another
-// machine, so the calibration file's folder is tried as well.
+// The picture file that line 3 of a .map file names. A relative name is
+// looked for beside the calibration file first (the Windows program's open
+// dialog made the chosen file's folder current, so that is where it looked),
+// and only then from the current folder: a file of the same name there must
+// not win. Files made elsewhere carry absolute paths of another machine, so
+// the name part beside the calibration file is tried last.
 std::string FindImageFile(const std::string& imageFileName, const std::string& calibrationFileName) {
-  if (FileExists(imageFileName)) return imageFileName;
   const std::string dir = ExtractFilePath(calibrationFileName);
   if (!imageFileName.empty() && imageFileName[0] != '/') {
     const std::string relative = dir + imageFileName;
     if (FileExists(relative)) return relative;
   }
+  if (FileExists(imageFileName)) return imageFileName;
   const std::size_t cut = imageFileName.find_last_of("\\/");
   const std::string namePart = cut == std::string::npos ? imageFileName : imageFileName.substr(cut + 1);
   if (!namePart.empty()) {

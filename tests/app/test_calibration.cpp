@@ -153,6 +153,21 @@ private slots:
     QCOMPARE(panel->Grid()->geometry().bottom(), panel->height() - 1);
   }
 
+  // Widened, the page's width goes to Lat and Lon, so their texts show whole.
+  void latAndLonTakeTheWidth() {
+    showPanel();
+    QTableView* grid = panel->Grid();
+    const int lat = grid->columnWidth(TCalibrationTable::fLat);
+    panel->resize(700, 300);
+    QTRY_VERIFY(grid->columnWidth(TCalibrationTable::fLat) > lat);
+    int total = 0;
+    for (int f = 0; f < TCalibrationTable::FieldCount; ++f) total += grid->columnWidth(f);
+    QCOMPARE(total, grid->viewport()->width());
+    QVERIFY(qAbs(grid->columnWidth(TCalibrationTable::fLat) - grid->columnWidth(TCalibrationTable::fLon)) <= 1);
+    panel->resize(60, 300); // narrower than the texts: the columns keep their width and scroll
+    QTRY_COMPARE(grid->columnWidth(TCalibrationTable::fLat), lat);
+  }
+
   void parseFieldText_data() {
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("text");

@@ -217,6 +217,16 @@ private slots:
     QCOMPARE(format->itemText(1), QStringLiteral("PNG files"));
     QCOMPARE(format->currentIndex(), 0);
     QCOMPARE(Child<QComboBox>(f, "CmbTileDepth")->count(), 0);
+    QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->text(), QStringLiteral("Zoom-out layers"));
+    auto* zoomOut = Child<QComboBox>(f, "CmbZoomOutLayers");
+    QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->buddy(), zoomOut);
+    QStringList zoomItems;
+    for (int i = 0; i < zoomOut->count(); ++i) zoomItems << zoomOut->itemText(i);
+    QCOMPARE(zoomItems, (QStringList{"None", "1 (50 %)", "2 (50 %, 25 %)", "3 (50 %, 25 %, 12.5 %)", "4 (50 % to 6.25 %)"}));
+    QCOMPARE(zoomOut->currentIndex(), 0);
+    // Below the tile format controls, inside the dialog.
+    QVERIFY(zoomOut->mapTo(f, QPoint(0, 0)).y() > Child<QLineEdit>(f, "EdtTileQuality")->mapTo(f, QPoint(0, 0)).y());
+    QVERIFY(f->rect().contains(QRect(zoomOut->mapTo(f, QPoint(0, 0)), zoomOut->size())));
 
     auto* browse = Child<QToolButton>(f, "SbtDirectoryBrowse");
     QVERIFY(browse->text().isEmpty());
@@ -243,7 +253,8 @@ private slots:
     QVERIFY(start->isVisible() && running->isHidden() && done->isHidden());
 
     // Visible for JPEG and a whole atlas; the depth list only for PNG.
-    for (const char* name : {"LblAtlasName", "EdtAtlasName", "LblTileQuality", "EdtTileQuality", "LblTileQuality2"})
+    for (const char* name : {"LblAtlasName", "EdtAtlasName", "LblTileQuality", "EdtTileQuality", "LblTileQuality2",
+                             "LblZoomOutLayers", "CmbZoomOutLayers"})
       QVERIFY2(f->findChild<QWidget*>(name)->isVisible(), name);
     for (const char* name : {"LblTileDepth", "CmbTileDepth"}) QVERIFY2(f->findChild<QWidget*>(name)->isHidden(), name);
 
@@ -253,17 +264,17 @@ private slots:
     const auto tabOrder = [&] {
       QStringList order;
       QWidget* w = atlas;
-      for (int i = 0; i < 60 && order.size() < 12; ++i, w = w->nextInFocusChain())
+      for (int i = 0; i < 60 && order.size() < 13; ++i, w = w->nextInFocusChain())
         if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible()) order << w->objectName();
       return order;
     };
     QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
                                       "SbtDirectoryBrowse", "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileFormat",
-                                      "EdtTileQuality", "BtnStart", "RbtExportTypeAtlas"}));
+                                      "EdtTileQuality", "CmbZoomOutLayers", "BtnStart", "RbtExportTypeAtlas"}));
     format->setCurrentIndex(1);
     QCOMPARE(tabOrder(), (QStringList{"RbtExportTypeAtlas", "RbtExportTypeSingleMap", "ChbTAR", "EdtTargetDirectory",
                                       "SbtDirectoryBrowse", "EdtAtlasName", "EdtTileWidth", "EdtTileHeight", "CmbTileDepth",
-                                      "CmbTileFormat", "BtnStart", "RbtExportTypeAtlas"}));
+                                      "CmbTileFormat", "CmbZoomOutLayers", "BtnStart", "RbtExportTypeAtlas"}));
   }
 
   void formatAndTypeRules() {
@@ -285,10 +296,15 @@ private slots:
     format->setCurrentIndex(1);
     QCOMPARE(depth->currentIndex(), 6);
 
+    // The atlas name and the zoom-out layers belong to a whole atlas.
+    Child<QComboBox>(f, "CmbZoomOutLayers")->setCurrentIndex(3);
     Child<QRadioButton>(f, "RbtExportTypeSingleMap")->click();
-    QVERIFY(Child<QLineEdit>(f, "EdtAtlasName")->isHidden() && Child<QLabel>(f, "LblAtlasName")->isHidden());
+    for (const char* name : {"LblAtlasName", "EdtAtlasName", "LblZoomOutLayers", "CmbZoomOutLayers"})
+      QVERIFY2(f->findChild<QWidget*>(name)->isHidden(), name);
     Child<QRadioButton>(f, "RbtExportTypeAtlas")->click();
-    QVERIFY(Child<QLineEdit>(f, "EdtAtlasName")->isVisible() && Child<QLabel>(f, "LblAtlasName")->isVisible());
+    for (const char* name : {"LblAtlasName", "EdtAtlasName", "LblZoomOutLayers", "CmbZoomOutLayers"})
+      QVERIFY2(f->findChild<QWidget*>(name)->isVisible(), name);
+    QCOMPARE(Child<QComboBox>(f, "CmbZoomOutLayers")->currentIndex(), 3);
   }
 
   void emptyTargetOnlyShowsTheMessage() {
@@ -310,12 +326,15 @@ private slots:
     QTest::addColumn<int>("depth");
     QTest::addColumn<QString>("quality");
     QTest::addColumn<QString>("tile");
-    QTest::newRow("atlas jpeg") << true << false << 0 << -1 << "85" << "50";
-    QTest::newRow("atlas jpeg tared") << true << true << 0 << -1 << "30" << "40";
-    QTest::newRow("atlas png 4-bit grayscale") << true << false << 1 << 1 << "85" << "64";
-    QTest::newRow("single jpeg") << false << false << 0 << -1 << "95" << "32";
-    QTest::newRow("single png tared truecolor") << false << true << 1 << 7 << "85" << "100";
-    QTest::newRow("single png 8-bit color") << false << false << 1 << 6 << "85" << "400";
+    QTest::addColumn<int>("zoomOut");
+    QTest::newRow("atlas jpeg") << true << false << 0 << -1 << "85" << "50" << 0;
+    QTest::newRow("atlas jpeg tared") << true << true << 0 << -1 << "30" << "40" << 0;
+    QTest::newRow("atlas png 4-bit grayscale") << true << false << 1 << 1 << "85" << "64" << 0;
+    QTest::newRow("atlas jpeg zoom-out 2") << true << false << 0 << -1 << "85" << "50" << 2;
+    QTest::newRow("atlas png tared zoom-out 4") << true << true << 1 << 7 << "85" << "40" << 4;
+    QTest::newRow("single jpeg") << false << false << 0 << -1 << "95" << "32" << 0;
+    QTest::newRow("single png tared truecolor") << false << true << 1 << 7 << "85" << "100" << 0;
+    QTest::newRow("single png 8-bit color, zoom-out hidden") << false << false << 1 << 6 << "85" << "400" << 3;
   }
   void wholeExportMatchesTheCore() {
     QFETCH(bool, atlas);
@@ -324,6 +343,7 @@ private slots:
     QFETCH(int, depth);
     QFETCH(QString, quality);
     QFETCH(QString, tile);
+    QFETCH(int, zoomOut);
     Model model;
     auto form = Shown(model);
     QWidget* f = form.get();
@@ -340,6 +360,7 @@ private slots:
     Child<QComboBox>(f, "CmbTileFormat")->setCurrentIndex(format);
     if (depth >= 0) Child<QComboBox>(f, "CmbTileDepth")->setCurrentIndex(depth);
     Child<QLineEdit>(f, "EdtTileQuality")->setText(quality);
+    Child<QComboBox>(f, "CmbZoomOutLayers")->setCurrentIndex(zoomOut);
 
     // What the dialog shows while the run goes on, seen from its event loop.
     int pumped = 0;
@@ -373,6 +394,7 @@ private slots:
     o.DepthRow = depth < 0 ? 6 : depth;
     o.QualityText = quality.toStdString();
     o.Tared = tared;
+    o.ZoomOutLayers = atlas ? zoomOut : 0; // hidden, and not used, for a single map
     if (atlas)
       zv::ExportAtlas(want.toStdString(), "world", *model.Core.Layouts, o, {});
     else
@@ -457,6 +479,9 @@ private slots:
       QCOMPARE(Child<QLineEdit>(form.get(), "EdtTileWidth")->text(), QStringLiteral("200"));
       // Other options start from their initial values.
       QCOMPARE(Child<QLineEdit>(form.get(), "EdtAtlasName")->text(), QStringLiteral("myatlas"));
+      QCOMPARE(Child<QComboBox>(form.get(), "CmbZoomOutLayers")->currentIndex(), 0);
+      // Zoom-out layers are not remembered: the file stays as it is.
+      Child<QComboBox>(form.get(), "CmbZoomOutLayers")->setCurrentIndex(4);
       // Esc closes a dialog that is not running, and writes too.
       QFile::remove(ini);
       QTest::keyClick(form.get(), Qt::Key_Escape);

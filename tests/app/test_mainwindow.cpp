@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
 
@@ -88,6 +89,10 @@ private slots:
     zv::MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
+    // About takes it from the same place.
+    Item(window, "mmHelpAbout")->trigger();
+    QCOMPARE(prompter_.Messages.size(), 1);
+    QVERIFY(prompter_.Messages[0].startsWith(QStringLiteral("Zovevod ") + QStringLiteral(ZOVEVOD_VERSION) + "\n"));
   }
 
   // A screen reader says words, never object names; controls with text or a
@@ -113,6 +118,31 @@ private slots:
       if (!w->objectName().isEmpty()) QVERIFY2(w->accessibleName() != w->objectName(), qPrintable(w->objectName()));
   }
 
+  // Tab reaches every control of the window, on either page.
+  void tabReachesEveryControl() {
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto chain = [&] {
+      QStringList names;
+      QWidget* w = &window.View();
+      for (int i = 0; i < 200; ++i, w = w->nextInFocusChain()) {
+        // A widget with a focus proxy is one stop with it (the pages and their tab bar).
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() && w->window() == &window &&
+            !w->focusProxy())
+          names << (w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : w->objectName());
+        if (names.size() > 1 && w->nextInFocusChain() == &window.View()) break;
+      }
+      return names;
+    };
+    QCOMPARE(chain(), (QStringList{"DisplayMaps", "qt_tabwidget_tabbar", "VstNavigator", "TbtOpen", "TbtAdd"}));
+    // The calibration page with a map's points: its enabled commands too.
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    window.PageControl().setCurrentIndex(1);
+    QCOMPARE(chain(), (QStringList{"DisplayMaps", "qt_tabwidget_tabbar", "nbInsert", "nbDelete", "nbEdit",
+                                   "TbtPickOnMap", "DgrCalibrationPoints", "TbtOpen", "TbtAdd"}));
+  }
+
   void menusAsTheyStandAtStart() {
     zv::MainWindow window;
     QStringList captions;
@@ -130,6 +160,14 @@ private slots:
                                   "  About..."
                                   "|"};
     QCOMPARE(captions, expected);
+    // Mnemonics on the titles (Alt+F opens File); the tool bar runs the menu's own commands.
+    QStringList titles;
+    for (QAction* menu : window.menuBar()->actions()) titles << menu->text();
+    QCOMPARE(titles, (QStringList{"&File", "&Layout", "&Map", "&View", "&Help"}));
+    auto* tools = window.findChild<QToolBar*>("TbrMain");
+    QVERIFY(tools);
+    QCOMPARE(tools->actions().mid(0, 2), (QList<QAction*>{Item(window, "mmFileOpen"), Item(window, "mmFileAdd")}));
+    QCOMPARE(tools->widgetForAction(Item(window, "mmFileOpen"))->objectName(), QStringLiteral("TbtOpen"));
     // Both drawing options on, both ticked; nothing active yet.
     QVERIFY(Item(window, "mmViewCalibrationPoints")->isChecked());
     QVERIFY(Item(window, "mmViewImageBorder")->isChecked());

@@ -374,7 +374,8 @@ private slots:
     const QList<QAction*> items = f.tree->PopupMenu()->actions();
     QStringList texts;
     for (const QAction* a : items) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(texts, (QStringList{"Create Layout", "-", "Rename ...", "-", "Close Layout", "Close Area"}));
+    QCOMPARE(texts, (QStringList{"Create Layout", "-", "Rename ...", "-", "Close Layout", "Close Area", "-",
+                                 "Move to layout"}));
     QCOMPARE(f.tree->PopupMenu()->objectName(), QStringLiteral("PopupMenuNavigator"));
   }
 
@@ -426,6 +427,43 @@ private slots:
     QVERIFY(f.tree->CloseLayoutAction()->isEnabled());
     QVERIFY(!f.tree->CloseAreaAction()->isEnabled());
     f.tree->PopupMenu()->hide();
+  }
+
+  // Shift+F10 and the Menu key open the popup at the focused row with the
+  // items a right-click there offers, wherever the pointer is; a map row's
+  // "Move to layout" lists the other layouts and moves it as a drop does.
+  void popupFromTheKeyboard() {
+    for (bool menuKey : {false, true}) {
+      Fixture f;
+      f.Run("L:B|A:B,x|L:A|L:C|S:B,x|F:B,x");
+      f.Show();
+      f.tree->setFocus();
+      QCursor::setPos(f.tree->mapToGlobal(QPoint(-50, -50))); // the pointer away from the tree
+      if (menuKey) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), f.tree->mapToGlobal(QPoint()));
+        QApplication::sendEvent(f.tree->viewport(), &menu);
+      } else {
+        QTest::keyClick(f.tree.get(), Qt::Key_F10, Qt::ShiftModifier);
+      }
+      QTRY_VERIFY(f.tree->PopupMenu()->isVisible());
+      QVERIFY(f.tree->RenameAction()->isEnabled());
+      QVERIFY(f.tree->CloseAreaAction()->isEnabled());
+      QVERIFY(!f.tree->CloseLayoutAction()->isEnabled());
+      QMenu* move = f.tree->MoveToMenu();
+      QVERIFY(move->menuAction()->isVisible() && move->menuAction()->isEnabled());
+      QStringList targets;
+      for (QAction* a : move->actions()) targets << a->text();
+      QCOMPARE(targets, (QStringList{"A", "C"}));
+      f.tree->PopupMenu()->hide();
+      move->actions()[1]->trigger();
+      QCOMPARE(Dump(f.model()), QStringLiteral("A 0 []; B 0 []; C* 1 [x*@]"));
+      QCOMPARE(f.core.ActiveLayout(), f.Layout("C"));
+    }
+    // On a layout row there is nothing to move.
+    Fixture f;
+    f.Run("L:A|L:B|F:A");
+    f.tree->UpdatePopupMenu(true);
+    QVERIFY(!f.tree->MoveToMenu()->menuAction()->isVisible());
   }
 
   void popupCommands() {
@@ -508,6 +546,45 @@ private slots:
     const QImage eye = MainImage(miEye).toImage();
     const int left = mark.left() + (mark.width() - kMainImageSize) / 2;
     QCOMPARE(shot.pixel(left + 10, mark.top() + 7), eye.pixel(10, 7));
+  }
+
+  // The indentation of a selected row shows the same light selection as its
+  // cells; a row reached by Tab shows a frame; counts show whole.
+  void selectionFocusAndCountPaint() {
+    Fixture f;
+    f.Run("L:A|A:A,x");
+    f.Show();
+    const QColor highlight = f.tree->palette().color(QPalette::Highlight);
+    // No focused row left (the last one was closed), then Tab.
+    f.tree->selectionModel()->clear();
+    f.tree->clearFocus();
+    f.tree->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(f.tree->hasFocus());
+    QVERIFY(f.tree->currentIndex().isValid());
+    QVERIFY(f.tree->selectionModel()->selectedRows().isEmpty());
+    const auto rowHasFramePixel = [&](const QModelIndex& index) {
+      const QImage shot = f.tree->viewport()->grab().toImage();
+      const QRect r = f.tree->visualRect(index);
+      for (int x = 0; x < f.tree->viewport()->width(); ++x)
+        if (shot.pixelColor(x, r.top()) == highlight) return true;
+      return false;
+    };
+    QVERIFY(rowHasFramePixel(f.tree->currentIndex()));
+
+    const QModelIndex area = f.model().index(0, 0, f.model().index(0, 0));
+    f.tree->selectionModel()->setCurrentIndex(area, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QImage shot = f.tree->viewport()->grab().toImage();
+    const QRect cell = f.tree->visualRect(area);
+    // Inside the indentation, left of the name cell.
+    const QColor indent = shot.pixelColor(cell.left() - 4, cell.center().y());
+    const QColor name = shot.pixelColor(cell.left() + 1, cell.center().y());
+    QCOMPARE(indent, name);
+    QVERIFY(indent != highlight);
+
+    TMapLayout* big = f.core.Layouts->AddLayout("B");
+    for (int i = 0; i < 1000; ++i) f.AddArea(big, "m");
+    const QString count = QStringLiteral("1000");
+    QVERIFY(f.tree->header()->sectionSize(1) >= f.tree->fontMetrics().horizontalAdvance(count) + 4);
   }
 
   void mainImages() {

@@ -105,3 +105,20 @@ TEST(ConverterCheck, AtlasMustReadBackWhole) {
   EXPECT_TRUE(Contains(problems, "The tile at (256, 128) is 128 x 128; the grid wants 44 x 72."));
   EXPECT_FALSE(Contains(problems, "Loading error"));
 }
+
+TEST(ConverterCheck, ListGivesThePlaneTheLeftOutDistancesAndTheCorners) {
+  zv::TDisplayMapsCore core;
+  core.OpenFile(ZOVEVOD_TESTDATA_DIR "/calibration/gt-ozi/utm11-nad27.map");
+  const std::string json = zv::ModelToJson(core);
+  EXPECT_NE(json.find("\"projection\":\"+proj=utm +zone=11 +ellps=clrk66 +towgs84=0,125,194,0,0,0,0 +units=m "
+                      "+no_defs\",\"looDistances\":["),
+            std::string::npos)
+      << json;
+  // The corners of the 120 x 120 picture in WGS 84, as gdaltransform gives
+  // them for this file: -117.64072881765 33.9014997452014 for (0, 0).
+  const std::size_t corners = json.find("\"corners\":[[33.9014997452");
+  ASSERT_NE(corners, std::string::npos) << json;
+  EXPECT_NE(json.find(",-117.6407288", corners), std::string::npos) << json;
+  EXPECT_NE(json.find("[33.625712105", corners), std::string::npos) << json; // (120, 120)
+  EXPECT_NE(json.find(",-117.3074753", corners), std::string::npos) << json;
+}

@@ -86,6 +86,10 @@ TEST(Converter, UsageErrors) {
       {"--depth", "8", "-o", dir.Path(), map},
       {"--tile", "400", "-o", dir.Path(), map},
       {"--tar=yes", "-o", dir.Path(), map},
+      {"--zoom-out", "5", "-o", dir.Path(), map},
+      {"--zoom-out=-1", "-o", dir.Path(), map},
+      {"--zoom-out", "two", "-o", dir.Path(), map},
+      {"--zoom-out", "1", "--single", "-o", dir.Path(), map},
   };
   for (const auto& args : bad) {
     const Result r = RunConverter(args);
@@ -94,6 +98,48 @@ TEST(Converter, UsageErrors) {
     EXPECT_EQ(r.Out, "");
   }
   EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"m.map", "m.png"}));
+  EXPECT_TRUE(Contains(RunConverter({"--zoom-out", "5", "-o", dir.Path(), map}).Err,
+                       "--zoom-out expects a number of layers from 0 to 4"));
+  EXPECT_TRUE(Contains(RunConverter({"--single", "--zoom-out=2", "-o", dir.Path(), map}).Err,
+                       "--zoom-out does not go with --single"));
+  // No layers at all goes with anything.
+  EXPECT_EQ(RunConverter({"-q", "--single", "--zoom-out", "0", "-o", dir / "single", map}).Status, 0);
+}
+
+TEST(Converter, ZoomOutLayersReadBackAndCheckClean) {
+  TempDir dir;
+  WritePatternPng(dir / "m.png", 501, 91);
+  // Three points of a plain latitude/longitude grid: 0.001 degree a pixel.
+  WriteFile(dir / "m.map", "OziExplorer Map Data File Version 2.2\r\nm\r\nm.png\r\n1 ,Map Code,\r\n"
+                           "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84\r\nReserved 1\r\nReserved 2\r\n"
+                           "Magnetic Variation,,,E\r\n"
+                           "Map Projection,Latitude/Longitude,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No\r\n"
+                           "Point01,xy,   10,   20,in, deg,  48,28.8000,N,  17, 6.6000,E, grid,   ,   ,   ,N\r\n"
+                           "Point02,xy,  490,   31,in, deg,  48,28.1400,N,  17,35.4000,E, grid,   ,   ,   ,N\r\n"
+                           "Point03,xy,  251,   85,in, deg,  48,24.9000,N,  17,21.0600,E, grid,   ,   ,   ,N\r\n"
+                           "IWH,Map Image Width/Height,501,91\r\n");
+  const std::string out = dir / "out";
+  for (bool tared : {false, true}) {
+    SCOPED_TRACE(tared);
+    std::vector<std::string> args = {"-q", "--zoom-out", "4", "--tile", "64x64", "-o", out, dir / "m.map"};
+    if (tared) args.insert(args.begin(), "--tar");
+    Result r = RunConverter(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    if (!tared) {
+      EXPECT_TRUE(Contains(ReadFile(out + "/Default 12.5%/m/m.map"),
+                           "Point02,xy,   61,    4,in, deg,  48,28.1400,N,  17,35.4000,E, grid,   ,   ,   ,N\r\n"
+                           "Point03,xy,   31,   11,in, deg,  48,24.9000,N,  17,21.0600,E, grid,   ,   ,   ,N\r\n"
+                           "IWH,Map Image Width/Height, 63,12\r\n"));
+    }
+    const std::string atlas = out + (tared ? "/myatlas.tar" : "/myatlas.vka");
+    r = RunConverter({"--list", atlas});
+    for (const char* layer : {"Default", "Default 50%", "Default 25%", "Default 12.5%", "Default 6.25%"})
+      EXPECT_TRUE(Contains(r.Out, std::string("\"name\":\"") + layer + "\"")) << layer;
+    EXPECT_TRUE(Contains(r.Out, "\"width\":32,\"height\":6,")) << r.Out;
+    r = RunConverter({"--check", atlas});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    fs::remove_all(out);
+  }
 }
 
 TEST(Converter, HelpAndVersion) {

@@ -89,7 +89,9 @@ Bytes Picture(int width, int height, int kind, unsigned seed) {
         int v = 0;
         switch (kind) {
         case 0: v = flat[((x / 37 + y / 23) * 7 + (x + 2 * y) / 51) % 6][c]; break;
-        case 1: v = (x * 255 / std::max(width - 1, 1) * (c + 1) + y * 255 / std::max(height - 1, 1) * (3 - c)) / 3; break;
+        case 1:
+          v = (x * 255 / std::max(width - 1, 1) * (c + 1) + y * 255 / std::max(height - 1, 1) * (3 - c)) / 3;
+          break;
         default: v = static_cast<int>(rng() % 256); break;
         }
         if ((x * 3 + y * 2) % 97 == 0) v = 40;
@@ -172,9 +174,8 @@ TEST(JpegQuantiser, EveryTestFileDecodesAsLibjpegDoes) {
 TEST(JpegQuantiser, RandomPicturesDecodeAsLibjpegDoes) {
   // Sizes around the 8 x 8 and 16 x 16 blocks, single rows and columns, and
   // ones past the size where the decoder starts worker threads.
-  const std::pair<int, int> sizes[] = {{1, 1},   {1, 37},   {53, 1},   {7, 9},     {16, 16},  {17, 33},
-                                       {64, 48}, {127, 95}, {250, 3},  {301, 203}, {640, 17}, {1111, 999},
-                                       {2048, 700}};
+  const std::pair<int, int> sizes[] = {{1, 1},    {1, 37},  {53, 1},    {7, 9},    {16, 16},    {17, 33},   {64, 48},
+                                       {127, 95}, {250, 3}, {301, 203}, {640, 17}, {1111, 999}, {2048, 700}};
   const Encoding encodings[] = {{2, 2, 0, false, false, 85}, {1, 1, 0, false, false, 95}, {2, 1, 0, false, false, 60},
                                 {1, 2, 0, false, false, 75}, {2, 2, 1, false, false, 80}, {2, 2, 0, true, false, 85},
                                 {1, 1, 3, true, false, 90},  {2, 2, 0, false, true, 70}};
@@ -187,8 +188,7 @@ TEST(JpegQuantiser, RandomPicturesDecodeAsLibjpegDoes) {
       const std::string what = std::to_string(w) + " x " + std::to_string(h) + ", kind " + std::to_string(kind) +
                                ", encoding " + std::to_string(seed % std::size(encodings));
       ExpectSameBothWays(data, what);
-      if (static_cast<std::uint64_t>(w) * h < 100000)
-        ExpectSameBothWays(data, what + ", 16 colours", OptionSets[1]);
+      if (static_cast<std::uint64_t>(w) * h < 100000) ExpectSameBothWays(data, what + ", 16 colours", OptionSets[1]);
       ++seed;
     }
 }
@@ -232,13 +232,14 @@ TEST(JpegQuantiser, FewColoursGiveOneEntryEach) {
 }
 
 TEST(JpegQuantiser, ReadInputIsReportedPassByPass) {
-  // A colour picture is read three times from the start (the size check's
-  // scan, the histogram and the dithering), a grey one twice; within a pass
-  // each stretch follows the last. The picture is the same as without.
-  const int w = 300, h = 200;
-  const Bytes colour = Encode(Picture(w, h, 0, 7), w, h, {});
+  // A colour picture of a megapixel or more is read three times from the
+  // start (the size check's scan, the histogram and the dithering); smaller
+  // ones, left to libjpeg's quantiser, and grey ones twice. Within a pass each
+  // stretch follows the last. The picture is the same as without.
+  const Bytes colour = Encode(Picture(1024, 1024, 0, 7), 1024, 1024, {});
+  const Bytes small = Encode(Picture(300, 200, 0, 7), 300, 200, {});
   const Bytes grey = ReadFile(fs::path(ZOVEVOD_TESTDATA_DIR) / "jpeg" / "video-005.gray.jpeg");
-  for (const auto& [data, passes] : {std::pair{&colour, 3}, std::pair{&grey, 2}}) {
+  for (const auto& [data, passes] : {std::pair{&colour, 3}, std::pair{&small, 2}, std::pair{&grey, 2}}) {
     int starts = 0;
     const std::uint8_t* next = nullptr;
     bool inOrder = true;

@@ -116,3 +116,17 @@ TEST(Reduce, SourceBandsInAnIndexedFormatAreTakenAsTheirColours) {
     EXPECT_EQ(ToPicture(zv::ReduceRegion(indexed, 45, 19, 2, 0, 0, 12, 5)), ToPicture(zv::Reduce(b, 2)));
   }
 }
+
+TEST(Reduce, IndicesPastTheTableReadAsBlack) {
+  // The 8-bit rows are averaged from their table: entries it lacks are black.
+  Bitmap b(5, 3, PixelFormat::pf8bit);
+  b.Palette() = {Rgb{200, 100, 50}, Rgb{255, 255, 255}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) b.SetIndex(x, y, static_cast<std::uint8_t>((x + y) % 3 == 2 ? 7 : (x + y) % 2));
+  Picture expected = ToPicture(b);
+  for (int level = 1; level <= 3; ++level) {
+    expected = SlowHalve(expected);
+    const Bitmap r = zv::Reduce(b, level);
+    EXPECT_EQ(ToPicture(r), expected) << level;
+  }
+}

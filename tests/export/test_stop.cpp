@@ -185,6 +185,39 @@ TEST(ExportStop, EveryStopPointLeavesWholeFiles) {
   }
 }
 
+TEST(ExportStop, ZoomOutLayersStopCleanly) {
+  const Model m;
+  for (const auto& [tared, workers] : {std::pair{false, 1}, std::pair{true, 3}}) {
+    SCOPED_TRACE(testing::Message() << "tared " << tared << " workers " << workers);
+    TExportOptions o = Options(tared, workers, 1);
+    o.ZoomOutLayers = 2;
+    TempDir reference;
+    RunExport(true, m, reference.Path(), o, {});
+    ASSERT_TRUE(fs::exists(reference / (tared ? "A 25%/One/One.tar" : "A 25%/One/set/One_10_0.png")));
+    bool completed = false;
+    for (int stopAt = 1; !completed && stopAt < 400; ++stopAt) {
+      SCOPED_TRACE(stopAt);
+      TempDir dir;
+      int asked = 0;
+      TExportProgress p;
+      p.StopRequested = [&] { return ++asked == stopAt; };
+      ExpectStopped([&] {
+        RunExport(true, m, dir.Path(), o, p);
+        completed = true;
+      });
+      if (!completed) {
+        EXPECT_EQ(asked, stopAt) << "the run went on after the stop";
+      }
+      ExpectWholeFiles(dir, reference);
+      if (tared) ExpectPackedMapsWithoutTiles(dir);
+      if (completed) {
+        EXPECT_EQ(Tree(dir.Path()), Tree(reference.Path()));
+      }
+    }
+    EXPECT_TRUE(completed);
+  }
+}
+
 namespace {
 
 // Runs f in a child process whose files may grow to limit bytes at most;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -168,6 +169,21 @@ TEST_F(LoadTest, WholeImageCandidates) {
     EXPECT_EQ(a->Images[0]->Bitmap.Pixel(1, 2), PictureColour(1, 2));
   }
   EXPECT_EQ((*layout->Areas)[2]->ImageFileName, "C:\\Maps\\north.bmp"); // kept as written
+
+  {
+    // A picture of the same relative name in the current folder does not
+    // win over the one beside the calibration file; without that one, the
+    // current folder's is taken.
+    WriteBmp(dir.NewPath("cwd/img/rel.bmp"), 0, 0, 9, 9);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir / "cwd");
+    TMapArea* beside = Load("", dir / "c/r.map");
+    WriteFile(dir / "cwd.map", MapText("img/rel.bmp"));
+    TMapArea* current = Load("", dir / "cwd.map");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(beside->Width, 6);
+    EXPECT_EQ(current->Width, 9);
+  }
 
   // A named image that is nowhere fails, with an empty image appended.
   WriteFile(dir / "x.map", MapText("gone.bmp"));

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <set>
@@ -127,7 +128,7 @@ std::vector<TPixel> Layout(const TSheet& s, int count) {
 
 // The .map lines of an exact sheet: each pixel's plane position taken back
 // to latitude and longitude in the sheet's datum.
-std::vector<std::string> ExactSheet(const TSheet& s, const std::vector<TPixel>& pixels) {
+std::vector<std::string> MakeExactSheet(const TSheet& s, const std::vector<TPixel>& pixels) {
   // The projection as the final file will give it (the UTM zone comes from
   // the points' grid words).
   const TMapProjection projection(
@@ -142,6 +143,14 @@ std::vector<std::string> ExactSheet(const TSheet& s, const std::vector<TPixel>& 
                                DegreesMinutes(lat, 'N', 'S') + "," + DegreesMinutes(lon, 'E', 'W'), GridWords(s, p)));
   }
   return MapLines(s, points);
+}
+
+// Made once per sheet and layout: the corruption tests start from each many times.
+std::vector<std::string> ExactSheet(const TSheet& s, const std::vector<TPixel>& pixels) {
+  static std::map<std::pair<std::string, std::size_t>, std::vector<std::string>> made;
+  std::vector<std::string>& lines = made[{s.Name, pixels.size()}];
+  if (lines.empty()) lines = MakeExactSheet(s, pixels);
+  return lines;
 }
 
 // An area as loading the .map gives it, with the sheet's picture size.
