@@ -19,15 +19,19 @@ namespace {
 
 double Cpu() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
-double Wall() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Wall() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // utm11-nad27 of the GeoTools test data, its 9 points.
 std::vector<std::string> MapLines() {
   std::vector<std::string> lines = {
-      "OziExplorer Map Data File Version 2.1", "utm11-nad27", "utm11-nad27.jpg", "1 ,Map Code,",
-      "NAD27 Central,WGS 84,   0.0000,   0.0000,WGS 84", "Reserved 1", "Reserved 2", "Magnetic Variation,,,E",
+      "OziExplorer Map Data File Version 2.1",
+      "utm11-nad27",
+      "utm11-nad27.jpg",
+      "1 ,Map Code,",
+      "NAD27 Central,WGS 84,   0.0000,   0.0000,WGS 84",
+      "Reserved 1",
+      "Reserved 2",
+      "Magnetic Variation,,,E",
       "Map Projection,(UTM) Universal Transverse Mercator,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No"};
   const char* const points[] = {
       "Point01,xy,    0,    0,in, deg,  33, 54.0885,N, 117, 38.4061,W, grid, 11,     440818,    3751222,N",

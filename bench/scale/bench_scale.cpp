@@ -347,8 +347,9 @@ void ZoomOutCase(const fs::path& dir, std::int64_t pixels, bool jpegMap) {
           o.ZoomOutLayers = 4 * k;
           ExportAtlas(out.string(), "a", *view.Layouts, o, {});
         });
-    Row(jpegMap ? "JPEG map -> JPEG tiles" : "PNG map -> PNG tiles", std::to_string(std::int64_t{w} * h / 1000000) + " MP",
-        m[k], k == 0 ? "no zoom-out layers" : "4 zoom-out layers");
+    Row(jpegMap ? "JPEG map -> JPEG tiles" : "PNG map -> PNG tiles",
+        std::to_string(std::int64_t{w} * h / 1000000) + " MP", m[k],
+        k == 0 ? "no zoom-out layers" : "4 zoom-out layers");
   }
   std::printf("  4 zoom-out layers: cpu %.2f x, wall %.2f x, peak %+.1f MiB\n", m[1].Cpu / m[0].Cpu,
               m[1].Wall / m[0].Wall, m[1].PeakMiB - m[0].PeakMiB);

@@ -139,7 +139,8 @@ void TFormExport::CreateControls() {
   // The list is empty until PNG is chosen; it is sized for its longest label
   // from the start, so choosing PNG moves nothing.
   int longest = 0;
-  for (const TColorDepthRow& row : ColorDepthRows) longest = std::max(longest, static_cast<int>(std::strlen(row.Label)));
+  for (const TColorDepthRow& row : ColorDepthRows)
+    longest = std::max(longest, static_cast<int>(std::strlen(row.Label)));
   CmbTileDepth->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   CmbTileDepth->setMinimumContentsLength(longest);
   EdtTileQuality = Named(new QLineEdit(QStringLiteral("85")), "EdtTileQuality");

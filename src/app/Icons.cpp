@@ -6,6 +6,10 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QSvgRenderer>
+
+// The resources sit in a static library; nothing pulls them in by itself.
+static void InitIconResources() { Q_INIT_RESOURCE(zovevod); }
 
 namespace zv {
 
@@ -115,6 +119,23 @@ QIcon PickIcon() {
   g.drawLine(QPointF(1, 10), QPointF(8, 10));
   g.drawLine(QPointF(12, 10), QPointF(19, 10));
   return QIcon(p);
+}
+
+QIcon ProgramIcon() {
+  // Drawn from the installed picture itself, without the icon plugin.
+  InitIconResources();
+  QSvgRenderer svg(QStringLiteral(":/icons/zovevod.svg"));
+  QIcon icon;
+  if (!svg.isValid()) return icon;
+  for (int size : {16, 22, 32, 48, 64, 128, 256}) {
+    QPixmap p(size, size);
+    p.fill(Qt::transparent);
+    QPainter g(&p);
+    svg.render(&g);
+    g.end();
+    icon.addPixmap(p);
+  }
+  return icon;
 }
 
 } // namespace zv

@@ -123,6 +123,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   UpdateLayoutMenu();
 
   setWindowTitle(QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
+  setWindowIcon(ProgramIcon());
 
   formImport_ = new TFormImport(*view_, this);
   formExport_ = new TFormExport(*view_, this);
@@ -242,8 +243,9 @@ void MainWindow::CreateMenus() {
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
-  mmViewCalibrationPoints_ = AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
-                                           QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
+  mmViewCalibrationPoints_ =
+      AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
+                    QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
   mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show border of image"),
                                      QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 

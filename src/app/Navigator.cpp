@@ -661,7 +661,8 @@ void TNavigatorTree::drawBranches(QPainter* painter, const QRect& rect, const QM
   QStyleOption mark;
   mark.initFrom(this);
   mark.rect = QRect(rect.right() + 1 - indentation(), rect.top(), indentation(), rect.height());
-  mark.state = QStyle::State_Item | QStyle::State_Children | (isEnabled() ? QStyle::State_Enabled : QStyle::State_None) |
+  mark.state = QStyle::State_Item | QStyle::State_Children |
+               (isEnabled() ? QStyle::State_Enabled : QStyle::State_None) |
                (isExpanded(index.siblingAtColumn(0)) ? QStyle::State_Open : QStyle::State_None);
   style()->drawPrimitive(QStyle::PE_IndicatorBranch, &mark, painter, this);
 }

@@ -29,7 +29,7 @@ public:
     return (r >> 3) << 11 | (g >> 2) << 5 | (b >> 3);
   }
 
-  // Counts pixels RGB triples.
+  // Counts pixels given as RGB triples.
   void AddPixels(const std::uint8_t* rgb, std::size_t pixels);
   void Add(const ColourHistogram& other);
   // The count the colour choice sees.

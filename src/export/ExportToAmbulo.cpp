@@ -324,8 +324,7 @@ unsigned WorkerCount(const TExportOptions& options) {
 // worker. Each worker holds one tile at a time.
 class TTileWriter {
 public:
-  TTileWriter(const TTileSource& source, bool png, const TColorDepthRow& depth, std::uint8_t quality,
-              unsigned workers)
+  TTileWriter(const TTileSource& source, bool png, const TColorDepthRow& depth, std::uint8_t quality, unsigned workers)
       : source_(source), png_(png), depth_(depth), quality_(quality) {
     if (workers > 1)
       for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
@@ -548,12 +547,14 @@ struct TTileSetRun {
 // pixel coordinates.
 void WriteCalibrationCopy(const std::string& fileName, const TTileSource& source) {
   const TMapArea& area = source.Area;
-  const std::vector<std::string> reduced =
-      source.Level == 0 ? std::vector<std::string>()
-                        : ReducedCalibrationLines(area.Lines, UpperFileExt(area.FileName), area.Width, area.Height,
-                                                  source.Level);
   TTextWriter calibration(fileName);
-  for (const std::string& line : source.Level == 0 ? area.Lines : reduced) calibration.WriteLine(line);
+  if (source.Level == 0) {
+    for (const std::string& line : area.Lines) calibration.WriteLine(line);
+  } else {
+    const std::string ext = UpperFileExt(area.FileName);
+    for (const std::string& line : ReducedCalibrationLines(area.Lines, ext, area.Width, area.Height, source.Level))
+      calibration.WriteLine(line);
+  }
   calibration.Close();
 }
 

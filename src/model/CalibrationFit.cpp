@@ -159,9 +159,8 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points)
 
 TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
                                  std::shared_ptr<const TMapProjection> projection)
-    : projection_(projection ? std::move(projection) : LatLonPlane()), points_(points),
-      residuals_(points.size(), -1.0), looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN),
-      suspectRms_(points.size(), kNaN) {
+    : projection_(projection ? std::move(projection) : LatLonPlane()), points_(points), residuals_(points.size(), -1.0),
+      looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN), suspectRms_(points.size(), kNaN) {
   if (!projection_->Unknown().empty()) projectionProblem_ = msg::ProjectionNotKnown(projection_->Unknown());
   std::vector<TPlanePoint> placed;
   if (!PlacePoints(points, placed) || !Solve(placed)) {
@@ -217,7 +216,8 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
     for (std::size_t i = 0; i < points.size(); ++i) {
       const TCalibrationPoint& p = points[i];
       double e = 0, n = 0;
-      if (!HasFiniteLatLon(p) && p.HasGrid && projection_->GridToPlane(p.GridZone, p.GridSouth, p.Easting, p.Northing, e, n))
+      if (!HasFiniteLatLon(p) && p.HasGrid &&
+          projection_->GridToPlane(p.GridZone, p.GridSouth, p.Easting, p.Northing, e, n))
         raw.push_back({i, e, n});
     }
     std::sort(raw.begin(), raw.end(), [](const TRaw& a, const TRaw& b) { return a.index < b.index; });
@@ -346,9 +346,7 @@ double TCalibrationFit::SuspectDistance(std::size_t index) const {
   return Suspect(index) ? suspectDistance_[index] : kNaN;
 }
 
-double TCalibrationFit::SuspectOthersRms(std::size_t index) const {
-  return Suspect(index) ? suspectRms_[index] : kNaN;
-}
+double TCalibrationFit::SuspectOthersRms(std::size_t index) const { return Suspect(index) ? suspectRms_[index] : kNaN; }
 
 const std::string& TCalibrationFit::PlaneDefinition() const { return projection_->Definition(); }
 

@@ -88,11 +88,11 @@ private:
   std::vector<double> residuals_;
   std::vector<double> looDistances_;
   std::vector<double> suspectDistance_, suspectRms_;
-  double cosLat0_ = 1;                // east scale of the latitude-longitude plane
-  double xm_ = 0, ym_ = 0;            // pixel centre
-  double em_ = 0, nm_ = 0;            // plane centre
-  double a0_ = 0, a1_ = 0, a2_ = 0;   // east = em + a0 + a1 (x - xm) + a2 (y - ym)
-  double b0_ = 0, b1_ = 0, b2_ = 0;   // north = nm + b0 + b1 (x - xm) + b2 (y - ym)
+  double cosLat0_ = 1;              // east scale of the latitude-longitude plane
+  double xm_ = 0, ym_ = 0;          // pixel centre
+  double em_ = 0, nm_ = 0;          // plane centre
+  double a0_ = 0, a1_ = 0, a2_ = 0; // east = em + a0 + a1 (x - xm) + a2 (y - ym)
+  double b0_ = 0, b1_ = 0, b2_ = 0; // north = nm + b0 + b1 (x - xm) + b2 (y - ym)
 };
 
 // One finding about an area's calibration, with what to do about it.

@@ -174,6 +174,33 @@ void TDisplayMapsCore::MouseWheel(int delta) {
   if (steps != 0) SetOffset(sbVertical, std::int64_t{offsetY_} - steps * kPageStep);
 }
 
+void TDisplayMapsCore::ScrollKeyDown(TScrollKey key) {
+  // The setters clamp, so the extremes need no arithmetic of their own.
+  constexpr std::int64_t kFar = std::int64_t{1} << 40;
+  const std::int64_t page = std::max<std::int64_t>(std::int64_t{Height()} - kLineStep, kLineStep);
+  switch (key) {
+  case TScrollKey::PageUp: SetOffset(sbVertical, std::int64_t{offsetY_} - page); break;
+  case TScrollKey::PageDown: SetOffset(sbVertical, std::int64_t{offsetY_} + page); break;
+  case TScrollKey::Home: SetOffset(sbVertical, -kFar); break;
+  case TScrollKey::End: SetOffset(sbVertical, kFar); break;
+  case TScrollKey::CtrlHome:
+    SetOffset(sbHorizontal, -kFar);
+    SetOffset(sbVertical, -kFar);
+    break;
+  case TScrollKey::CtrlEnd:
+    SetOffset(sbHorizontal, kFar);
+    SetOffset(sbVertical, kFar);
+    break;
+  }
+}
+
+void TDisplayMapsCore::MouseWheelSideways(int delta) {
+  const std::int64_t total = std::int64_t{sidewaysWheelDelta_} + delta;
+  const std::int64_t steps = total / kWheelDelta;
+  sidewaysWheelDelta_ = static_cast<int>(total % kWheelDelta);
+  if (steps != 0) SetOffset(sbHorizontal, std::int64_t{offsetX_} - steps * kPageStep);
+}
+
 void TDisplayMapsCore::MouseDown(std::int32_t x, std::int32_t y) {
   DragStartX = x;
   DragStartY = y;

@@ -56,6 +56,9 @@ enum TScrollCode : std::uint8_t {
 };
 
 enum class TArrowKey : std::uint8_t { Left, Up, Right, Down };
+// Keys that scroll further than the arrows: a page (the view's height less
+// one arrow step), and to the top or bottom, with Ctrl to the corners.
+enum class TScrollKey : std::uint8_t { PageUp, PageDown, Home, End, CtrlHome, CtrlEnd };
 
 // The Qt-free heart of the map view: it owns the model, holds the active area
 // and layout, the scroll offsets and drawing options, opens files, and does
@@ -133,6 +136,10 @@ public:
   // Wheel deltas as the window system reports them (positive away from the
   // user); each full 120 units is one step of 100 pixels.
   void MouseWheel(int delta);
+  // The further scroll keys and the sideways wheel (Shift with the wheel,
+  // or a horizontal wheel; positive to the left), in the wheel's steps.
+  void ScrollKeyDown(TScrollKey key);
+  void MouseWheelSideways(int delta);
   // Any button: sets the drag anchor.
   void MouseDown(std::int32_t x, std::int32_t y);
   // Pans only while the left button is down.
@@ -188,6 +195,7 @@ private:
 
   bool border_ = true;
   int wheelDelta_ = 0;
+  int sidewaysWheelDelta_ = 0;
   TScrollInfo bars_[2];
   TMapArea* activeMapArea_ = nullptr;
   TMapLayout* activeLayout_ = nullptr;

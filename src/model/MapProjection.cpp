@@ -131,8 +131,7 @@ void TMapProjection::ToPlane(std::vector<double>& lonEast, std::vector<double>& 
     if (n > 0) impl_->datumToPlane->Transform(n, lonEast.data(), latNorth.data(), nullptr, ok.data());
   }
   for (std::size_t i = 0; i < n; ++i)
-    if (!ok[i] || !std::isfinite(lonEast[i]) || !std::isfinite(latNorth[i]))
-      lonEast[i] = latNorth[i] = std::nan("");
+    if (!ok[i] || !std::isfinite(lonEast[i]) || !std::isfinite(latNorth[i])) lonEast[i] = latNorth[i] = std::nan("");
 }
 
 bool TMapProjection::GridToPlane(int zone, bool south, double easting, double northing, double& east,

@@ -290,7 +290,14 @@ void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TDisplayMaps::wheelEvent(QWheelEvent* event) {
-  MouseWheel(event->angleDelta().y());
+  const QPoint delta = event->angleDelta();
+  // Sideways: a horizontal wheel, or the plain wheel with Shift.
+  if (delta.x() != 0)
+    MouseWheelSideways(delta.x());
+  else if (event->modifiers() & Qt::ShiftModifier)
+    MouseWheelSideways(delta.y());
+  else
+    MouseWheel(delta.y());
   // Handled: the parent does not scroll as well.
   event->accept();
 }
@@ -306,6 +313,14 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_Escape:
     if (!pickMode_) return;
     SetPickMode(false);
+    break;
+  case Qt::Key_PageUp: ScrollKeyDown(TScrollKey::PageUp); break;
+  case Qt::Key_PageDown: ScrollKeyDown(TScrollKey::PageDown); break;
+  case Qt::Key_Home:
+    ScrollKeyDown(event->modifiers() & Qt::ControlModifier ? TScrollKey::CtrlHome : TScrollKey::Home);
+    break;
+  case Qt::Key_End:
+    ScrollKeyDown(event->modifiers() & Qt::ControlModifier ? TScrollKey::CtrlEnd : TScrollKey::End);
     break;
   default: return;
   }

@@ -222,7 +222,8 @@ private slots:
     QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->buddy(), zoomOut);
     QStringList zoomItems;
     for (int i = 0; i < zoomOut->count(); ++i) zoomItems << zoomOut->itemText(i);
-    QCOMPARE(zoomItems, (QStringList{"None", "1 (50 %)", "2 (50 %, 25 %)", "3 (50 %, 25 %, 12.5 %)", "4 (50 % to 6.25 %)"}));
+    QCOMPARE(zoomItems,
+             (QStringList{"None", "1 (50 %)", "2 (50 %, 25 %)", "3 (50 %, 25 %, 12.5 %)", "4 (50 % to 6.25 %)"}));
     QCOMPARE(zoomOut->currentIndex(), 0);
     // Below the tile format controls, inside the dialog.
     QVERIFY(zoomOut->mapTo(f, QPoint(0, 0)).y() > Child<QLineEdit>(f, "EdtTileQuality")->mapTo(f, QPoint(0, 0)).y());

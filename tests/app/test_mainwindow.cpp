@@ -89,6 +89,9 @@ private slots:
     zv::MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
     QCOMPARE(QString::fromLatin1(ZOVEVOD_VERSION), QStringLiteral("1.0.3.0"));
+    // The program's own icon, as installed for the desktop.
+    QVERIFY(!window.windowIcon().isNull());
+    QVERIFY(!window.windowIcon().pixmap(48, 48).isNull());
     // About takes it from the same place.
     Item(window, "mmHelpAbout")->trigger();
     QCOMPARE(prompter_.Messages.size(), 1);
@@ -240,8 +243,8 @@ private slots:
     zv::MainWindow window;
     window.show();
     window.AddFiles({dir.filePath("nosuch.map"), dir.path()});
-    QCOMPARE(prompter_.Messages,
-             (QStringList{"Loading error (nosuch.map) !", "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
+    QCOMPARE(prompter_.Messages, (QStringList{"Loading error (nosuch.map) !",
+                                              "Loading error (" + QFileInfo(dir.path()).fileName() + ") !"}));
     QCOMPARE(prompter_.Types.value(0), zv::TMsgType::Error);
     QVERIFY(prompter_.Details.value(0).contains(dir.filePath("nosuch.map")));
     QCOMPARE(window.View().Layouts->Count(), 0);

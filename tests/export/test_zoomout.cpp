@@ -139,23 +139,35 @@ TEST(ZoomOut, LayerNamesAndCoordinates) {
   EXPECT_EQ(zv::ZoomOutLayerName("Topo", 3), "Topo 12.5%");
   EXPECT_EQ(zv::ZoomOutLayerName("Topo", 4), "Topo 6.25%");
   // round(v / k), halves away from zero.
-  const std::vector<std::tuple<int, int, int>> cases = {
-      {0, 1, 0},   {1, 1, 1},   {2, 1, 1},    {3, 1, 2},     {-1, 1, -1},      {-3, 1, -2},
-      {5, 2, 1},   {6, 2, 2},   {-6, 2, -2},  {-5, 2, -1},   {7, 0, 7},        {23, 4, 1},
-      {24, 4, 2},  {-24, 4, -2}, {2147483647, 1, 1073741824}, {-2147483647 - 1, 4, -134217728}};
+  const std::vector<std::tuple<int, int, int>> cases = {{0, 1, 0},
+                                                        {1, 1, 1},
+                                                        {2, 1, 1},
+                                                        {3, 1, 2},
+                                                        {-1, 1, -1},
+                                                        {-3, 1, -2},
+                                                        {5, 2, 1},
+                                                        {6, 2, 2},
+                                                        {-6, 2, -2},
+                                                        {-5, 2, -1},
+                                                        {7, 0, 7},
+                                                        {23, 4, 1},
+                                                        {24, 4, 2},
+                                                        {-24, 4, -2},
+                                                        {2147483647, 1, 1073741824},
+                                                        {-2147483647 - 1, 4, -134217728}};
   for (const auto& [v, level, want] : cases) EXPECT_EQ(zv::ReducedCoordinate(v, level), want) << v << " " << level;
 }
 
 TEST(ZoomOut, MapCalibrationCopy) {
   const std::vector<std::string> lines = {
       "OziExplorer Map Data File Version 2.2",
-      "Point title line, 1, 2",          // the header is never a point line
-      "POINT,xy,  100,  200",            // line 3 names the image, even like this
+      "Point title line, 1, 2", // the header is never a point line
+      "POINT,xy,  100,  200",   // line 3 names the image, even like this
       "Point01,xy,  101,  203,in, deg,  48, 30.0000,N,  17,  6.0000,E, grid,   ,   ,   ,N",
       "Point02,xy,     ,     ,in, deg,    ,        ,N,    ,        ,E, grid,   ,   ,   ,N",
       "point03,xy,7,-9,in, deg,  -48, 30.5,S,  17,  6.0000,W",
-      "POINTS,x,123456789,-1",           // only the first five letters count
-      "Pointer,xy,12.5,3",               // not an integer: it yields no point, left alone
+      "POINTS,x,123456789,-1", // only the first five letters count
+      "Pointer,xy,12.5,3",     // not an integer: it yields no point, left alone
       "IWH,Map Image Width/Height,  1001,   777",
       "IWH,Map Image Width/Height,1001,777",
       "Comment,  100,  200",
@@ -182,7 +194,9 @@ TEST(ZoomOut, MapCalibrationCopy) {
 TEST(ZoomOut, ReducedFitAgreesWithTheFullOne) {
   // A calibration of a 4001 x 3001 picture, slightly rotated.
   const std::vector<std::string> lines = {
-      "OziExplorer Map Data File Version 2.2", "m", "m.png",
+      "OziExplorer Map Data File Version 2.2",
+      "m",
+      "m.png",
       "Point01,xy,   13,   27,in, deg,  48, 59.9150,N,  17,  0.0460,E, grid,   ,   ,   ,N",
       "Point02,xy, 3987,   41,in, deg,  48, 59.6200,N,  17, 16.0180,E, grid,   ,   ,   ,N",
       "Point03,xy,  211, 2963,in, deg,  48, 47.6300,N,  17,  0.6880,E, grid,   ,   ,   ,N",
@@ -275,13 +289,27 @@ TEST(ZoomOut, AtlasTreeAndEntryOrder) {
   {
     TempDir dir;
     zv::ExportAtlas(dir.Path(), "A", *a.Core.Layouts, ZoomOptions(1, 1, true, "40"), {});
-    EXPECT_EQ(TarNames(dir / "A.tar"),
-              (std::vector<std::string>{
-                  "A.vka", "Topo/", "Topo/North/", "Topo/North/North.map", "Topo/North/North.set", "Topo/North/set/",
-                  "Topo/South/", "Topo/South/South.gmi", "Topo/South/South.set", "Topo/South/set/", "Empty/",
-                  "Topo 50%/", "Topo 50%/North/", "Topo 50%/North/North.map", "Topo 50%/North/North.set",
-                  "Topo 50%/North/set/", "Topo 50%/South/", "Topo 50%/South/South.gmi", "Topo 50%/South/South.set",
-                  "Topo 50%/South/set/", "Empty 50%/"}));
+    EXPECT_EQ(TarNames(dir / "A.tar"), (std::vector<std::string>{"A.vka",
+                                                                 "Topo/",
+                                                                 "Topo/North/",
+                                                                 "Topo/North/North.map",
+                                                                 "Topo/North/North.set",
+                                                                 "Topo/North/set/",
+                                                                 "Topo/South/",
+                                                                 "Topo/South/South.gmi",
+                                                                 "Topo/South/South.set",
+                                                                 "Topo/South/set/",
+                                                                 "Empty/",
+                                                                 "Topo 50%/",
+                                                                 "Topo 50%/North/",
+                                                                 "Topo 50%/North/North.map",
+                                                                 "Topo 50%/North/North.set",
+                                                                 "Topo 50%/North/set/",
+                                                                 "Topo 50%/South/",
+                                                                 "Topo 50%/South/South.gmi",
+                                                                 "Topo 50%/South/South.set",
+                                                                 "Topo 50%/South/set/",
+                                                                 "Empty 50%/"}));
     EXPECT_EQ(TarNames(dir / "Topo 50%/North/North.tar"),
               (std::vector<std::string>{"North.map", "North.set", "set/North_0_0.png", "set/North_40_0.png"}));
     // Like "Empty/", the empty layer's directory goes with the loose files.

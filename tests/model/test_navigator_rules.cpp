@@ -16,9 +16,9 @@ TEST(NavigatorRules, NamesCompareWithAsciiCaseFolded) {
   const struct {
     const char *A, *B;
     int Sign;
-  } cases[] = {{"abc", "ABC", 0}, {"a", "b", -1}, {"B", "a", 1}, {"ab", "abc", -1}, {"", "", 0},
-               {"_", "a", 1}, // '_' (0x5F) after 'A' (0x41) once folded
-               {"\xC4", "z", 1}, {"Map 10", "map 9", -1}};
+  } cases[] = {{"abc", "ABC", 0}, {"a", "b", -1},         {"B", "a", 1}, {"ab", "abc", -1},
+               {"", "", 0},       {"_", "a", 1}, // '_' (0x5F) after 'A' (0x41) once folded
+               {"\xC4", "z", 1},  {"Map 10", "map 9", -1}};
   for (const auto& c : cases) {
     const int got = CompareNavigatorNames(c.A, c.B);
     EXPECT_EQ((got > 0) - (got < 0), c.Sign) << c.A << " / " << c.B;

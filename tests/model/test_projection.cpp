@@ -50,10 +50,11 @@ const TSheet kSheets[] = {
      "     0.000000000,    21.000000000,     1.000000000,      4500000.00,            0.00", 0, 4420000, 5480000,
      16.933, 0.1, 6000, 5000},
     {"lcc1m", "WGS 84", "Lambert Conformal Conic",
-     " 0.000000,20.000000,1.000000,500000.000000,0.000000,44.000000,52.000000,0.000000", 0, 300000, 5900000, 84.667,
-     0, 6000, 5000},
-    {"merc500k", "WGS 84", "Mercator", "     0.000000000,     0.000000000,     1.000000000,            0.00,            0.00",
-     0, 1800000, 6300000, 42.333, 0, 5000, 4000},
+     " 0.000000,20.000000,1.000000,500000.000000,0.000000,44.000000,52.000000,0.000000", 0, 300000, 5900000, 84.667, 0,
+     6000, 5000},
+    {"merc500k", "WGS 84", "Mercator",
+     "     0.000000000,     0.000000000,     1.000000000,            0.00,            0.00", 0, 1800000, 6300000,
+     42.333, 0, 5000, 4000},
 };
 
 struct TPlaned {
@@ -362,6 +363,23 @@ TEST(ProjectedFit, UnknownProjectionOrDatumFallsBackToLatitudeAndLongitude) {
   }
 }
 
+TEST(ProjectedFit, AProjectionThatPlacesNothingFallsBackToLatitudeAndLongitude) {
+  // Transverse Mercator with an empty "Projection Setup" line: scale 0.
+  const TSheet& s = kSheets[2];
+  std::vector<std::string> lines = ExactSheet(s, Layout(s, 9));
+  for (std::string& line : lines)
+    if (line.rfind("Projection Setup,", 0) == 0) line = "Projection Setup,,,,,,,,,,";
+  TDisplayMapsCore view;
+  const auto area = AreaOf(view, s, lines);
+  const auto fit = area->Fit();
+  ASSERT_TRUE(fit->Valid()) << fit->Problem();
+  EXPECT_EQ(fit->PlaneDefinition(), "latlong");
+  const auto findings = CheckCalibration(*area);
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].Message.rfind("The map's projection Transverse Mercator ", 0), 0u) << findings[0].Message;
+  EXPECT_NE(findings[0].Message.find("; positions assume latitude and longitude"), std::string::npos);
+}
+
 TEST(ProjectedFit, GridOnlyPointsTakePartInAProjectedPlane) {
   const TSheet& s = kSheets[0];
   std::vector<std::string> lines = ExactSheet(s, Layout(s, 9));
@@ -403,8 +421,7 @@ TEST(ProjectedFit, KeptPerAreaAndMadeAgainWhenPointsChange) {
 TEST(ProjectedFit, RealCalibrationFilesHaveNoFinding) {
   // The GPL files stay in the corpus; without it only the copies here are read.
   std::vector<std::filesystem::path> files;
-  for (const char* name : {"gk5-pul42.map", "latlon-wgs84.map", "merc-wgs84.map", "utm11-nad27.map",
-                           "utm21-nad83.map"})
+  for (const char* name : {"gk5-pul42.map", "latlon-wgs84.map", "merc-wgs84.map", "utm11-nad27.map", "utm21-nad83.map"})
     files.push_back(std::filesystem::path(ZOVEVOD_TESTDATA_DIR "/calibration/gt-ozi") / name);
   const std::filesystem::path corpus = ZOVEVOD_CORPUS_DIR "/calibration/mapsoft2";
   if (std::filesystem::exists(corpus))

@@ -263,6 +263,37 @@ TEST(Scroll, KeysAndWheel) {
   EXPECT_EQ(view.OffsetY(), 2000 - 300 + 17);
 }
 
+TEST(Scroll, PageHomeEndAndSidewaysWheel) {
+  FakeView view(500, 300);
+  view.Show(5000, 2000);
+  view.ScrollKeyDown(TScrollKey::PageDown); // the view's height less 25
+  view.ScrollKeyDown(TScrollKey::PageDown);
+  EXPECT_EQ(Offsets(view), (XY{0, 550}));
+  view.ScrollKeyDown(TScrollKey::PageUp);
+  EXPECT_EQ(Offsets(view), (XY{0, 275}));
+  view.MouseWheelSideways(-120); // as the plain wheel's step, along X
+  view.MouseWheelSideways(-60);
+  EXPECT_EQ(Offsets(view), (XY{100, 275}));
+  view.MouseWheelSideways(-60);
+  EXPECT_EQ(Offsets(view), (XY{200, 275}));
+  view.MouseWheelSideways(120);
+  EXPECT_EQ(Offsets(view), (XY{100, 275}));
+  // End and Home keep X; with Ctrl both go to the corner. The bottom is where
+  // holding Down stops.
+  view.ScrollKeyDown(TScrollKey::End);
+  EXPECT_EQ(Offsets(view), (XY{100, 2000 - 300 + 17}));
+  view.ScrollKeyDown(TScrollKey::Home);
+  EXPECT_EQ(Offsets(view), (XY{100, 0}));
+  view.ScrollKeyDown(TScrollKey::CtrlEnd);
+  EXPECT_EQ(Offsets(view), (XY{5000 - 500 + 17, 2000 - 300 + 17}));
+  view.ScrollKeyDown(TScrollKey::CtrlHome);
+  EXPECT_EQ(Offsets(view), (XY{0, 0}));
+  // The plain wheel keeps its own partial steps apart from the sideways one.
+  view.MouseWheelSideways(-60);
+  view.MouseWheel(-60);
+  EXPECT_EQ(Offsets(view), (XY{0, 0}));
+}
+
 TEST(Scroll, ShowMapAreaFollowsTheShownAreaAndCloseAllKeepsOffsets) {
   FakeView view(800, 600);
   TMapArea* big = view.Show(3000, 2000);

@@ -227,6 +227,37 @@ private slots:
     QCOMPARE(view->ScrollBar(sbHorizontal)->value(), 0);
   }
 
+  // The further keys and the sideways wheel, added beside the Part's own.
+  void pageHomeEndAndSidewaysWheel() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf8bit)));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    QCOMPARE(view->OffsetY(), view->height() - 25);
+    QTest::keyClick(view.get(), Qt::Key_End);
+    QCOMPARE(view->OffsetY(), 2000 - view->height() + Extent(*view));
+    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(view->OffsetX(), 3000 - view->width() + Extent(*view));
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    QCOMPARE(view->OffsetY(), 0);
+    QVERIFY(view->OffsetX() > 0);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(view->OffsetX(), 0);
+    auto wheel = [this](QPoint delta, Qt::KeyboardModifiers modifiers) {
+      const QPointF at(50, 50);
+      QWheelEvent event(at, view->mapToGlobal(at), QPoint(), delta, Qt::NoButton, modifiers, Qt::NoScrollPhase,
+                        false);
+      QCoreApplication::sendEvent(view.get(), &event);
+    };
+    wheel(QPoint(0, -120), Qt::ShiftModifier);
+    QCOMPARE(view->OffsetX(), 100);
+    QCOMPARE(view->OffsetY(), 0);
+    wheel(QPoint(-240, 0), Qt::NoModifier);
+    QCOMPARE(view->OffsetX(), 300);
+    wheel(QPoint(0, -120), Qt::ControlModifier); // other modifiers: the plain wheel
+    QCOMPARE(view->OffsetY(), 100);
+  }
+
   void leftDragPansAndRightDragJumps() {
     Show(400, 300);
     view->ShowMapArea(AddArea(*view, Pattern(3000, 2000, PixelFormat::pf24bit)));
