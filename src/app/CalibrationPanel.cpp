@@ -1,10 +1,12 @@
 #include "app/CalibrationPanel.h"
 
 #include "app/CalibrationTable.h"
+#include "app/Icons.h"
 #include "app/Prompter.h"
-#include "model/CalibrationFit.h"
+#include "model/CalibrationEdit.h"
 #include "model/DisplayMapsCore.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QHBoxLayout>
@@ -388,6 +390,21 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
     connect(button, &QToolButton::clicked, this, [this, which] { BtnClick(which); });
   }
 
+  // Beside the bar: picking points on the map (the action comes from the main window).
+  pickButton_ = new QToolButton(strip);
+  pickButton_->setObjectName(QStringLiteral("TbtPickOnMap"));
+  pickButton_->setAccessibleName(QStringLiteral("Pick on map"));
+  pickButton_->setText(QStringLiteral("Pick on map"));
+  pickButton_->setToolTip(QStringLiteral("Pick on map"));
+  // A cross hair only: the page is too narrow for the words beside the bar.
+  pickButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  pickButton_->setIcon(PickIcon());
+  pickButton_->setIconSize(QSize(20, 20));
+  pickButton_->setAutoRaise(true);
+  pickButton_->setCheckable(true);
+  pickButton_->setEnabled(false);
+  pickButton_->setGeometry(navigator_->geometry().right() + 5, 1, 25, 25);
+
   grid_ = new TCalibrationGrid(*table_, [this](TNavigateBtn b) { BtnClick(b); }, this);
   grid_->setObjectName(QStringLiteral("DgrCalibrationPoints"));
   grid_->setAccessibleName(QStringLiteral("Calibration points"));
@@ -406,6 +423,13 @@ TCalibrationPanel::~TCalibrationPanel() {
 }
 
 QTableView* TCalibrationPanel::Grid() const { return grid_; }
+
+void TCalibrationPanel::SetPickAction(QAction* action) {
+  action->setIcon(PickIcon());
+  action->setToolTip(QStringLiteral("Pick on map"));
+  pickButton_->setDefaultAction(action);
+  pickButton_->setAccessibleName(QStringLiteral("Pick on map"));
+}
 
 QToolButton* TCalibrationPanel::NavigatorButton(TNavigateBtn button) const {
   return buttons_[static_cast<int>(button)];
@@ -433,6 +457,9 @@ void TCalibrationPanel::BtnClick(TNavigateBtn button) {
     if (Prompter().Ask(this, TMsgType::Confirmation, QStringLiteral("Zmazať záznam?"))) {
       grid_->DiscardEditor();
       table_->Delete();
+      // At once, as a save does: a deleted point left in the area would come
+      // back with the next refill and be saved with the calibration.
+      WriteBackCalibrationPoints();
     }
     break;
   case TNavigateBtn::nbEdit:
@@ -468,33 +495,15 @@ void TCalibrationPanel::RefillCalibrationTable() {
   MarkSuspectRows(*area);
 }
 
-// Rows whose point sits far from where the others' fit puts it are shown in
-// red, with the distance as their tooltip.
+// Rows with any finding about their point (far from the others' fit,
+// outside the picture, coordinates out of range) are red, with the findings
+// as their tooltip.
 void TCalibrationPanel::MarkSuspectRows(const TMapArea& area) {
-  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
-  std::vector<QString> hints(area.Points.size());
-  for (std::size_t i = 0; i < hints.size(); ++i)
-    if (fit->Suspect(i))
-      hints[i] = QStringLiteral("%1 px from where the other points put it").arg(fit->SuspectDistance(i), 0, 'f', 1);
+  const std::vector<std::string> texts = PointFindingTexts(area);
+  std::vector<QString> hints;
+  hints.reserve(texts.size());
+  for (const std::string& text : texts) hints.push_back(QString::fromStdString(text));
   table_->SetRowHints(std::move(hints));
-}
-
-// Whether a rebuilt point's latitude and longitude say where it is: a row
-// left as it was keeps what its point had ("grid only" points read 0, 0);
-// any other row does unless both are 0.
-// Such a row keeps its point's grid words too, which the table does not show.
-bool TCalibrationPanel::HasLatLon(const TMapArea& area, TCalibrationPoint& point) {
-  for (const TCalibrationPoint& old : area.Points)
-    if (old.X == point.X && old.Y == point.Y && static_cast<double>(old.Lat) == static_cast<double>(point.Lat) &&
-        static_cast<double>(old.Lon) == static_cast<double>(point.Lon)) {
-      point.HasGrid = old.HasGrid;
-      point.GridZone = old.GridZone;
-      point.GridSouth = old.GridSouth;
-      point.Easting = old.Easting;
-      point.Northing = old.Northing;
-      return old.HasLatLon;
-    }
-  return point.Lat != 0 || point.Lon != 0;
 }
 
 void TCalibrationPanel::WriteBackCalibrationPoints() {
@@ -505,22 +514,43 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
   {
     UpdatesSuspended suspended(grid_);
     const std::int32_t savedNo = table_->AsInteger(table_->Cursor(), TCalibrationTable::fNo);
-    std::vector<TCalibrationPoint> points;
-    points.reserve(static_cast<std::size_t>(table_->rowCount()));
-    for (int row = 0; row < table_->rowCount(); ++row) {
-      TCalibrationPoint point;
-      point.X = table_->AsInteger(row, TCalibrationTable::fX);
-      point.Y = table_->AsInteger(row, TCalibrationTable::fY);
-      point.Lat = table_->AsFloat(row, TCalibrationTable::fLat);
-      point.Lon = table_->AsFloat(row, TCalibrationTable::fLon);
-      point.HasLatLon = HasLatLon(*area, point);
-      points.push_back(point);
-    }
-    area->Points = std::move(points);
+    std::vector<TCalibrationRow> rows;
+    rows.reserve(static_cast<std::size_t>(table_->rowCount()));
+    for (int row = 0; row < table_->rowCount(); ++row)
+      rows.push_back({table_->AsInteger(row, TCalibrationTable::fX), table_->AsInteger(row, TCalibrationTable::fY),
+                      table_->AsFloat(row, TCalibrationTable::fLat), table_->AsFloat(row, TCalibrationTable::fLon)});
+    zv::WriteBackCalibrationPoints(*area, rows);
     table_->Locate(TCalibrationTable::fNo, savedNo);
     MarkSuspectRows(*area);
   }
   view_.Invalidate();
+  emit pointsWrittenBack();
+}
+
+bool TCalibrationPanel::PostPendingEdit() {
+  if (!grid_->CommitEditor()) return false;
+  // An untouched new row is dropped, as leaving it would.
+  if (table_->Editing() && !table_->Modified() && table_->State() == TRecordState::Insert)
+    table_->Cancel();
+  else
+    table_->Post();
+  return true;
+}
+
+int TCalibrationPanel::PickTarget() const {
+  const int row = filledArea_ == view_.ActiveMapArea() ? table_->Cursor() : -1;
+  return row < 0 ? 1 : row + 1;
+}
+
+void TCalibrationPanel::PickPoint(int x, int y) {
+  TMapArea* area = view_.ActiveMapArea();
+  if (!area) return;
+  if (filledArea_ != area) RefillCalibrationTable();
+  if (!grid_->CommitEditor()) return;
+  if (table_->rowCount() == 0) table_->Append();
+  table_->SetField(TCalibrationTable::fX, x);
+  table_->SetField(TCalibrationTable::fY, y);
+  table_->Post();
 }
 
 } // namespace zv

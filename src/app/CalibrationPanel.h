@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QAction;
 class QTableView;
 class QToolButton;
 
@@ -11,7 +12,6 @@ class TCalibrationGrid;
 class TCalibrationTable;
 class TDisplayMapsCore;
 class TMapArea;
-struct TCalibrationPoint;
 
 // The buttons of the record navigator bar, in their order on the bar.
 enum class TNavigateBtn { nbInsert = 0, nbDelete, nbEdit, nbPost, nbCancel };
@@ -36,13 +36,30 @@ public:
   QWidget* Navigator() const { return navigator_; }  // DnvCalibrationPoints
   QToolButton* NavigatorButton(TNavigateBtn button) const;
 
+  // Saves the row being typed into, as Post does; false (after the error
+  // box) when a cell's text is refused.
+  bool PostPendingEdit();
+
   // What a click on the bar's button does (a disabled button does nothing).
   void BtnClick(TNavigateBtn button);
+
+  // The checkable "Pick on map" button beside the bar; it shows the action
+  // the main window puts into its Map menu.
+  QToolButton* PickButton() const { return pickButton_; }
+  void SetPickAction(QAction* action);
+  // The point number a pick would set: the current row's, 1 on an empty table.
+  int PickTarget() const;
+  // Sets X and Y of the current row (appended first on an empty table) to
+  // the picked picture pixel and saves the row.
+  void PickPoint(int x, int y);
+
+signals:
+  // The active area's points were rebuilt from the table.
+  void pointsWrittenBack();
 
 private:
   void WriteBackCalibrationPoints();
   void MarkSuspectRows(const TMapArea& area);
-  static bool HasLatLon(const TMapArea& area, TCalibrationPoint& point);
   void UpdateNavigator();
 
   TDisplayMapsCore& view_;
@@ -50,6 +67,7 @@ private:
   TCalibrationGrid* grid_;
   QWidget* navigator_;
   QToolButton* buttons_[5];
+  QToolButton* pickButton_;
   bool filling_ = false;
   // The area the rows came from: rows are written back only into it.
   TMapArea* filledArea_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/CalibrationTable.h"
 
+#include "model/CalibrationEdit.h"
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
@@ -8,7 +9,7 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
-#include <cmath>
+#include <optional>
 
 namespace zv {
 namespace {
@@ -47,29 +48,24 @@ QString TCalibrationTable::FormatFloat(double value) {
 }
 
 bool TCalibrationTable::ParseFieldText(TField field, const QString& text, QVariant& value, QString& error) {
-  const QString trimmed = text.trimmed();
-  if (trimmed.isEmpty()) {
-    value = QVariant();
+  const std::string bytes = text.toStdString();
+  std::string message;
+  if (IsIntegerField(field)) {
+    std::optional<std::int32_t> v;
+    if (!ParseIntegerCell(bytes, v, message)) {
+      error = QString::fromStdString(message);
+      return false;
+    }
+    value = v ? QVariant(static_cast<int>(*v)) : QVariant();
     return true;
   }
-  const std::string bytes = trimmed.toStdString();
-  if (IsIntegerField(field)) {
-    std::int32_t v = 0;
-    if (TryStrToInt(bytes, v)) {
-      value = QVariant(static_cast<int>(v));
-      return true;
-    }
-    error = QStringLiteral("'%1' nie je platné celé číslo").arg(text);
+  std::optional<double> v;
+  if (!ParseRealCell(bytes, v, message)) {
+    error = QString::fromStdString(message);
     return false;
   }
-  long double v = 0;
-  // A double field cannot hold what only the widest type reaches.
-  if (TryStrToFloat(bytes, v) && std::isfinite(static_cast<double>(v))) {
-    value = QVariant(static_cast<double>(v));
-    return true;
-  }
-  error = QStringLiteral("'%1' nie je platné číslo s pohyblivou desatinnou čiarkou").arg(text);
-  return false;
+  value = v ? QVariant(*v) : QVariant();
+  return true;
 }
 
 QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {

@@ -107,6 +107,20 @@ QIcon MainIcon(int index) {
   return p.isNull() ? QIcon() : QIcon(p);
 }
 
+QIcon PickIcon() {
+  QPixmap p = Transparent();
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  g.setPen(QPen(QColor(0xc0, 0x10, 0x10), 1.5));
+  g.drawEllipse(QRectF(4.5, 4.5, 11, 11));
+  g.setPen(QPen(Qt::black, 1));
+  g.drawLine(QPointF(10, 1), QPointF(10, 8));
+  g.drawLine(QPointF(10, 12), QPointF(10, 19));
+  g.drawLine(QPointF(1, 10), QPointF(8, 10));
+  g.drawLine(QPointF(12, 10), QPointF(19, 10));
+  return QIcon(p);
+}
+
 QIcon ProgramIcon() {
   // Drawn from the installed picture itself, without the icon plugin.
   InitIconResources();

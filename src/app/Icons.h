@@ -15,6 +15,9 @@ constexpr int kMainImageSize = 20;
 QPixmap MainImage(int index);
 QIcon MainIcon(int index);
 
+// A cross hair, for picking points on the map; 20 x 20.
+QIcon PickIcon();
+
 // The program's own icon (the one installed in the desktop's icon theme),
 // drawn at the usual sizes. Needs a QGuiApplication.
 QIcon ProgramIcon();

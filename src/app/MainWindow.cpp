@@ -7,9 +7,13 @@
 #include "app/Navigator.h"
 #include "app/Prompter.h"
 #include "app/StopSignals.h"
+#include "base/Errors.h"
 #include "base/Messages.h"
+#include "base/Paths.h"
 #include "base/Version.h"
+#include "model/CalibrationEdit.h"
 #include "model/CalibrationFit.h"
+#include "model/CalibrationWriter.h"
 #include "view/DisplayMaps.h"
 
 #include <QAction>
@@ -74,15 +78,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // Where the pointer is on the shown map, and there in degrees when its
   // calibration points give a fit; the area keeps its fit and makes it again
   // when its points change, so edits show at once.
-  auto* readout = new QLabel(statusBar);
-  readout->setObjectName(QStringLiteral("LblPointer"));
-  readout->setAccessibleDescription(QStringLiteral("Pointer position"));
-  statusBar->addWidget(readout, 1);
-  connect(view_, &TDisplayMaps::PointerOverPicture, readout, [this, readout](int x, int y) {
-    if (const TMapArea* area = view_->ActiveMapArea())
-      readout->setText(QString::fromUtf8(PointerReadout(*area, x, y).c_str()));
-  });
-  connect(view_, &TDisplayMaps::PointerLeft, readout, &QLabel::clear);
+  readout_ = new QLabel(statusBar);
+  readout_->setObjectName(QStringLiteral("LblPointer"));
+  readout_->setAccessibleDescription(QStringLiteral("Pointer position"));
+  statusBar->addWidget(readout_, 1);
+  connect(view_, &TDisplayMaps::PointerOverPicture, this, &MainWindow::ShowPointer);
+  connect(view_, &TDisplayMaps::PointerLeft, readout_, &QLabel::clear);
+  // While the calibration is worked on, how well its points fit together.
+  fitLabel_ = new QLabel(statusBar);
+  fitLabel_->setObjectName(QStringLiteral("LblFit"));
+  fitLabel_->setAccessibleDescription(QStringLiteral("Calibration fit"));
+  statusBar->addPermanentWidget(fitLabel_);
+  fitLabel_->hide();
   // The view's zoom factor, beside the readout.
   auto* zoom = new QLabel(QString::fromStdString(msg::ZoomFactor(view_->Zoom())), statusBar);
   zoom->setObjectName(QStringLiteral("LblZoom"));
@@ -100,6 +107,21 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   opdOpenFile_->setFileMode(QFileDialog::ExistingFiles);
   opdOpenFile_->setAcceptMode(QFileDialog::AcceptOpen);
   opdOpenFile_->setOption(QFileDialog::DontUseNativeDialog);
+
+  svdCalibration_ = new QFileDialog(this, QStringLiteral("Save calibration as"), QString(),
+                                    QStringLiteral("MAP files (*.map)"));
+  svdCalibration_->setObjectName(QStringLiteral("SvdCalibration"));
+  svdCalibration_->setAcceptMode(QFileDialog::AcceptSave);
+  svdCalibration_->setFileMode(QFileDialog::AnyFile);
+  svdCalibration_->setDefaultSuffix(QStringLiteral("map"));
+  svdCalibration_->setOption(QFileDialog::DontUseNativeDialog);
+  // Replacing is asked through the program's own question, after the dialog.
+  svdCalibration_->setOption(QFileDialog::DontConfirmOverwrite);
+  ChooseCalibrationFileName = [this](const QString& suggested) {
+    svdCalibration_->selectFile(suggested);
+    if (svdCalibration_->exec() != QDialog::Accepted || svdCalibration_->selectedFiles().isEmpty()) return QString();
+    return svdCalibration_->selectedFiles().constFirst();
+  };
 
   // Both options start off and both items unticked: one run of each command
   // switches them on.
@@ -188,7 +210,7 @@ void MainWindow::CreateMenus() {
   mmFileAdd_ = file->addAction(QStringLiteral("Add..."), this, [this] { OpenCommand(false); });
   mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
   mmFileAdd_->setIcon(MainIcon(miAdd));
-  QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, [this] { view_->CloseAll(); });
+  QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, &MainWindow::CloseAll);
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
   QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] {
@@ -213,6 +235,19 @@ void MainWindow::CreateMenus() {
   mmMap_->setObjectName(QStringLiteral("mmMap"));
   QAction* closeMap = mmMap_->addAction(QStringLiteral("Close Map"), this, &MainWindow::CloseMap);
   closeMap->setObjectName(QStringLiteral("mmMapClose"));
+  mmMap_->addSeparator();
+  mmMapPickPoint_ = mmMap_->addAction(QStringLiteral("Pick calibration point"));
+  mmMapPickPoint_->setObjectName(QStringLiteral("mmMapPickPoint"));
+  mmMapPickPoint_->setIconText(QStringLiteral("Pick on map"));
+  mmMapPickPoint_->setCheckable(true);
+  mmMapPickPoint_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  connect(mmMapPickPoint_, &QAction::toggled, this, &MainWindow::PickModeToggled);
+  calibration_->SetPickAction(mmMapPickPoint_);
+  mmMapSaveCalibration_ = mmMap_->addAction(QStringLiteral("Save calibration as..."), this, [this] {
+    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibrationAs(area);
+  });
+  mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
+  mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
@@ -301,6 +336,10 @@ void MainWindow::AssignHooks() {
   view_->ShowError = [this](const std::string& text) {
     Prompter().Message(this, TMsgType::Error, QString::fromUtf8(text.c_str()));
   };
+  navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
+  connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
+  connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
+  connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::UpdateFitLabel);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -313,6 +352,10 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!ConfirmCalibrationChanges(AllAreas())) {
+    event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(event);
   // The export dialog's tile size is kept when it was shown and not saved since.
   if (event->isAccepted()) formExport_->FormDestroy();
@@ -343,7 +386,10 @@ void MainWindow::AddFiles(const QStringList& fileNames) { OpenFiles(fileNames, f
 
 void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
   if (fileNames.isEmpty()) return;
-  if (closeFirst) view_->CloseAll();
+  if (closeFirst) {
+    if (!ConfirmCalibrationChanges(AllAreas())) return;
+    view_->CloseAll();
+  }
   formImport_->Run(fileNames);
   navigator_->expandAll();
   RefillCalibrationTable();
@@ -368,16 +414,132 @@ void MainWindow::ToggleOption(QAction* item, TDisplayMapsOption option) {
     view_->SetOptions(view_->Options() & static_cast<TDisplayMapssOptions>(~bit));
 }
 
-void MainWindow::UpdateMapMenu() { mmMap_->menuAction()->setEnabled(view_->ActiveMapArea() != nullptr); }
+void MainWindow::UpdateMapMenu() {
+  const bool active = view_->ActiveMapArea() != nullptr;
+  mmMap_->menuAction()->setEnabled(active);
+  // Their shortcuts work outside the menu, so they follow it themselves.
+  mmMapSaveCalibration_->setEnabled(active);
+  if (!active) mmMapPickPoint_->setChecked(false);
+  mmMapPickPoint_->setEnabled(active);
+  UpdateFitLabel();
+}
 
 void MainWindow::UpdateLayoutMenu() { mmLayoutClose_->setEnabled(view_->ActiveLayout() != nullptr); }
 
 void MainWindow::CloseLayout() {
-  if (TMapLayout* layout = view_->ActiveLayout()) view_->Layouts->Remove(layout);
+  TMapLayout* layout = view_->ActiveLayout();
+  if (!layout) return;
+  std::vector<TMapArea*> areas;
+  for (int i = 0; i < layout->Areas->Count(); ++i) areas.push_back((*layout->Areas)[i]);
+  if (ConfirmCalibrationChanges(areas)) view_->Layouts->Remove(layout);
 }
 
 void MainWindow::CloseMap() {
-  if (TMapArea* area = view_->ActiveMapArea()) area->Layout->Areas->Remove(area, true);
+  TMapArea* area = view_->ActiveMapArea();
+  if (area && ConfirmCalibrationChanges({area})) area->Layout->Areas->Remove(area, true);
+}
+
+void MainWindow::CloseAll() {
+  if (ConfirmCalibrationChanges(AllAreas())) view_->CloseAll();
+}
+
+std::vector<TMapArea*> MainWindow::AllAreas() const {
+  std::vector<TMapArea*> areas;
+  const TMapLayouts& layouts = *view_->Layouts;
+  for (int l = 0; l < layouts.Count(); ++l)
+    for (int a = 0; a < layouts[l]->Areas->Count(); ++a) areas.push_back((*layouts[l]->Areas)[a]);
+  return areas;
+}
+
+bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) {
+  // A row typed but not yet saved is an edit too.
+  if (!calibration_->PostPendingEdit()) return false;
+  for (TMapArea* area : areas) {
+    if (!PointsChanged(*area)) continue;
+    switch (Prompter().AskYesNoCancel(this, TMsgType::Confirmation,
+                                      QString::fromStdString(msg::CalibrationChangedQuestion(area->Name)))) {
+    case TAnswer::Yes: {
+      const bool ownMapFile = UpperFileExt(area->FileName) == ".MAP" && area->TarFileName.empty();
+      const bool saved =
+          ownMapFile ? SaveCalibrationTo(area, QString::fromStdString(area->FileName)) : SaveCalibrationAs(area);
+      if (!saved) return false;
+      break;
+    }
+    case TAnswer::No: break;
+    case TAnswer::Cancel: return false;
+    }
+  }
+  return true;
+}
+
+QString MainWindow::SuggestedCalibrationName(const TMapArea& area) {
+  const std::string ext = UpperFileExt(area.FileName);
+  std::string base;
+  if (ext == ".MAP" || ext == ".GMI")
+    base = area.FileName;
+  else if (!area.ImageFileName.empty())
+    base = area.ImageFileName;
+  else
+    base = area.FileName;
+  // A name inside an archive is suggested beside the archive.
+  if (!area.TarFileName.empty()) base = ExtractFilePath(area.TarFileName) + ExtractFileName(base);
+  if (ext == ".MAP" && area.TarFileName.empty()) return QString::fromStdString(base);
+  const std::string dropped = ExtractFileExt(base);
+  return QString::fromStdString(base.substr(0, base.size() - dropped.size()) + ".map");
+}
+
+bool MainWindow::SaveCalibrationAs(TMapArea* area) {
+  if (!area || !calibration_->PostPendingEdit()) return false;
+  const QString fileName = ChooseCalibrationFileName(SuggestedCalibrationName(*area));
+  if (fileName.isEmpty()) return false;
+  if (QFileInfo::exists(fileName) &&
+      !Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(msg::ReplaceFileQuestion(fileName.toStdString()))))
+    return false;
+  return SaveCalibrationTo(area, fileName);
+}
+
+bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
+  try {
+    SaveCalibration(*area, fileName.toStdString());
+  } catch (const Error& e) {
+    Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::PickModeToggled(bool on) {
+  if (on && !view_->ActiveMapArea()) {
+    mmMapPickPoint_->setChecked(false);
+    return;
+  }
+  view_->SetPickMode(on);
+  if (on) {
+    // The rows being picked for are in sight, and Esc reaches the view.
+    pgcMain_->setCurrentWidget(tpgCalibration_);
+    view_->setFocus(Qt::OtherFocusReason);
+  }
+  readout_->clear();
+  UpdateFitLabel();
+}
+
+void MainWindow::ShowPointer(int x, int y) {
+  const TMapArea* area = view_->ActiveMapArea();
+  if (!area) return;
+  std::string text = PointerReadout(*area, x, y);
+  if (view_->PickMode()) text = msg::PickReadout(calibration_->PickTarget(), text);
+  readout_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::UpdateFitLabel() {
+  const TMapArea* area = view_->ActiveMapArea();
+  const bool working = area && (view_->PickMode() || pgcMain_->currentWidget() == tpgCalibration_);
+  if (!working) {
+    fitLabel_->hide();
+    return;
+  }
+  fitLabel_->setText(QString::fromStdString(FitSummary(*area)));
+  fitLabel_->show();
 }
 
 void MainWindow::NewLayout() {
@@ -395,6 +557,7 @@ void MainWindow::About() {
 
 void MainWindow::PageChanged(int index) {
   if (pgcMain_->widget(index) == tpgCalibration_) RefillCalibrationTable();
+  UpdateFitLabel();
 }
 
 void MainWindow::RefillCalibrationTable() { calibration_->RefillCalibrationTable(); }

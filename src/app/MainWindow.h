@@ -4,10 +4,13 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 class QAction;
 class QKeySequence;
 class QFileDialog;
+class QLabel;
 class QMenu;
 class QTabWidget;
 class QToolBar;
@@ -18,6 +21,7 @@ enum TDisplayMapsOption : std::uint8_t;
 class TCalibrationPanel;
 class TNavigatorTree;
 class TDisplayMaps;
+class TMapArea;
 class TFormExport;
 class TFormImport;
 
@@ -45,6 +49,19 @@ public:
   // as its close box closes it, after any dialog waiting for an answer.
   void StopSignalReceived();
 
+  // Map > Save calibration as...: the file dialog, the question before
+  // replacing a file, the save. True when the calibration was saved.
+  bool SaveCalibrationAs(TMapArea* area);
+  // The name Save calibration as... suggests for area.
+  static QString SuggestedCalibrationName(const TMapArea& area);
+  // Shows the save dialog with a suggested name; empty when cancelled.
+  // Tests put their own answer here.
+  std::function<QString(const QString& suggested)> ChooseCalibrationFileName;
+  // Before areas are closed: asks once per area whose points changed whether
+  // to save them. False when the user cancelled (or a save failed): the
+  // command stops and nothing is closed.
+  bool ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas);
+
 protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -68,6 +85,12 @@ private:
   void About();
   void PageChanged(int index);
   void RefillCalibrationTable();
+  bool SaveCalibrationTo(TMapArea* area, const QString& fileName);
+  std::vector<TMapArea*> AllAreas() const;
+  void CloseAll();
+  void PickModeToggled(bool on);
+  void ShowPointer(int x, int y);
+  void UpdateFitLabel();
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -82,6 +105,11 @@ private:
   QAction* mmFileOpen_ = nullptr;
   QAction* mmFileAdd_ = nullptr;
   QAction* mmLayoutClose_ = nullptr;
+  QAction* mmMapPickPoint_ = nullptr;
+  QAction* mmMapSaveCalibration_ = nullptr;
+  QFileDialog* svdCalibration_ = nullptr;
+  QLabel* readout_ = nullptr;
+  QLabel* fitLabel_ = nullptr;
   QAction* mmViewCalibrationPoints_ = nullptr;
   QAction* mmViewImageBorder_ = nullptr;
   bool firstShow_ = true;

@@ -478,13 +478,21 @@ void TNavigatorTree::RenameFocusedRow() {
 
 void TNavigatorTree::CloseFocusedLayout() {
   const TNavigatorNodeData* d = model_->NodeData(currentIndex());
-  if (d && d->Kind == nkLayout) view_.Layouts->Remove(d->Layout());
+  if (!d || d->Kind != nkLayout) return;
+  TMapLayout* layout = d->Layout();
+  if (ConfirmClose) {
+    std::vector<TMapArea*> areas;
+    for (int i = 0; i < layout->Areas->Count(); ++i) areas.push_back((*layout->Areas)[i]);
+    if (!ConfirmClose(areas)) return;
+  }
+  view_.Layouts->Remove(layout);
 }
 
 void TNavigatorTree::CloseFocusedArea() {
   const TNavigatorNodeData* d = model_->NodeData(currentIndex());
   if (!d || d->Kind != nkMapArea) return;
   TMapArea* area = d->Area();
+  if (ConfirmClose && !ConfirmClose({area})) return;
   if (area->Layout) area->Layout->Areas->Remove(area, true);
 }
 

@@ -8,8 +8,10 @@
 #include <QTreeView>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -122,6 +124,8 @@ public:
   void RenameFocusedRow();
   void CloseFocusedLayout();
   void CloseFocusedArea();
+  // Asked before the two close the given areas; false keeps them.
+  std::function<bool(const std::vector<TMapArea*>&)> ConfirmClose;
 
   QMenu* PopupMenu() const { return popup_; }
   QAction* CreateLayoutAction() const { return create_; }

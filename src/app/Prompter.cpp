@@ -37,6 +37,16 @@ public:
     QMessageBox box(IconOf(type), CaptionOf(type), text, QMessageBox::Yes | QMessageBox::No, parent);
     return box.exec() == QMessageBox::Yes;
   }
+  TAnswer AskYesNoCancel(QWidget* parent, TMsgType type, const QString& text) override {
+    QMessageBox box(IconOf(type), CaptionOf(type), text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                    parent);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return TAnswer::Yes;
+    case QMessageBox::No: return TAnswer::No;
+    default: return TAnswer::Cancel;
+    }
+  }
 };
 
 MessageBoxPrompter defaultPrompter;

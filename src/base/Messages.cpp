@@ -93,6 +93,26 @@ std::string PointerPixel(std::int64_t x, std::int64_t y) { return "x " + Str(x) 
 std::string PointerFit(const std::string& latLon, std::int64_t pointsUsed, double rms) {
   return "   " + latLon + "   fit of " + Str(pointsUsed) + " points, RMS " + Fixed(rms, 1) + " px";
 }
+std::string PickReadout(int point, const std::string& readout) {
+  return "Click sets point " + std::to_string(point) + ":  " + readout;
+}
+std::string FitSummary(std::int64_t pointsUsed, double rms) {
+  return "Fit of " + Str(pointsUsed) + " points, RMS " + Fixed(rms, 1) + " px";
+}
+
+std::string CellNotAnInteger(const std::string& text) { return "'" + text + "' nie je platné celé číslo"; }
+std::string CellNotAFloat(const std::string& text) {
+  return "'" + text + "' nie je platné číslo s pohyblivou desatinnou čiarkou";
+}
+std::string CalibrationChangedQuestion(const std::string& areaName) {
+  return "The calibration points of " + areaName + " were changed. Save them?";
+}
+std::string ReplaceFileQuestion(const std::string& fileName) {
+  return fileName + " already exists. Do you want to replace it?";
+}
+std::string CoordinateNotWritable(int point, double value) {
+  return Point(point) + ": the coordinate " + Fixed(value, 6) + " is too large to be written.";
+}
 
 // ---------------------------------------------------------------------------
 // Opening maps, tile sets and archives

@@ -40,9 +40,21 @@ std::string PointLongitudeOutOfRange(int point, double lon);
 std::string CalibratedForOtherSize(std::int64_t calibratedWidth, std::int64_t calibratedHeight, std::int64_t width,
                                    std::int64_t height);
 
-// The pointer readout: the pixel, and where the fit puts it.
+// The pointer readout: the pixel, and where the fit puts it. While the user
+// picks calibration points it says which point a click sets to that pixel.
 std::string PointerPixel(std::int64_t x, std::int64_t y);
 std::string PointerFit(const std::string& latLon, std::int64_t pointsUsed, double rms);
+std::string PickReadout(int point, const std::string& readout);
+// The fit of the shown map's points, while its calibration is worked on.
+std::string FitSummary(std::int64_t pointsUsed, double rms);
+
+// Editing and saving calibration points. The cell texts are the platform
+// layer's field conversion errors (Slovak); the text comes as typed.
+std::string CellNotAnInteger(const std::string& text);
+std::string CellNotAFloat(const std::string& text);
+std::string CalibrationChangedQuestion(const std::string& areaName);
+std::string ReplaceFileQuestion(const std::string& fileName);
+std::string CoordinateNotWritable(int point, double value);
 
 // Opening maps, tile sets and archives.
 std::string UnsupportedImageFile(const std::string& upperExt);

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <string_view>
 #include <langinfo.h>
 #include <locale.h>
@@ -276,6 +277,19 @@ void ParseCalibrationLines(const std::vector<std::string>& lines, const std::str
   }
 }
 
-void TMapArea::ParseCalibration() { ParseCalibrationLines(Lines, UpperFileExt(FileName), Points, ImageFileName); }
+void TMapArea::ParseCalibration() {
+  // A half-read calibration is what the area holds, so it is no edit either.
+  struct Snapshot {
+    TMapArea& area;
+    ~Snapshot() {
+      try {
+        area.SavedPoints = area.Points;
+      } catch (const std::bad_alloc&) {
+        area.SavedPoints.clear(); // then the points merely count as changed
+      }
+    }
+  } snapshot{*this};
+  ParseCalibrationLines(Lines, UpperFileExt(FileName), Points, ImageFileName);
+}
 
 } // namespace zv

@@ -257,6 +257,19 @@ void TDisplayMapsCore::ScrollCommand(TScrollBarKind bar, int code) {
   }
 }
 
+bool TDisplayMapsCore::PicturePixelAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX,
+                                      std::int32_t& pictureY) const {
+  const TMapArea* area = activeMapArea_;
+  if (!area || !area->Shown) return false;
+  // At any zoom: the picture pixel under the control pixel's top-left corner.
+  const TPicturePoint p = ViewToPicture(x, y);
+  const std::int64_t px = p.X, py = p.Y;
+  if (px < 0 || py < 0 || px >= area->Width || py >= area->Height) return false;
+  pictureX = static_cast<std::int32_t>(px);
+  pictureY = static_cast<std::int32_t>(py);
+  return true;
+}
+
 void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   ScrollMinX = 0;
   ScrollMinY = 0;

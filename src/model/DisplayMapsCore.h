@@ -194,6 +194,10 @@ public:
   void MouseMove(std::int32_t x, std::int32_t y, bool leftButtonDown);
   // Any button: applies the whole distance from the anchor.
   void MouseUp(std::int32_t x, std::int32_t y);
+  // The pixel of the shown active area's picture at control point (x, y);
+  // false when no picture pixel is there. Every use of the pointer's place on
+  // the picture goes through here.
+  bool PicturePixelAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX, std::int32_t& pictureY) const;
   // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
   // bar's end command goes to the thumb's last position.
   void ScrollCommand(TScrollBarKind bar, int code);

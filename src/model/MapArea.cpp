@@ -288,6 +288,7 @@ void TMapArea::Load(const std::string& tarFileName, const std::string& fileName)
   Width = 0;
   Height = 0;
   FileName = fileName;
+  TarFileName = tarFileName;
   if (!tarFileName.empty())
     LoadFromArchive(tarFileName);
   else

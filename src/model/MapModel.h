@@ -68,8 +68,13 @@ public:
   TDisplayMapsCore* View;
   TMapLayout* Layout;
   std::vector<TCalibrationPoint> Points;
+  // The points as last read (ParseCalibration) or saved (SaveCalibration):
+  // Points differing from them are edits that would be lost on closing.
+  std::vector<TCalibrationPoint> SavedPoints;
   std::vector<std::string> Lines;
   std::string FileName;
+  // The tar archive FileName was read from; empty for a file on disk.
+  std::string TarFileName;
   std::string ImageFileName;
   std::string Name;
   bool Shown = false;
@@ -78,7 +83,8 @@ public:
   std::vector<std::unique_ptr<TMapImage>> Images;
 
   void Load(const std::string& tarFileName, const std::string& fileName);
-  // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines).
+  // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines),
+  // and takes the points it ends with, also after a failure, as the saved ones.
   void ParseCalibration();
   // The calibration fit of Points in the map's own plane (CalibrationFit.h),
   // kept and made again only when Points, Lines or FileName change.

@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace zv {
 
@@ -124,7 +125,22 @@ void TDisplayMaps::LayoutScrollBars() {
   bars_[sbHorizontal]->setGeometry(0, height() - extent, width() - (v ? extent : 0), extent);
 }
 
+void TDisplayMaps::SetPickMode(bool on) {
+  if (on == pickMode_) return;
+  pickMode_ = on;
+  leftPressed_ = false;
+  if (on)
+    setCursor(Qt::CrossCursor);
+  else
+    unsetCursor();
+  emit PickModeChanged(on);
+}
+
 bool TDisplayMaps::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && pickMode_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    event->accept();
+    return true;
+  }
   if (event->type() == QEvent::ShortcutOverride && IsViewKey(static_cast<QKeyEvent*>(event)->key())) {
     // Accepted here, the key comes to keyPressEvent instead of a shortcut.
     event->accept();
@@ -267,6 +283,10 @@ void TDisplayMaps::mousePressEvent(QMouseEvent* event) {
   if ((focusPolicy() & Qt::ClickFocus) && !hasFocus()) setFocus(Qt::MouseFocusReason);
   const QPoint p = event->position().toPoint();
   MouseDown(p.x(), p.y());
+  if (event->button() == Qt::LeftButton) {
+    leftPressed_ = true;
+    leftPressedAt_ = p;
+  }
   event->accept();
 }
 
@@ -283,14 +303,16 @@ void TDisplayMaps::leaveEvent(QEvent* event) {
   emit PointerLeft();
 }
 
-void TDisplayMaps::ReportPointer(QPoint position) {
-  const TMapArea* area = ActiveMapArea();
-  const TPicturePoint p = ViewToPicture(position.x(), position.y());
-  const std::int64_t x = p.X, y = p.Y;
+bool TDisplayMaps::PictureAt(QPoint position, std::int32_t& x, std::int32_t& y) const {
   const bool overBars = (bars_[sbVertical]->isVisible() && position.x() >= bars_[sbVertical]->x()) ||
                         (bars_[sbHorizontal]->isVisible() && position.y() >= bars_[sbHorizontal]->y());
-  if (area && area->Shown && !overBars && x >= 0 && y >= 0 && x < area->Width && y < area->Height)
-    emit PointerOverPicture(static_cast<int>(x), static_cast<int>(y));
+  return !overBars && PicturePixelAt(position.x(), position.y(), x, y);
+}
+
+void TDisplayMaps::ReportPointer(QPoint position) {
+  std::int32_t x = 0, y = 0;
+  if (PictureAt(position, x, y))
+    emit PointerOverPicture(x, y);
   else
     emit PointerLeft();
 }
@@ -298,7 +320,19 @@ void TDisplayMaps::ReportPointer(QPoint position) {
 void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
   const QPoint p = event->position().toPoint();
-  MouseUp(p.x(), p.y());
+  const bool click = pickMode_ && leftPressed_ && event->button() == Qt::LeftButton &&
+                     std::max(std::abs(p.x() - leftPressedAt_.x()), std::abs(p.y() - leftPressedAt_.y())) <= kPickSlop;
+  if (event->button() == Qt::LeftButton) leftPressed_ = false;
+  if (!click) {
+    MouseUp(p.x(), p.y());
+    event->accept();
+    return;
+  }
+  // A click picks what was under the pointer when it went down; the few
+  // pixels the hand moved do not scroll.
+  MouseUp(DragStartX, DragStartY);
+  std::int32_t x = 0, y = 0;
+  if (PictureAt(leftPressedAt_, x, y)) emit PicturePicked(x, y);
   event->accept();
 }
 
@@ -330,6 +364,10 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_Up: KeyDown(TArrowKey::Up); break;
   case Qt::Key_Down: KeyDown(TArrowKey::Down); break;
   case Qt::Key_F1: break; // kept from the help shortcut, and does nothing here
+  case Qt::Key_Escape:
+    if (!pickMode_) return;
+    SetPickMode(false);
+    break;
   case Qt::Key_PageUp: ScrollKeyDown(TScrollKey::PageUp); break;
   case Qt::Key_PageDown: ScrollKeyDown(TScrollKey::PageDown); break;
   case Qt::Key_Home:

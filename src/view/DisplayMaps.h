@@ -43,6 +43,13 @@ public:
   int CxHScroll() const override { return CxVScroll(); }
 
   QScrollBar* ScrollBar(TScrollBarKind bar) const { return bars_[bar]; }
+
+  // Picking calibration points: a cross cursor, and a left click that moves
+  // at most kPickSlop pixels reports the picture pixel under it instead of
+  // scrolling. Dragging still scrolls; Esc ends picking.
+  static constexpr int kPickSlop = 3;
+  bool PickMode() const { return pickMode_; }
+  void SetPickMode(bool on);
   // The last painted back buffer.
   const QImage& BackBuffer() const { return backBuffer_; }
 
@@ -53,6 +60,8 @@ signals:
   void PointerLeft();
   // The zoom has changed to 2^zoom.
   void ZoomFactorChanged(int zoom);
+  void PicturePicked(int x, int y);
+  void PickModeChanged(bool on);
 
 protected:
   bool event(QEvent* event) override;
@@ -81,12 +90,17 @@ private:
   void ReportPointer(QPoint position);
   // Lets the zoom levels go once their picture is no longer shown.
   void DropUnusedLevels();
+  // The picture pixel at a control point that is not on a scroll bar.
+  bool PictureAt(QPoint position, std::int32_t& x, std::int32_t& y) const;
 
   QScrollBar* bars_[2] = {nullptr, nullptr};
   TScrollInfo info_[2];
   QImage backBuffer_;
   std::unique_ptr<TZoomLevels> levels_;
   bool paintedExact_ = true;
+  bool pickMode_ = false;
+  QPoint leftPressedAt_;
+  bool leftPressed_ = false;
 };
 
 } // namespace zv

@@ -314,7 +314,8 @@ private slots:
     QCOMPARE(prompter.questions, QStringList({"Zmazať záznam?"}));
     QCOMPARE(prompter.questionTypes.value(0), zv::TMsgType::Confirmation);
     QCOMPARE(Numbers(table()), QList<int>({1, 3, 4}));
-    QCOMPARE(Points(*area), kFour); // nothing written back yet
+    // Written back at once, as a save of a row is.
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[2], kFour[3]}));
     // Below the last row the grid appends one.
     grid->setCurrentIndex(table().index(2, 1));
     grid->setFocus();
@@ -340,16 +341,19 @@ private slots:
     QCOMPARE(table().rowCount(), 4);
   }
 
-  void refillAfterDeleteBringsTheRowBack() {
+  // A deleted point does not come back with the next refill.
+  void refillAfterDeleteKeepsThePointGone() {
     zv::TMapArea* area = ShowArea(*view, kFour);
     panel->RefillCalibrationTable();
     panel->Grid()->setCurrentIndex(table().index(1, 0));
+    const int repaints = view->invalidated;
     click(TNavigateBtn::nbDelete);
     QCOMPARE(table().rowCount(), 3);
+    QVERIFY(view->invalidated > repaints);
     panel->RefillCalibrationTable();
-    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
-    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 30);
-    QCOMPARE(Points(*area), kFour);
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3}));
+    QCOMPARE(table().AsInteger(1, TCalibrationTable::fX), 50);
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[2], kFour[3]}));
   }
 
   void editOneCell_data() {
@@ -405,6 +409,66 @@ private slots:
     QVERIFY(area->Points[2].HasLatLon);
   }
 
+  // A pick sets X and Y of the current row and saves it; an empty table gets
+  // a row first; after Insert the pick fills the new row.
+  void pickSetsTheCurrentRow() {
+    zv::TMapArea* area = ShowArea(*view, {});
+    panel->RefillCalibrationTable();
+    QCOMPARE(panel->PickTarget(), 1);
+    const int repaints = view->invalidated;
+    panel->PickPoint(12, 34);
+    QCOMPARE(Points(*area), std::vector<Pt>({{12, 34, 0, 0}}));
+    QVERIFY(!area->Points[0].HasLatLon);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QVERIFY(view->invalidated > repaints);
+
+    area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    panel->Grid()->setCurrentIndex(table().index(2, 0));
+    QCOMPARE(panel->PickTarget(), 3);
+    panel->PickPoint(5, 6);
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[1], {5, 6, kFour[2].lat, kFour[2].lon}, kFour[3]}));
+    click(TNavigateBtn::nbInsert);
+    panel->PickPoint(7, 8);
+    QCOMPARE(area->Points.size(), size_t(5));
+    QCOMPARE(Points(*area)[2], (Pt{7, 8, 0, 0}));
+    QCOMPARE(table().Cursor(), 2);
+  }
+
+  // Rows of another area than the one filled from are refilled before a pick.
+  void pickAfterTheActiveAreaChanged() {
+    ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    zv::TMapArea* other = ShowArea(*view, {});
+    panel->PickPoint(1, 2);
+    QCOMPARE(Points(*other), std::vector<Pt>({{1, 2, 0, 0}}));
+    QCOMPARE(table().rowCount(), 1);
+  }
+
+  // Every finding about a point makes its row red, its texts the tooltip.
+  void rowsWithFindingsAreRed() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    area->Width = 60;
+    area->Height = 200;
+    area->Points[1].Lat = 95;
+    area->Points[1].HasLatLon = true;
+    panel->RefillCalibrationTable();
+    for (int row = 0; row < 4; ++row) {
+      const QModelIndex cell = table().index(row, TCalibrationTable::fX);
+      const QString tip = cell.data(Qt::ToolTipRole).toString();
+      QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), row == 1 || row == 3);
+      QCOMPARE(tip.isEmpty(), row != 1 && row != 3);
+    }
+    QCOMPARE(table().index(1, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Point 2 has latitude 95.000000, outside -90..90: check it."));
+    QVERIFY(table().index(3, 0).data(Qt::ToolTipRole).toString().startsWith("Point 4 (70, 80) lies outside the picture"));
+    // Mended: the row turns back.
+    panel->Grid()->setCurrentIndex(table().index(3, 0));
+    setCell(3, TCalibrationTable::fX, "55");
+    click(TNavigateBtn::nbPost);
+    QVERIFY(!table().index(3, 0).data(Qt::ForegroundRole).isValid());
+  }
+
   // A point far from where the others put it shows in red with its distance.
   void suspectRowsAreRed() {
     std::vector<Pt> points;
@@ -416,7 +480,7 @@ private slots:
     for (int row = 0; row < 6; ++row) {
       const QModelIndex cell = table().index(row, TCalibrationTable::fLat);
       QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), row == 4);
-      QCOMPARE(cell.data(Qt::ToolTipRole).toString().endsWith("px from where the other points put it"), row == 4);
+      QCOMPARE(cell.data(Qt::ToolTipRole).toString().startsWith("Point 5 is "), row == 4);
     }
     // Mended and saved: no row is red any more.
     panel->Grid()->setCurrentIndex(table().index(4, 0));

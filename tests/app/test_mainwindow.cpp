@@ -4,6 +4,8 @@
 #include "app/StopSignals.h"
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
+#include "app/CalibrationPanel.h"
+#include "model/MapModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QToolButton>
 #include <QtTest>
 
 #include <csignal>
@@ -39,8 +42,13 @@ public:
     Questions << text;
     return Answer;
   }
-  QStringList Messages, Details, Questions;
+  zv::TAnswer AskYesNoCancel(QWidget*, zv::TMsgType, const QString& text) override {
+    ThreeWay << text;
+    return Answers.isEmpty() ? zv::TAnswer::No : Answers.takeFirst();
+  }
+  QStringList Messages, Details, Questions, ThreeWay;
   QList<zv::TMsgType> Types;
+  QList<zv::TAnswer> Answers;
   bool Answer = false;
 };
 
@@ -49,6 +57,24 @@ QAction* Item(zv::MainWindow& w, const char* name) { return w.findChild<QAction*
 bool MapMenuEnabled(zv::MainWindow& w) { return w.findChild<QMenu*>("mmMap")->menuAction()->isEnabled(); }
 
 QString DataFile(const char* relative) { return QStringLiteral(ZOVEVOD_TESTDATA_DIR "/") + QLatin1String(relative); }
+
+// A copy of the test map and its picture in dir, as a.map.
+QString CopyMap(const QTemporaryDir& dir) {
+  const QString map = dir.filePath("a.map");
+  QFile::copy(DataFile("export/merc-wgs84.map"), map);
+  QFile::copy(DataFile("export/merc-wgs84.jpg"), dir.filePath("merc-wgs84.jpg"));
+  QFile(map).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  return map;
+}
+
+QByteArray Contents(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString ChangedQuestion(const char* name) {
+  return QStringLiteral("The calibration points of %1 were changed. Save them?").arg(QLatin1String(name));
+}
 
 } // namespace
 
@@ -117,7 +143,7 @@ private slots:
     window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
     window.PageControl().setCurrentIndex(1);
     QCOMPARE(chain(), (QStringList{"DisplayMaps", "qt_tabwidget_tabbar", "nbInsert", "nbDelete", "nbEdit",
-                                   "DgrCalibrationPoints", "TbtOpen", "TbtAdd"}));
+                                   "TbtPickOnMap", "DgrCalibrationPoints", "TbtOpen", "TbtAdd"}));
   }
 
   void menusAsTheyStandAtStart() {
@@ -131,7 +157,8 @@ private slots:
     }
     const QStringList expected = {"File", "  Open...|Ctrl+O", "  Add...|", "  Close all|", "-",
                                   "  Export to Ambulo...|", "-", "  Exit|Alt+X", "Layout", "  New|",
-                                  "  Close Layout|", "Map", "  Close Map|", "View",
+                                  "  Close Layout|", "Map", "  Close Map|", "-",
+                                  "  Pick calibration point|Ctrl+K", "  Save calibration as...|Ctrl+S", "View",
                                   "  Show calibration points|Alt+C", "  Show border of image|Alt+B", "-",
                                   "  Zoom in|Ctrl++", "  Zoom out|Ctrl+-", "  Actual size|Ctrl+0",
                                   "  Fit to window|Ctrl+9", "Help",
@@ -367,6 +394,162 @@ private slots:
     QCOMPARE(window.View().Layouts->Count(), 0);
     QVERIFY(!window.View().ActiveLayout());
     QVERIFY(!Item(window, "mmLayoutClose")->isEnabled());
+  }
+
+  // Map > Save calibration as... suggests the map's own file, writes the
+  // chosen one, and asks before replacing a file; No leaves it as it was.
+  void saveCalibrationAsAsksBeforeReplacing() {
+    QTemporaryDir dir;
+    const QString map = CopyMap(dir);
+    const QByteArray original = Contents(map);
+    zv::MainWindow window;
+    window.OpenFiles({map}, false);
+    zv::TMapArea* area = window.View().ActiveMapArea();
+    QStringList suggested;
+    QString answer = dir.filePath("saved.map");
+    window.ChooseCalibrationFileName = [&](const QString& name) {
+      suggested << name;
+      return answer;
+    };
+    QAction* save = Item(window, "mmMapSaveCalibration");
+    QVERIFY(save->isEnabled());
+    window.Calibration().PickPoint(3, 4);
+    save->trigger();
+    QCOMPARE(suggested, QStringList{map});
+    QVERIFY(prompter_.Questions.isEmpty());
+    const QByteArray saved = Contents(dir.filePath("saved.map"));
+    // A refill leaves the cursor on the last row, which the pick sets.
+    QVERIFY(saved.contains("Point09,xy,    3,    4,in, deg,"));
+    QCOMPARE(Contents(map), original);
+    QCOMPARE(QString::fromStdString(area->FileName), dir.filePath("saved.map"));
+    QCOMPARE(area->Lines.size(), std::size_t(saved.count("\r\n")));
+
+    window.Calibration().PickPoint(5, 6);
+    save->trigger();
+    QCOMPARE(suggested.value(1), dir.filePath("saved.map"));
+    QCOMPARE(prompter_.Questions, QStringList{dir.filePath("saved.map") + " already exists. Do you want to replace it?"});
+    QCOMPARE(Contents(dir.filePath("saved.map")), saved);
+    prompter_.Answer = true;
+    save->trigger();
+    QVERIFY(Contents(dir.filePath("saved.map")).contains("Point09,xy,    5,    6,in, deg,"));
+
+    // A save that cannot be written says why and changes nothing.
+    window.Calibration().PickPoint(7, 8);
+    answer = dir.filePath("no/such/folder/x.map");
+    save->trigger();
+    QCOMPARE(prompter_.Messages.size(), 1);
+    QVERIFY(prompter_.Messages[0].contains(answer));
+    QCOMPARE(QString::fromStdString(area->FileName), dir.filePath("saved.map"));
+  }
+
+  // Before changed areas go, one question each: Yes saves (a .map to its own
+  // file, an image through the dialog), No drops, Cancel stops the command.
+  void closingAsksAboutChangedPoints() {
+    QTemporaryDir dir;
+    const QString map = CopyMap(dir);
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.OpenFiles({map, dir.filePath("merc-wgs84.jpg")}, false);
+    zv::TMapLayouts& layouts = *window.View().Layouts;
+    QCOMPARE((*layouts[0]).Areas->Count(), 2);
+    // Nothing changed: nothing asked.
+    Item(window, "mmMapClose")->trigger();
+    QVERIFY(prompter_.ThreeWay.isEmpty());
+    QCOMPARE((*layouts[0]).Areas->Count(), 1);
+    // The image comes back in a layout of its own (none was active).
+    window.OpenFiles({dir.filePath("merc-wgs84.jpg")}, false);
+    QCOMPARE(layouts.Count(), 2);
+    zv::TMapArea* image = window.View().ActiveMapArea();
+    window.Calibration().PickPoint(9, 9);
+    window.View().ShowMapArea((*(*layouts[0]).Areas)[0]);
+    window.Calibration().PickPoint(3, 4);
+
+    prompter_.Answers = {zv::TAnswer::Cancel};
+    Item(window, "mmFileCloseAll")->trigger();
+    QCOMPARE(prompter_.ThreeWay, QStringList{ChangedQuestion("a")});
+    QCOMPARE(layouts.Count(), 2);
+
+    // Exit: No for the map, Cancel for the image: the window stays.
+    prompter_.ThreeWay.clear();
+    prompter_.Answers = {zv::TAnswer::No, zv::TAnswer::Cancel};
+    QVERIFY(!window.close());
+    QCOMPARE(prompter_.ThreeWay, QStringList({ChangedQuestion("a"), ChangedQuestion("merc-wgs84")}));
+    QVERIFY(window.isVisible());
+
+    // Yes on the image goes through the dialog; cancelling it stops the command.
+    QStringList suggested;
+    window.ChooseCalibrationFileName = [&](const QString& name) {
+      suggested << name;
+      return QString();
+    };
+    window.View().ShowMapArea(image);
+    prompter_.Answers = {zv::TAnswer::Yes};
+    Item(window, "mmLayoutClose")->trigger();
+    QCOMPARE(suggested, QStringList{dir.filePath("merc-wgs84.map")});
+    QCOMPARE(layouts.Count(), 2);
+
+    // Yes on the map saves it to its own file, without a dialog; No drops
+    // the image's change; Open goes on.
+    prompter_.ThreeWay.clear();
+    prompter_.Answers = {zv::TAnswer::Yes, zv::TAnswer::No};
+    window.OpenFiles({map}, true);
+    QCOMPARE(prompter_.ThreeWay.size(), 2);
+    QCOMPARE(suggested.size(), 1);
+    QVERIFY(Contents(map).contains("Point09,xy,    3,    4,in, deg,"));
+    QCOMPARE(layouts.Count(), 1);
+    QCOMPARE((*layouts[0]).Areas->Count(), 1);
+    QCOMPARE(window.View().ActiveMapArea()->Points[8].X, 3);
+    prompter_.ThreeWay.clear();
+    QVERIFY(window.close());
+    QVERIFY(prompter_.ThreeWay.isEmpty());
+  }
+
+  // The navigator's Close asks too, and Cancel keeps the area.
+  void navigatorCloseAsksAboutChangedPoints() {
+    zv::MainWindow window;
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    window.Calibration().PickPoint(1, 1);
+    zv::TNavigatorTree& tree = window.Navigator();
+    tree.setCurrentIndex(tree.model()->index(0, 0, tree.model()->index(0, 0)));
+    prompter_.Answers = {zv::TAnswer::Cancel};
+    tree.CloseFocusedArea();
+    QCOMPARE(prompter_.ThreeWay, QStringList{ChangedQuestion("merc-wgs84")});
+    QCOMPARE((*window.View().Layouts)[0]->Areas->Count(), 1);
+    tree.setCurrentIndex(tree.model()->index(0, 0));
+    tree.CloseFocusedLayout(); // answered No
+    QCOMPARE(window.View().Layouts->Count(), 0);
+  }
+
+  // Picking follows the active map: off without one, the Calibration page
+  // shown and the view in pick mode with it.
+  void pickActionFollowsTheActiveMap() {
+    zv::MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QAction* pick = Item(window, "mmMapPickPoint");
+    QVERIFY(!pick->isEnabled());
+    auto* button = window.findChild<QToolButton*>("TbtPickOnMap");
+    QVERIFY(button);
+    QCOMPARE(button->accessibleName(), QStringLiteral("Pick on map"));
+    QCOMPARE(button->defaultAction(), pick);
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    QVERIFY(pick->isEnabled());
+    pick->trigger();
+    QVERIFY(window.View().PickMode());
+    QCOMPARE(window.PageControl().currentIndex(), 1);
+    QVERIFY(window.findChild<QLabel*>("LblFit")->text().startsWith("Fit of 9 points, RMS"));
+    zv::TDisplayMaps& view = window.View();
+    auto* readout = window.findChild<QLabel*>("LblPointer");
+    QTest::mouseMove(&view, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
+    QTRY_VERIFY(readout->text().startsWith("Click sets point 9:  x 58  y 40   "));
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
+    QCOMPARE(view.ActiveMapArea()->Points[8].X, 58);
+    QCOMPARE(view.ActiveMapArea()->Points[8].Y, 40);
+    Item(window, "mmMapClose")->trigger(); // No: the change is dropped
+    QVERIFY(!pick->isEnabled());
+    QVERIFY(!pick->isChecked());
+    QVERIFY(!view.PickMode());
   }
 
 private:

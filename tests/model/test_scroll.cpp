@@ -344,3 +344,25 @@ TEST(Scroll, ExtremeValuesSaturate) {
   view.MouseWheel(std::numeric_limits<int>::max());
   EXPECT_GE(view.OffsetY(), 0);
 }
+
+// The picture pixel under a control point follows the offsets, and there is
+// none off the picture or with nothing shown.
+TEST(Scroll, PicturePixelUnderAControlPoint) {
+  FakeView view(800, 600);
+  std::int32_t x = -1, y = -1;
+  EXPECT_FALSE(view.PicturePixelAt(10, 10, x, y));
+  view.Show(3000, 2000);
+  view.SetOffsetX(100);
+  view.SetOffsetY(50);
+  ASSERT_TRUE(view.PicturePixelAt(10, 20, x, y));
+  EXPECT_EQ(XY(x, y), XY(110, 70));
+  // A small picture sits at the lower right: offsets -583, -433.
+  view.Show(200, 150);
+  ASSERT_TRUE(view.PicturePixelAt(583, 433, x, y));
+  EXPECT_EQ(XY(x, y), XY(0, 0));
+  ASSERT_TRUE(view.PicturePixelAt(782, 582, x, y));
+  EXPECT_EQ(XY(x, y), XY(199, 149));
+  EXPECT_FALSE(view.PicturePixelAt(582, 433, x, y));
+  EXPECT_FALSE(view.PicturePixelAt(783, 500, x, y));
+  EXPECT_FALSE(view.PicturePixelAt(600, 583, x, y));
+}

@@ -206,6 +206,12 @@ TEST(Zoom, ShowingAnotherAreaKeepsTheZoomAndPointsMapToPicturePixels) {
   view.SetOffsetY(40);
   EXPECT_EQ(view.ViewToPicture(0, 0), (TPicturePoint{800, 320}));
   EXPECT_EQ(view.ViewToPicture(5, 7), (TPicturePoint{840, 376}));
+  // The pointer's pixel for the readout and the calibration pick, the same.
+  std::int32_t px = 0, py = 0;
+  ASSERT_TRUE(view.PicturePixelAt(5, 7, px, py));
+  EXPECT_EQ(px, 840);
+  EXPECT_EQ(py, 376);
+  EXPECT_FALSE(view.PicturePixelAt(1200, 7, px, py)); // past the picture's right edge at 1/8
   view.SetZoom(2, 0, 0);
   view.SetOffsetX(100);
   view.SetOffsetY(40);

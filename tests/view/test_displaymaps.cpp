@@ -291,6 +291,57 @@ private slots:
     QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(395, 100));
   }
 
+  // Picking: a left click that moves at most three pixels reports the
+  // picture pixel under the press and does not scroll; a longer drag scrolls
+  // and picks nothing; Esc ends picking.
+  void pickModeClicksPickAndDragsScroll() {
+    Show(400, 300);
+    TMapArea* area = AddArea(*view, Pattern(3000, 2000, PixelFormat::pf24bit));
+    view->ShowMapArea(area);
+    view->SetOffsetX(500);
+    view->SetOffsetY(400);
+    QSignalSpy picked(view.get(), &TDisplayMaps::PicturePicked);
+    QSignalSpy mode(view.get(), &TDisplayMaps::PickModeChanged);
+    // Without pick mode a click picks nothing.
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(20, 30));
+    QCOMPARE(picked.count(), 0);
+
+    view->SetPickMode(true);
+    QCOMPARE(mode.count(), 1);
+    QCOMPARE(view->cursor().shape(), Qt::CrossCursor);
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(20, 30));
+    QTest::mouseMove(view.get(), QPoint(23, 28));
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(23, 28));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(picked.at(0), QVariantList({520, 430}));
+    QCOMPARE(view->OffsetX(), 500); // the hand's few pixels did not scroll
+    QCOMPARE(view->OffsetY(), 400);
+
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseMove(view.get(), QPoint(96, 100));
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(96, 100));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(view->OffsetX(), 504);
+
+    // Other buttons never pick; outside the picture there is nothing to pick.
+    QTest::mouseClick(view.get(), Qt::RightButton, {}, QPoint(50, 50));
+    view->ShowMapArea(AddArea(*view, Pattern(100, 80, PixelFormat::pf24bit)));
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(picked.count(), 1);
+    // The small picture sits at the lower right, against the bars.
+    const QPoint corner(view->width() - Extent(*view) - 100, view->height() - Extent(*view) - 80);
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, corner + QPoint(7, 9));
+    QCOMPARE(picked.count(), 2);
+    QCOMPARE(picked.at(1), QVariantList({7, 9}));
+
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    QVERIFY(!view->PickMode());
+    QCOMPARE(mode.count(), 2);
+    QCOMPARE(mode.at(1), QVariantList({false}));
+    QCOMPARE(view->cursor().shape(), Qt::ArrowCursor);
+  }
+
   void clickTakesFocusAndTheEdgeFollows() {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);

@@ -1,0 +1,50 @@
+// Editing an area's calibration points from a table of rows: reading typed
+// cells, rebuilding the points from the rows, telling edits from what was
+// read or saved, and the findings to show beside each row.
+#pragma once
+
+#include "model/CalibrationPoint.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+class TMapArea;
+
+// One row of the calibration table; an empty cell reads as 0.
+struct TCalibrationRow {
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+  double Lat = 0;
+  double Lon = 0;
+};
+
+// A typed cell: blanks only give no value; text that is no number of the
+// cell's kind gives false and the user-visible message.
+bool ParseIntegerCell(const std::string& text, std::optional<std::int32_t>& value, std::string& error);
+bool ParseRealCell(const std::string& text, std::optional<double>& value, std::string& error);
+
+// Whether a rebuilt point's latitude and longitude say where it is: a point
+// left as it was keeps what it had ("grid only" points read 0, 0), and its
+// grid words too, which the table does not show; any other point has them
+// unless both are 0.
+bool HasLatLon(const TMapArea& area, TCalibrationPoint& point);
+
+// The area's points := the rows, in their order.
+void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows);
+
+// Whether Points differ from SavedPoints (compared at the table's double precision).
+bool PointsChanged(const TMapArea& area);
+
+// The fit of the area's points in words: "Fit of 4 points, RMS 0.8 px", or
+// why there is none.
+std::string FitSummary(const TMapArea& area);
+
+// Per point, in order: the texts of every finding about it, one per line;
+// empty for a point without any.
+std::vector<std::string> PointFindingTexts(const TMapArea& area);
+
+} // namespace zv
