@@ -5,6 +5,7 @@
 #include "base/FileSystem.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "base/StopSignals.h"
 #include "base/Version.h"
 #include "cli/Check.h"
 #include "cli/CommandLine.h"
@@ -25,37 +26,11 @@
 #include <system_error>
 #include <vector>
 
-#include <csignal>
-
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kProgram = "zovevod-export";
-
-// Set by the first SIGINT or SIGTERM; the export polls it between tiles.
-volatile std::sig_atomic_t stopSignalled = 0;
-
-void OnStopSignal(int) {
-  stopSignalled = 1;
-  // A second signal takes the default action and ends the process at once.
-  struct sigaction dflt {};
-  dflt.sa_handler = SIG_DFL;
-  sigemptyset(&dflt.sa_mask);
-  ::sigaction(SIGINT, &dflt, nullptr);
-  ::sigaction(SIGTERM, &dflt, nullptr);
-}
-
-void InstallStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // Interrupted system calls resume: the stop takes effect between tiles.
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
 
 using zv::ParseCommandLine;
 using zv::TCommandLine;
@@ -140,7 +115,7 @@ int Run(const TCommandLine& cl) {
   core.Question = [&cl](const std::string&) { return cl.Reload; };
 
   for (const std::string& given : cl.Files) {
-    if (stopSignalled) throw zv::EExportStopped();
+    if (zv::StopSignalled()) throw zv::EExportStopped();
     // The program's open dialog hands over full paths.
     const std::string file = AbsolutePath(given);
     try {
@@ -159,13 +134,13 @@ int Run(const TCommandLine& cl) {
 
   TProgressBar bar;
   zv::TExportProgress progress;
-  progress.StopRequested = [] { return stopSignalled != 0; };
+  progress.StopRequested = [] { return zv::StopSignalled(); };
   if (!cl.Quiet && ::isatty(STDERR_FILENO)) {
     progress.MapStarted = [&bar](const std::string& name, std::int64_t tiles) { bar.MapStarted(name, tiles); };
     progress.ProcessMessages = [&bar] { bar.TileDone(); };
   }
   try {
-    if (stopSignalled) throw zv::EExportStopped();
+    if (zv::StopSignalled()) throw zv::EExportStopped();
     // Refusals come before the target directory is made.
     if (cl.Single)
       zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
@@ -205,7 +180,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, ZOVEVOD_VERSION);
     return 0;
   }
-  InstallStopHandlers();
+  zv::InstallStopSignals();
   try {
     return Run(cl);
   } catch (const std::exception& e) {

@@ -1,0 +1,50 @@
+#include "base/StopSignals.h"
+
+#include <cerrno>
+#include <csignal>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace zv {
+namespace {
+
+volatile std::sig_atomic_t signalled = 0;
+volatile int wakeDescriptor = -1;
+
+void SetStopAction(void (*handler)(int), int flags) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void OnStopSignal(int) {
+  signalled = 1;
+  SetStopAction(SIG_DFL, 0);
+  if (wakeDescriptor >= 0) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeDescriptor, &byte, 1);
+    errno = saved;
+  }
+}
+
+} // namespace
+
+void InstallStopSignals(int wakeFd) {
+  signalled = 0;
+  wakeDescriptor = wakeFd;
+  SetStopAction(OnStopSignal, SA_RESTART);
+}
+
+void RestoreDefaultStopSignals() {
+  SetStopAction(SIG_DFL, 0);
+  wakeDescriptor = -1;
+}
+
+bool StopSignalled() { return signalled != 0; }
+
+} // namespace zv
