@@ -41,6 +41,13 @@ bool Transform(OGRCoordinateTransformation* t, double& x, double& y) {
   return true;
 }
 
+// Where the plane is latitude and longitude themselves.
+bool Unchanged(double x, double y, double& outX, double& outY) {
+  outX = x;
+  outY = y;
+  return std::isfinite(x) && std::isfinite(y);
+}
+
 // The first line starting with prefix (ASCII case ignored), from line 6 on as
 // GDAL reads them; empty when there is none.
 std::string LineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -61,6 +68,16 @@ struct TMapProjection::TImpl {
   std::map<std::pair<int, bool>, TTransformation> zones;
   // GDAL's transformations keep state: one caller at a time.
   std::mutex mutex;
+
+  // x (east or longitude) and y (north or latitude) through t.
+  bool Apply(const TTransformation& t, double x, double y, double& outX, double& outY) {
+    const QuietGdal quiet;
+    const std::lock_guard lock(mutex);
+    if (!Transform(t.get(), x, y)) return false;
+    outX = x;
+    outY = y;
+    return true;
+  }
 
   bool Make() {
     plane.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -161,48 +178,15 @@ bool TMapProjection::GridToPlane(int zone, bool south, double easting, double no
 }
 
 bool TMapProjection::PlaneToWgs84(double east, double north, double& lat, double& lon) const {
-  if (!impl_) {
-    lat = north;
-    lon = east;
-    return std::isfinite(lat) && std::isfinite(lon);
-  }
-  const QuietGdal quiet;
-  const std::lock_guard lock(impl_->mutex);
-  double x = east, y = north;
-  if (!Transform(impl_->planeToWgs84.get(), x, y)) return false;
-  lon = x;
-  lat = y;
-  return true;
+  return impl_ ? impl_->Apply(impl_->planeToWgs84, east, north, lon, lat) : Unchanged(east, north, lon, lat);
 }
 
 bool TMapProjection::Wgs84ToPlane(double lat, double lon, double& east, double& north) const {
-  if (!impl_) {
-    east = lon;
-    north = lat;
-    return std::isfinite(lat) && std::isfinite(lon);
-  }
-  const QuietGdal quiet;
-  const std::lock_guard lock(impl_->mutex);
-  double x = lon, y = lat;
-  if (!Transform(impl_->wgs84ToPlane.get(), x, y)) return false;
-  east = x;
-  north = y;
-  return true;
+  return impl_ ? impl_->Apply(impl_->wgs84ToPlane, lon, lat, east, north) : Unchanged(lon, lat, east, north);
 }
 
 bool TMapProjection::PlaneToDatum(double east, double north, double& lat, double& lon) const {
-  if (!Projected()) {
-    lat = north;
-    lon = east;
-    return std::isfinite(lat) && std::isfinite(lon);
-  }
-  const QuietGdal quiet;
-  const std::lock_guard lock(impl_->mutex);
-  double x = east, y = north;
-  if (!Transform(impl_->planeToDatum.get(), x, y)) return false;
-  lon = x;
-  lat = y;
-  return true;
+  return Projected() ? impl_->Apply(impl_->planeToDatum, east, north, lon, lat) : Unchanged(east, north, lon, lat);
 }
 
 } // namespace zv

@@ -88,17 +88,24 @@ void Row1(const std::uint8_t* in, int x, int w, const QRgb* lut, QRgb* dst) {
   for (int i = 0, px = x; i < w; ++i, ++px) dst[i] = lut[(in[px >> 3] >> (7 - (px & 7))) & 1];
 }
 
+using RowConverter = void (*)(const std::uint8_t*, int, int, const QRgb*, QRgb*);
+
+// The row converter for src's format; fills lut with its colours when indexed.
+RowConverter ConverterFor(const Bitmap& src, QRgb (&lut)[256]) {
+  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
+  switch (src.Format()) {
+  case PixelFormat::pf8bit: return Row8;
+  case PixelFormat::pf4bit: return Row4;
+  case PixelFormat::pf1bit: return Row1;
+  case PixelFormat::pf24bit: break;
+  }
+  return Row24;
+}
+
 // Converts the rectangle (x, y, w, h) of src into 32-bit rows starting at out.
 void CopyToRgb32(const Bitmap& src, int x, int y, int w, int h, uchar* out, qsizetype bytesPerLine) {
   QRgb lut[256];
-  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
-  void (*convert)(const std::uint8_t*, int, int, const QRgb*, QRgb*) = Row24;
-  switch (src.Format()) {
-  case PixelFormat::pf24bit: convert = Row24; break;
-  case PixelFormat::pf8bit: convert = Row8; break;
-  case PixelFormat::pf4bit: convert = Row4; break;
-  case PixelFormat::pf1bit: convert = Row1; break;
-  }
+  const RowConverter convert = ConverterFor(src, lut);
   for (int row = 0; row < h; ++row, out += bytesPerLine)
     convert(src.Row(y + row), x, w, lut, reinterpret_cast<QRgb*>(out));
 }
@@ -162,14 +169,7 @@ void TQtCanvas::MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy
   const int rx1 = static_cast<int>(sx + ((tx1 - 1 - dx) >> zoom) + 1);
   const std::int64_t firstOffset = tx0 - dx - std::int64_t{rx0 - sx} * f;
   QRgb lut[256];
-  if (src.Format() != PixelFormat::pf24bit) IndexColours(src, lut);
-  void (*convert)(const std::uint8_t*, int, int, const QRgb*, QRgb*) = Row24;
-  switch (src.Format()) {
-  case PixelFormat::pf24bit: convert = Row24; break;
-  case PixelFormat::pf8bit: convert = Row8; break;
-  case PixelFormat::pf4bit: convert = Row4; break;
-  case PixelFormat::pf1bit: convert = Row1; break;
-  }
+  const RowConverter convert = ConverterFor(src, lut);
   std::vector<QRgb> line(static_cast<std::size_t>(rx1 - rx0));
   const std::size_t count = static_cast<std::size_t>(tx1 - tx0);
   int loaded = -1;
