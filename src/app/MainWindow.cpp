@@ -108,8 +108,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   opdOpenFile_->setAcceptMode(QFileDialog::AcceptOpen);
   opdOpenFile_->setOption(QFileDialog::DontUseNativeDialog);
 
-  svdCalibration_ = new QFileDialog(this, QStringLiteral("Save calibration as"), QString(),
-                                    QStringLiteral("MAP files (*.map)"));
+  svdCalibration_ =
+      new QFileDialog(this, QStringLiteral("Save calibration as"), QString(), QStringLiteral("MAP files (*.map)"));
   svdCalibration_->setObjectName(QStringLiteral("SvdCalibration"));
   svdCalibration_->setAcceptMode(QFileDialog::AcceptSave);
   svdCalibration_->setFileMode(QFileDialog::AnyFile);
@@ -271,7 +271,7 @@ void MainWindow::CreateMenus() {
   addZoom("Actual size", "mmViewActualSize", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { view_->ActualSize(); });
   addZoom("Fit to window", "mmViewFitToWindow", {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { view_->FitToWindow(); });
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("mmHelp"));
   QAction* about = help->addAction(QStringLiteral("About..."), this, &MainWindow::About);
   about->setObjectName(QStringLiteral("mmHelpAbout"));
@@ -339,7 +339,7 @@ void MainWindow::AssignHooks() {
   navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
   connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
   connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
-  connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::UpdateFitLabel);
+  connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::CalibrationPointsWritten);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -370,7 +370,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
   if (files.isEmpty()) return;
   event->acceptProposedAction();
   // Loading runs after the drop has been answered, so the file manager is not kept waiting.
-  QMetaObject::invokeMethod(this, [this, files] { AddFiles(files); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, files] { AddFiles(files); }, Qt::QueuedConnection);
 }
 
 void MainWindow::OpenCommand(bool closeFirst) {
@@ -493,7 +494,8 @@ bool MainWindow::SaveCalibrationAs(TMapArea* area) {
   const QString fileName = ChooseCalibrationFileName(SuggestedCalibrationName(*area));
   if (fileName.isEmpty()) return false;
   if (QFileInfo::exists(fileName) &&
-      !Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(msg::ReplaceFileQuestion(fileName.toStdString()))))
+      !Prompter().Ask(this, TMsgType::Confirmation,
+                      QString::fromStdString(msg::ReplaceFileQuestion(fileName.toStdString()))))
     return false;
   return SaveCalibrationTo(area, fileName);
 }
@@ -526,9 +528,17 @@ void MainWindow::PickModeToggled(bool on) {
 void MainWindow::ShowPointer(int x, int y) {
   const TMapArea* area = view_->ActiveMapArea();
   if (!area) return;
+  pointer_ = QPoint(x, y);
   std::string text = PointerReadout(*area, x, y);
   if (view_->PickMode()) text = msg::PickReadout(calibration_->PickTarget(), text);
   readout_->setText(QString::fromStdString(text));
+}
+
+// The readout under a pointer that has not moved names the fit of the points
+// as they were: a pick or an edit gives it the new fit at once.
+void MainWindow::CalibrationPointsWritten() {
+  UpdateFitLabel();
+  if (!readout_->text().isEmpty()) ShowPointer(pointer_.x(), pointer_.y());
 }
 
 void MainWindow::UpdateFitLabel() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QStringList>
 
 #include <cstdint>
@@ -91,6 +92,7 @@ private:
   void PickModeToggled(bool on);
   void ShowPointer(int x, int y);
   void UpdateFitLabel();
+  void CalibrationPointsWritten();
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -109,6 +111,7 @@ private:
   QAction* mmMapSaveCalibration_ = nullptr;
   QFileDialog* svdCalibration_ = nullptr;
   QLabel* readout_ = nullptr;
+  QPoint pointer_; // picture pixel of the last readout, to redo it when the points change
   QLabel* fitLabel_ = nullptr;
   QAction* mmViewCalibrationPoints_ = nullptr;
   QAction* mmViewImageBorder_ = nullptr;

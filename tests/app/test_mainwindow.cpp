@@ -82,7 +82,10 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void init() { zv::SetPrompter(&prompter_); prompter_ = RecordingPrompter(); }
+  void init() {
+    zv::SetPrompter(&prompter_);
+    prompter_ = RecordingPrompter();
+  }
   void cleanup() { zv::SetPrompter(nullptr); }
 
   void titleCarriesTheVersion() {
@@ -152,16 +155,34 @@ private slots:
     for (QAction* menu : window.menuBar()->actions()) {
       captions << menu->text().remove('&');
       for (QAction* item : menu->menu()->actions())
-        captions << (item->isSeparator() ? QStringLiteral("-") : "  " + item->text().remove('&') + "|" +
-                                                                     item->shortcut().toString());
+        captions << (item->isSeparator() ? QStringLiteral("-")
+                                         : "  " + item->text().remove('&') + "|" + item->shortcut().toString());
     }
-    const QStringList expected = {"File", "  Open...|Ctrl+O", "  Add...|", "  Close all|", "-",
-                                  "  Export to Ambulo...|", "-", "  Exit|Alt+X", "Layout", "  New|",
-                                  "  Close Layout|", "Map", "  Close Map|", "-",
-                                  "  Pick calibration point|Ctrl+K", "  Save calibration as...|Ctrl+S", "View",
-                                  "  Show calibration points|Alt+C", "  Show border of image|Alt+B", "-",
-                                  "  Zoom in|Ctrl++", "  Zoom out|Ctrl+-", "  Actual size|Ctrl+0",
-                                  "  Fit to window|Ctrl+9", "Help",
+    const QStringList expected = {"File",
+                                  "  Open...|Ctrl+O",
+                                  "  Add...|",
+                                  "  Close all|",
+                                  "-",
+                                  "  Export to Ambulo...|",
+                                  "-",
+                                  "  Exit|Alt+X",
+                                  "Layout",
+                                  "  New|",
+                                  "  Close Layout|",
+                                  "Map",
+                                  "  Close Map|",
+                                  "-",
+                                  "  Pick calibration point|Ctrl+K",
+                                  "  Save calibration as...|Ctrl+S",
+                                  "View",
+                                  "  Show calibration points|Alt+C",
+                                  "  Show border of image|Alt+B",
+                                  "-",
+                                  "  Zoom in|Ctrl++",
+                                  "  Zoom out|Ctrl+-",
+                                  "  Actual size|Ctrl+0",
+                                  "  Fit to window|Ctrl+9",
+                                  "Help",
                                   "  About..."
                                   "|"};
     QCOMPARE(captions, expected);
@@ -427,7 +448,8 @@ private slots:
     window.Calibration().PickPoint(5, 6);
     save->trigger();
     QCOMPARE(suggested.value(1), dir.filePath("saved.map"));
-    QCOMPARE(prompter_.Questions, QStringList{dir.filePath("saved.map") + " already exists. Do you want to replace it?"});
+    QCOMPARE(prompter_.Questions,
+             QStringList{dir.filePath("saved.map") + " already exists. Do you want to replace it?"});
     QCOMPARE(Contents(dir.filePath("saved.map")), saved);
     prompter_.Answer = true;
     save->trigger();
@@ -546,6 +568,9 @@ private slots:
     QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
     QCOMPARE(view.ActiveMapArea()->Points[8].X, 58);
     QCOMPARE(view.ActiveMapArea()->Points[8].Y, 40);
+    // The readout under the pointer that has not moved names the new fit.
+    const QString fit = window.findChild<QLabel*>("LblFit")->text();
+    QVERIFY2(readout->text().endsWith(fit.mid(1)), qPrintable(readout->text() + " / " + fit));
     Item(window, "mmMapClose")->trigger(); // No: the change is dropped
     QVERIFY(!pick->isEnabled());
     QVERIFY(!pick->isChecked());
