@@ -10,6 +10,7 @@
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -121,17 +122,24 @@ void PackIndices(std::uint8_t* row, PixelFormat format, int x, int n, const std:
 }
 
 // Nearest-entry lookup for true-colour pixels. Maps repeat few colours, so a
-// small direct-mapped cache saves the full table search for most pixels.
+// small direct-mapped cache saves the search for most pixels. A search looks
+// only at the entries that can be nearest to some colour of the pixel's cell
+// (RGB cut into 8 x 8 x 8 cubes): an entry whose distance to the cell exceeds
+// the farthest distance of some other entry to anywhere in the cell can never
+// win there. Candidates keep their order and win only on a smaller distance,
+// so the result is the full scan's, ties included.
 class NearestCache {
 public:
-  NearestCache(const Rgb* palette, std::size_t n) : palette_(palette), n_(n), keys_(Size, 0), values_(Size) {}
+  NearestCache(const Rgb* palette, std::size_t n)
+      : palette_(palette), n_(n), keys_(Size, 0), values_(Size), counts_(Cells, Unbuilt),
+        candidates_(new std::uint8_t[Cells * 256]) {}
 
   std::uint8_t operator()(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     const std::uint32_t key = (std::uint32_t{r} << 16 | std::uint32_t{g} << 8 | b) + 1; // 0 marks a free slot
     const std::uint32_t slot = (key * 2654435761u) >> (32 - Bits);
     if (keys_[slot] != key) {
       keys_[slot] = key;
-      values_[slot] = Nearest(palette_, n_, Rgb{r, g, b});
+      values_[slot] = Search(r, g, b);
     }
     return values_[slot];
   }
@@ -139,10 +147,66 @@ public:
 private:
   static constexpr unsigned Bits = 14;
   static constexpr std::size_t Size = std::size_t{1} << Bits;
+  static constexpr int CellShift = 5; // cells of 32 levels a side
+  static constexpr std::size_t Cells = 512;
+  static constexpr std::uint16_t Unbuilt = 0xFFFF;
+
+  std::uint8_t Search(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    const std::size_t cell = std::size_t{r} >> CellShift << 6 | std::size_t{g} >> CellShift << 3 | b >> CellShift;
+    if (counts_[cell] == Unbuilt) Build(cell);
+    const std::uint8_t* c = &candidates_[cell * 256];
+    std::uint8_t best = c[0];
+    int bestDistance = 1 << 30;
+    for (std::size_t k = 0; k < counts_[cell]; ++k) {
+      const Rgb& p = palette_[c[k]];
+      const int dr = p.r - r, dg = p.g - g, db = p.b - b;
+      const int distance = dr * dr + dg * dg + db * db;
+      if (distance < bestDistance) {
+        bestDistance = distance;
+        best = c[k];
+        if (distance == 0) break;
+      }
+    }
+    return best;
+  }
+
+  void Build(std::size_t cell) {
+    const int lo[3] = {static_cast<int>(cell >> 6 & 7) << CellShift, static_cast<int>(cell >> 3 & 7) << CellShift,
+                       static_cast<int>(cell & 7) << CellShift};
+    const auto distances = [&](const Rgb& p, int& nearest, int& farthest) {
+      const int v[3] = {p.r, p.g, p.b};
+      nearest = farthest = 0;
+      for (int i = 0; i < 3; ++i) {
+        const int hi = lo[i] + (1 << CellShift) - 1;
+        const int below = lo[i] - v[i], above = v[i] - hi;
+        const int outside = below > 0 ? below : above > 0 ? above : 0;
+        const int far = std::max(v[i] - lo[i], hi - v[i]);
+        nearest += outside * outside;
+        farthest += far * far;
+      }
+    };
+    int bound = 1 << 30;
+    for (std::size_t i = 0; i < n_; ++i) {
+      int nearest = 0, farthest = 0;
+      distances(palette_[i], nearest, farthest);
+      bound = std::min(bound, farthest);
+    }
+    std::uint16_t count = 0;
+    for (std::size_t i = 0; i < n_; ++i) {
+      int nearest = 0, farthest = 0;
+      distances(palette_[i], nearest, farthest);
+      if (nearest <= bound) candidates_[cell * 256 + count++] = static_cast<std::uint8_t>(i);
+    }
+    if (count == 0) candidates_[cell * 256] = 0; // an empty table: index 0, as the full scan gives
+    counts_[cell] = count;
+  }
+
   const Rgb* palette_;
   std::size_t n_;
   std::vector<std::uint32_t> keys_;
   std::vector<std::uint8_t> values_;
+  std::vector<std::uint16_t> counts_;
+  std::unique_ptr<std::uint8_t[]> candidates_; // per cell, up to 256 entries; only built cells are read
 };
 
 // A copy's rectangle once clipped: source corner, destination corner, size.

@@ -148,6 +148,61 @@ TEST(Bitmap, NearestEntryAndTies) {
   }
 }
 
+// The search behind true-colour copies onto indexed bitmaps skips entries
+// that cannot win in a colour's region; it must still give the full scan's
+// answer, ties included, for tables that crowd one region, straddle region
+// borders or hold only a few entries.
+TEST(Bitmap, CopyOntoIndexedFindsTheNearestEntryOfAnyTable) {
+  std::mt19937 rng(11);
+  std::vector<std::pair<std::string, std::vector<Rgb>>> tables;
+  tables.push_back({"halftone", zv::HalftonePalette()});
+  std::vector<Rgb> crowded, borders, ties, random;
+  for (int i = 0; i < 256; ++i) {
+    crowded.push_back(Rgb{static_cast<std::uint8_t>(100 + rng() % 8), static_cast<std::uint8_t>(100 + rng() % 8),
+                          static_cast<std::uint8_t>(100 + rng() % 8)});
+    const auto edge = [&] { return static_cast<std::uint8_t>(32 * (rng() % 8) + (rng() % 3) - 1); };
+    borders.push_back(Rgb{edge(), edge(), edge()});
+    random.push_back(RandomRgb(rng));
+  }
+  // Pairs of entries at equal distance from the colours between them.
+  for (int i = 0; i < 16; ++i) {
+    const auto v = static_cast<std::uint8_t>(16 * i);
+    ties.push_back(Rgb{v, 0, 0});
+    ties.push_back(Rgb{0, v, 0});
+    ties.push_back(Rgb{v, 0, 0}); // a duplicate: the lower index wins
+  }
+  tables.push_back({"crowded", crowded});
+  tables.push_back({"borders", borders});
+  tables.push_back({"ties", ties});
+  tables.push_back({"random", random});
+  tables.push_back({"one entry", {Rgb{7, 200, 9}}});
+  tables.push_back({"two entries", {Rgb{0, 0, 0}, Rgb{255, 255, 255}}});
+
+  // More distinct colours than the lookup's cache holds: a lattice through
+  // every region's edges, then random ones.
+  Bitmap src(256, 96, PixelFormat::pf24bit);
+  int n = 0;
+  for (int r = 0; r < 256; r += 15)
+    for (int g = 0; g < 256; g += 15)
+      for (int b = 0; b < 256; b += 15, ++n)
+        src.SetPixel(n % 256, n / 256, Rgb{static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                                           static_cast<std::uint8_t>(b)});
+  for (; n < 256 * 96; ++n) src.SetPixel(n % 256, n / 256, RandomRgb(rng));
+
+  for (const auto& [name, table] : tables)
+    for (PixelFormat f : {PixelFormat::pf8bit, PixelFormat::pf4bit}) {
+      Bitmap dst(src.Width(), src.Height(), f);
+      dst.Palette() = table;
+      dst.CopyRect(0, 0, src, 0, 0, src.Width(), src.Height());
+      std::vector<Rgb> usable = table;
+      if (f == PixelFormat::pf4bit && usable.size() > 16) usable.resize(16);
+      for (int y = 0; y < src.Height(); ++y)
+        for (int x = 0; x < src.Width(); ++x)
+          ASSERT_EQ(dst.Index(x, y), SlowNearest(usable, src.Pixel(x, y)))
+              << name << ", " << static_cast<int>(f) << " bits, at " << x << "," << y;
+    }
+}
+
 TEST(Bitmap, SizeCheckRefusesBombs) {
   const struct {
     std::int64_t w, h;
