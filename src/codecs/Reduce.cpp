@@ -60,23 +60,22 @@ void HalveInPlace(std::uint8_t* rgb, int& w, int& h) {
   h = oh;
 }
 
-// Row r of a band of any format as packed RGB.
-void BandRowRgb(const Bitmap& band, int r, std::uint8_t* dst) {
-  const int bw = band.Width();
+// Pixels x0 .. x0 + w - 1 of row r of a band of any format as packed RGB.
+void BandRowRgb(const Bitmap& band, int x0, int w, int r, std::uint8_t* dst) {
   if (band.Format() == PixelFormat::pf24bit) {
-    std::copy_n(band.Row(r), static_cast<std::size_t>(bw) * 3, dst);
+    std::copy_n(band.Row(r) + 3 * static_cast<std::size_t>(x0), static_cast<std::size_t>(w) * 3, dst);
   } else if (band.Format() == PixelFormat::pf8bit) {
     // Indices past the table are black, as Pixel() has them.
     std::array<Rgb, 256> table{};
     std::copy_n(band.Palette().begin(), std::min<std::size_t>(band.Palette().size(), 256), table.begin());
-    const std::uint8_t* row = band.Row(r);
-    for (int c = 0; c < bw; ++c) {
+    const std::uint8_t* row = band.Row(r) + x0;
+    for (int c = 0; c < w; ++c) {
       const Rgb p = table[row[c]];
       dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
     }
   } else {
-    for (int c = 0; c < bw; ++c) {
-      const Rgb p = band.Pixel(c, r);
+    for (int c = 0; c < w; ++c) {
+      const Rgb p = band.Pixel(x0 + c, r);
       dst[3 * c] = p.r, dst[3 * c + 1] = p.g, dst[3 * c + 2] = p.b;
     }
   }
@@ -109,12 +108,11 @@ void HalveIndexedRows(const std::uint64_t* colours, const std::uint8_t* top, con
   }
 }
 
-// The first halving of a band, rows y0 .. y0 + h - 1 of a bitmap (h given),
-// read straight from its rows into packed RGB in work: the band is never
-// copied whole. w and h become the halved size.
-void HalveBand(const Bitmap& band, int y0, std::vector<std::uint8_t>& work, std::vector<std::uint8_t>& rows, int& w,
-               int& h) {
-  w = band.Width();
+// The first halving of a band, columns x0 .. x0 + w - 1 of rows y0 .. y0 +
+// h - 1 of a bitmap (w and h given), read straight from its rows into packed
+// RGB in work: the band is never copied whole. w and h become the halved size.
+void HalveBand(const Bitmap& band, int x0, int y0, std::vector<std::uint8_t>& work, std::vector<std::uint8_t>& rows,
+               int& w, int& h) {
   const int ow = (w + 1) / 2, oh = (h + 1) / 2;
   const std::size_t stride = static_cast<std::size_t>(w) * 3;
   work.resize(static_cast<std::size_t>(ow) * oh * 3);
@@ -127,8 +125,8 @@ void HalveBand(const Bitmap& band, int y0, std::vector<std::uint8_t>& work, std:
     }
     for (int oy = 0; oy < oh; ++oy) {
       const bool twoRows = 2 * oy + 1 < h;
-      const std::uint8_t* top = band.Row(y0 + 2 * oy);
-      HalveIndexedRows(colours.data(), top, twoRows ? band.Row(y0 + 2 * oy + 1) : top, twoRows, w,
+      const std::uint8_t* top = band.Row(y0 + 2 * oy) + x0;
+      HalveIndexedRows(colours.data(), top, twoRows ? band.Row(y0 + 2 * oy + 1) + x0 : top, twoRows, w,
                        work.data() + static_cast<std::size_t>(oy) * ow * 3);
     }
     w = ow;
@@ -142,11 +140,11 @@ void HalveBand(const Bitmap& band, int y0, std::vector<std::uint8_t>& work, std:
     const std::uint8_t* top = nullptr;
     const std::uint8_t* bottom = nullptr;
     if (rgb) {
-      top = band.Row(y0 + 2 * oy);
-      bottom = twoRows ? band.Row(y0 + 2 * oy + 1) : top;
+      top = band.Row(y0 + 2 * oy) + 3 * static_cast<std::size_t>(x0);
+      bottom = twoRows ? band.Row(y0 + 2 * oy + 1) + 3 * static_cast<std::size_t>(x0) : top;
     } else {
-      BandRowRgb(band, y0 + 2 * oy, rows.data());
-      if (twoRows) BandRowRgb(band, y0 + 2 * oy + 1, rows.data() + stride);
+      BandRowRgb(band, x0, w, y0 + 2 * oy, rows.data());
+      if (twoRows) BandRowRgb(band, x0, w, y0 + 2 * oy + 1, rows.data() + stride);
       top = rows.data();
       bottom = twoRows ? rows.data() + stride : top;
     }
@@ -164,7 +162,12 @@ int ReducedSide(int size, int levels) {
   return static_cast<int>((size + step - 1) / step);
 }
 
-Bitmap ReduceRegion(const PictureSource& source, int width, int height, int levels, int x, int y, int w, int h) {
+namespace {
+
+// ReduceRegion over band(fx0, fy0, fw, fh, scratch, bx, by), which gives that
+// rectangle of the picture as the one at (bx, by) of the bitmap it returns.
+template <typename Band>
+Bitmap RegionPass(Band band, int width, int height, int levels, int x, int y, int w, int h) {
   if (levels < 0 || levels > 30) throw std::invalid_argument("reduction level out of range");
   const int rw = ReducedSide(width, levels);
   const int rh = ReducedSide(height, levels);
@@ -177,21 +180,20 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
   const std::int64_t step = std::int64_t{1} << levels;
   const int fx0 = static_cast<int>(x0 * step);
   const int fx1 = static_cast<int>(std::min<std::int64_t>(x1 * step, width));
-  Bitmap band;
+  Bitmap scratch;
   std::vector<std::uint8_t> work, rows;
   for (int oy = y0; oy < y1; ++oy) {
     const int fy0 = static_cast<int>(oy * step);
     const int fy1 = static_cast<int>(std::min<std::int64_t>((oy + 1) * step, height));
-    if (band.Width() != fx1 - fx0 || band.Height() != fy1 - fy0)
-      band = Bitmap(fx1 - fx0, fy1 - fy0, PixelFormat::pf24bit);
-    source(fx0, fy0, fx1 - fx0, fy1 - fy0, band);
-    int bw = band.Width(), bh = band.Height();
+    int bx = 0, by = 0;
+    const Bitmap& rowsOf = band(fx0, fy0, fx1 - fx0, fy1 - fy0, scratch, bx, by);
+    int bw = fx1 - fx0, bh = fy1 - fy0;
     if (levels == 0) {
       // No halving: the band is the output row.
       work.resize(static_cast<std::size_t>(bw) * 3);
-      BandRowRgb(band, 0, work.data());
+      BandRowRgb(rowsOf, bx, bw, by, work.data());
     } else {
-      HalveBand(band, 0, work, rows, bw, bh);
+      HalveBand(rowsOf, bx, by, work, rows, bw, bh);
       for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
     }
     std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
@@ -199,13 +201,26 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
   return result;
 }
 
-Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h) {
-  const PictureSource source = [&picture](int sx, int sy, int sw, int sh, Bitmap& out) {
-    if (out.Format() != PixelFormat::pf24bit || out.Width() != sw || out.Height() != sh)
-      out = Bitmap(sw, sh, PixelFormat::pf24bit);
-    out.CopyRect(0, 0, picture, sx, sy, sw, sh);
+} // namespace
+
+Bitmap ReduceRegion(const PictureSource& source, int width, int height, int levels, int x, int y, int w, int h) {
+  auto band = [&](int fx, int fy, int fw, int fh, Bitmap& scratch, int& bx, int& by) -> const Bitmap& {
+    if (scratch.Width() != fw || scratch.Height() != fh) scratch = Bitmap(fw, fh, PixelFormat::pf24bit);
+    source(fx, fy, fw, fh, scratch);
+    bx = by = 0;
+    return scratch;
   };
-  return ReduceRegion(source, picture.Width(), picture.Height(), levels, x, y, w, h);
+  return RegionPass(band, width, height, levels, x, y, w, h);
+}
+
+Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h) {
+  // The picture's own rows, read where they are.
+  auto band = [&picture](int fx, int fy, int, int, Bitmap&, int& bx, int& by) -> const Bitmap& {
+    bx = fx;
+    by = fy;
+    return picture;
+  };
+  return RegionPass(band, picture.Width(), picture.Height(), levels, x, y, w, h);
 }
 
 Bitmap Reduce(const Bitmap& picture, int levels) {
@@ -250,8 +265,8 @@ std::vector<Bitmap> LevelsPass(Band band, int width, int height, int first, int 
         const int fy1 = static_cast<int>(std::min<std::int64_t>(fy0 + bandRows, height));
         int y0 = 0;
         const Bitmap& rowsOf = band(fy0, fy1, scratch, y0);
-        int bw = 0, bh = fy1 - fy0;
-        HalveBand(rowsOf, y0, rgb, rows, bw, bh);
+        int bw = width, bh = fy1 - fy0;
+        HalveBand(rowsOf, 0, y0, rgb, rows, bw, bh);
         for (int l = 1; l <= last; ++l) {
           if (l > 1) HalveInPlace(rgb.data(), bw, bh);
           if (l < first) continue;

@@ -281,9 +281,18 @@ struct TTileSource {
       Area.PaintRegion(canvas, left, top, width, height);
       return;
     }
-    // The area's images composed as the full-size tiles compose them. A map
-    // of one picture hands over its rows in their own format, so that the
-    // reduction reads them without a fill and a conversion first.
+    // A map of one picture that is the whole area: the reduction reads its
+    // rows where they are, in their own format.
+    if (Area.Images.size() == 1) {
+      const TMapImage& image = *Area.Images.front();
+      if (image.X == 0 && image.Y == 0 && image.Bitmap.Width() == Area.Width && image.Bitmap.Height() == Area.Height) {
+        const Bitmap reduced = ReduceRegion(image.Bitmap, Level, left, top, width, height);
+        canvas.CopyRect(0, 0, reduced, 0, 0, reduced.Width(), reduced.Height());
+        return;
+      }
+    }
+    // Otherwise the area's images composed as the full-size tiles compose
+    // them; where one picture covers a band, its rows come in their own format.
     const PictureSource source = [this](int x, int y, int w, int h, Bitmap& out) {
       if (Area.Images.size() == 1) {
         const TMapImage& image = *Area.Images.front();

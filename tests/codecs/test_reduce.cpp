@@ -90,16 +90,22 @@ TEST(Reduce, EveryFormatAndOddSizeMatchesRepeatedSlowHalving) {
 
 TEST(Reduce, RegionsAreCropsOfTheWholeReductionAndLevelsCompose) {
   std::mt19937 rng(11);
-  const Bitmap b = RandomBitmap(101, 77, PixelFormat::pf8bit, rng);
-  const Bitmap whole = zv::Reduce(b, 3); // 13 x 10
-  for (auto [x, y, w, h] : {std::array{0, 0, 13, 10}, {5, 3, 4, 4}, {12, 9, 5, 5}, {-2, -1, 4, 3}}) {
-    const Bitmap part = zv::ReduceRegion(b, 3, x, y, w, h);
-    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
-    ASSERT_EQ(part.Width(), std::min(x + w, 13) - x0);
-    ASSERT_EQ(part.Height(), std::min(y + h, 10) - y0);
-    for (int py = 0; py < part.Height(); ++py)
-      for (int px = 0; px < part.Width(); ++px) ASSERT_EQ(part.Pixel(px, py), whole.Pixel(x0 + px, y0 + py));
+  // Regions are read from the picture's rows where they lie, at any column.
+  for (PixelFormat format : {PixelFormat::pf1bit, PixelFormat::pf4bit, PixelFormat::pf8bit, PixelFormat::pf24bit}) {
+    const Bitmap b = RandomBitmap(101, 77, format, rng);
+    const Picture whole = SlowHalve(SlowHalve(SlowHalve(ToPicture(b)))); // 13 x 10
+    for (auto [x, y, w, h] : {std::array{0, 0, 13, 10}, {5, 3, 4, 4}, {12, 9, 5, 5}, {-2, -1, 4, 3}, {3, 0, 1, 10}}) {
+      const Bitmap part = zv::ReduceRegion(b, 3, x, y, w, h);
+      const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+      ASSERT_EQ(part.Width(), std::min(x + w, 13) - x0);
+      ASSERT_EQ(part.Height(), std::min(y + h, 10) - y0);
+      const Picture got = ToPicture(part);
+      for (int py = 0; py < part.Height(); ++py)
+        for (int px = 0; px < part.Width(); ++px)
+          ASSERT_EQ(got[py][px], whole[y0 + py][x0 + px]) << static_cast<int>(format) << " bits at " << x << "," << y;
+    }
   }
+  const Bitmap b = RandomBitmap(101, 77, PixelFormat::pf8bit, rng);
   // A level made from a coarser level's bitmap equals one made from the picture.
   EXPECT_EQ(ToPicture(zv::Reduce(zv::Reduce(b, 2), 3)), ToPicture(zv::Reduce(b, 5)));
   EXPECT_TRUE(zv::ReduceRegion(b, 3, 13, 0, 4, 4).Empty());
