@@ -2,8 +2,8 @@
 # Installs what the build and the tests need, when it is missing, with any
 # further packages named as arguments. Quick when all is there.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libgtest-dev
-          libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 libgdal-dev gdal-bin
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libdeflate-dev
+          libgtest-dev libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 libgdal-dev gdal-bin
           desktop-file-utils appstream "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -4,8 +4,10 @@
 #include "base/Messages.h"
 #include "codecs/PngGreyLevels.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -132,6 +134,9 @@ void WriteHeader(ByteSink& out, const Bitmap& bmp, TPngColorType colorType, int 
   }
 }
 
+// The size of every IDAT chunk but the last.
+constexpr std::size_t IdatSize = 65535;
+
 // Compresses the filtered rows as one zlib stream at level 7 and writes it
 // in IDAT chunks of 65535 bytes, the remainder last.
 class IdatWriter {
@@ -156,8 +161,6 @@ public:
   }
 
 private:
-  static constexpr std::size_t IdatSize = 65535;
-
   void Pump(int flush) {
     int rc = Z_OK;
     do {
@@ -177,9 +180,10 @@ private:
 };
 
 // Every row with the Sub filter, whose distance is one whole pixel, or one
-// byte below 8 bits per pixel (PNG standard, filter type 1). Alpha tiles are
-// drawn without alpha, so an opaque alpha sample follows each pixel.
-void WriteImageData(ByteSink& out, const Bitmap& bmp, TPngColorType colorType) {
+// byte below 8 bits per pixel (PNG standard, filter type 1), handed to row
+// one at a time. Alpha tiles are drawn without alpha, so an opaque alpha
+// sample follows each pixel.
+template <class RowSink> void FilterRows(const Bitmap& bmp, TPngColorType colorType, RowSink&& sink) {
   const std::size_t width = static_cast<std::size_t>(bmp.Width());
   std::size_t rowBytes = bmp.Stride();
   std::size_t bpp = 1;
@@ -192,7 +196,6 @@ void WriteImageData(ByteSink& out, const Bitmap& bmp, TPngColorType colorType) {
   const std::size_t channels = colorType == TPngColorType::GrayAlpha ? 1 : 3; // drawn samples of alpha tiles
   std::vector<std::uint8_t> raw(HasAlpha(colorType) ? rowBytes : 0);
   std::vector<std::uint8_t> filtered(rowBytes + 1);
-  IdatWriter idat(out);
   for (int y = 0; y < bmp.Height(); ++y) {
     const std::uint8_t* row = bmp.Row(y);
     if (HasAlpha(colorType)) {
@@ -205,9 +208,42 @@ void WriteImageData(ByteSink& out, const Bitmap& bmp, TPngColorType colorType) {
     filtered[0] = 1; // Sub
     for (std::size_t i = 0; i < rowBytes; ++i)
       filtered[i + 1] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
-    idat.Row(filtered);
+    sink(filtered);
   }
-  idat.Finish();
+}
+
+// libdeflate works on whole buffers: each thread keeps its compressor and
+// buffers from tile to tile, as fresh ones would cost fresh pages each time.
+struct TLibdeflateState {
+  struct Free {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+  };
+  std::unique_ptr<libdeflate_compressor, Free> Compressor;
+  std::vector<std::uint8_t> Data, Compressed;
+};
+
+void WriteImageData(ByteSink& out, const Bitmap& bmp, TPngColorType colorType, TPngDeflater deflater) {
+  if (deflater == TPngDeflater::Zlib) {
+    IdatWriter idat(out);
+    FilterRows(bmp, colorType, [&](std::vector<std::uint8_t>& filtered) { idat.Row(filtered); });
+    idat.Finish();
+    return;
+  }
+  thread_local TLibdeflateState state;
+  if (!state.Compressor) state.Compressor.reset(libdeflate_alloc_compressor(7));
+  if (!state.Compressor) throw EPngError(msg::ZlibInitFailed);
+  std::vector<std::uint8_t>& data = state.Data;
+  data.clear();
+  FilterRows(bmp, colorType,
+             [&](std::vector<std::uint8_t>& filtered) { data.insert(data.end(), filtered.begin(), filtered.end()); });
+  std::vector<std::uint8_t>& compressed = state.Compressed;
+  compressed.resize(libdeflate_zlib_compress_bound(state.Compressor.get(), data.size()));
+  const std::size_t n =
+      libdeflate_zlib_compress(state.Compressor.get(), data.data(), data.size(), compressed.data(), compressed.size());
+  if (n == 0) throw EPngError(msg::ZlibCompressionFailed);
+  // The same chunking as the streamed data: full chunks, the remainder last.
+  for (std::size_t pos = 0; pos < n; pos += IdatSize)
+    WriteChunk(out, "IDAT", compressed.data() + pos, std::min(IdatSize, n - pos));
 }
 
 } // namespace
@@ -218,9 +254,9 @@ struct TPngTileImage::State {
   Bitmap pixels;
   BitmapCanvas canvas{pixels};
 
-  void Encode(ByteSink& out) const {
+  void Encode(ByteSink& out, TPngDeflater deflater = TPngDeflater::Zlib) const {
     WriteHeader(out, pixels, colorType, bitDepth);
-    WriteImageData(out, pixels, colorType);
+    WriteImageData(out, pixels, colorType, deflater);
     WriteChunk(out, "IEND", nullptr, 0);
   }
 };
@@ -273,9 +309,9 @@ void TPngTileImage::SaveToFile(const std::string& fileName) const {
   out.Finish();
 }
 
-void TPngTileImage::SaveToMemory(std::vector<std::uint8_t>& out) const {
+void TPngTileImage::SaveToMemory(std::vector<std::uint8_t>& out, TPngDeflater deflater) const {
   MemorySink sink(out);
-  s_->Encode(sink);
+  s_->Encode(sink, deflater);
 }
 
 } // namespace zv

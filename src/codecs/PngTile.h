@@ -14,6 +14,13 @@ namespace zv {
 // The colour types of the PNG standard, with the values IHDR stores.
 enum class TPngColorType : std::uint8_t { Gray = 0, Rgb = 2, Palette = 3, GrayAlpha = 4, RgbAlpha = 6 };
 
+// How a tile's image data is compressed. Both give the same pixels.
+//  Zlib:       zlib at level 7, streamed: the bytes tiles have always had.
+//  Libdeflate: libdeflate at level 7 over the whole image data: about the
+//              same size in under half the time, but other bytes. For tiles
+//              no earlier file is compared with.
+enum class TPngDeflater { Zlib, Libdeflate };
+
 // A blank PNG tile of a given colour type and bit depth, drawn into through
 // Canvas() and written by SaveToFile or SaveToMemory.
 //
@@ -45,7 +52,7 @@ public:
   void SaveToFile(const std::string& fileName) const;
   // Replaces out's contents with exactly the bytes SaveToFile writes; out's
   // capacity is kept, so one vector may serve tile after tile.
-  void SaveToMemory(std::vector<std::uint8_t>& out) const;
+  void SaveToMemory(std::vector<std::uint8_t>& out, TPngDeflater deflater = TPngDeflater::Zlib) const;
 
 private:
   struct State;

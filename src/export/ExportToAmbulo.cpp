@@ -417,7 +417,9 @@ private:
         tile = std::make_unique<TPngTileImage>(depth_.ColorType, static_cast<int>(depth_.BitDepth), job.Width,
                                                job.Height);
       source_.Paint(tile->Canvas(), job.Left, job.Top, job.Width, job.Height);
-      tile->SaveToMemory(buffers.Encoded);
+      // The full-size tiles keep the bytes they have always had; a reduced
+      // layer's tiles, new files, take the faster deflater.
+      tile->SaveToMemory(buffers.Encoded, source_.Level == 0 ? TPngDeflater::Zlib : TPngDeflater::Libdeflate);
     } else {
       Bitmap& tile = buffers.Slot<Bitmap>(
           buffers.Jpeg, [](const Bitmap& t, const TTileJob& j) { return t.Width() == j.Width && t.Height() == j.Height; },

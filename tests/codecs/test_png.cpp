@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -481,6 +482,58 @@ TEST(PngTile, SaveToMemoryGivesTheFileBytes) {
   Bytes fresh;
   TPngTileImage(TPngColorType::Palette, 8, 3, 2).SaveToMemory(fresh);
   EXPECT_EQ(Decode(fresh).Width(), 3);
+}
+
+// The faster deflater changes only the compressed bytes: the same chunks
+// around them, IDAT chunks cut the same way, the same filtered rows inside.
+TEST(PngTile, LibdeflateWritesTheSameImageDataInOtherBytes) {
+  const int w = 300, h = 220;
+  Bitmap src = Pattern(w, h);
+  std::mt19937 rng(3);
+  for (int y = 0; y < h / 2; ++y) // noise, so that the data needs several IDAT chunks
+    for (int x = 0; x < w; ++x)
+      src.SetPixel(x, y, {static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
+                          static_cast<std::uint8_t>(rng())});
+  std::vector<std::pair<int, int>> requests;
+  for (const DepthRow& row : DepthRows) requests.emplace_back(row.colorType, row.bitDepth);
+  requests.insert(requests.end(), {{4, 8}, {6, 8}});
+  for (auto [type, depth] : requests) {
+    SCOPED_TRACE(std::to_string(type) + "/" + std::to_string(depth));
+    TPngTileImage tile(static_cast<TPngColorType>(type), depth, w, h);
+    tile.Canvas().CopyRect(0, 0, src, 0, 0, w, h);
+    Bytes zlibBytes, fastBytes;
+    tile.SaveToMemory(zlibBytes);
+    tile.SaveToMemory(fastBytes, TPngDeflater::Libdeflate);
+    const auto zlibChunks = ReadChunks(zlibBytes), fastChunks = ReadChunks(fastBytes);
+    Bytes zlibData, fastData;
+    std::vector<std::string> zlibTypes, fastTypes;
+    std::vector<std::size_t> fastSizes;
+    for (const auto& c : zlibChunks) {
+      zlibTypes.push_back(c.type);
+      if (c.type == "IDAT") zlibData.insert(zlibData.end(), c.data.begin(), c.data.end());
+    }
+    for (const auto& c : fastChunks) {
+      if (c.type != "IDAT" || fastTypes.empty() || fastTypes.back() != "IDAT") fastTypes.push_back(c.type);
+      if (c.type == "IDAT") {
+        fastData.insert(fastData.end(), c.data.begin(), c.data.end());
+        fastSizes.push_back(c.data.size());
+      } else {
+        const auto same = std::find_if(zlibChunks.begin(), zlibChunks.end(), [&](const auto& z) { return z.type == c.type; });
+        ASSERT_NE(same, zlibChunks.end()) << c.type;
+        EXPECT_EQ(c.data, same->data) << c.type;
+      }
+    }
+    zlibTypes.erase(std::unique(zlibTypes.begin(), zlibTypes.end()), zlibTypes.end());
+    EXPECT_EQ(fastTypes, zlibTypes);
+    for (std::size_t i = 0; i + 1 < fastSizes.size(); ++i) EXPECT_EQ(fastSizes[i], 65535u);
+    const std::size_t rawSize = static_cast<std::size_t>(w) * h * 4 + h; // at least the filtered rows
+    EXPECT_EQ(Inflate(fastData, rawSize), Inflate(zlibData, rawSize));
+    const Bitmap fast = Decode(fastBytes), slow = Decode(zlibBytes);
+    ASSERT_EQ(fast.Width(), w);
+    ASSERT_EQ(fast.Height(), h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(fast.Pixel(x, y), slow.Pixel(x, y)) << x << "," << y;
+  }
 }
 
 } // namespace
