@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -36,6 +37,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -314,7 +316,9 @@ void LargeMapCase(const fs::path& dir, std::int64_t pixels, bool jpegMap, bool p
 
 // A large map loaded, then exported as an atlas without and with four
 // zoom-out layers; only the export is timed. The layers are to cost at most
-// half the plain export's time and 32 MiB more peak memory.
+// half the plain export's time and 32 MiB more peak memory. The two exports
+// take turns, three rounds, and the best time of each counts: a ratio of
+// single runs moved by a tenth from run to run on a shared machine.
 void ZoomOutCase(const fs::path& dir, std::int64_t pixels, bool jpegMap) {
   const auto [w, h] = PictureSize(pixels);
   const fs::path src = dir / "zoomout";
@@ -330,29 +334,39 @@ void ZoomOutCase(const fs::path& dir, std::int64_t pixels, bool jpegMap) {
     WritePalettePng((src / image).string(), w, h);
   }
   WriteText((src / "map.map").string(), MapText(image));
-  // Each run writes into a folder of its own, removed when both are done: a
-  // run right after the other's deletion would pay for it (see AtlasCase).
-  const fs::path outs[2] = {dir / "zoomout-out0", dir / "zoomout-out4"};
-  Measure m[2];
-  for (int k = 0; k < 2; ++k) {
-    TDisplayMapsCore view;
-    const fs::path& out = outs[k];
-    m[k] = InChild(
-        [&] {
-          fs::create_directories(out);
-          view.OpenFile((src / "map.map").string());
-        },
-        [&] {
-          TExportOptions o = Options(!jpegMap, 400);
-          o.ZoomOutLayers = 4 * k;
-          ExportAtlas(out.string(), "a", *view.Layouts, o, {});
-        });
-    Row(jpegMap ? "JPEG map -> JPEG tiles" : "PNG map -> PNG tiles",
-        std::to_string(std::int64_t{w} * h / 1000000) + " MP", m[k],
-        k == 0 ? "no zoom-out layers" : "4 zoom-out layers");
-  }
-  std::printf("  4 zoom-out layers: cpu %.2f x, wall %.2f x, peak %+.1f MiB\n", m[1].Cpu / m[0].Cpu,
-              m[1].Wall / m[0].Wall, m[1].PeakMiB - m[0].PeakMiB);
+  // Every run writes into a folder of its own, all removed at the end: a run
+  // right after a deletion would pay for it (see AtlasCase). Deletions of
+  // earlier cases are given time to age out first.
+  ::sync();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  constexpr int rounds = 3;
+  Measure best[2];
+  std::vector<fs::path> outs;
+  for (int round = 0; round < rounds; ++round)
+    for (int k = 0; k < 2; ++k) {
+      TDisplayMapsCore view;
+      const fs::path out = dir / ("zoomout-out" + std::to_string(round) + std::to_string(4 * k));
+      outs.push_back(out);
+      const Measure m = InChild(
+          [&] {
+            fs::create_directories(out);
+            view.OpenFile((src / "map.map").string());
+          },
+          [&] {
+            TExportOptions o = Options(!jpegMap, 400);
+            o.ZoomOutLayers = 4 * k;
+            ExportAtlas(out.string(), "a", *view.Layouts, o, {});
+          });
+      Row(jpegMap ? "JPEG map -> JPEG tiles" : "PNG map -> PNG tiles",
+          std::to_string(std::int64_t{w} * h / 1000000) + " MP", m,
+          k == 0 ? "no zoom-out layers" : "4 zoom-out layers");
+      Measure& b = best[k];
+      if (round == 0 || m.Cpu < b.Cpu) b.Cpu = m.Cpu, b.Sys = m.Sys;
+      if (round == 0 || m.Wall < b.Wall) b.Wall = m.Wall;
+      b.PeakMiB = std::max(b.PeakMiB, m.PeakMiB);
+    }
+  std::printf("  4 zoom-out layers, best of %d: cpu %.2f x, wall %.2f x, peak %+.1f MiB\n", rounds,
+              best[1].Cpu / best[0].Cpu, best[1].Wall / best[0].Wall, best[1].PeakMiB - best[0].PeakMiB);
   for (const fs::path& out : outs) fs::remove_all(out);
   fs::remove_all(src);
 }
