@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -81,53 +82,142 @@ void BandRowRgb(const Bitmap& band, int x0, int w, int r, std::uint8_t* dst) {
   }
 }
 
-// One output row of a halving of 8-bit rows: the same averages, taken from
-// each index's colour held as three 16-bit lanes of one word, so that four
-// pixels add up in three additions.
-void HalveIndexedRows(const std::uint64_t* colours, const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows,
-                      int w, std::uint8_t* out) {
+// The colours of an 8-bit table as three 10-bit lanes of one 32-bit word (red
+// lowest), so that up to four colours add up lane by lane in one addition
+// (4 x 255 + 2 < 1024); and the sum of every pair of indices, looked up by
+// the two bytes as they lie in a row, in either order, as a sum does not
+// care. Made once per thread and table: every tile of a map brings the same.
+struct TIndexSums {
+  std::vector<Rgb> Palette;
+  std::array<std::uint32_t, 256> Colours{};
+  std::vector<std::uint32_t> Pairs;
+
+  static const TIndexSums& For(const std::vector<Rgb>& palette) {
+    thread_local TIndexSums sums;
+    if (sums.Pairs.empty() || sums.Palette != palette) {
+      sums.Palette = palette;
+      sums.Colours.fill(0); // indices past the table are black, as Pixel() has them
+      for (std::size_t i = 0; i < std::min<std::size_t>(palette.size(), 256); ++i) {
+        const Rgb c = palette[i];
+        sums.Colours[i] = std::uint32_t{c.r} | std::uint32_t{c.g} << 10 | std::uint32_t{c.b} << 20;
+      }
+      sums.Pairs.resize(std::size_t{1} << 16);
+      for (std::size_t i = 0; i < sums.Pairs.size(); ++i) sums.Pairs[i] = sums.Colours[i & 255] + sums.Colours[i >> 8];
+    }
+    return sums;
+  }
+};
+
+// One output row of a halving of 8-bit rows: the same averages from the index
+// sums, two pixels a lookup. After the shift each lane's low 8 bits are the
+// average; the bits above come from the next lane and are dropped.
+void HalveIndexedRows(const TIndexSums& sums, const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows, int w,
+                      std::uint8_t* out) {
   const int ow = (w + 1) / 2;
   const int full = w / 2;
-  const auto put = [](std::uint8_t* o, std::uint64_t sum, int shift) {
-    o[0] = static_cast<std::uint8_t>(sum >> shift);
-    o[1] = static_cast<std::uint8_t>(sum >> (16 + shift));
-    o[2] = static_cast<std::uint8_t>(sum >> (32 + shift));
+  const std::uint32_t* colours = sums.Colours.data();
+  const std::uint32_t* pairs = sums.Pairs.data();
+  const auto put = [](std::uint8_t* o, std::uint32_t sum, int shift) {
+    sum >>= shift;
+    o[0] = static_cast<std::uint8_t>(sum);
+    o[1] = static_cast<std::uint8_t>(sum >> 10);
+    o[2] = static_cast<std::uint8_t>(sum >> 20);
   };
-  constexpr std::uint64_t kHalf1 = 0x0000'0001'0001'0001; // n / 2 in every lane, n = 2
-  constexpr std::uint64_t kHalf2 = 0x0000'0002'0002'0002; // n = 4
+  const auto pair = [](const std::uint8_t* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  };
+  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20; // n / 2 in every lane, n = 2
+  constexpr std::uint32_t kHalf2 = 2 * kHalf1;              // n = 4
   if (twoRows) {
     for (int ox = 0; ox < full; ++ox)
-      put(out + 3 * ox,
-          colours[top[2 * ox]] + colours[top[2 * ox + 1]] + colours[bottom[2 * ox]] + colours[bottom[2 * ox + 1]] +
-              kHalf2,
-          2);
+      put(out + 3 * ox, pairs[pair(top + 2 * ox)] + pairs[pair(bottom + 2 * ox)] + kHalf2, 2);
     if (full < ow) put(out + 3 * full, colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1, 1);
   } else {
-    for (int ox = 0; ox < full; ++ox) put(out + 3 * ox, colours[top[2 * ox]] + colours[top[2 * ox + 1]] + kHalf1, 1);
+    for (int ox = 0; ox < full; ++ox) put(out + 3 * ox, pairs[pair(top + 2 * ox)] + kHalf1, 1);
     if (full < ow) put(out + 3 * full, colours[top[2 * full]], 0);
+  }
+}
+
+// Further halvings of an 8-bit band stay in the lane words: four words add
+// up in three additions, and the mask drops what the shift brings over from
+// the next lane.
+constexpr std::uint32_t kLaneMask = 0xFFu | 0xFFu << 10 | 0xFFu << 20;
+
+// The first halving of rows y0 .. y0 + h - 1, columns x0 .. x0 + w - 1, of an
+// 8-bit bitmap into lane words at out (ceil(w / 2) x ceil(h / 2) of them).
+void HalveIndexedBandWords(const Bitmap& band, int x0, int y0, std::uint32_t* out, int& w, int& h) {
+  const TIndexSums& sums = TIndexSums::For(band.Palette());
+  const std::uint32_t* colours = sums.Colours.data();
+  const std::uint32_t* pairs = sums.Pairs.data();
+  const int ow = (w + 1) / 2, oh = (h + 1) / 2, full = w / 2;
+  const auto pair = [](const std::uint8_t* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  };
+  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20, kHalf2 = 2 * kHalf1;
+  for (int oy = 0; oy < oh; ++oy, out += ow) {
+    const std::uint8_t* top = band.Row(y0 + 2 * oy) + x0;
+    if (2 * oy + 1 < h) {
+      const std::uint8_t* bottom = band.Row(y0 + 2 * oy + 1) + x0;
+      for (int ox = 0; ox < full; ++ox)
+        out[ox] = (pairs[pair(top + 2 * ox)] + pairs[pair(bottom + 2 * ox)] + kHalf2) >> 2 & kLaneMask;
+      if (full < ow) out[full] = (colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1) >> 1 & kLaneMask;
+    } else {
+      for (int ox = 0; ox < full; ++ox) out[ox] = (pairs[pair(top + 2 * ox)] + kHalf1) >> 1 & kLaneMask;
+      if (full < ow) out[full] = colours[top[2 * full]];
+    }
+  }
+  w = ow;
+  h = oh;
+}
+
+// One halving of w x h lane words in place (the result packed at the start).
+void HalveWordsInPlace(std::uint32_t* words, int& w, int& h) {
+  const int ow = (w + 1) / 2, oh = (h + 1) / 2, full = w / 2;
+  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20, kHalf2 = 2 * kHalf1;
+  for (int oy = 0; oy < oh; ++oy) {
+    const std::uint32_t* top = words + static_cast<std::size_t>(2 * oy) * w;
+    std::uint32_t* out = words + static_cast<std::size_t>(oy) * ow;
+    if (2 * oy + 1 < h) {
+      const std::uint32_t* bottom = top + w;
+      for (int ox = 0; ox < full; ++ox)
+        out[ox] = (top[2 * ox] + top[2 * ox + 1] + bottom[2 * ox] + bottom[2 * ox + 1] + kHalf2) >> 2 & kLaneMask;
+      if (full < ow) out[full] = (top[2 * full] + bottom[2 * full] + kHalf1) >> 1 & kLaneMask;
+    } else {
+      for (int ox = 0; ox < full; ++ox) out[ox] = (top[2 * ox] + top[2 * ox + 1] + kHalf1) >> 1 & kLaneMask;
+      if (full < ow) out[full] = top[2 * full];
+    }
+  }
+  w = ow;
+  h = oh;
+}
+
+void WordsToRgb(const std::uint32_t* words, int w, std::uint8_t* out) {
+  for (int x = 0; x < w; ++x, out += 3) {
+    out[0] = static_cast<std::uint8_t>(words[x]);
+    out[1] = static_cast<std::uint8_t>(words[x] >> 10);
+    out[2] = static_cast<std::uint8_t>(words[x] >> 20);
   }
 }
 
 // The first halving of a band, columns x0 .. x0 + w - 1 of rows y0 .. y0 +
 // h - 1 of a bitmap (w and h given), read straight from its rows into packed
-// RGB in work: the band is never copied whole. w and h become the halved size.
-void HalveBand(const Bitmap& band, int x0, int y0, std::vector<std::uint8_t>& work, std::vector<std::uint8_t>& rows,
-               int& w, int& h) {
+// RGB at work, which holds ceil(w / 2) x ceil(h / 2) pixels: the band is never
+// copied whole. w and h become the halved size.
+void HalveBand(const Bitmap& band, int x0, int y0, std::uint8_t* work, std::vector<std::uint8_t>& rows, int& w,
+               int& h) {
   const int ow = (w + 1) / 2, oh = (h + 1) / 2;
   const std::size_t stride = static_cast<std::size_t>(w) * 3;
-  work.resize(static_cast<std::size_t>(ow) * oh * 3);
   if (band.Format() == PixelFormat::pf8bit) {
-    // Indices past the table are black, as Pixel() has them.
-    std::array<std::uint64_t, 256> colours{};
-    for (std::size_t i = 0; i < std::min<std::size_t>(band.Palette().size(), 256); ++i) {
-      const Rgb c = band.Palette()[i];
-      colours[i] = std::uint64_t{c.r} | std::uint64_t{c.g} << 16 | std::uint64_t{c.b} << 32;
-    }
+    const TIndexSums& sums = TIndexSums::For(band.Palette());
     for (int oy = 0; oy < oh; ++oy) {
       const bool twoRows = 2 * oy + 1 < h;
       const std::uint8_t* top = band.Row(y0 + 2 * oy) + x0;
-      HalveIndexedRows(colours.data(), top, twoRows ? band.Row(y0 + 2 * oy + 1) + x0 : top, twoRows, w,
-                       work.data() + static_cast<std::size_t>(oy) * ow * 3);
+      HalveIndexedRows(sums, top, twoRows ? band.Row(y0 + 2 * oy + 1) + x0 : top, twoRows, w,
+                       work + static_cast<std::size_t>(oy) * ow * 3);
     }
     w = ow;
     h = oh;
@@ -148,7 +238,7 @@ void HalveBand(const Bitmap& band, int x0, int y0, std::vector<std::uint8_t>& wo
       top = rows.data();
       bottom = twoRows ? rows.data() + stride : top;
     }
-    HalveRows(top, bottom, twoRows, w, work.data() + static_cast<std::size_t>(oy) * ow * 3);
+    HalveRows(top, bottom, twoRows, w, work + static_cast<std::size_t>(oy) * ow * 3);
   }
   w = ow;
   h = oh;
@@ -182,21 +272,31 @@ Bitmap RegionPass(Band band, int width, int height, int levels, int x, int y, in
   const int fx1 = static_cast<int>(std::min<std::int64_t>(x1 * step, width));
   Bitmap scratch;
   std::vector<std::uint8_t> work, rows;
+  std::vector<std::uint32_t> words;
   for (int oy = y0; oy < y1; ++oy) {
     const int fy0 = static_cast<int>(oy * step);
     const int fy1 = static_cast<int>(std::min<std::int64_t>((oy + 1) * step, height));
     int bx = 0, by = 0;
     const Bitmap& rowsOf = band(fx0, fy0, fx1 - fx0, fy1 - fy0, scratch, bx, by);
     int bw = fx1 - fx0, bh = fy1 - fy0;
+    std::uint8_t* const out = result.Row(oy - y0);
     if (levels == 0) {
       // No halving: the band is the output row.
-      work.resize(static_cast<std::size_t>(bw) * 3);
-      BandRowRgb(rowsOf, bx, bw, by, work.data());
+      BandRowRgb(rowsOf, bx, bw, by, out);
+    } else if (levels == 1) {
+      // One halving of two rows: straight into the output row.
+      HalveBand(rowsOf, bx, by, out, rows, bw, bh);
+    } else if (rowsOf.Format() == PixelFormat::pf8bit) {
+      words.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2));
+      HalveIndexedBandWords(rowsOf, bx, by, words.data(), bw, bh);
+      for (int l = 1; l < levels; ++l) HalveWordsInPlace(words.data(), bw, bh);
+      WordsToRgb(words.data(), bw, out);
     } else {
-      HalveBand(rowsOf, bx, by, work, rows, bw, bh);
+      work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
+      HalveBand(rowsOf, bx, by, work.data(), rows, bw, bh);
       for (int l = 1; l < levels; ++l) HalveInPlace(work.data(), bw, bh);
+      std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, out);
     }
-    std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, result.Row(oy - y0));
   }
   return result;
 }
@@ -266,7 +366,8 @@ std::vector<Bitmap> LevelsPass(Band band, int width, int height, int first, int 
         int y0 = 0;
         const Bitmap& rowsOf = band(fy0, fy1, scratch, y0);
         int bw = width, bh = fy1 - fy0;
-        HalveBand(rowsOf, 0, y0, rgb, rows, bw, bh);
+        rgb.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
+        HalveBand(rowsOf, 0, y0, rgb.data(), rows, bw, bh);
         for (int l = 1; l <= last; ++l) {
           if (l > 1) HalveInPlace(rgb.data(), bw, bh);
           if (l < first) continue;

@@ -88,6 +88,25 @@ TEST(Reduce, EveryFormatAndOddSizeMatchesRepeatedSlowHalving) {
     }
 }
 
+// 8-bit pictures add their colours up in lanes of one word: sums at the top
+// of the range must not spill into the next channel, at any level and edge.
+TEST(Reduce, ExtremeColoursKeepTheirChannelsApart) {
+  Bitmap b(37, 23, PixelFormat::pf8bit);
+  b.Palette() = {Rgb{255, 255, 255}, Rgb{255, 0, 255}, Rgb{0, 255, 0}, Rgb{254, 1, 255}, Rgb{0, 0, 0}};
+  std::mt19937 rng(5);
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x)
+      b.SetIndex(x, y, static_cast<std::uint8_t>(x < 20 ? (x / 2 + y) % 2 : rng() % b.Palette().size()));
+  Picture expected = ToPicture(b);
+  for (int level = 0; level <= 6; ++level) {
+    EXPECT_EQ(ToPicture(zv::Reduce(b, level)), expected) << "level " << level;
+    EXPECT_EQ(ToPicture(zv::ReduceRegion(b, level, 1, 0, 3, 2)),
+              ToPicture(zv::ReduceRegion(zv::Reduce(b, level), 0, 1, 0, 3, 2)))
+        << "level " << level;
+    expected = SlowHalve(expected);
+  }
+}
+
 TEST(Reduce, RegionsAreCropsOfTheWholeReductionAndLevelsCompose) {
   std::mt19937 rng(11);
   // Regions are read from the picture's rows where they lie, at any column.
