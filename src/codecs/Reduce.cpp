@@ -254,17 +254,29 @@ int ReducedSide(int size, int levels) {
 
 namespace {
 
-// ReduceRegion over band(fx0, fy0, fw, fh, scratch, bx, by), which gives that
-// rectangle of the picture as the one at (bx, by) of the bitmap it returns.
-template <typename Band>
-Bitmap RegionPass(Band band, int width, int height, int levels, int x, int y, int w, int h) {
+// A requested rectangle of a reduced picture, clipped to it.
+struct TClipped {
+  int X0, Y0, X1, Y1;
+  int Width() const { return X1 - X0; }
+  int Height() const { return Y1 - Y0; }
+};
+
+TClipped ClipToReduced(int width, int height, int levels, int x, int y, int w, int h) {
   if (levels < 0 || levels > 30) throw std::invalid_argument("reduction level out of range");
   const int rw = ReducedSide(width, levels);
   const int rh = ReducedSide(height, levels);
   const int x0 = std::clamp(x, 0, rw), y0 = std::clamp(y, 0, rh);
-  const int x1 = std::clamp(x + std::max(w, 0), x0, rw), y1 = std::clamp(y + std::max(h, 0), y0, rh);
-  Bitmap result(x1 - x0, y1 - y0, PixelFormat::pf24bit);
-  if (result.Empty()) return result;
+  return {x0, y0, std::clamp(x + std::max(w, 0), x0, rw), std::clamp(y + std::max(h, 0), y0, rh)};
+}
+
+// The clipped rectangle reduced into the top-left corner of result (24-bit,
+// at least that large) from band(fx0, fy0, fw, fh, scratch, bx, by), which
+// gives that rectangle of the picture as the one at (bx, by) of the bitmap
+// it returns.
+template <typename Band>
+void RegionPass(Band band, int width, int height, int levels, const TClipped& region, Bitmap& result) {
+  const int x0 = region.X0, y0 = region.Y0, x1 = region.X1, y1 = region.Y1;
+  if (x1 <= x0 || y1 <= y0) return;
 
   // Full-picture columns and rows that the output rows cover.
   const std::int64_t step = std::int64_t{1} << levels;
@@ -298,7 +310,6 @@ Bitmap RegionPass(Band band, int width, int height, int levels, int x, int y, in
       std::copy_n(work.data(), static_cast<std::size_t>(bw) * 3, out);
     }
   }
-  return result;
 }
 
 } // namespace
@@ -310,17 +321,37 @@ Bitmap ReduceRegion(const PictureSource& source, int width, int height, int leve
     bx = by = 0;
     return scratch;
   };
-  return RegionPass(band, width, height, levels, x, y, w, h);
+  const TClipped region = ClipToReduced(width, height, levels, x, y, w, h);
+  Bitmap result(region.Width(), region.Height(), PixelFormat::pf24bit);
+  RegionPass(band, width, height, levels, region, result);
+  return result;
 }
 
-Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h) {
-  // The picture's own rows, read where they are.
-  auto band = [&picture](int fx, int fy, int, int, Bitmap&, int& bx, int& by) -> const Bitmap& {
+namespace {
+
+// The picture's own rows, read where they are.
+auto InPlace(const Bitmap& picture) {
+  return [&picture](int fx, int fy, int, int, Bitmap&, int& bx, int& by) -> const Bitmap& {
     bx = fx;
     by = fy;
     return picture;
   };
-  return RegionPass(band, picture.Width(), picture.Height(), levels, x, y, w, h);
+}
+
+} // namespace
+
+Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h) {
+  const TClipped region = ClipToReduced(picture.Width(), picture.Height(), levels, x, y, w, h);
+  Bitmap result(region.Width(), region.Height(), PixelFormat::pf24bit);
+  RegionPass(InPlace(picture), picture.Width(), picture.Height(), levels, region, result);
+  return result;
+}
+
+void ReduceRegionInto(const Bitmap& picture, int levels, int x, int y, int w, int h, Bitmap& out) {
+  const TClipped region = ClipToReduced(picture.Width(), picture.Height(), levels, x, y, w, h);
+  if (out.Format() != PixelFormat::pf24bit || out.Width() < region.Width() || out.Height() < region.Height())
+    throw std::invalid_argument("reduction target too small");
+  RegionPass(InPlace(picture), picture.Width(), picture.Height(), levels, region, out);
 }
 
 Bitmap Reduce(const Bitmap& picture, int levels) {

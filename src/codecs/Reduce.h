@@ -27,8 +27,11 @@ using PictureSource = std::function<void(int x, int y, int w, int h, Bitmap& out
 // of 2^levels rows, so memory stays small whatever the picture's size.
 Bitmap ReduceRegion(const PictureSource& source, int width, int height, int levels, int x, int y, int w, int h);
 
-// The same from one bitmap of any format.
+// The same from one bitmap of any format, read where its rows are.
 Bitmap ReduceRegion(const Bitmap& picture, int levels, int x, int y, int w, int h);
+// The same written into the top-left corner of out, a 24-bit bitmap at least
+// as large as the clipped rectangle; the rest of out stays as it is.
+void ReduceRegionInto(const Bitmap& picture, int levels, int x, int y, int w, int h, Bitmap& out);
 
 // The whole picture reduced `levels` times.
 Bitmap Reduce(const Bitmap& picture, int levels);

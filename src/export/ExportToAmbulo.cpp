@@ -276,20 +276,40 @@ struct TTileSource {
   std::int64_t Width() const { return ReducedSide(Area.Width, Level); }
   std::int64_t Height() const { return ReducedSide(Area.Height, Level); }
 
+  // The area's one picture when it is the whole area: a reduction then reads
+  // its rows where they are, in their own format.
+  const Bitmap* WholePicture() const {
+    if (Area.Images.size() != 1) return nullptr;
+    const TMapImage& image = *Area.Images.front();
+    const bool whole = image.X == 0 && image.Y == 0 && image.Bitmap.Width() == Area.Width &&
+                       image.Bitmap.Height() == Area.Height;
+    return whole ? &image.Bitmap : nullptr;
+  }
+
+  // Paints a 24-bit tile of exactly the rectangle's size: a reduced tile of a
+  // one-picture map is written straight into it, every pixel of it, and
+  // nothing needs filling first.
+  void PaintTile(Bitmap& tile, std::int32_t left, std::int32_t top) const {
+    if (Level > 0) {
+      if (const Bitmap* picture = WholePicture()) {
+        ReduceRegionInto(*picture, Level, left, top, tile.Width(), tile.Height(), tile);
+        return;
+      }
+    }
+    tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
+    BitmapCanvas canvas(tile);
+    Paint(canvas, left, top, tile.Width(), tile.Height());
+  }
+
   void Paint(TCanvas& canvas, std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) const {
     if (Level == 0) {
       Area.PaintRegion(canvas, left, top, width, height);
       return;
     }
-    // A map of one picture that is the whole area: the reduction reads its
-    // rows where they are, in their own format.
-    if (Area.Images.size() == 1) {
-      const TMapImage& image = *Area.Images.front();
-      if (image.X == 0 && image.Y == 0 && image.Bitmap.Width() == Area.Width && image.Bitmap.Height() == Area.Height) {
-        const Bitmap reduced = ReduceRegion(image.Bitmap, Level, left, top, width, height);
-        canvas.CopyRect(0, 0, reduced, 0, 0, reduced.Width(), reduced.Height());
-        return;
-      }
+    if (const Bitmap* picture = WholePicture()) {
+      const Bitmap reduced = ReduceRegion(*picture, Level, left, top, width, height);
+      canvas.CopyRect(0, 0, reduced, 0, 0, reduced.Width(), reduced.Height());
+      return;
     }
     // Otherwise the area's images composed as the full-size tiles compose
     // them; where one picture covers a band, its rows come in their own format.
@@ -425,9 +445,7 @@ private:
           buffers.Jpeg, [](const Bitmap& t, const TTileJob& j) { return t.Width() == j.Width && t.Height() == j.Height; },
           job);
       if (tile.Empty()) tile = Bitmap(job.Width, job.Height, PixelFormat::pf24bit);
-      tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
-      BitmapCanvas canvas(tile);
-      source_.Paint(canvas, job.Left, job.Top, job.Width, job.Height);
+      source_.PaintTile(tile, job.Left, job.Top);
       EncodeJpegTile(tile, quality_, buffers.Encoded);
     }
   }

@@ -125,6 +125,16 @@ TEST(Reduce, RegionsAreCropsOfTheWholeReductionAndLevelsCompose) {
     }
   }
   const Bitmap b = RandomBitmap(101, 77, PixelFormat::pf8bit, rng);
+  // Into a larger bitmap: the corner takes the region, the rest stays.
+  Bitmap into(6, 5, PixelFormat::pf24bit);
+  into.Fill(Rgb{1, 2, 3});
+  zv::ReduceRegionInto(b, 3, 11, 8, 4, 4, into); // clipped to 2 x 2
+  const Picture corner = ToPicture(zv::ReduceRegion(b, 3, 11, 8, 4, 4));
+  for (int y = 0; y < into.Height(); ++y)
+    for (int x = 0; x < into.Width(); ++x)
+      EXPECT_EQ(into.Pixel(x, y), x < 2 && y < 2 ? corner[y][x] : (Rgb{1, 2, 3})) << x << "," << y;
+  Bitmap small(1, 5, PixelFormat::pf24bit);
+  EXPECT_THROW(zv::ReduceRegionInto(b, 3, 11, 8, 4, 4, small), std::invalid_argument);
   // A level made from a coarser level's bitmap equals one made from the picture.
   EXPECT_EQ(ToPicture(zv::Reduce(zv::Reduce(b, 2), 3)), ToPicture(zv::Reduce(b, 5)));
   EXPECT_TRUE(zv::ReduceRegion(b, 3, 13, 0, 4, 4).Empty());
