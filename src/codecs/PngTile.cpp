@@ -244,6 +244,12 @@ void WriteImageData(ByteSink& out, const Bitmap& bmp, TPngColorType colorType, T
   // The same chunking as the streamed data: full chunks, the remainder last.
   for (std::size_t pos = 0; pos < n; pos += IdatSize)
     WriteChunk(out, "IDAT", compressed.data() + pos, std::min(IdatSize, n - pos));
+  // Buffers of an unusually large tile are not kept for the thread's life.
+  constexpr std::size_t kKeep = std::size_t{8} << 20;
+  if (data.capacity() > kKeep || compressed.capacity() > kKeep) {
+    std::vector<std::uint8_t>().swap(data);
+    std::vector<std::uint8_t>().swap(compressed);
+  }
 }
 
 } // namespace
