@@ -108,46 +108,18 @@ struct TIndexSums {
   }
 };
 
-// One output row of a halving of 8-bit rows: the same averages from the index
-// sums, two pixels a lookup. After the shift each lane's low 8 bits are the
-// average; the bits above come from the next lane and are dropped.
-void HalveIndexedRows(const TIndexSums& sums, const std::uint8_t* top, const std::uint8_t* bottom, bool twoRows, int w,
-                      std::uint8_t* out) {
-  const int ow = (w + 1) / 2;
-  const int full = w / 2;
-  const std::uint32_t* colours = sums.Colours.data();
-  const std::uint32_t* pairs = sums.Pairs.data();
-  const auto put = [](std::uint8_t* o, std::uint32_t sum, int shift) {
-    sum >>= shift;
-    o[0] = static_cast<std::uint8_t>(sum);
-    o[1] = static_cast<std::uint8_t>(sum >> 10);
-    o[2] = static_cast<std::uint8_t>(sum >> 20);
-  };
-  const auto pair = [](const std::uint8_t* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-  };
-  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20; // n / 2 in every lane, n = 2
-  constexpr std::uint32_t kHalf2 = 2 * kHalf1;              // n = 4
-  if (twoRows) {
-    for (int ox = 0; ox < full; ++ox)
-      put(out + 3 * ox, pairs[pair(top + 2 * ox)] + pairs[pair(bottom + 2 * ox)] + kHalf2, 2);
-    if (full < ow) put(out + 3 * full, colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1, 1);
-  } else {
-    for (int ox = 0; ox < full; ++ox) put(out + 3 * ox, pairs[pair(top + 2 * ox)] + kHalf1, 1);
-    if (full < ow) put(out + 3 * full, colours[top[2 * full]], 0);
-  }
-}
-
-// Further halvings of an 8-bit band stay in the lane words: four words add
-// up in three additions, and the mask drops what the shift brings over from
-// the next lane.
+// Halvings of an 8-bit band add up in the lane words: the rounding half is
+// added to every lane, and after the shift the mask drops what came over from
+// the next lane, leaving each channel's average in its lane's low 8 bits.
 constexpr std::uint32_t kLaneMask = 0xFFu | 0xFFu << 10 | 0xFFu << 20;
+constexpr std::uint32_t kLaneHalf1 = 1u | 1u << 10 | 1u << 20; // n / 2 in every lane, n = 2
+constexpr std::uint32_t kLaneHalf2 = 2 * kLaneHalf1;             // n = 4
 
 // The first halving of rows y0 .. y0 + h - 1, columns x0 .. x0 + w - 1, of an
-// 8-bit bitmap into lane words at out (ceil(w / 2) x ceil(h / 2) of them).
-void HalveIndexedBandWords(const Bitmap& band, int x0, int y0, std::uint32_t* out, int& w, int& h) {
+// 8-bit bitmap, two pixels an index-sum lookup: store(i, word) takes output
+// pixel i (row by row, ceil(w / 2) a row) as a lane word. w and h become the
+// halved size.
+template <typename Store> void HalveIndexedBand(const Bitmap& band, int x0, int y0, int& w, int& h, Store store) {
   const TIndexSums& sums = TIndexSums::For(band.Palette());
   const std::uint32_t* colours = sums.Colours.data();
   const std::uint32_t* pairs = sums.Pairs.data();
@@ -157,50 +129,49 @@ void HalveIndexedBandWords(const Bitmap& band, int x0, int y0, std::uint32_t* ou
     std::memcpy(&v, p, 2);
     return v;
   };
-  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20, kHalf2 = 2 * kHalf1;
-  for (int oy = 0; oy < oh; ++oy, out += ow) {
+  for (int oy = 0; oy < oh; ++oy) {
+    const std::size_t i = static_cast<std::size_t>(oy) * ow;
     const std::uint8_t* top = band.Row(y0 + 2 * oy) + x0;
     if (2 * oy + 1 < h) {
       const std::uint8_t* bottom = band.Row(y0 + 2 * oy + 1) + x0;
       for (int ox = 0; ox < full; ++ox)
-        out[ox] = (pairs[pair(top + 2 * ox)] + pairs[pair(bottom + 2 * ox)] + kHalf2) >> 2 & kLaneMask;
-      if (full < ow) out[full] = (colours[top[2 * full]] + colours[bottom[2 * full]] + kHalf1) >> 1 & kLaneMask;
+        store(i + ox, (pairs[pair(top + 2 * ox)] + pairs[pair(bottom + 2 * ox)] + kLaneHalf2) >> 2 & kLaneMask);
+      if (full < ow)
+        store(i + full, (colours[top[2 * full]] + colours[bottom[2 * full]] + kLaneHalf1) >> 1 & kLaneMask);
     } else {
-      for (int ox = 0; ox < full; ++ox) out[ox] = (pairs[pair(top + 2 * ox)] + kHalf1) >> 1 & kLaneMask;
-      if (full < ow) out[full] = colours[top[2 * full]];
+      for (int ox = 0; ox < full; ++ox) store(i + ox, (pairs[pair(top + 2 * ox)] + kLaneHalf1) >> 1 & kLaneMask);
+      if (full < ow) store(i + full, colours[top[2 * full]]);
     }
   }
   w = ow;
   h = oh;
 }
 
+// A lane word as the three bytes of a packed RGB pixel.
+void PutRgb(std::uint8_t* out, std::uint32_t word) {
+  out[0] = static_cast<std::uint8_t>(word);
+  out[1] = static_cast<std::uint8_t>(word >> 10);
+  out[2] = static_cast<std::uint8_t>(word >> 20);
+}
+
 // One halving of w x h lane words in place (the result packed at the start).
 void HalveWordsInPlace(std::uint32_t* words, int& w, int& h) {
   const int ow = (w + 1) / 2, oh = (h + 1) / 2, full = w / 2;
-  constexpr std::uint32_t kHalf1 = 1u | 1u << 10 | 1u << 20, kHalf2 = 2 * kHalf1;
   for (int oy = 0; oy < oh; ++oy) {
     const std::uint32_t* top = words + static_cast<std::size_t>(2 * oy) * w;
     std::uint32_t* out = words + static_cast<std::size_t>(oy) * ow;
     if (2 * oy + 1 < h) {
       const std::uint32_t* bottom = top + w;
       for (int ox = 0; ox < full; ++ox)
-        out[ox] = (top[2 * ox] + top[2 * ox + 1] + bottom[2 * ox] + bottom[2 * ox + 1] + kHalf2) >> 2 & kLaneMask;
-      if (full < ow) out[full] = (top[2 * full] + bottom[2 * full] + kHalf1) >> 1 & kLaneMask;
+        out[ox] = (top[2 * ox] + top[2 * ox + 1] + bottom[2 * ox] + bottom[2 * ox + 1] + kLaneHalf2) >> 2 & kLaneMask;
+      if (full < ow) out[full] = (top[2 * full] + bottom[2 * full] + kLaneHalf1) >> 1 & kLaneMask;
     } else {
-      for (int ox = 0; ox < full; ++ox) out[ox] = (top[2 * ox] + top[2 * ox + 1] + kHalf1) >> 1 & kLaneMask;
+      for (int ox = 0; ox < full; ++ox) out[ox] = (top[2 * ox] + top[2 * ox + 1] + kLaneHalf1) >> 1 & kLaneMask;
       if (full < ow) out[full] = top[2 * full];
     }
   }
   w = ow;
   h = oh;
-}
-
-void WordsToRgb(const std::uint32_t* words, int w, std::uint8_t* out) {
-  for (int x = 0; x < w; ++x, out += 3) {
-    out[0] = static_cast<std::uint8_t>(words[x]);
-    out[1] = static_cast<std::uint8_t>(words[x] >> 10);
-    out[2] = static_cast<std::uint8_t>(words[x] >> 20);
-  }
 }
 
 // The first halving of a band, columns x0 .. x0 + w - 1 of rows y0 .. y0 +
@@ -209,20 +180,12 @@ void WordsToRgb(const std::uint32_t* words, int w, std::uint8_t* out) {
 // copied whole. w and h become the halved size.
 void HalveBand(const Bitmap& band, int x0, int y0, std::uint8_t* work, std::vector<std::uint8_t>& rows, int& w,
                int& h) {
-  const int ow = (w + 1) / 2, oh = (h + 1) / 2;
-  const std::size_t stride = static_cast<std::size_t>(w) * 3;
   if (band.Format() == PixelFormat::pf8bit) {
-    const TIndexSums& sums = TIndexSums::For(band.Palette());
-    for (int oy = 0; oy < oh; ++oy) {
-      const bool twoRows = 2 * oy + 1 < h;
-      const std::uint8_t* top = band.Row(y0 + 2 * oy) + x0;
-      HalveIndexedRows(sums, top, twoRows ? band.Row(y0 + 2 * oy + 1) + x0 : top, twoRows, w,
-                       work + static_cast<std::size_t>(oy) * ow * 3);
-    }
-    w = ow;
-    h = oh;
+    HalveIndexedBand(band, x0, y0, w, h, [work](std::size_t i, std::uint32_t word) { PutRgb(work + 3 * i, word); });
     return;
   }
+  const int ow = (w + 1) / 2, oh = (h + 1) / 2;
+  const std::size_t stride = static_cast<std::size_t>(w) * 3;
   const bool rgb = band.Format() == PixelFormat::pf24bit;
   if (!rgb) rows.resize(2 * stride);
   for (int oy = 0; oy < oh; ++oy) {
@@ -300,9 +263,10 @@ void RegionPass(Band band, int width, int height, int levels, const TClipped& re
       HalveBand(rowsOf, bx, by, out, rows, bw, bh);
     } else if (rowsOf.Format() == PixelFormat::pf8bit) {
       words.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2));
-      HalveIndexedBandWords(rowsOf, bx, by, words.data(), bw, bh);
-      for (int l = 1; l < levels; ++l) HalveWordsInPlace(words.data(), bw, bh);
-      WordsToRgb(words.data(), bw, out);
+      std::uint32_t* const lanes = words.data();
+      HalveIndexedBand(rowsOf, bx, by, bw, bh, [lanes](std::size_t i, std::uint32_t word) { lanes[i] = word; });
+      for (int l = 1; l < levels; ++l) HalveWordsInPlace(lanes, bw, bh);
+      for (int i = 0; i < bw; ++i) PutRgb(out + 3 * i, lanes[i]);
     } else {
       work.resize(static_cast<std::size_t>((bw + 1) / 2) * ((bh + 1) / 2) * 3);
       HalveBand(rowsOf, bx, by, work.data(), rows, bw, bh);

@@ -311,23 +311,8 @@ struct TTileSource {
       canvas.CopyRect(0, 0, reduced, 0, 0, reduced.Width(), reduced.Height());
       return;
     }
-    // Otherwise the area's images composed as the full-size tiles compose
-    // them; where one picture covers a band, its rows come in their own format.
+    // Otherwise the area's images composed as the full-size tiles compose them.
     const PictureSource source = [this](int x, int y, int w, int h, Bitmap& out) {
-      if (Area.Images.size() == 1) {
-        const TMapImage& image = *Area.Images.front();
-        const Bitmap& picture = image.Bitmap;
-        if (x >= image.X && y >= image.Y && std::int64_t{x} + w <= std::int64_t{image.X} + picture.Width() &&
-            std::int64_t{y} + h <= std::int64_t{image.Y} + picture.Height()) {
-          if (out.Format() != picture.Format() || out.Width() != w || out.Height() != h)
-            out = Bitmap(w, h, picture.Format());
-          if (out.Palette() != picture.Palette()) out.Palette() = picture.Palette();
-          out.CopyRect(0, 0, picture, x - image.X, y - image.Y, w, h);
-          return;
-        }
-      }
-      if (out.Format() != PixelFormat::pf24bit || out.Width() != w || out.Height() != h)
-        out = Bitmap(w, h, PixelFormat::pf24bit);
       out.Fill(Background);
       BitmapCanvas band(out);
       Area.PaintRegion(band, x, y, w, h);
