@@ -269,6 +269,22 @@ void TilesCase(const fs::path& dir, int tiles) {
   Growth("the whole image's export", m[0][1], m[1][1], 4);
 }
 
+// src/map.map naming a colour JPEG (quality 90) or a palette PNG of the
+// picture at w x h.
+void WriteLargeMap(const fs::path& src, int w, int h, bool jpegMap) {
+  const std::string image = jpegMap ? "map.jpg" : "map.png";
+  if (jpegMap) {
+    TJPEGImage jpeg;
+    jpeg.SetNumOfColors(TNumOfColors::TrueColor);
+    jpeg.SetQuality(90);
+    jpeg.AssignPicture(Picture(w, h));
+    jpeg.SaveToFile((src / image).string());
+  } else {
+    WritePalettePng((src / image).string(), w, h);
+  }
+  WriteText((src / "map.map").string(), MapText(image));
+}
+
 // A large map loaded and cut into 400 x 400 tiles; CPU per pixel at two sizes.
 void LargeMapCase(const fs::path& dir, std::int64_t pixels, bool jpegMap, bool pngTiles) {
   Measure m[2];
@@ -278,17 +294,7 @@ void LargeMapCase(const fs::path& dir, std::int64_t pixels, bool jpegMap, bool p
     px[k] = std::int64_t{w} * h;
     const fs::path src = dir / "large";
     fs::create_directories(src);
-    const std::string image = jpegMap ? "map.jpg" : "map.png";
-    if (jpegMap) {
-      TJPEGImage jpeg;
-      jpeg.SetNumOfColors(TNumOfColors::TrueColor);
-      jpeg.SetQuality(90);
-      jpeg.AssignPicture(Picture(w, h));
-      jpeg.SaveToFile((src / image).string());
-    } else {
-      WritePalettePng((src / image).string(), w, h);
-    }
-    WriteText((src / "map.map").string(), MapText(image));
+    WriteLargeMap(src, w, h, jpegMap);
     const fs::path out = dir / "large-out";
     m[k] = InChild(
         [&] {
@@ -323,17 +329,7 @@ void ZoomOutCase(const fs::path& dir, const fs::path& outDir, std::int64_t pixel
   const auto [w, h] = PictureSize(pixels);
   const fs::path src = dir / "zoomout";
   fs::create_directories(src);
-  const std::string image = jpegMap ? "map.jpg" : "map.png";
-  if (jpegMap) {
-    TJPEGImage jpeg;
-    jpeg.SetNumOfColors(TNumOfColors::TrueColor);
-    jpeg.SetQuality(90);
-    jpeg.AssignPicture(Picture(w, h));
-    jpeg.SaveToFile((src / image).string());
-  } else {
-    WritePalettePng((src / image).string(), w, h);
-  }
-  WriteText((src / "map.map").string(), MapText(image));
+  WriteLargeMap(src, w, h, jpegMap);
   // Every run writes into a folder of its own, all removed at the end: a run
   // right after a deletion would pay for it (see AtlasCase).
   constexpr int rounds = 3;
