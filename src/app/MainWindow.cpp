@@ -215,8 +215,9 @@ void MainWindow::CreateMenus() {
   file->addSeparator();
   QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] {
     formExport_->exec();
-    // A signal during the run stopped it; now the program ends.
-    if (TStopSignals::Signalled()) close();
+    // A signal during the run stopped it; now the program ends, unless the
+    // user keeps it running.
+    if (TStopSignals::Signalled() && !close()) TStopSignals::Rearm();
   });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
   file->addSeparator();
@@ -404,7 +405,8 @@ void MainWindow::StopSignalReceived() {
     if (!modal || modal == this || (modal == formExport_ && formExport_->Running())) break;
     if (!modal->close()) break; // the open-files dialog finishes its files first
   }
-  if (!formExport_->Running()) close();
+  // Refused (changed points the user keeps): the next signal stops again.
+  if (!formExport_->Running() && !close()) TStopSignals::Rearm();
 }
 
 void MainWindow::ToggleOption(QAction* item, TDisplayMapsOption option) {

@@ -41,6 +41,10 @@ TStopSignals::~TStopSignals() {
 
 bool TStopSignals::Signalled() { return StopSignalled(); }
 
+void TStopSignals::Rearm() {
+  if (wakeWrite >= 0) InstallStopSignals(wakeWrite);
+}
+
 void TStopSignals::Drain() {
   char buffer[16];
   while (::read(wakeRead, buffer, sizeof buffer) > 0) {

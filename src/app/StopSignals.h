@@ -20,6 +20,9 @@ public:
 
   // True once the first signal came. Safe to call from any thread.
   static bool Signalled();
+  // Takes the signals as at the start again, after the user kept the program
+  // running (a close the first signal asked for was refused).
+  static void Rearm();
 
 signals:
   void Received();

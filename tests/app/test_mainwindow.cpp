@@ -319,6 +319,26 @@ private slots:
     QVERIFY(box.isHidden());
   }
 
+  // A close the signal asked for and the user refused leaves the program as
+  // it was: the next signal asks again instead of ending it.
+  void refusedSignalCloseRearms() {
+    zv::MainWindow window;
+    zv::TStopSignals stopSignals;
+    connect(&stopSignals, &zv::TStopSignals::Received, &window, &zv::MainWindow::StopSignalReceived);
+    window.OpenFiles({DataFile("export/merc-wgs84.map")}, false);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.Calibration().PickPoint(1, 1);
+    prompter_.Answers = {zv::TAnswer::Cancel};
+    ::raise(SIGTERM);
+    QTRY_COMPARE(prompter_.ThreeWay, QStringList{ChangedQuestion("merc-wgs84")});
+    QVERIFY(window.isVisible());
+    QVERIFY(!zv::TStopSignals::Signalled());
+    prompter_.Answers = {zv::TAnswer::No};
+    ::raise(SIGTERM); // ends the program if the first one left the default action
+    QTRY_VERIFY(window.isHidden());
+  }
+
   // The status bar reads the pointer's place on the map, in degrees too.
   void statusBarFollowsThePointer() {
     zv::MainWindow window;
