@@ -275,6 +275,9 @@ std::string UnknownColorDepth(std::int64_t row) { return "Unknown color depth " 
 std::string ZoomOutLayersInvalid(std::int64_t layers) {
   return "Zoom-out layers must be from 0 to 4, not " + Str(layers);
 }
+std::string ZoomOutLayerTaken(const std::string& layer) {
+  return "The zoom-out layer \"" + layer + "\" would share its folder with the layout of that name";
+}
 std::string MapNameNotAllowed(const std::string& name) {
   return "The map name \"" + name + "\" is not allowed: it would leave the target directory";
 }

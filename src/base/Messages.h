@@ -147,6 +147,7 @@ extern const char* const TileHeightInvalid;
 std::string UnknownTileFormat(std::int64_t row);
 std::string UnknownColorDepth(std::int64_t row);
 std::string ZoomOutLayersInvalid(std::int64_t layers);
+std::string ZoomOutLayerTaken(const std::string& layer);
 std::string MapNameNotAllowed(const std::string& name);
 std::string LayoutNameNotAllowed(const std::string& name);
 std::string AtlasNameNotAllowed(const std::string& name);

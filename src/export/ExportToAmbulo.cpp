@@ -704,6 +704,13 @@ void CheckAtlasExport(const std::string& atlasName, const TMapLayouts& layouts, 
     const TMapLayout& layout = *layouts[i];
     CheckLayoutName(layout.Name);
     for (int j = 0; j < layout.Areas->Count(); ++j) CheckMapName(ExportMapName(*(*layout.Areas)[j]));
+    // An atlas opened again holds its zoom-out layers as layouts: exported
+    // with layers once more, "Topo 50%" would be written twice, one map over
+    // the other.
+    for (int level = 1; level <= options.ZoomOutLayers; ++level) {
+      const std::string layer = ZoomOutLayerName(layout.Name, level);
+      if (layouts.FindLayout(layer)) throw Error(msg::ZoomOutLayerTaken(layer));
+    }
   }
 }
 

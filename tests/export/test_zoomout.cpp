@@ -331,6 +331,25 @@ TEST(ZoomOut, OnlyTheAtlasUsesTheOption) {
     }
     EXPECT_TRUE(Tree(dir.Path()).empty());
   }
+  // An atlas opened again holds its layers as layouts: exporting it with
+  // layers once more would write two maps into one folder, so it is refused
+  // before a file is written; without layers, or below that level, it goes.
+  a.Add("topo 25%");
+  for (int layers : {2, 3}) {
+    TempDir dir;
+    try {
+      zv::ExportAtlas(dir.Path(), "A", *a.Core.Layouts, ZoomOptions(layers, 0), {});
+      ADD_FAILURE() << "no error raised";
+    } catch (const zv::Error& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "The zoom-out layer \"Topo 25%\" would share its folder with the layout of that name");
+    }
+    EXPECT_TRUE(Tree(dir.Path()).empty());
+  }
+  {
+    TempDir dir;
+    EXPECT_NO_THROW(zv::ExportAtlas(dir.Path(), "A", *a.Core.Layouts, ZoomOptions(1, 0), {}));
+  }
   TempDir single;
   zv::ExportSingleMap(single.Path(), area, ZoomOptions(3, 0), {});
   EXPECT_EQ(Tree(single.Path()), (std::set<std::string>{"N.map", "N.set", "set/", "set/N_0_0.jpg"}));
