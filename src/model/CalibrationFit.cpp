@@ -161,6 +161,7 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
                                  std::shared_ptr<const TMapProjection> projection)
     : projection_(projection ? std::move(projection) : LatLonPlane()), points_(points), residuals_(points.size(), -1.0),
       looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN), suspectRms_(points.size(), kNaN) {
+  requested_ = projection_;
   if (!projection_->Unknown().empty()) projectionProblem_ = msg::ProjectionNotKnown(projection_->Unknown());
   std::vector<TPlanePoint> placed;
   if (!PlacePoints(points, placed) || !Solve(placed)) {
@@ -170,7 +171,9 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
     const std::string name = projection_->Name();
     TCalibrationFit fallback(points, LatLonPlane());
     if (!fallback.valid_) return;
+    const std::shared_ptr<const TMapProjection> requested = requested_;
     *this = fallback;
+    requested_ = requested; // what a kept fit is compared with
     projectionProblem_ = msg::ProjectionUnusable(name);
     return;
   }
@@ -401,10 +404,10 @@ std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
   // Only a .map says what it is projected in.
   static const std::vector<std::string> noLines;
   const std::vector<std::string>& lines = UpperFileExt(FileName) == ".MAP" ? Lines : noLines;
-  if (fit_ && fit_->MadeFrom(Points) && fit_->Projection()->MadeFrom(lines)) return fit_;
+  if (fit_ && fit_->MadeFrom(Points) && fit_->RequestedProjection()->MadeFrom(lines)) return fit_;
   std::shared_ptr<const TMapProjection> projection;
-  if (fit_ && fit_->Projection()->MadeFrom(lines))
-    projection = fit_->Projection();
+  if (fit_ && fit_->RequestedProjection()->MadeFrom(lines))
+    projection = fit_->RequestedProjection();
   else if (!lines.empty())
     projection = std::make_shared<TMapProjection>(lines);
   fit_ = std::make_shared<const TCalibrationFit>(Points, projection);

@@ -55,6 +55,9 @@ public:
   // not known; ..."); empty when it is, or when the map names none.
   const std::string& ProjectionProblem() const { return projectionProblem_; }
   const std::shared_ptr<const TMapProjection>& Projection() const { return projection_; }
+  // The projection the fit was asked to use: Projection(), unless that one
+  // placed no points and the fit fell back to latitude and longitude.
+  const std::shared_ptr<const TMapProjection>& RequestedProjection() const { return requested_; }
   // Whether this fit was made of exactly these points.
   bool MadeFrom(const std::vector<TCalibrationPoint>& points) const;
 
@@ -79,6 +82,7 @@ private:
   bool CentredPlaneToPixel(double de, double dn, double& x, double& y) const;
 
   std::shared_ptr<const TMapProjection> projection_;
+  std::shared_ptr<const TMapProjection> requested_;
   std::vector<TCalibrationPoint> points_;
   bool valid_ = false;
   std::string problem_;

@@ -378,6 +378,8 @@ TEST(ProjectedFit, AProjectionThatPlacesNothingFallsBackToLatitudeAndLongitude) 
   ASSERT_FALSE(findings.empty());
   EXPECT_EQ(findings[0].Message.rfind("The map's projection Transverse Mercator ", 0), 0u) << findings[0].Message;
   EXPECT_NE(findings[0].Message.find("; positions assume latitude and longitude"), std::string::npos);
+  // The fallback is kept like any fit: not made again for every readout.
+  EXPECT_EQ(area->Fit(), fit);
 }
 
 TEST(ProjectedFit, GridOnlyPointsTakePartInAProjectedPlane) {
