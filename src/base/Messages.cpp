@@ -110,6 +110,9 @@ std::string CalibrationChangedQuestion(const std::string& areaName) {
 std::string ReplaceFileQuestion(const std::string& fileName) {
   return fileName + " already exists. Do you want to replace it?";
 }
+std::string CalibrationNotReadWhole(const std::string& map) {
+  return "The calibration of " + map + " was not read to its end; saving it would lose the points not read";
+}
 std::string CoordinateNotWritable(int point, double value) {
   return Point(point) + ": the coordinate " + Fixed(value, 6) + " is too large to be written.";
 }

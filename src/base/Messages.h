@@ -55,6 +55,7 @@ std::string CellNotAFloat(const std::string& text);
 std::string CalibrationChangedQuestion(const std::string& areaName);
 std::string ReplaceFileQuestion(const std::string& fileName);
 std::string CoordinateNotWritable(int point, double value);
+std::string CalibrationNotReadWhole(const std::string& map);
 
 // Opening maps, tile sets and archives.
 std::string UnsupportedImageFile(const std::string& upperExt);

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <new>
 #include <string_view>
@@ -281,7 +282,9 @@ void TMapArea::ParseCalibration() {
   // A half-read calibration is what the area holds, so it is no edit either.
   struct Snapshot {
     TMapArea& area;
+    const int unwinding = std::uncaught_exceptions();
     ~Snapshot() {
+      area.CalibrationReadWhole = std::uncaught_exceptions() == unwinding;
       try {
         area.SavedPoints = area.Points;
       } catch (const std::bad_alloc&) {

@@ -224,7 +224,11 @@ std::string MapPointLine(int number, const TCalibrationPoint& point) {
 std::string EmptyMapPointLine(int number) { return PointLine(PointName(number), nullptr, number); }
 
 std::vector<std::string> CalibrationLinesToSave(const TMapArea& area, const std::string& mapFileName) {
-  if (UpperFileExt(area.FileName) == ".MAP" && area.Lines.size() >= 3) return EditedMapLines(area);
+  if (UpperFileExt(area.FileName) == ".MAP" && area.Lines.size() >= 3) {
+    // Its point lines are rewritten from Points: those never read would go.
+    if (!area.CalibrationReadWhole) throw Error(msg::CalibrationNotReadWhole(area.Name));
+    return EditedMapLines(area);
+  }
   return NewMapLines(area, mapFileName);
 }
 
@@ -257,6 +261,7 @@ void SaveCalibration(TMapArea& area, const std::string& mapFileName) {
   area.FileName = mapFileName;
   area.TarFileName.clear();
   area.SavedPoints = area.Points;
+  area.CalibrationReadWhole = true;
 }
 
 } // namespace zv

@@ -71,6 +71,9 @@ public:
   // The points as last read (ParseCalibration) or saved (SaveCalibration):
   // Points differing from them are edits that would be lost on closing.
   std::vector<TCalibrationPoint> SavedPoints;
+  // False when reading the calibration stopped at a line it could not read:
+  // Points then lack the points of the lines after it.
+  bool CalibrationReadWhole = true;
   std::vector<std::string> Lines;
   std::string FileName;
   // The tar archive FileName was read from; empty for a file on disk.

@@ -142,6 +142,23 @@ TEST(CalibrationWriteBack, ReadPointsAreNoChangeEvenAfterAFailedRead) {
   EXPECT_THROW(area.ParseCalibration(), Error);
   EXPECT_EQ(area.Points.size(), 1u);
   EXPECT_FALSE(PointsChanged(area));
+
+  // Saving it would rewrite the point line never read as a deleted point:
+  // refused, with nothing written; a whole read makes it savable again.
+  TempDir dir;
+  area.Name = "a";
+  area.Points[0].X = 5;
+  try {
+    SaveCalibration(area, dir / "a.map");
+    ADD_FAILURE() << "the save did not fail";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "The calibration of a was not read to its end; saving it would lose the points not read");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.map"));
+  area.Lines.pop_back();
+  area.ParseCalibration();
+  EXPECT_NO_THROW(SaveCalibration(area, dir / "a.map"));
 }
 
 TEST(CalibrationFindings, EveryFindingAboutAPointIsItsText) {
