@@ -50,30 +50,35 @@ bool ParseRealCell(const std::string& text, std::optional<double>& value, std::s
   return true;
 }
 
-bool HasLatLon(const TMapArea& area, TCalibrationPoint& point) {
-  for (const TCalibrationPoint& old : area.Points)
-    if (SamePoint(old, point)) {
-      point.HasGrid = old.HasGrid;
-      point.GridZone = old.GridZone;
-      point.GridSouth = old.GridSouth;
-      point.Easting = old.Easting;
-      point.Northing = old.Northing;
-      return old.HasLatLon;
-    }
-  return point.Lat != 0 || point.Lon != 0;
-}
-
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows) {
-  std::vector<TCalibrationPoint> points;
-  points.reserve(rows.size());
-  for (const TCalibrationRow& row : rows) {
-    TCalibrationPoint point;
-    point.X = row.X;
-    point.Y = row.Y;
-    point.Lat = row.Lat;
-    point.Lon = row.Lon;
-    point.HasLatLon = HasLatLon(area, point);
-    points.push_back(point);
+  const std::vector<TCalibrationPoint>& old = area.Points;
+  std::vector<TCalibrationPoint> points(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    points[i].X = rows[i].X;
+    points[i].Y = rows[i].Y;
+    points[i].Lat = rows[i].Lat;
+    points[i].Lon = rows[i].Lon;
+  }
+  const std::size_t n = points.size(), m = old.size();
+  std::size_t head = 0, tail = 0;
+  while (head < n && head < m && SamePoint(points[head], old[head])) ++head;
+  while (tail < n - head && tail < m - head && SamePoint(points[n - 1 - tail], old[m - 1 - tail])) ++tail;
+  for (std::size_t i = 0; i < n; ++i) {
+    TCalibrationPoint& point = points[i];
+    const TCalibrationPoint* source = i < head        ? &old[i]
+                                      : i >= n - tail ? &old[m - (n - i)]
+                                      : n == m        ? &old[i] // edited in place
+                                                      : nullptr;       // inserted
+    if (source && SameAtDouble(source->Lat, point.Lat) && SameAtDouble(source->Lon, point.Lon)) {
+      point.HasLatLon = source->HasLatLon;
+      point.HasGrid = source->HasGrid;
+      point.GridZone = source->GridZone;
+      point.GridSouth = source->GridSouth;
+      point.Easting = source->Easting;
+      point.Northing = source->Northing;
+    } else {
+      point.HasLatLon = point.Lat != 0 || point.Lon != 0;
+    }
   }
   area.Points = std::move(points);
 }

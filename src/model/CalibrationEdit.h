@@ -27,13 +27,13 @@ struct TCalibrationRow {
 bool ParseIntegerCell(const std::string& text, std::optional<std::int32_t>& value, std::string& error);
 bool ParseRealCell(const std::string& text, std::optional<double>& value, std::string& error);
 
-// Whether a rebuilt point's latitude and longitude say where it is: a point
-// left as it was keeps what it had ("grid only" points read 0, 0), and its
-// grid words too, which the table does not show; any other point has them
-// unless both are 0.
-bool HasLatLon(const TMapArea& area, TCalibrationPoint& point);
-
-// The area's points := the rows, in their order.
+// The area's points := the rows, in their order. A row stands for the point
+// at its place (the table changes one row between write-backs: the rows
+// equal to the points at either end are those points, and a row edited in
+// place is the point it was); such a row keeps, while its latitude and
+// longitude stay, what the table does not show: whether they say where the
+// point is ("grid only" points read 0, 0) and its grid words. Any other row
+// has latitude and longitude unless both are 0, and no grid words.
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows);
 
 // Whether Points differ from SavedPoints (compared at the table's double precision).

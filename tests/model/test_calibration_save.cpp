@@ -133,6 +133,24 @@ TEST(CalibrationWriteBack, RowsBecomeThePointsAndKeepGridOnlyPoints) {
   // Back to the rows as read: no change, at the table's double precision.
   WriteBackCalibrationPoints(area, {{1, 2, 0, 0}, {3, 4, 48.5, 17.25}});
   EXPECT_FALSE(PointsChanged(area));
+
+  // A grid-only point picked again (its pixel edited in place) keeps its grid
+  // words, also with a row inserted before it later; typed coordinates take
+  // their place.
+  area.Points[0].HasGrid = true;
+  area.Points[0].Easting = 560000;
+  area.Points[0].Northing = 5380000;
+  WriteBackCalibrationPoints(area, {{9, 9, 0, 0}, {3, 4, 48.5, 17.25}});
+  EXPECT_TRUE(area.Points[0].HasGrid);
+  EXPECT_FALSE(area.Points[0].HasLatLon);
+  EXPECT_EQ(area.Points[0].Easting, 560000);
+  WriteBackCalibrationPoints(area, {{0, 0, 1, 1}, {9, 9, 0, 0}, {3, 4, 48.5, 17.25}});
+  EXPECT_TRUE(area.Points[1].HasGrid);
+  EXPECT_EQ(area.Points[1].Northing, 5380000);
+  EXPECT_FALSE(area.Points[0].HasGrid);
+  WriteBackCalibrationPoints(area, {{0, 0, 1, 1}, {9, 9, 48.5, 17}, {3, 4, 48.5, 17.25}});
+  EXPECT_FALSE(area.Points[1].HasGrid);
+  EXPECT_TRUE(area.Points[1].HasLatLon);
 }
 
 TEST(CalibrationWriteBack, ReadPointsAreNoChangeEvenAfterAFailedRead) {
