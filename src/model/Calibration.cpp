@@ -220,7 +220,7 @@ bool ReadDegreesMinutes(const std::string& line, int degWord, int minWord, int h
 }
 
 // Words 14 to 17 of a .map point line: zone, easting, northing, hemisphere.
-// Grid words that do not read leave the point without them: the format
+// Grid words that do not read, or no plane has, leave the point without them: the format
 // never required them, so they never fail a load.
 void ReadGrid(const std::string& line, TCalibrationPoint& p) {
   const std::string sep(1, DecimalSeparator());
@@ -228,6 +228,8 @@ void ReadGrid(const std::string& line, TCalibrationPoint& p) {
   if (!TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(15, line, ",")), ".", sep), easting) ||
       !TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(16, line, ",")), ".", sep), northing))
     return;
+  // Words no plane has (1e400, say) would only make every save fail.
+  if (!(std::fabs(easting) < kLargestGridCoordinate) || !(std::fabs(northing) < kLargestGridCoordinate)) return;
   std::int32_t zone = 0;
   if (!TryStrToInt(Trim(ExtractNthWord(14, line, ",")), zone)) zone = 0;
   p.HasGrid = true;

@@ -11,6 +11,11 @@
 
 namespace zv {
 
+// Grid coordinates (easting, northing) read and written only below this in
+// magnitude: no map's plane comes near it, and beyond it the fixed notation
+// of a point line no longer holds the number.
+constexpr double kLargestGridCoordinate = 1e15;
+
 // Appends the points of a calibration's lines; upperExt is the file's
 // extension in capitals and chooses the format (".MAP" or ".GMI", others give
 // nothing). A .map also names its image on its third line. A word that is no

@@ -66,7 +66,7 @@ std::string Shortest(double value) {
 std::string GridFields(int number, const TCalibrationPoint* point) {
   if (!point || !point->HasGrid) return "   ,           ,           ,N";
   for (double v : {point->Easting, point->Northing})
-    if (!(std::fabs(v) < 1e15)) throw Error(msg::CoordinateNotWritable(number, v));
+    if (!(std::fabs(v) < kLargestGridCoordinate)) throw Error(msg::CoordinateNotWritable(number, v));
   return Padded(point->GridZone ? std::to_string(point->GridZone) : std::string(), 3) + "," +
          Padded(Shortest(point->Easting), 11) + "," + Padded(Shortest(point->Northing), 11) + "," +
          (point->GridSouth ? "S" : "N");

@@ -324,6 +324,12 @@ TEST(MapWriter, GridWordsGoWithTheirPoint) {
   ASSERT_EQ(saved.size(), 5u);
   EXPECT_EQ(saved[3], "Point01" + second.substr(7));
   EXPECT_EQ(saved[4], EmptyMapPointLine(2));
+
+  // Grid words no plane has are read as none, so the point still saves.
+  std::vector<TCalibrationPoint> points;
+  ParseCalibrationLines({"h", "t", "g.bmp", second.substr(0, 73) + "1e400,    5399000,N"}, ".MAP", points, image);
+  ASSERT_EQ(points.size(), 1u);
+  EXPECT_FALSE(points[0].HasGrid);
 }
 
 // A .gmi map has no .map lines to keep: it gets a whole new file.
