@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -381,7 +382,14 @@ std::vector<Bitmap> LevelsPass(Band band, int width, int height, int first, int 
     }
   };
   std::vector<std::thread> helpers;
-  for (int t = 1; t < std::max(threads, 1); ++t) helpers.emplace_back(work);
+  for (int t = 1; t < std::max(threads, 1); ++t) {
+    // Fewer threads give the same levels: this one takes every band left.
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work();
   for (std::thread& t : helpers) t.join();
   if (failure) std::rethrow_exception(failure);
