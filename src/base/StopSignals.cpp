@@ -1,5 +1,6 @@
 #include "base/StopSignals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -9,8 +10,11 @@
 namespace zv {
 namespace {
 
-volatile std::sig_atomic_t signalled = 0;
-volatile int wakeDescriptor = -1;
+// Lock-free atomics: safe in a signal handler and between the export's
+// threads, which poll the flag.
+std::atomic<int> signalled{0};
+std::atomic<int> wakeDescriptor{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void SetStopAction(void (*handler)(int), int flags) {
   struct sigaction action {};
@@ -24,10 +28,11 @@ void SetStopAction(void (*handler)(int), int flags) {
 void OnStopSignal(int) {
   signalled = 1;
   SetStopAction(SIG_DFL, 0);
-  if (wakeDescriptor >= 0) {
+  const int wake = wakeDescriptor;
+  if (wake >= 0) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeDescriptor, &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(wake, &byte, 1);
     errno = saved;
   }
 }
