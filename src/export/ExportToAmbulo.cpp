@@ -286,17 +286,18 @@ struct TTileSource {
     return whole ? &image.Bitmap : nullptr;
   }
 
-  // Paints a 24-bit tile of exactly the rectangle's size: a reduced tile of a
-  // one-picture map is written straight into it, every pixel of it, and
-  // nothing needs filling first.
+  // Paints a 24-bit tile of exactly the rectangle's size. A reduced tile
+  // covers every pixel of it, so only a full-size one is filled first; that
+  // of a one-picture map is reduced straight into it.
   void PaintTile(Bitmap& tile, std::int32_t left, std::int32_t top) const {
     if (Level > 0) {
       if (const Bitmap* picture = WholePicture()) {
         ReduceRegionInto(*picture, Level, left, top, tile.Width(), tile.Height(), tile);
         return;
       }
+    } else {
+      tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
     }
-    tile.Fill(Rgb{255, 255, 255}); // a fresh tile bitmap is white
     BitmapCanvas canvas(tile);
     Paint(canvas, left, top, tile.Width(), tile.Height());
   }

@@ -46,9 +46,9 @@ public:
 
   // Draws the rectangle (x, y, w, h) of level `level` (1..MaxLevel) with its
   // top-left corner at (dx, dy). Parts not made yet show the nearest level
-  // made, scaled up, or the picture's own pixels sampled when no level is
-  // made; they are asked of the threads, the tiles around the rectangle as
-  // well. True when everything drawn was exact.
+  // made, scaled up, or stay as they are (the background) while the whole
+  // levels are not made; they are asked of the threads, the tiles around the
+  // rectangle as well. True when everything drawn was exact.
   bool Paint(TCanvas& canvas, int level, int dx, int dy, int x, int y, int w, int h);
 
   // The finest level kept whole, and whether the whole levels are made.
