@@ -186,17 +186,15 @@ private:
       }
     };
     int bound = 1 << 30;
+    std::array<int, 256> nearest{};
     for (std::size_t i = 0; i < n_; ++i) {
-      int nearest = 0, farthest = 0;
-      distances(palette_[i], nearest, farthest);
+      int farthest = 0;
+      distances(palette_[i], nearest[i], farthest);
       bound = std::min(bound, farthest);
     }
     std::uint16_t count = 0;
-    for (std::size_t i = 0; i < n_; ++i) {
-      int nearest = 0, farthest = 0;
-      distances(palette_[i], nearest, farthest);
-      if (nearest <= bound) candidates_[cell * 256 + count++] = static_cast<std::uint8_t>(i);
-    }
+    for (std::size_t i = 0; i < n_; ++i)
+      if (nearest[i] <= bound) candidates_[cell * 256 + count++] = static_cast<std::uint8_t>(i);
     if (count == 0) candidates_[cell * 256] = 0; // an empty table: index 0, as the full scan gives
     counts_[cell] = count;
   }

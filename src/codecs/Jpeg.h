@@ -89,9 +89,12 @@ private:
 // Decodes with the adapter's defaults: at most 256 colours, two-pass
 // quantiser, Floyd-Steinberg dithering; greyscale stays 8-bit grey.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
-// The same, taking the bytes over: they are released as soon as libjpeg has
-// read them all (the two-pass quantiser reads the whole file before the first
-// output row), so the file and the decoded picture are not held together.
+// The same, taking the bytes over: they are released once the last pass has
+// read them all. Where that pass reads the whole file before its first row
+// (a multi-scan file, or libjpeg's own two-pass quantiser), the file and the
+// picture are not held together; a baseline file through the streaming
+// quantiser is read along with its rows and stays until the end, beside the
+// 8-bit picture.
 void DecodeJpeg(std::vector<std::uint8_t>&& data, Bitmap& bitmap);
 // The same, telling inputRead about each stretch of the data read and not
 // needed again in that pass (colour pictures are read twice, from the start
