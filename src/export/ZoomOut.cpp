@@ -28,29 +28,10 @@ std::int32_t ReducedCoordinate(std::int32_t value, int level) {
 
 namespace {
 
-// Where word n (counted from 1) of line lies, words being as ExtractNthWord
-// takes them: maximal runs of non-delimiters. False when there is no such word.
-bool FindWord(const std::string& line, int n, char delimiter, std::size_t& start, std::size_t& length) {
-  int count = 0;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && line[i] == delimiter) ++i;
-    if (i >= line.size()) break;
-    const std::size_t begin = i;
-    while (i < line.size() && line[i] != delimiter) ++i;
-    if (++count == n) {
-      start = begin;
-      length = i - begin;
-      return true;
-    }
-  }
-  return false;
-}
-
 // Replaces word n by value, right-aligned in the word's width when it fits.
 void ReplaceWord(std::string& line, int n, char delimiter, std::int64_t value) {
   std::size_t start = 0, length = 0;
-  if (!FindWord(line, n, delimiter, start, length)) return;
+  if (!FindNthWord(n, line, std::string(1, delimiter), start, length)) return;
   std::string text = std::to_string(value);
   if (text.size() < length) text.insert(0, length - text.size(), ' ');
   line.replace(start, length, text);

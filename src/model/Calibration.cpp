@@ -77,18 +77,28 @@ std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size) 
   return lines;
 }
 
-std::string ExtractNthWord(long long n, const std::string& s, const std::string& delimiters) {
+bool FindNthWord(long long n, const std::string& s, const std::string& delimiters, std::size_t& start,
+                 std::size_t& length) {
   const auto isDelim = [&](char c) { return delimiters.find(c) != std::string::npos; };
   long long count = 0;
   std::size_t i = 0;
   while (i < s.size()) {
     while (i < s.size() && isDelim(s[i])) ++i;
     if (i >= s.size()) break;
-    const std::size_t start = i;
+    const std::size_t begin = i;
     while (i < s.size() && !isDelim(s[i])) ++i;
-    if (++count == n) return s.substr(start, i - start);
+    if (++count == n) {
+      start = begin;
+      length = i - begin;
+      return true;
+    }
   }
-  return {};
+  return false;
+}
+
+std::string ExtractNthWord(long long n, const std::string& s, const std::string& delimiters) {
+  std::size_t start = 0, length = 0;
+  return FindNthWord(n, s, delimiters, start, length) ? s.substr(start, length) : std::string();
 }
 
 std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& replacement) {

@@ -25,6 +25,10 @@ void ParseCalibrationLines(const std::vector<std::string>& lines, const std::str
 
 // Splits at CR LF, lone LF and lone CR; a final break adds no line; a NUL ends the text.
 std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size);
+// Word n (from 1) of s: a maximal run of bytes that are no delimiters.
+// FindNthWord gives where it lies, false when there is no such word.
+bool FindNthWord(long long n, const std::string& s, const std::string& delimiters, std::size_t& start,
+                 std::size_t& length);
 std::string ExtractNthWord(long long n, const std::string& s, const std::string& delimiters);
 std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& replacement);
 std::string Trim(const std::string& s); // removes leading and trailing bytes 0..32
