@@ -14,6 +14,14 @@ constexpr std::int32_t kLineStep = 25;  // arrow keys and scroll-bar arrows
 constexpr std::int32_t kPageStep = 100; // scroll-bar page, page clicks and wheel steps
 constexpr int kWheelDelta = 120;        // wheel units of one step
 
+// Partial wheel deltas (fine-grained wheels, touchpads) add up to whole
+// steps: the whole steps in rest + delta, the remainder kept in rest.
+std::int64_t TakeWheelSteps(int& rest, int delta) {
+  const std::int64_t total = std::int64_t{rest} + delta;
+  rest = static_cast<int>(total % kWheelDelta);
+  return total / kWheelDelta;
+}
+
 // Offsets are 32-bit; sums of offsets, extents and mouse positions are
 // computed wider and held to that range, so no input can wrap them.
 std::int32_t Saturate(std::int64_t v) {
@@ -185,11 +193,8 @@ void TDisplayMapsCore::KeyDown(TArrowKey key) {
 }
 
 void TDisplayMapsCore::MouseWheel(int delta) {
-  // Partial deltas (fine-grained wheels, touchpads) add up to whole steps.
   // The steps of one report move in one write: the clamp gives the same end.
-  const std::int64_t total = std::int64_t{wheelDelta_} + delta;
-  const std::int64_t steps = total / kWheelDelta;
-  wheelDelta_ = static_cast<int>(total % kWheelDelta);
+  const std::int64_t steps = TakeWheelSteps(wheelDelta_, delta);
   if (steps != 0) SetOffset(sbVertical, std::int64_t{offsetY_} - steps * kPageStep);
 }
 
@@ -214,9 +219,7 @@ void TDisplayMapsCore::ScrollKeyDown(TScrollKey key) {
 }
 
 void TDisplayMapsCore::MouseWheelSideways(int delta) {
-  const std::int64_t total = std::int64_t{sidewaysWheelDelta_} + delta;
-  const std::int64_t steps = total / kWheelDelta;
-  sidewaysWheelDelta_ = static_cast<int>(total % kWheelDelta);
+  const std::int64_t steps = TakeWheelSteps(sidewaysWheelDelta_, delta);
   if (steps != 0) SetOffset(sbHorizontal, std::int64_t{offsetX_} - steps * kPageStep);
 }
 
@@ -339,9 +342,7 @@ int TDisplayMapsCore::FitZoom() const {
 }
 
 void TDisplayMapsCore::WheelZoom(int delta, double x, double y) {
-  const std::int64_t total = std::int64_t{zoomWheelDelta_} + delta;
-  const std::int64_t steps = total / kWheelDelta;
-  zoomWheelDelta_ = static_cast<int>(total % kWheelDelta);
+  const std::int64_t steps = TakeWheelSteps(zoomWheelDelta_, delta);
   if (steps != 0) SetZoom(static_cast<int>(std::clamp<std::int64_t>(zoom_ + steps, MinZoom, MaxZoom)), x, y);
 }
 
