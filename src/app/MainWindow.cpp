@@ -462,9 +462,8 @@ bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) 
     switch (Prompter().AskYesNoCancel(this, TMsgType::Confirmation,
                                       QString::fromStdString(msg::CalibrationChangedQuestion(area->Name)))) {
     case TAnswer::Yes: {
-      const bool ownMapFile = UpperFileExt(area->FileName) == ".MAP" && area->TarFileName.empty();
-      const bool saved =
-          ownMapFile ? SaveCalibrationTo(area, QString::fromStdString(area->FileName)) : SaveCalibrationAs(area);
+      const std::string own = OwnCalibrationFile(*area);
+      const bool saved = !own.empty() ? SaveCalibrationTo(area, QString::fromStdString(own)) : SaveCalibrationAs(area);
       if (!saved) return false;
       break;
     }
@@ -475,25 +474,9 @@ bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) 
   return true;
 }
 
-QString MainWindow::SuggestedCalibrationName(const TMapArea& area) {
-  const std::string ext = UpperFileExt(area.FileName);
-  std::string base;
-  if (ext == ".MAP" || ext == ".GMI")
-    base = area.FileName;
-  else if (!area.ImageFileName.empty())
-    base = area.ImageFileName;
-  else
-    base = area.FileName;
-  // A name inside an archive is suggested beside the archive.
-  if (!area.TarFileName.empty()) base = ExtractFilePath(area.TarFileName) + ExtractFileName(base);
-  if (ext == ".MAP" && area.TarFileName.empty()) return QString::fromStdString(base);
-  const std::string dropped = ExtractFileExt(base);
-  return QString::fromStdString(base.substr(0, base.size() - dropped.size()) + ".map");
-}
-
 bool MainWindow::SaveCalibrationAs(TMapArea* area) {
   if (!area || !calibration_->PostPendingEdit()) return false;
-  const QString fileName = ChooseCalibrationFileName(SuggestedCalibrationName(*area));
+  const QString fileName = ChooseCalibrationFileName(QString::fromStdString(SuggestedCalibrationFile(*area)));
   if (fileName.isEmpty()) return false;
   if (QFileInfo::exists(fileName) &&
       !Prompter().Ask(this, TMsgType::Confirmation,

@@ -53,8 +53,6 @@ public:
   // Map > Save calibration as...: the file dialog, the question before
   // replacing a file, the save. True when the calibration was saved.
   bool SaveCalibrationAs(TMapArea* area);
-  // The name Save calibration as... suggests for area.
-  static QString SuggestedCalibrationName(const TMapArea& area);
   // Shows the save dialog with a suggested name; empty when cancelled.
   // Tests put their own answer here.
   std::function<QString(const QString& suggested)> ChooseCalibrationFileName;

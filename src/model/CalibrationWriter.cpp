@@ -254,6 +254,21 @@ void WriteTextFileReplacing(const std::string& fileName, const std::vector<std::
   if (std::rename(temp.c_str(), fileName.c_str()) != 0) AbandonTemporary(-1, temp, fileName, errno);
 }
 
+std::string OwnCalibrationFile(const TMapArea& area) {
+  return UpperFileExt(area.FileName) == ".MAP" && area.TarFileName.empty() ? area.FileName : std::string();
+}
+
+std::string SuggestedCalibrationFile(const TMapArea& area) {
+  const std::string own = OwnCalibrationFile(area);
+  if (!own.empty()) return own;
+  const std::string ext = UpperFileExt(area.FileName);
+  std::string base = ext == ".MAP" || ext == ".GMI" || area.ImageFileName.empty() ? area.FileName : area.ImageFileName;
+  // A name inside an archive is suggested beside the archive.
+  if (!area.TarFileName.empty()) base = ExtractFilePath(area.TarFileName) + ExtractFileName(base);
+  const std::string dropped = ExtractFileExt(base);
+  return base.substr(0, base.size() - dropped.size()) + ".map";
+}
+
 void SaveCalibration(TMapArea& area, const std::string& mapFileName) {
   std::vector<std::string> lines = CalibrationLinesToSave(area, mapFileName);
   WriteTextFileReplacing(mapFileName, lines);

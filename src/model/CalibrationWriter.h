@@ -34,6 +34,15 @@ std::vector<std::string> CalibrationLinesToSave(const TMapArea& area, const std:
 // zv::Error names fileName and the reason.
 void WriteTextFileReplacing(const std::string& fileName, const std::vector<std::string>& lines);
 
+// The .map file a save of area's calibration goes to without a question:
+// its own calibration file, when that is a .map on disk; empty otherwise.
+std::string OwnCalibrationFile(const TMapArea& area);
+
+// The name "Save calibration as..." suggests: the calibration file's, or the
+// image's for a lone image, with ".map" for its extension; beside the archive
+// for a map read from one.
+std::string SuggestedCalibrationFile(const TMapArea& area);
+
 // Saves area's calibration as mapFileName. Afterwards the area stands as if
 // read from that file: Lines are the saved lines, FileName is mapFileName
 // and the points count as saved. On failure the area is left as it was.

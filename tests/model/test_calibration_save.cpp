@@ -403,6 +403,35 @@ TEST(MapWriter, ImageOutsideTheFolderIsNamedWhole) {
 
 // A save that fails leaves the file it would replace as it was, and no
 // temporary file behind.
+// Where a save goes without a question, and what "Save calibration as..."
+// suggests: the .map itself; a .map in an archive, a .gmi or a lone image as
+// a .map of its name, beside the archive for one read from it.
+TEST(MapWriter, OwnAndSuggestedCalibrationFiles) {
+  struct Case {
+    const char* file;
+    const char* tar;
+    const char* image;
+    const char* own;
+    const char* suggested;
+  };
+  const Case cases[] = {
+      {"/m/a.map", "", "a.jpg", "/m/a.map", "/m/a.map"},
+      {"/m/a.MAP", "", "a.jpg", "/m/a.MAP", "/m/a.MAP"},
+      {"maps/a.map", "/t/x.tar", "a.jpg", "", "/t/a.map"},
+      {"/m/b.gmi", "", "b.png", "", "/m/b.map"},
+      {"/m/c.jpg", "", "", "", "/m/c.map"},
+      {"/m/d.bmp", "", "/m/e.bmp", "", "/m/e.map"},
+  };
+  for (const Case& c : cases) {
+    TMapArea area(nullptr, nullptr);
+    area.FileName = c.file;
+    area.TarFileName = c.tar;
+    area.ImageFileName = c.image;
+    EXPECT_EQ(OwnCalibrationFile(area), c.own) << c.file;
+    EXPECT_EQ(SuggestedCalibrationFile(area), c.suggested) << c.file;
+  }
+}
+
 TEST(MapWriter, FailedSaveLeavesTheOldFile) {
   TempDir dir;
   const std::string map = dir / "a.map";
