@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <system_error>
 #include <fcntl.h>
@@ -205,14 +206,17 @@ std::vector<std::string> NewMapLines(const TMapArea& area, const std::string& ma
   ThrowWriting(fileName, error);
 }
 
-// The mode a new file gets (what the user's umask leaves of rw for all), or
-// the replaced file's own.
-mode_t ModeFor(const std::string& fileName) {
-  struct stat st {};
-  if (::stat(fileName.c_str(), &st) == 0) return st.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+// A new temporary file in folder, created rw for all so that the kernel
+// applies the user's umask, as for any new file; -1 with errno on failure.
+int CreateTemporary(const std::string& folder, const std::string& name, std::string& temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = folder + "." + name + "." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 } // namespace
@@ -237,10 +241,13 @@ void WriteTextFileReplacing(const std::string& fileName, const std::vector<std::
   for (const std::string& line : lines) text += line + "\r\n";
 
   const std::string folder = ExtractFilePath(fileName);
-  std::string temp = (folder.empty() ? std::string("./") : folder) + "." + ExtractFileName(fileName) + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
+  std::string temp;
+  const int fd = CreateTemporary(folder.empty() ? std::string("./") : folder, ExtractFileName(fileName), temp);
   if (fd < 0) ThrowWriting(fileName, errno);
-  if (::fchmod(fd, ModeFor(fileName)) != 0) AbandonTemporary(fd, temp, fileName, errno);
+  // A replaced file keeps its mode.
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0)
+    AbandonTemporary(fd, temp, fileName, errno);
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);

@@ -432,6 +432,24 @@ TEST(MapWriter, OwnAndSuggestedCalibrationFiles) {
   }
 }
 
+// A new file gets what the umask leaves of rw for all; a replaced one keeps
+// its mode; the umask itself is never touched.
+TEST(MapWriter, SavedFileModes) {
+  TempDir dir;
+  const mode_t before = ::umask(027);
+  WriteTextFileReplacing(dir / "new.map", {"x"});
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "new.map").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ::chmod((dir / "new.map").c_str(), 0604);
+  WriteTextFileReplacing(dir / "new.map", {"y"});
+  ASSERT_EQ(::stat((dir / "new.map").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  EXPECT_EQ(::umask(before), 027u);
+  EXPECT_EQ(zvtest::ReadFile(dir / "new.map"), "y\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
 TEST(MapWriter, FailedSaveLeavesTheOldFile) {
   TempDir dir;
   const std::string map = dir / "a.map";
