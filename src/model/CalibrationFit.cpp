@@ -395,11 +395,6 @@ bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y
   return valid_ && projection_->Wgs84ToPlane(lat, lon, e, n) && PlaneToPixel(e, n, x, y);
 }
 
-bool TCalibrationFit::PixelToPointLatLon(double x, double y, double& lat, double& lon) const {
-  double e = 0, n = 0;
-  return PixelToPlane(x, y, e, n) && projection_->PlaneToDatum(e, n, lat, lon);
-}
-
 std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
   // Only a .map says what it is projected in.
   static const std::vector<std::string> noLines;

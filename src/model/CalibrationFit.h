@@ -65,9 +65,6 @@ public:
   // without a fit or for a position that gives no finite answer.
   bool PixelToLatLon(double x, double y, double& lat, double& lon) const;
   bool LatLonToPixel(double lat, double lon, double& x, double& y) const;
-  // Picture pixel to latitude and longitude in the calibration's own datum,
-  // as its points give them.
-  bool PixelToPointLatLon(double x, double y, double& lat, double& lon) const;
 
 private:
   struct TPlanePoint;
