@@ -209,10 +209,9 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
   };
   std::vector<TRaw> raw;
   for (std::size_t k = 0; k < latLon.size(); ++k) {
-    if (projected && (!Finite(east[k]) || !Finite(north[k]))) {
-      problem_ = msg::FitLatLonOutOfRange;
-      return false;
-    }
+    // A point the projection cannot place (a latitude of 95, say) takes no
+    // part, as a point without coordinates; the check names its latitude.
+    if (projected && (!Finite(east[k]) || !Finite(north[k]))) continue;
     raw.push_back({latLon[k], east[k], north[k]});
   }
   if (projected) {

@@ -401,6 +401,24 @@ TEST(ProjectedFit, GridOnlyPointsTakePartInAProjectedPlane) {
   EXPECT_TRUE(CheckCalibration(*area).empty());
 }
 
+// A point whose latitude no plane has takes no part; the others keep their
+// projected fit, and the check names that point's latitude.
+TEST(ProjectedFit, AnUnplaceablePointLeavesTheProjectedFit) {
+  const TSheet& s = kSheets[0];
+  TDisplayMapsCore view;
+  const auto area = AreaOf(view, s, ExactSheet(s, Layout(s, 9)));
+  area->Points[3].Lat = 95;
+  const auto fit = area->Fit();
+  ASSERT_TRUE(fit->Valid()) << fit->Problem();
+  EXPECT_NE(fit->PlaneDefinition(), "latlong");
+  EXPECT_EQ(fit->ProjectionProblem(), "");
+  EXPECT_EQ(fit->PointsUsed(), 8);
+  EXPECT_LT(fit->Rms(), 0.5);
+  const auto findings = CheckCalibration(*area);
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].Point, 4);
+}
+
 TEST(ProjectedFit, KeptPerAreaAndMadeAgainWhenPointsChange) {
   const TSheet& s = kSheets[1];
   TDisplayMapsCore view;
