@@ -85,15 +85,22 @@ std::uint64_t CgroupLeft() {
     }
   }
   std::fclose(f);
-  // Inside a container the group's own folder may be the mount's root.
-  auto left = [](const std::string& root, const std::string& path, const char* limitFile, const char* anonKey) {
-    for (const std::string& dir : {root + path, root}) {
+  // The least any group on the way up leaves: a limit set on a parent (a
+  // systemd slice, say) holds for the groups below it. Inside a container
+  // the group's own folder may be the mount's root, which is looked at last.
+  auto left = [](const std::string& root, std::string path, const char* limitFile, const char* anonKey) {
+    std::uint64_t least = Unknown;
+    for (;;) {
+      const std::string dir = root + path;
       const std::uint64_t limit = ReadNumber((dir + "/" + limitFile).c_str());
-      if (limit == Unknown) continue;
-      const std::uint64_t anon = StatValue(dir + "/memory.stat", anonKey);
-      return anon < limit ? limit - anon : 0;
+      if (limit != Unknown) {
+        const std::uint64_t anon = StatValue(dir + "/memory.stat", anonKey);
+        least = std::min<std::uint64_t>(least, anon < limit ? limit - anon : 0);
+      }
+      if (path.empty() || path == "/") return least;
+      const std::size_t slash = path.find_last_of('/');
+      path = slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
     }
-    return Unknown;
   };
   std::uint64_t result = Unknown;
   if (haveV2) result = std::min(result, left("/sys/fs/cgroup", v2, "memory.max", "anon"));
