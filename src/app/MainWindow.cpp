@@ -432,9 +432,7 @@ void MainWindow::UpdateLayoutMenu() { mmLayoutClose_->setEnabled(view_->ActiveLa
 void MainWindow::CloseLayout() {
   TMapLayout* layout = view_->ActiveLayout();
   if (!layout) return;
-  std::vector<TMapArea*> areas;
-  for (int i = 0; i < layout->Areas->Count(); ++i) areas.push_back((*layout->Areas)[i]);
-  if (ConfirmCalibrationChanges(areas)) view_->Layouts->Remove(layout);
+  if (ConfirmCalibrationChanges(layout->Areas->All())) view_->Layouts->Remove(layout);
 }
 
 void MainWindow::CloseMap() {
@@ -446,13 +444,7 @@ void MainWindow::CloseAll() {
   if (ConfirmCalibrationChanges(AllAreas())) view_->CloseAll();
 }
 
-std::vector<TMapArea*> MainWindow::AllAreas() const {
-  std::vector<TMapArea*> areas;
-  const TMapLayouts& layouts = *view_->Layouts;
-  for (int l = 0; l < layouts.Count(); ++l)
-    for (int a = 0; a < layouts[l]->Areas->Count(); ++a) areas.push_back((*layouts[l]->Areas)[a]);
-  return areas;
-}
+std::vector<TMapArea*> MainWindow::AllAreas() const { return view_->Layouts->AllAreas(); }
 
 bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) {
   // A row typed but not yet saved is an edit too.

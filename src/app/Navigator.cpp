@@ -480,11 +480,7 @@ void TNavigatorTree::CloseFocusedLayout() {
   const TNavigatorNodeData* d = model_->NodeData(currentIndex());
   if (!d || d->Kind != nkLayout) return;
   TMapLayout* layout = d->Layout();
-  if (ConfirmClose) {
-    std::vector<TMapArea*> areas;
-    for (int i = 0; i < layout->Areas->Count(); ++i) areas.push_back((*layout->Areas)[i]);
-    if (!ConfirmClose(areas)) return;
-  }
+  if (ConfirmClose && !ConfirmClose(layout->Areas->All())) return;
   view_.Layouts->Remove(layout);
 }
 

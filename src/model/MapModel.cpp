@@ -36,6 +36,13 @@ TMapLayout* TMapLayouts::Add(std::unique_ptr<TMapLayout> layout) {
   return raw;
 }
 
+std::vector<TMapArea*> TMapLayouts::AllAreas() const {
+  std::vector<TMapArea*> areas;
+  for (int l = 0; l < Count(); ++l)
+    for (TMapArea* area : (*this)[l]->Areas->All()) areas.push_back(area);
+  return areas;
+}
+
 TMapLayout* TMapLayouts::FindLayout(const std::string& name) const {
   const std::string wanted = UpperCaseAscii(name);
   for (const auto& l : items_)
@@ -103,6 +110,12 @@ TMapArea* TMapAreas::AddMapArea(const std::string& name, const std::string& tarF
   TMapArea* raw = Add(std::move(area));
   raw->Load(tarFileName, fileName);
   return raw;
+}
+
+std::vector<TMapArea*> TMapAreas::All() const {
+  std::vector<TMapArea*> areas;
+  for (int i = 0; i < Count(); ++i) areas.push_back((*this)[i]);
+  return areas;
 }
 
 TMapArea* TMapAreas::Add(std::unique_ptr<TMapArea> area) {

@@ -135,6 +135,8 @@ public:
   // the new area (announcing it) and then loads it.
   TMapArea* AddMapArea(const std::string& name, const std::string& tarFileName, const std::string& fileName);
   TMapArea* Add(std::unique_ptr<TMapArea> area);
+  // Every area, in order.
+  std::vector<TMapArea*> All() const;
   // Takes the area out; destroys it when freeIt, else hands it back. Fires
   // OnMapAreasChange(lcRemoved), then clears the view's active area if it was it.
   std::unique_ptr<TMapArea> Remove(TMapArea* area, bool freeIt);
@@ -174,6 +176,8 @@ public:
   TMapLayout* Add(std::unique_ptr<TMapLayout> layout);
   // First layout whose name matches ignoring ASCII case, or null.
   TMapLayout* FindLayout(const std::string& name) const;
+  // Every area of every layout, in order.
+  std::vector<TMapArea*> AllAreas() const;
   void Remove(TMapLayout* layout);
   virtual void Paint();
   virtual void RemoveAll();
