@@ -15,6 +15,7 @@
 #include "tar/TarWriter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -164,17 +166,40 @@ private:
   bool failed_ = false;
 };
 
-// Writes a tar archive through fill; an archive that cannot be finished (an
-// error or a stop while it is written) is removed.
+// A new, empty file beside fileName under a hidden name of its own; raises
+// the "cannot create" error for fileName when there is none to be had.
+std::string CreateTemporaryBeside(const std::string& fileName) {
+  static std::atomic<unsigned> counter{0};
+  const std::string stem = ExtractFilePath(fileName) + "." + ExtractFileName(fileName) + "." + std::to_string(::getpid());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = stem + "." + std::to_string(counter++);
+    // Read and write for all, so that the user's umask applies as to any new file.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return temp;
+    }
+    if (errno != EEXIST) break;
+  }
+  ThrowCannotCreate(fileName);
+}
+
+// Writes a tar archive through fill. It is written under a hidden name and
+// takes its own only once whole, so that whatever ends the run, an archive is
+// there whole or not at all, and one it replaces (a same-named map's before
+// it) stays until then.
 template <class Fill> void WriteArchive(const std::string& fileName, Fill&& fill) {
+  const std::string temp = CreateTemporaryBeside(fileName);
   std::optional<TTarWriter> tar;
-  tar.emplace(fileName);
   try {
+    tar.emplace(temp, fileName);
     fill(*tar);
     tar->Finish();
+    tar.reset();
+    if (std::rename(temp.c_str(), fileName.c_str()) != 0) ThrowCannotCreate(fileName);
   } catch (...) {
     tar.reset();
-    RemovePartialFile(fileName);
+    RemovePartialFile(temp);
     throw;
   }
 }
@@ -484,62 +509,103 @@ private:
   bool stop_ = false;
 };
 
-// Removes the loose files of packed tile sets. Deleting files between
-// creating others slows some file systems down with every deletion (ext4
-// without a journal looks at each recently freed inode whenever it creates
-// a file), which made a packed atlas quadratic in its number of maps. So an
-// atlas run empties each such file at once, which gives its space back, and
-// deletes them all, in the same order, when its maps are done or the run
-// fails. What is left afterwards is the same either way.
-class TPackedFiles {
+// The loose files of the maps packed so far. Once a map's archive is whole
+// its tiles go, and its set folder with them; in atlas mode its calibration
+// copy and tile list stay for the atlas archive, whose clean-up removes them.
+//
+// Deleting files between creating others slows some file systems down with
+// every deletion (ext4 without a journal looks at each recently freed inode
+// whenever it creates a file), which made a packed atlas quadratic in its
+// number of maps. So an atlas run empties each tile at once, which gives its
+// space back, and deletes the tiles when its maps are done.
+//
+// A run that ends early (a stop or an error) removes what is left of the
+// packed maps' loose files, calibration copy and tile list before the tiles,
+// so that no tile list is left naming tiles that are gone. A same-named map
+// written into the same folder later owns the files it writes over.
+class TPackedMaps {
 public:
-  explicit TPackedFiles(bool deferred) : deferred_(deferred) {}
-  ~TPackedFiles() { RemoveAll(); }
-  TPackedFiles(const TPackedFiles&) = delete;
-  TPackedFiles& operator=(const TPackedFiles&) = delete;
+  explicit TPackedMaps(bool deferred) : deferred_(deferred) {}
+  // Maps are left here only when the run ended early.
+  ~TPackedMaps() { RemoveAll(); }
+  TPackedMaps(const TPackedMaps&) = delete;
+  TPackedMaps& operator=(const TPackedMaps&) = delete;
 
-  void DeleteFile(const std::string& fileName) {
+  // A map's archive is whole. kept: its files that stay for the atlas
+  // archive; going: the others, in the order written (full paths both).
+  void Packed(const std::string& directory, std::vector<std::string> kept, std::vector<std::string> going) {
     if (!deferred_) {
-      DeleteFileQuiet(fileName);
+      // In the order written, so that a calibration copy and a tile list go
+      // before the tiles: no moment leaves a list whose tiles are gone.
+      for (const std::string& file : going) DeleteFileQuiet(file);
+      RemoveDirectoryQuiet(directory + "set");
       return;
     }
-    EmptyRegularFile(fileName);
-    pending_.push_back({fileName, false});
+    for (const std::string& file : going) EmptyRegularFile(file);
+    byDirectory_[directory].push_back(maps_.size());
+    maps_.push_back({directory, std::move(kept), std::move(going), true});
   }
-  void RemoveDirectory(const std::string& path) {
-    if (deferred_)
-      pending_.push_back({path, true});
-    else
-      RemoveDirectoryQuiet(path);
-  }
-  void RemoveAll() {
-    for (const TPending& p : pending_) {
-      if (p.Directory)
-        RemoveDirectoryQuiet(p.Path);
-      else
-        DeleteFileQuiet(p.Path);
+  // Another map is about to write the files rewritten into directory: the
+  // maps packed there lose those files (the atlas archive reads the new map's
+  // anyway) and then their tiles.
+  void Reuse(const std::string& directory, const std::vector<std::string>& rewritten) {
+    const auto found = byDirectory_.find(directory);
+    if (found == byDirectory_.end()) return;
+    for (const std::size_t i : found->second) {
+      TMap& map = maps_[i];
+      std::erase_if(map.Kept, [&](const std::string& file) {
+        if (std::find(rewritten.begin(), rewritten.end(), file) == rewritten.end()) return false;
+        DeleteFileQuiet(file);
+        return true;
+      });
+      RemoveTiles(map);
     }
-    pending_.clear();
+  }
+  // Every packed map's tiles, once all maps are done.
+  void RemoveTiles() {
+    for (TMap& map : maps_) RemoveTiles(map);
+  }
+  // The atlas archive is whole: what is left is the atlas clean-up's.
+  void Release() {
+    maps_.clear();
+    byDirectory_.clear();
   }
 
 private:
+  struct TMap {
+    std::string Directory;
+    std::vector<std::string> Kept;
+    std::vector<std::string> Tiles; // the files that go after packing
+    bool SetFolder; // its set folder is still to go
+  };
+
+  static void RemoveTiles(TMap& map) {
+    for (const std::string& file : map.Tiles) DeleteFileQuiet(file);
+    map.Tiles.clear();
+    if (map.SetFolder) RemoveDirectoryQuiet(map.Directory + "set");
+    map.SetFolder = false;
+  }
+  void RemoveAll() {
+    for (TMap& map : maps_) {
+      for (const std::string& file : map.Kept) DeleteFileQuiet(file);
+      RemoveTiles(map);
+    }
+    Release();
+  }
   // Only a regular file is emptied, never what a link points to.
   static void EmptyRegularFile(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-      // Not emptied: the file still goes when the run ends.
+      // Not emptied: the file still goes when the maps are done.
     }
     ::close(fd);
   }
 
-  struct TPending {
-    std::string Path;
-    bool Directory;
-  };
   const bool deferred_;
-  std::vector<TPending> pending_;
+  std::vector<TMap> maps_;
+  std::unordered_map<std::string, std::vector<std::size_t>> byDirectory_;
 };
 
 // One call's tile set: where it goes and the files it wrote, each relative
@@ -646,7 +712,7 @@ void WriteTiles(TTileSetRun& run, const TTileSource& source, const TExportOption
 
 // Packs the run's files into the map's archive, then removes those that are
 // not atlas entries, and the set folder when that leaves it empty.
-void PackTileSet(const TTileSetRun& run, TAtlasEntries& entries, TPackedFiles& packed,
+void PackTileSet(const TTileSetRun& run, TAtlasEntries& entries, TPackedMaps& packed,
                  const TExportProgress& progress) {
   const std::string& d = run.Directory;
   WriteArchive(d + run.MapName + ".tar", [&](TTarWriter& tar) {
@@ -655,14 +721,15 @@ void PackTileSet(const TTileSetRun& run, TAtlasEntries& entries, TPackedFiles& p
       tar.AddFile(d + name, ArchiveName(name));
     }
   });
-  for (auto it = run.LocalFiles.rbegin(); it != run.LocalFiles.rend(); ++it)
-    if (!entries.Contains(run.AtlasPrefix + *it)) packed.DeleteFile(d + *it);
-  packed.RemoveDirectory(d + "set");
+  std::vector<std::string> kept, going;
+  for (const std::string& name : run.LocalFiles)
+    (entries.Contains(run.AtlasPrefix + name) ? kept : going).push_back(d + name);
+  packed.Packed(d, std::move(kept), std::move(going));
 }
 
 void ExportTileSetChecked(const std::string& directory, const TMapArea& area, int level, const std::string& atlasPrefix,
                           bool inAtlas, const TExportOptions& options, const TTileSize& tileSize,
-                          TAtlasEntries& entries, TPackedFiles& packed, const TExportProgress& progress) {
+                          TAtlasEntries& entries, TPackedMaps& packed, const TExportProgress& progress) {
   TTileSetRun run{directory, ExportMapName(area), atlasPrefix, inAtlas, {}};
   TTileSource source{area, level};
   if (options.FormatRow == 1) source.Background = Rgb{0, 0, 0};
@@ -670,6 +737,9 @@ void ExportTileSetChecked(const std::string& directory, const TMapArea& area, in
   const std::string& n = run.MapName;
   const std::string e = ExtractFileExt(area.FileName);
   CheckStop(progress);
+  // A same-named map packed into this folder before leaves its tiles now;
+  // the calibration copy and tile list written over are this map's.
+  packed.Reuse(d, {d + n + e, d + n + ".set"});
 
   WriteCalibrationCopy(d + n + e, source);
   run.Wrote(n + e, entries.List);
@@ -694,7 +764,7 @@ void ExportTileSet(const std::string& mapDirectory, const TMapArea& area, const 
   CheckMapName(ExportMapName(area));
   const std::string d = CheckedDirectory(mapDirectory);
   TAtlasEntries entries(atlasEntries);
-  TPackedFiles packed(false);
+  TPackedMaps packed(false);
   ExportTileSetChecked(d, area, 0, atlasPrefix, inAtlas, options, tileSize, entries, packed, progress);
 }
 
@@ -730,7 +800,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
 
   std::vector<std::string> atlasEntries;
   TAtlasEntries entries(atlasEntries);
-  TPackedFiles packed(options.Tared);
+  TPackedMaps packed(options.Tared);
   CheckStop(progress);
   {
     TTextWriter atlasFile(t + atlasName + ".vka");
@@ -755,7 +825,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
       }
     }
   }
-  packed.RemoveAll();
+  packed.RemoveTiles();
 
   if (!options.Tared) return;
   WriteArchive(t + atlasName + ".tar", [&](TTarWriter& tar) {
@@ -767,6 +837,7 @@ void ExportAtlas(const std::string& targetDirectory, const std::string& atlasNam
         tar.AddFile(t + entry, ArchiveName(entry));
     }
   });
+  packed.Release();
   for (auto it = atlasEntries.rbegin(); it != atlasEntries.rend(); ++it) {
     if (!it->empty() && it->back() == '/')
       RemoveDirectoryQuiet(t + *it);

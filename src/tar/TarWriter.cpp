@@ -31,9 +31,11 @@ struct TFdCloser {
 
 } // namespace
 
-TTarWriter::TTarWriter(const std::string& fileName) : fileName_(fileName) {
+TTarWriter::TTarWriter(const std::string& fileName) : TTarWriter(fileName, fileName) {}
+
+TTarWriter::TTarWriter(const std::string& fileName, const std::string& reportedName) : fileName_(reportedName) {
   file_ = std::fopen(fileName.c_str(), "wb");
-  if (!file_) ThrowCannotCreate(fileName);
+  if (!file_) ThrowCannotCreate(reportedName);
 }
 
 TTarWriter::~TTarWriter() {

@@ -17,6 +17,9 @@ class TTarWriter {
 public:
   // Creates or replaces the file; raises the file layer's "cannot create" error.
   explicit TTarWriter(const std::string& fileName);
+  // The same, but every error names reportedName: the archive's final name
+  // when it is written under a temporary one.
+  TTarWriter(const std::string& fileName, const std::string& reportedName);
   // Finishes the archive when Finish has not run (errors are swallowed here;
   // call Finish to see them).
   ~TTarWriter();
@@ -51,7 +54,7 @@ private:
   void Flush();
   [[noreturn]] void ThrowWriteFailed(int err);
 
-  std::string fileName_;
+  std::string fileName_; // the name errors report
   std::FILE* file_ = nullptr;
   bool finished_ = false;
   unsigned char block_[512] = {};

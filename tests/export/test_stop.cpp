@@ -25,19 +25,29 @@ namespace {
 
 // A view with layouts "A" (maps "One" 60 x 20 and "Two" 30 x 10) and "B"
 // (map "Three" 25 x 25); every map shows the pattern.
+// A map of the pattern, drawn from pieces x pieces pictures of w x h each.
+zv::TMapArea* AddArea(zv::TDisplayMapsCore& core, zv::TMapLayout* layout, const std::string& name, int w, int h,
+                      int pieces = 1) {
+  auto area = std::make_unique<zv::TMapArea>(&core, layout);
+  area->Name = name;
+  area->FileName = name + ".map";
+  area->Lines = {"cal " + name, "line 2"};
+  for (int i = 0; i < pieces * pieces; ++i) {
+    auto image = std::make_unique<zv::TMapImage>(&core, area.get());
+    image->X = i % pieces * w;
+    image->Y = i / pieces * h;
+    image->Bitmap = PatternBitmap(w, h, image->X, image->Y);
+    area->Images.push_back(std::move(image));
+  }
+  area->Width = w * pieces;
+  area->Height = h * pieces;
+  return layout->Areas->Add(std::move(area));
+}
+
 struct Model {
   zv::TDisplayMapsCore Core;
   zv::TMapArea* AddArea(zv::TMapLayout* layout, const std::string& name, int w, int h) {
-    auto area = std::make_unique<zv::TMapArea>(&Core, layout);
-    area->Name = name;
-    area->FileName = name + ".map";
-    area->Lines = {"cal " + name, "line 2"};
-    auto image = std::make_unique<zv::TMapImage>(&Core, area.get());
-    image->Bitmap = PatternBitmap(w, h);
-    area->Width = w;
-    area->Height = h;
-    area->Images.push_back(std::move(image));
-    return layout->Areas->Add(std::move(area));
+    return ::AddArea(Core, layout, name, w, h);
   }
   Model() {
     zv::TMapLayout* a = Core.Layouts->AddLayout("A");
@@ -215,6 +225,98 @@ TEST(ExportStop, ZoomOutLayersStopCleanly) {
       }
     }
     EXPECT_TRUE(completed);
+  }
+}
+
+namespace {
+
+// An archive of whole entries with valid headers, ending in its end block.
+bool TarIsWhole(const std::string& tar) {
+  for (std::size_t pos = 0; pos + 512 <= tar.size();) {
+    const auto* h = reinterpret_cast<const unsigned char*>(tar.data() + pos);
+    if (std::all_of(h, h + 512, [](unsigned char c) { return c == 0; })) return pos + 512 == tar.size();
+    unsigned sum = 0;
+    for (int i = 0; i < 512; ++i) sum += i >= 148 && i < 156 ? ' ' : h[i];
+    if (std::strtoul(tar.substr(pos + 148, 8).c_str(), nullptr, 8) != sum) return false;
+    const std::size_t size = std::strtoull(tar.substr(pos + 124, 12).c_str(), nullptr, 8);
+    pos += 512 + (h[156] == '5' ? 0 : (size + 511) / 512 * 512);
+  }
+  return false;
+}
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// What a stop may leave: archives whole; a tile list only in whole lines
+// naming tiles that are there; a calibration copy only beside its list;
+// tiles whole; no empty or temporary file. Returns the archives.
+std::set<std::string> ExpectConsistentFolder(const TempDir& dir) {
+  std::set<std::string> archives;
+  for (const std::string& f : Tree(dir.Path())) {
+    if (f.back() == '/') continue;
+    SCOPED_TRACE(f);
+    const fs::path path(f);
+    const fs::path folder = fs::path(dir.Path()) / path.parent_path();
+    const std::string data = ReadFile(dir / f);
+    EXPECT_NE(path.filename().string()[0], '.') << "a temporary file is left";
+    EXPECT_FALSE(data.empty());
+    if (path.extension() == ".tar") {
+      EXPECT_TRUE(TarIsWhole(data));
+      archives.insert(f);
+    } else if (path.extension() == ".set") {
+      for (const std::string& tile : Lines(data)) EXPECT_TRUE(fs::is_regular_file(folder / "set" / tile)) << tile;
+    } else if (path.extension() == ".map") {
+      EXPECT_TRUE(fs::exists(folder / path.stem().concat(".set"))) << "a calibration copy without its tiles";
+    } else if (path.parent_path().filename() == "set") {
+      EXPECT_TRUE(EndsWith(data, "\xFF\xD9") || EndsWith(data, std::string("IEND\xAE\x42\x60\x82", 8)));
+    }
+  }
+  return archives;
+}
+
+} // namespace
+
+// Two maps of one name share a folder; one is a tile set of four pictures.
+// Stopped at each of its stop questions in turn, the atlas leaves a folder
+// that reads consistently, and an archive once there stays.
+TEST(ExportStop, EveryStopPointLeavesAConsistentFolder) {
+  zv::TDisplayMapsCore core;
+  zv::TMapLayout* a = core.Layouts->AddLayout("A");
+  AddArea(core, a, "One", 60, 20);
+  AddArea(core, a, "Tiled", 20, 15, 2);
+  AddArea(core, a, "One", 30, 10);
+  AddArea(core, core.Layouts->AddLayout("B"), "Three", 25, 25);
+  for (const auto& [tared, workers] : {std::pair{true, 3}, std::pair{false, 1}}) {
+    SCOPED_TRACE(testing::Message() << "tared " << tared << " workers " << workers);
+    TExportOptions o = Options(tared, workers);
+    o.ZoomOutLayers = 1;
+    TempDir reference;
+    zv::ExportAtlas(reference.Path(), "atlas", *core.Layouts, o, {});
+    bool completed = false;
+    std::set<std::string> archives;
+    int stopAt = 1;
+    for (; !completed && stopAt < 1000; ++stopAt) {
+      SCOPED_TRACE(stopAt);
+      TempDir dir;
+      int asked = 0;
+      TExportProgress p;
+      p.StopRequested = [&] { return ++asked == stopAt; };
+      ExpectStopped([&] {
+        zv::ExportAtlas(dir.Path(), "atlas", *core.Layouts, o, p);
+        completed = true;
+      });
+      const std::set<std::string> now = ExpectConsistentFolder(dir);
+      EXPECT_TRUE(std::includes(now.begin(), now.end(), archives.begin(), archives.end())) << "an archive went";
+      archives = now;
+      if (completed) {
+        EXPECT_EQ(Tree(dir.Path()), Tree(reference.Path()));
+      }
+    }
+    EXPECT_TRUE(completed);
+    // The start, each map's start and each of its 49 tiles, and with TAR-ed
+    // each entry of the maps' archives (65) and of the atlas archive (37).
+    EXPECT_EQ(stopAt - 2, tared ? 160 : 58);
   }
 }
 
