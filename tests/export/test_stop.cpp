@@ -135,6 +135,47 @@ void ExpectPackedMapsWithoutTiles(const TempDir& run) {
   }
 }
 
+// An archive of whole entries with valid headers, ending in its end block.
+bool TarIsWhole(const std::string& tar) {
+  for (std::size_t pos = 0; pos + 512 <= tar.size();) {
+    const auto* h = reinterpret_cast<const unsigned char*>(tar.data() + pos);
+    if (std::all_of(h, h + 512, [](unsigned char c) { return c == 0; })) return pos + 512 == tar.size();
+    unsigned sum = 0;
+    for (int i = 0; i < 512; ++i) sum += i >= 148 && i < 156 ? ' ' : h[i];
+    if (std::strtoul(tar.substr(pos + 148, 8).c_str(), nullptr, 8) != sum) return false;
+    const std::size_t size = std::strtoull(tar.substr(pos + 124, 12).c_str(), nullptr, 8);
+    pos += 512 + (h[156] == '5' ? 0 : (size + 511) / 512 * 512);
+  }
+  return false;
+}
+
+// What a stop may leave: archives whole; a tile list only in whole lines
+// naming tiles that are there; a calibration copy only beside its list;
+// tiles whole; no empty or temporary file. Returns the archives.
+std::set<std::string> ExpectConsistentFolder(const TempDir& dir) {
+  std::set<std::string> archives;
+  for (const std::string& f : Tree(dir.Path())) {
+    if (f.back() == '/') continue;
+    SCOPED_TRACE(f);
+    const fs::path path(f);
+    const fs::path folder = fs::path(dir.Path()) / path.parent_path();
+    const std::string data = ReadFile(dir / f);
+    EXPECT_NE(path.filename().string()[0], '.') << "a temporary file is left";
+    EXPECT_FALSE(data.empty());
+    if (path.extension() == ".tar") {
+      EXPECT_TRUE(TarIsWhole(data));
+      archives.insert(f);
+    } else if (path.extension() == ".set") {
+      for (const std::string& tile : Lines(data)) EXPECT_TRUE(fs::is_regular_file(folder / "set" / tile)) << tile;
+    } else if (path.extension() == ".map") {
+      EXPECT_TRUE(fs::exists(folder / path.stem().concat(".set"))) << "a calibration copy without its tiles";
+    } else if (path.parent_path().filename() == "set") {
+      EXPECT_TRUE(data.ends_with("\xFF\xD9") || data.ends_with(std::string("IEND\xAE\x42\x60\x82", 8)));
+    }
+  }
+  return archives;
+}
+
 std::string ExpectStopped(const std::function<void()>& f) {
   try {
     f();
@@ -180,6 +221,7 @@ TEST(ExportStop, EveryStopPointLeavesWholeFiles) {
             EXPECT_EQ(Lines(ReadFile(dir / "One.set")).size(), static_cast<std::size_t>(stopAt - 1));
           }
           ExpectWholeFiles(dir, reference);
+          ExpectConsistentFolder(dir);
           if (tared) ExpectPackedMapsWithoutTiles(dir);
           if (completed) {
             EXPECT_EQ(Tree(dir.Path()), Tree(reference.Path()));
@@ -227,55 +269,6 @@ TEST(ExportStop, ZoomOutLayersStopCleanly) {
     EXPECT_TRUE(completed);
   }
 }
-
-namespace {
-
-// An archive of whole entries with valid headers, ending in its end block.
-bool TarIsWhole(const std::string& tar) {
-  for (std::size_t pos = 0; pos + 512 <= tar.size();) {
-    const auto* h = reinterpret_cast<const unsigned char*>(tar.data() + pos);
-    if (std::all_of(h, h + 512, [](unsigned char c) { return c == 0; })) return pos + 512 == tar.size();
-    unsigned sum = 0;
-    for (int i = 0; i < 512; ++i) sum += i >= 148 && i < 156 ? ' ' : h[i];
-    if (std::strtoul(tar.substr(pos + 148, 8).c_str(), nullptr, 8) != sum) return false;
-    const std::size_t size = std::strtoull(tar.substr(pos + 124, 12).c_str(), nullptr, 8);
-    pos += 512 + (h[156] == '5' ? 0 : (size + 511) / 512 * 512);
-  }
-  return false;
-}
-
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-// What a stop may leave: archives whole; a tile list only in whole lines
-// naming tiles that are there; a calibration copy only beside its list;
-// tiles whole; no empty or temporary file. Returns the archives.
-std::set<std::string> ExpectConsistentFolder(const TempDir& dir) {
-  std::set<std::string> archives;
-  for (const std::string& f : Tree(dir.Path())) {
-    if (f.back() == '/') continue;
-    SCOPED_TRACE(f);
-    const fs::path path(f);
-    const fs::path folder = fs::path(dir.Path()) / path.parent_path();
-    const std::string data = ReadFile(dir / f);
-    EXPECT_NE(path.filename().string()[0], '.') << "a temporary file is left";
-    EXPECT_FALSE(data.empty());
-    if (path.extension() == ".tar") {
-      EXPECT_TRUE(TarIsWhole(data));
-      archives.insert(f);
-    } else if (path.extension() == ".set") {
-      for (const std::string& tile : Lines(data)) EXPECT_TRUE(fs::is_regular_file(folder / "set" / tile)) << tile;
-    } else if (path.extension() == ".map") {
-      EXPECT_TRUE(fs::exists(folder / path.stem().concat(".set"))) << "a calibration copy without its tiles";
-    } else if (path.parent_path().filename() == "set") {
-      EXPECT_TRUE(EndsWith(data, "\xFF\xD9") || EndsWith(data, std::string("IEND\xAE\x42\x60\x82", 8)));
-    }
-  }
-  return archives;
-}
-
-} // namespace
 
 // Two maps of one name share a folder; one is a tile set of four pictures.
 // Stopped at each of its stop questions in turn, the atlas leaves a folder
