@@ -4,6 +4,7 @@
 #include "ExportTestUtil.h"
 
 #include "base/Errors.h"
+#include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
@@ -362,4 +363,20 @@ TEST(ExportStop, AFileCutShortByAnErrorIsRemoved) {
       ExpectWholeFiles(dir, reference);
     }
   }
+}
+
+// The archive is written under another name first: an error still names the
+// archive, and nothing of it is left.
+TEST(ExportStop, AnArchiveThatCannotTakeItsNameLeavesNothing) {
+  const Model m;
+  TempDir dir;
+  fs::create_directories(dir / "One.tar/in the way");
+  try {
+    zv::ExportSingleMap(dir.Path(), m.One, Options(true, 1), {});
+    ADD_FAILURE() << "no error raised";
+  } catch (const zv::Error& e) {
+    EXPECT_EQ(std::string(e.what()), zv::msg::CannotCreateFile(dir / "One.tar"));
+  }
+  ExpectConsistentFolder(dir);
+  EXPECT_EQ(Lines(ReadFile(dir / "One.set")).size(), 12u);
 }
