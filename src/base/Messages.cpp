@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace zv::msg {
@@ -12,7 +13,8 @@ namespace {
 
 std::string Fixed(double v, int decimals) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  // Numbers no calibration has come in exponent form, not as 300 digits.
+  std::snprintf(buf, sizeof buf, std::fabs(v) < 1e15 ? "%.*f" : "%.*g", std::fabs(v) < 1e15 ? decimals : 6, v);
   return buf;
 }
 
@@ -59,16 +61,18 @@ std::string MapImageMissing(const std::string& image) {
 std::string NoCalibrationFit(const std::string& problem) { return "No calibration fit: " + problem; }
 std::string PointFarFromFit(int point, double residual, double rms) {
   return Point(point) + " is " + Fixed(residual, 1) + " px away from where the other points put it (fit RMS " +
-         Fixed(rms, 1) + " px): check its latitude and longitude, a mistyped minute or the wrong hemisphere.";
+         Fixed(rms, 1) +
+         " px): check its latitude and longitude, a mistyped minute or the wrong hemisphere; it takes no part in the "
+         "fit.";
 }
 std::string PointsDisagree(double rms) {
   return "The calibration points disagree by " + Fixed(rms, 1) + " px (RMS); check all of them";
 }
 std::string ProjectionNotKnown(const std::string& name) {
-  return "The map's projection " + name + " is not known; positions assume latitude and longitude";
+  return "The map's projection " + FileValue(name) + " is not known; positions assume latitude and longitude";
 }
 std::string ProjectionUnusable(const std::string& name) {
-  return "The map's projection " + name +
+  return "The map's projection " + FileValue(name) +
          " gives no usable positions for the calibration points (check its \"Projection Setup\" line); positions "
          "assume latitude and longitude";
 }
@@ -393,6 +397,47 @@ std::string ZoomFactor(int zoom) {
   while (text.back() == '0') text.pop_back();
   if (text.back() == '.') text.pop_back();
   return text + " %";
+}
+
+// ---------------------------------------------------------------------------
+// Calibration fit: findings that no wrong answer goes without
+
+std::string FileValue(const std::string& value) {
+  constexpr std::size_t limit = 60;
+  std::size_t end = 0;
+  for (std::size_t chars = 0; end < value.size() && chars < limit; ++chars) {
+    // A whole UTF-8 sequence at a time, so the cut never splits a character.
+    ++end;
+    while (end < value.size() && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) ++end;
+  }
+  return end >= value.size() ? value : value.substr(0, end) + "\xE2\x80\xA6";
+}
+const char* const DatumNotGiven = "The map names no datum (its fifth line is empty); positions assume WGS 84";
+std::string DatumNotKnown(const std::string& datum) {
+  return "The map's datum " + FileValue(datum) + " is not known; positions assume WGS 84";
+}
+std::string UtmZoneTaken(int zone) {
+  return "The UTM zone is not given; zone " + std::to_string(zone) + " taken from the points' longitudes";
+}
+std::string WrongPointSearchStopped(int named) {
+  return "The search for wrong points stopped after naming " + std::to_string(named) + " of them; more may be wrong";
+}
+std::string PointTakesNoPart(int point, const std::string& reason) {
+  return Point(point) + " takes no part in the fit: " + reason;
+}
+const char* const ReasonNoCoordinates = "it has neither latitude and longitude nor grid words.";
+std::string ReasonGridWordUnread(const std::string& word, const std::string& value) {
+  return "its grid " + word + " " + FileValue(value) + " is no coordinate of a map's plane.";
+}
+std::string ReasonUtmZone(const std::string& zone) {
+  return "its UTM zone " + FileValue(zone) + " is not one of 1 to 60.";
+}
+const char* const ReasonGridInLatLonMap =
+    "it has grid words only, and the map's plane is latitude and longitude, not a grid.";
+const char* const ReasonNotPlaced = "the map's projection gives no position for its coordinates.";
+std::string TooManyPointsQuestion(std::uint64_t points) {
+  return "The calibration has " + Str(points) +
+         " points; other programs that read .map files stop at 30. Save all of them anyway?";
 }
 
 } // namespace zv::msg

@@ -200,4 +200,20 @@ std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
 // needs and a full stop ("800 %", "12.5 %", "1.5625 %").
 std::string ZoomFactor(int zoom);
 
+// Calibration fit: findings that no wrong answer goes without, and values
+// from the file quoted at a readable length.
+// A value from a file, cut after 60 characters with "…".
+std::string FileValue(const std::string& value);
+extern const char* const DatumNotGiven;
+std::string DatumNotKnown(const std::string& datum);
+std::string UtmZoneTaken(int zone);
+std::string WrongPointSearchStopped(int named);
+std::string PointTakesNoPart(int point, const std::string& reason);
+extern const char* const ReasonNoCoordinates;
+std::string ReasonGridWordUnread(const std::string& word, const std::string& value);
+std::string ReasonUtmZone(const std::string& zone);
+extern const char* const ReasonGridInLatLonMap;
+extern const char* const ReasonNotPlaced;
+std::string TooManyPointsQuestion(std::uint64_t points);
+
 } // namespace zv::msg

@@ -230,7 +230,12 @@ TClipped ClipToReduced(int width, int height, int levels, int x, int y, int w, i
   const int rw = ReducedSide(width, levels);
   const int rh = ReducedSide(height, levels);
   const int x0 = std::clamp(x, 0, rw), y0 = std::clamp(y, 0, rh);
-  return {x0, y0, std::clamp(x + std::max(w, 0), x0, rw), std::clamp(y + std::max(h, 0), y0, rh)};
+  // In 64 bits: x + w of a region far out of range does not fit an int.
+  const auto end = [](int from, int size, int low, int high) {
+    const std::int64_t e = std::int64_t{from} + std::max(size, 0);
+    return static_cast<int>(std::clamp<std::int64_t>(e, low, high));
+  };
+  return {x0, y0, end(x, w, x0, rw), end(y, h, y0, rh)};
 }
 
 // The clipped rectangle reduced into the top-left corner of result (24-bit,

@@ -58,10 +58,11 @@ std::vector<std::string> ReducedCalibrationLines(const std::vector<std::string>&
     // Lines 1 to 3 are the header (the third names the image); points follow.
     for (std::size_t i = 3; i < out.size(); ++i)
       if (UpperCaseAscii(out[i].substr(0, 5)) == "POINT") ReducePointWords(out[i], 3, 4, ',', level);
-    // The picture size the calibration was made for: the first "IWH" line,
-    // the one the check reads.
-    for (std::string& line : out) {
-      if (UpperCaseAscii(line.substr(0, 4)) != "IWH,") continue;
+    // The picture size the calibration was made for: the first "IWH,Map
+    // Image Width/Height" line after the header, the one the check reads.
+    for (std::size_t i = 3; i < out.size(); ++i) {
+      std::string& line = out[i];
+      if (!IsImageSizeLine(line)) continue;
       if (!Trim(ExtractNthWord(3, line, ",")).empty() && !Trim(ExtractNthWord(4, line, ",")).empty()) {
         ReplaceWord(line, 4, ',', ReducedSide(height, level));
         ReplaceWord(line, 3, ',', ReducedSide(width, level));

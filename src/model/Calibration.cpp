@@ -29,10 +29,7 @@ std::atomic<char> g_decimalSeparator{'.'};
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The text as quoted in a conversion error; a hostile line stays readable.
-std::string Quoted(const std::string& s) {
-  constexpr std::size_t limit = 64;
-  return "'" + (s.size() <= limit ? s : s.substr(0, limit) + "...") + "'";
-}
+std::string Quoted(const std::string& s) { return "'" + msg::FileValue(s) + "'"; }
 
 } // namespace
 
@@ -55,6 +52,11 @@ void InitDecimalSeparatorFromLocale() {
     ::freelocale(loc);
   }
   SetDecimalSeparator(sep);
+}
+
+bool IsImageSizeLine(const std::string& line) {
+  return UpperCaseAscii(line.substr(0, 4)) == "IWH," &&
+         UpperCaseAscii(Trim(ExtractNthWord(2, line, ","))) == "MAP IMAGE WIDTH/HEIGHT";
 }
 
 std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size) {
@@ -238,8 +240,11 @@ void ReadGrid(const std::string& line, TCalibrationPoint& p) {
   if (!TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(15, line, ",")), ".", sep), easting) ||
       !TryStrToFloat(ReplaceAll(Trim(ExtractNthWord(16, line, ",")), ".", sep), northing))
     return;
-  // Words no plane has (1e400, say) would only make every save fail.
-  if (!(std::fabs(easting) < kLargestGridCoordinate) || !(std::fabs(northing) < kLargestGridCoordinate)) return;
+  // Words no plane has (1e400, say) would only make every save fail; the
+  // limit holds for the numbers as kept, which the writer writes back.
+  if (!(std::fabs(static_cast<double>(easting)) < kLargestGridCoordinate) ||
+      !(std::fabs(static_cast<double>(northing)) < kLargestGridCoordinate))
+    return;
   std::int32_t zone = 0;
   if (!TryStrToInt(Trim(ExtractNthWord(14, line, ",")), zone)) zone = 0;
   p.HasGrid = true;

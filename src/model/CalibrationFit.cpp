@@ -162,14 +162,19 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
     : projection_(projection ? std::move(projection) : LatLonPlane()), points_(points), residuals_(points.size(), -1.0),
       looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN), suspectRms_(points.size(), kNaN) {
   requested_ = projection_;
+  msf_ = projection_->Msf();
   if (!projection_->Unknown().empty()) projectionProblem_ = msg::ProjectionNotKnown(projection_->Unknown());
   std::vector<TPlanePoint> placed;
   if (!PlacePoints(points, placed) || !Solve(placed)) {
-    if (!projection_->Projected()) return;
+    if (!projection_->Projected()) {
+      TryAcross180();
+      return;
+    }
     // The map's projection places the points nowhere usable (a broken
     // "Projection Setup" line, say): the latitude-longitude plane may still.
     const std::string name = projection_->Name();
-    TCalibrationFit fallback(points, LatLonPlane());
+    TCalibrationFit fallback(points, LatLonPlane(), msf_, false);
+    fallback.TryAcross180();
     if (!fallback.valid_) return;
     const std::shared_ptr<const TMapProjection> requested = requested_;
     *this = fallback;
@@ -179,7 +184,71 @@ TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
   }
   valid_ = true;
   MeasureResiduals(placed);
-  if (valid_) FindWrongPoints(placed);
+  if (!valid_) return;
+  FindWrongPoints(placed);
+  LeaveOutWrongPoints(placed);
+  TryAcross180();
+}
+
+void TCalibrationFit::TryAcross180() {
+  if (projection_->Projected()) return;
+  double least = std::numeric_limits<double>::infinity(), most = -least;
+  for (const TCalibrationPoint& p : points_)
+    if (HasFiniteLatLon(p)) {
+      least = std::min(least, static_cast<double>(p.Lon));
+      most = std::max(most, static_cast<double>(p.Lon));
+    }
+  if (!(most - least > 180)) return;
+  // Points on both sides of the 180th meridian, or a map of the whole
+  // world: the longitudes taken continuous around the first point give the
+  // other reading; the better fit is the map's.
+  TCalibrationFit across(points_, projection_, msf_, true);
+  const auto named = [](const TCalibrationFit& f) {
+    return std::count_if(f.suspectDistance_.begin(), f.suspectDistance_.end(), [](double d) { return !std::isnan(d); });
+  };
+  if (!across.valid_ || (valid_ && std::pair(named(across), across.rms_) >= std::pair(named(*this), rms_))) return;
+  const std::shared_ptr<const TMapProjection> requested = requested_;
+  const std::string projectionProblem = projectionProblem_;
+  *this = across;
+  requested_ = requested;
+  projectionProblem_ = projectionProblem;
+}
+
+TCalibrationFit::TCalibrationFit(const std::vector<TCalibrationPoint>& points,
+                                 std::shared_ptr<const TMapProjection> projection, double msf, bool unwrap)
+    : projection_(std::move(projection)), points_(points), residuals_(points.size(), -1.0),
+      looDistances_(points.size(), -1.0), suspectDistance_(points.size(), kNaN), suspectRms_(points.size(), kNaN),
+      msf_(msf), unwrap_(unwrap) {
+  requested_ = projection_;
+  std::vector<TPlanePoint> placed;
+  if (!PlacePoints(points, placed) || !Solve(placed)) return;
+  valid_ = true;
+  MeasureResiduals(placed);
+  if (!valid_) return;
+  FindWrongPoints(placed);
+  LeaveOutWrongPoints(placed);
+}
+
+void TCalibrationFit::LeaveOutWrongPoints(const std::vector<TPlanePoint>& placed) {
+  std::vector<TPlanePoint> rest;
+  for (const TPlanePoint& p : placed)
+    if (std::isnan(suspectDistance_[p.Index])) rest.push_back(p);
+  if (rest.size() == placed.size()) return;
+  const TAffineState all = State();
+  const std::string problem = problem_;
+  if (!Solve(rest)) {
+    // The rest alone give no fit: all the points' stands.
+    Restore(all);
+    problem_ = problem;
+    return;
+  }
+  MeasureResiduals(placed, rest);
+  if (!valid_) {
+    Restore(all);
+    valid_ = true;
+    problem_ = problem;
+    MeasureResiduals(placed);
+  }
 }
 
 bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, std::vector<TPlanePoint>& placed) {
@@ -188,8 +257,12 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
   std::vector<double> east, north;
   for (std::size_t i = 0; i < points.size(); ++i) {
     if (!HasFiniteLatLon(points[i])) continue;
+    double lon = static_cast<double>(points[i].Lon);
+    // Continuous around the first point, so that 179 E and 179 W lie 2 degrees apart.
+    if (unwrap_ && !east.empty() && std::fabs(lon) <= 360)
+      lon = east.front() + std::remainder(lon - east.front(), 360.0);
     latLon.push_back(i);
-    east.push_back(static_cast<double>(points[i].Lon));
+    east.push_back(lon);
     north.push_back(static_cast<double>(points[i].Lat));
   }
   if (projected) {
@@ -230,14 +303,16 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
     return false;
   }
   const double count = static_cast<double>(raw.size());
+  // The calibration's pixels are for the picture scaled by the "MSF" factor.
+  const auto x = [&](const TRaw& r) { return points[r.index].X / msf_; };
+  const auto y = [&](const TRaw& r) { return points[r.index].Y / msf_; };
   for (const TRaw& r : raw) {
-    xm_ += points[r.index].X / count;
-    ym_ += points[r.index].Y / count;
+    xm_ += x(r) / count;
+    ym_ += y(r) / count;
     em_ += r.e / count;
     nm_ += r.n / count;
   }
-  for (const TRaw& r : raw)
-    placed.push_back({r.index, points[r.index].X - xm_, points[r.index].Y - ym_, r.e - em_, r.n - nm_});
+  for (const TRaw& r : raw) placed.push_back({r.index, x(r) - xm_, y(r) - ym_, r.e - em_, r.n - nm_});
   return true;
 }
 
@@ -271,9 +346,10 @@ bool TCalibrationFit::Solve(const std::vector<TPlanePoint>& placed) {
   return true;
 }
 
-void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed) {
+void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed) { MeasureResiduals(placed, placed); }
+
+void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed, const std::vector<TPlanePoint>& used) {
   // Coordinates far out of range give a fit whose inverse overflows: no fit then.
-  double sum = 0;
   for (const TPlanePoint& p : placed) {
     double x = 0, y = 0;
     if (!CentredPlaneToPixel(p.De, p.Dn, x, y)) {
@@ -281,11 +357,12 @@ void TCalibrationFit::MeasureResiduals(const std::vector<TPlanePoint>& placed) {
       problem_ = msg::FitLatLonOutOfRange;
       return;
     }
-    const double r = std::hypot(x - points_[p.Index].X, y - points_[p.Index].Y);
-    residuals_[p.Index] = r;
-    sum += r * r;
+    residuals_[p.Index] = std::hypot(x - (xm_ + p.Dx), y - (ym_ + p.Dy));
   }
-  rms_ = std::sqrt(sum / static_cast<double>(placed.size()));
+  double sum = 0;
+  for (const TPlanePoint& p : used) sum += residuals_[p.Index] * residuals_[p.Index];
+  used_ = static_cast<int>(used.size());
+  rms_ = std::sqrt(sum / static_cast<double>(used.size()));
   if (!Finite(rms_)) {
     valid_ = false;
     problem_ = msg::FitLatLonOutOfRange;
@@ -301,6 +378,7 @@ void TCalibrationFit::FindWrongPoints(const std::vector<TPlanePoint>& placed) {
     return c.Distance > kSuspectPixels && c.Distance > kSuspectRatio * (c.Rms + 1);
   };
   std::vector<TPlanePoint> rest = placed;
+  int named = 0;
   for (int round = 0; round < kMostSuspects && rest.size() >= 3; ++round) {
     TNormalSums all;
     for (const TPlanePoint& p : rest) all.Add(p.Dx, p.Dy, p.De, p.Dn, 1);
@@ -337,7 +415,20 @@ void TCalibrationFit::FindWrongPoints(const std::vector<TPlanePoint>& placed) {
     suspectDistance_[rest[best->K].Index] = best->Distance;
     suspectRms_[rest[best->K].Index] = best->Rms;
     rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(best->K));
+    searchStopped_ = ++named == kMostSuspects;
   }
+}
+
+TCalibrationFit::TAffineState TCalibrationFit::State() const {
+  return {used_, rms_, residuals_, a0_, a1_, a2_, b0_, b1_, b2_};
+}
+
+void TCalibrationFit::Restore(const TAffineState& state) {
+  used_ = state.Used;
+  rms_ = state.Rms;
+  residuals_ = state.Residuals;
+  a0_ = state.A[0], a1_ = state.A[1], a2_ = state.A[2];
+  b0_ = state.B[0], b1_ = state.B[1], b2_ = state.B[2];
 }
 
 bool TCalibrationFit::Suspect(std::size_t index) const {
@@ -362,13 +453,18 @@ bool TCalibrationFit::PixelToPlane(double x, double y, double& east, double& nor
   const double dy = y - ym_;
   east = em_ + a0_ + a1_ * dx + a2_ * dy;
   north = nm_ + b0_ + b1_ * dx + b2_ * dy;
-  if (!projection_->Projected()) east /= cosLat0_;
+  if (!projection_->Projected()) east = std::remainder(east / cosLat0_, 360.0);
   return Finite(east) && Finite(north);
 }
 
 bool TCalibrationFit::PlaneToPixel(double east, double north, double& x, double& y) const {
   if (!valid_) return false;
-  if (!projection_->Projected()) east *= cosLat0_;
+  if (!projection_->Projected()) {
+    // The longitude on the points' side of the 180th meridian.
+    const double centre = em_ / cosLat0_;
+    if (std::fabs(east) <= 360) east = centre + std::remainder(east - centre, 360.0);
+    east *= cosLat0_;
+  }
   return CentredPlaneToPixel(east - em_, north - nm_, x, y);
 }
 
@@ -386,7 +482,9 @@ bool TCalibrationFit::CentredPlaneToPixel(double de, double dn, double& x, doubl
 
 bool TCalibrationFit::PixelToLatLon(double x, double y, double& lat, double& lon) const {
   double e = 0, n = 0;
-  return PixelToPlane(x, y, e, n) && projection_->PlaneToWgs84(e, n, lat, lon);
+  if (!PixelToPlane(x, y, e, n) || !projection_->PlaneToWgs84(e, n, lat, lon)) return false;
+  lon = std::remainder(lon, 360.0);
+  return true;
 }
 
 bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y) const {
@@ -408,6 +506,49 @@ std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
   return fit_;
 }
 
+namespace {
+
+// The .map point lines that gave the points, in order, as the parser takes them.
+std::vector<const std::string*> PointLines(const TMapArea& area) {
+  std::vector<const std::string*> lines;
+  if (UpperFileExt(area.FileName) != ".MAP") return lines;
+  for (std::size_t i = 3; i < area.Lines.size(); ++i) {
+    const std::string& line = area.Lines[i];
+    if (UpperCaseAscii(line.substr(0, 5)) == "POINT" && !Trim(ExtractNthWord(3, line, ",")).empty() &&
+        !Trim(ExtractNthWord(4, line, ",")).empty())
+      lines.push_back(&line);
+  }
+  return lines;
+}
+
+// Why point i takes no part in the fit, when no other finding says so; empty
+// when it takes part or has nothing to take part with.
+std::string NoPartReason(const TCalibrationFit& fit, const TCalibrationPoint& p, std::size_t i,
+                         const std::string* line) {
+  const bool placed = fit.Valid() && fit.Residuals()[i] >= 0;
+  if (placed) return {};
+  if (p.HasLatLon) {
+    const double lat = static_cast<double>(p.Lat), lon = static_cast<double>(p.Lon);
+    const bool inRange = std::fabs(lat) <= 90 && std::fabs(lon) <= 180;
+    return fit.Valid() && inRange ? msg::ReasonNotPlaced : "";
+  }
+  if (p.HasGrid) {
+    if (p.GridZone < 0 || p.GridZone > 60) return msg::ReasonUtmZone(std::to_string(p.GridZone));
+    return fit.Valid() && fit.Projection()->Projected() ? msg::ReasonNotPlaced : "";
+  }
+  if (!line) return {};
+  for (auto [n, word] : {std::pair<int, const char*>{15, "easting"}, {16, "northing"}}) {
+    const std::string text = Trim(ExtractNthWord(n, *line, ","));
+    long double v = 0;
+    if (!text.empty() && (!TryStrToFloat(ReplaceAll(text, ".", std::string(1, DecimalSeparator())), v) ||
+                          !(std::fabs(v) < kLargestGridCoordinate)))
+      return msg::ReasonGridWordUnread(word, text);
+  }
+  return {};
+}
+
+} // namespace
+
 std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
   std::vector<TCalibrationFinding> findings;
   const auto add = [&](int point, std::string message) { findings.push_back({point, std::move(message)}); };
@@ -425,14 +566,19 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
 
   const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
   if (!fit->ProjectionProblem().empty()) add(0, fit->ProjectionProblem());
+  for (const std::string& note : fit->RequestedProjection()->Notes()) add(0, note);
   if (!fit->Valid()) add(0, msg::NoCalibrationFit(fit->Problem()));
-  // With 3 or 4 points a wrong one cannot be told from the right ones.
-  if (fit->Valid() && fit->PointsUsed() < 5 && fit->Rms() > kSuspectPixels) add(0, msg::PointsDisagree(fit->Rms()));
+  // The points still taking part, after the wrong ones named below, whatever their number.
+  if (fit->Valid() && fit->Rms() > kSuspectPixels) add(0, msg::PointsDisagree(fit->Rms()));
+  if (fit->MoreMayBeWrong()) add(0, msg::WrongPointSearchStopped(kMostSuspects));
+  const std::vector<const std::string*> pointLines = PointLines(area);
 
   for (std::size_t i = 0; i < area.Points.size(); ++i) {
     const TCalibrationPoint& p = area.Points[i];
     const int number = static_cast<int>(i) + 1;
     if (fit->Suspect(i)) add(number, msg::PointFarFromFit(number, fit->SuspectDistance(i), fit->SuspectOthersRms(i)));
+    const std::string reason = NoPartReason(*fit, p, i, i < pointLines.size() ? pointLines[i] : nullptr);
+    if (!reason.empty()) add(number, msg::PointTakesNoPart(number, reason));
     if (area.Width > 0 && area.Height > 0 && (p.X < 0 || p.Y < 0 || p.X > area.Width || p.Y > area.Height))
       add(number, msg::PointOutsidePicture(number, p.X, p.Y, area.Width, area.Height));
     if (p.HasLatLon) {
@@ -445,8 +591,9 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area) {
 
   // "IWH,Map Image Width/Height,W,H": the picture size the calibration was made for.
   if (UpperFileExt(area.FileName) == ".MAP" && area.Width > 0 && area.Height > 0) {
-    for (const std::string& line : area.Lines) {
-      if (UpperCaseAscii(line.substr(0, 4)) != "IWH,") continue;
+    for (std::size_t i = 3; i < area.Lines.size(); ++i) {
+      const std::string& line = area.Lines[i];
+      if (!IsImageSizeLine(line)) continue;
       std::int32_t w = 0, h = 0;
       if (TryStrToInt(Trim(ExtractNthWord(3, line, ",")), w) && TryStrToInt(Trim(ExtractNthWord(4, line, ",")), h) &&
           (w != area.Width || h != area.Height))

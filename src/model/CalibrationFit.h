@@ -43,7 +43,12 @@ public:
   // whose leaving out makes the rest agree best, while it lies over 5 px and
   // over 3 x (their RMS + 1 px) from where they put it; then again among the
   // rest while 5 remain.
+  // A suspect point takes no part in the fit the positions come from: the
+  // fit, its RMS and PointsUsed() are the rest's; Residuals() still gives its distance.
   bool Suspect(std::size_t index) const;
+  // Whether the search stopped at its limit of named points, so that more
+  // may be wrong.
+  bool MoreMayBeWrong() const { return valid_ && searchStopped_; }
   // For a suspect point: its distance from the others' fit when it was
   // named, and their RMS; NaN for other points.
   double SuspectDistance(std::size_t index) const;
@@ -68,6 +73,20 @@ public:
 
 private:
   struct TPlanePoint;
+  struct TAffineState {
+    int Used;
+    double Rms;
+    std::vector<double> Residuals;
+    double A[3], B[3];
+  };
+  // The fall-back fit in the latitude-longitude plane, at the map's pixel scale.
+  TCalibrationFit(const std::vector<TCalibrationPoint>& points, std::shared_ptr<const TMapProjection> projection,
+                  double msf, bool unwrap);
+  void TryAcross180();
+  TAffineState State() const;
+  void Restore(const TAffineState& state);
+  void LeaveOutWrongPoints(const std::vector<TPlanePoint>& placed);
+  void MeasureResiduals(const std::vector<TPlanePoint>& placed, const std::vector<TPlanePoint>& used);
   // The points in the plane, the least-squares solution, and each point's
   // distance from it; then the wrong-point search.
   bool PlacePoints(const std::vector<TCalibrationPoint>& points, std::vector<TPlanePoint>& placed);
@@ -89,6 +108,9 @@ private:
   std::vector<double> residuals_;
   std::vector<double> looDistances_;
   std::vector<double> suspectDistance_, suspectRms_;
+  bool searchStopped_ = false;
+  double msf_ = 1;                  // picture pixel = calibration pixel / msf
+  bool unwrap_ = false;             // longitudes continuous around the first point's
   double cosLat0_ = 1;              // east scale of the latitude-longitude plane
   double xm_ = 0, ym_ = 0;          // pixel centre
   double em_ = 0, nm_ = 0;          // plane centre

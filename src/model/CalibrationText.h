@@ -23,6 +23,10 @@ constexpr double kLargestGridCoordinate = 1e15;
 void ParseCalibrationLines(const std::vector<std::string>& lines, const std::string& upperExt,
                            std::vector<TCalibrationPoint>& points, std::string& imageFileName);
 
+// Whether line is a .map's "IWH,Map Image Width/Height,W,H" line, the size
+// of the picture the calibration was made for (ASCII case ignored).
+bool IsImageSizeLine(const std::string& line);
+
 // Splits at CR LF, lone LF and lone CR; a final break adds no line; a NUL ends the text.
 std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size);
 // Word n (from 1) of s: a maximal run of bytes that are no delimiters.

@@ -58,7 +58,8 @@ void DegreesMinutesFields(int point, double value, std::string& degrees, std::st
 // A number in plain decimals, as short as it can be and still read back the same,
 // without the locale.
 std::string Shortest(double value) {
-  char buf[64];
+  // Room for every double below kLargestGridCoordinate: 1e-100 has 100 zeros.
+  char buf[400];
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
   return ec == std::errc() ? std::string(buf, end) : std::string();
 }
@@ -135,7 +136,7 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
       out.push_back(ReplacedPointLine(line, point, static_cast<int>(next) + 1));
       ++next;
       insertAt = out.size();
-    } else if (i >= 3 && hasPicture && StartsWithNoCase(line, "IWH,")) {
+    } else if (i >= 3 && hasPicture && IsImageSizeLine(line)) {
       out.push_back(SizeLine(area));
       sizeWritten = true;
     } else {

@@ -13,9 +13,10 @@ class TMapProjection {
 public:
   // Latitude and longitude in WGS 84: .gmi files, images opened alone.
   TMapProjection();
-  // A .map file's lines. A projection or datum GDAL does not know, or no
-  // projection lines at all, leave latitude and longitude in WGS 84; the first
-  // two name themselves in Unknown().
+  // A .map file's lines. A projection neither GDAL nor the table of further
+  // projections knows leaves latitude and longitude in the map's datum and
+  // names itself in Unknown(); a datum GDAL does not know is WGS 84 and a
+  // note; no projection lines at all leave latitude and longitude.
   explicit TMapProjection(const std::vector<std::string>& mapLines);
   ~TMapProjection();
   TMapProjection(const TMapProjection&) = delete;
@@ -24,10 +25,16 @@ public:
   // Whether the plane is a projected one, in metres; otherwise it is the
   // longitude (east) and latitude (north) of the calibration's datum.
   bool Projected() const;
-  // The PROJ definition GDAL gives, or "latlong" when GDAL gave none.
+  // The PROJ definition of the plane, or "latlong" when none was made.
   const std::string& Definition() const;
   // "NAME" of "The map's projection NAME is not known"; empty when known.
   const std::string& Unknown() const;
+  // What else the user should know of the plane, as findings: a datum not
+  // known, a UTM zone taken from the points.
+  const std::vector<std::string>& Notes() const { return notes_; }
+  // The "MSF" line's factor: the calibration's pixels are for the picture
+  // scaled by it, so a picture pixel is a calibration pixel / Msf(). 1 without one.
+  double Msf() const { return msf_; }
   // The name on the "Map Projection" line; empty without one.
   const std::string& Name() const { return name_; }
   // Whether this was made from these lines.
@@ -52,6 +59,8 @@ private:
   std::string definition_ = "latlong";
   std::string unknown_;
   std::string name_;
+  std::vector<std::string> notes_;
+  double msf_ = 1;
 };
 
 } // namespace zv

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -138,6 +139,11 @@ TEST(Reduce, RegionsAreCropsOfTheWholeReductionAndLevelsCompose) {
   // A level made from a coarser level's bitmap equals one made from the picture.
   EXPECT_EQ(ToPicture(zv::Reduce(zv::Reduce(b, 2), 3)), ToPicture(zv::Reduce(b, 5)));
   EXPECT_TRUE(zv::ReduceRegion(b, 3, 13, 0, 4, 4).Empty());
+  // Regions whose end lies past 2^31: clipped, not wrapped round.
+  constexpr int kMax = std::numeric_limits<int>::max();
+  EXPECT_EQ(zv::ReduceRegion(b, 3, 5, 3, kMax, kMax).Width(), 8);
+  EXPECT_EQ(zv::ReduceRegion(b, 3, 5, 3, kMax, kMax).Height(), 7);
+  EXPECT_TRUE(zv::ReduceRegion(b, 3, kMax - 2, kMax - 2, kMax, kMax).Empty());
 }
 
 TEST(Reduce, SourceBandsInAnIndexedFormatAreTakenAsTheirColours) {

@@ -191,6 +191,15 @@ TEST(ZoomOut, MapCalibrationCopy) {
   EXPECT_EQ(zv::ReducedCalibrationLines(lines, ".PNG", 1001, 777, 2), lines);
 }
 
+TEST(ZoomOut, OnlyTheImageSizeLineIsThePicturesSize) {
+  // A name line and a header line that start with "IWH," are no size lines.
+  const std::vector<std::string> lines = {"OziExplorer Map Data File Version 2.2", "IWH,My map,640,480", "m.png",
+                                          "IWH,Other,640,480", "IWH,Map Image Width/Height,640,480"};
+  std::vector<std::string> want = lines;
+  want[4] = "IWH,Map Image Width/Height,320,240";
+  EXPECT_EQ(zv::ReducedCalibrationLines(lines, ".MAP", 640, 480, 1), want);
+}
+
 TEST(ZoomOut, ReducedFitAgreesWithTheFullOne) {
   // A calibration of a 4001 x 3001 picture, slightly rotated.
   const std::vector<std::string> lines = {

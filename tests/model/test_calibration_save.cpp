@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "model/CalibrationEdit.h"
+#include "model/CalibrationFit.h"
 #include "model/CalibrationText.h"
 #include "model/CalibrationWriter.h"
 #include "model/DisplayMapsCore.h"
@@ -330,6 +331,39 @@ TEST(MapWriter, GridWordsGoWithTheirPoint) {
   ParseCalibrationLines({"h", "t", "g.bmp", second.substr(0, 73) + "1e400,    5399000,N"}, ".MAP", points, image);
   ASSERT_EQ(points.size(), 1u);
   EXPECT_FALSE(points[0].HasGrid);
+  // What the reader takes, the writer writes back to the same numbers.
+  for (const char* easting : {"1e-100", "999999999999999.9", "-0.000001", "123456789012345"}) {
+    SCOPED_TRACE(easting);
+    std::vector<TCalibrationPoint> read, again;
+    ParseCalibrationLines({"h", "t", "g.bmp", second.substr(0, 73) + easting + ",    5399000,N"}, ".MAP", read, image);
+    ASSERT_EQ(read.size(), 1u);
+    if (!read[0].HasGrid) continue; // beyond the grid's limit after rounding: no grid words at all
+    ParseCalibrationLines({"h", "t", "g.bmp", MapPointLine(1, read[0])}, ".MAP", again, image);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_TRUE(again[0].HasGrid);
+    EXPECT_EQ(again[0].Easting, read[0].Easting);
+  }
+}
+
+TEST(MapWriter, OnlyTheImageSizeLineIsRewrittenAndChecked) {
+  TMapArea area(nullptr, nullptr);
+  area.FileName = "g.map";
+  area.Lines = {"OziExplorer Map Data File Version 2.2",
+                "IWH,My map,640,480",
+                "g.bmp",
+                "IWH,Other,1,2",
+                "Point01,xy,  100,  200,in, deg,  48, 30.0000,N,  17,  6.0000,E, grid,   ,           ,           ,N",
+                "IWH,Map Image Width/Height,640,480"};
+  area.Width = 320;
+  area.Height = 240;
+  area.ParseCalibration();
+  std::vector<std::string> want = area.Lines;
+  want[5] = "IWH,Map Image Width/Height,320,240";
+  EXPECT_EQ(CalibrationLinesToSave(area, "g.map"), want);
+  bool otherSize = false;
+  for (const TCalibrationFinding& f : CheckCalibration(area))
+    otherSize = otherSize || f.Message.find("640") != std::string::npos;
+  EXPECT_TRUE(otherSize);
 }
 
 // A .gmi map has no .map lines to keep: it gets a whole new file.

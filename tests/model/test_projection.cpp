@@ -344,10 +344,13 @@ TEST(WrongPoints, ThreeOrFourPointsThatDisagreeAreNotNamedOneByOne) {
 TEST(ProjectedFit, UnknownProjectionOrDatumFallsBackToLatitudeAndLongitude) {
   TSheet s = kSheets[0];
   const std::vector<std::string> exact = ExactSheet(s, Layout(s, 5));
-  for (auto [from, to, name] :
-       {std::tuple<std::string, std::string, std::string>{"(UTM) Universal Transverse Mercator", "Cassini-Soldner",
-                                                          "Cassini-Soldner"},
-        {"WGS 84,WGS 84", "Martian 2000,WGS 84", "(UTM) Universal Transverse Mercator (datum Martian 2000)"}}) {
+  // An unknown projection keeps the datum; an unknown datum keeps the projection.
+  for (auto [from, to, plane, message] :
+       {std::tuple<std::string, std::string, std::string, std::string>{
+            "(UTM) Universal Transverse Mercator", "Cassini-Soldner", "+proj=longlat +datum=WGS84 +no_defs",
+            "The map's projection Cassini-Soldner is not known; positions assume latitude and longitude"},
+        {"WGS 84,WGS 84", "Martian 2000,WGS 84", "+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs",
+         "The map's datum Martian 2000 is not known; positions assume WGS 84"}}) {
     std::vector<std::string> lines = exact;
     for (std::string& line : lines)
       if (line.find(from) != std::string::npos) line.replace(line.find(from), from.size(), to);
@@ -355,11 +358,10 @@ TEST(ProjectedFit, UnknownProjectionOrDatumFallsBackToLatitudeAndLongitude) {
     const auto area = AreaOf(view, s, lines);
     const auto fit = area->Fit();
     ASSERT_TRUE(fit->Valid());
-    EXPECT_EQ(fit->PlaneDefinition(), "latlong");
+    EXPECT_EQ(fit->PlaneDefinition(), plane);
     const auto findings = CheckCalibration(*area);
     ASSERT_FALSE(findings.empty());
-    EXPECT_EQ(findings[0].Message,
-              "The map's projection " + name + " is not known; positions assume latitude and longitude");
+    EXPECT_EQ(findings[0].Message, message);
   }
 }
 
@@ -472,4 +474,240 @@ TEST(ProjectedFit, RealCalibrationFilesHaveNoFinding) {
       EXPECT_LT(fit->Rms(), 1.0);
     }
   }
+}
+
+namespace {
+
+std::vector<std::string> Replaced(std::vector<std::string> lines, const std::string& from, const std::string& to) {
+  for (std::string& line : lines)
+    if (line.find(from) != std::string::npos) line.replace(line.find(from), from.size(), to);
+  return lines;
+}
+
+bool HasFinding(const TMapArea& area, const std::string& text) {
+  for (const TCalibrationFinding& f : CheckCalibration(area))
+    if (f.Message.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// Distance in pixels between where the fit puts the picture's corners and
+// where the sheet has them.
+double WorstCorner(const TSheet& s, const TCalibrationFit& fit, const TMapProjection& truth) {
+  double worst = 0;
+  for (const TPixel px : {TPixel{0, 0}, TPixel{s.Width, 0}, TPixel{s.Width, s.Height}, TPixel{0, s.Height}}) {
+    const TPlaned p = PlaneOf(s, px.X, px.Y);
+    double lat = 0, lon = 0, x = 0, y = 0;
+    if (!truth.PlaneToWgs84(p.East, p.North, lat, lon) || !fit.LatLonToPixel(lat, lon, x, y)) return 1e300;
+    worst = std::max(worst, std::hypot(x - px.X, y - px.Y));
+  }
+  return worst;
+}
+
+} // namespace
+
+// Each way a file said too little or too much, with the finding it now gives
+// and the corners where they belong.
+TEST(NoSilentWrongAnswer, DatumAndProjectionHolesGiveTheirFindingAndTheRightCorners) {
+  const TSheet& utm = kSheets[0];
+  const TSheet& gk = kSheets[2];
+  const std::vector<std::string> utmLines = ExactSheet(utm, Layout(utm, 9));
+  std::vector<std::string> noZone = utmLines;
+  for (std::string& line : noZone)
+    if (line.rfind("Point", 0) == 0)
+      line = line.substr(0, line.find(", grid,")) + ", grid,   ,           ,           ,N";
+  std::vector<std::string> noSetup = ExactSheet(gk, Layout(gk, 9));
+  const TMapProjection gkTruth(noSetup);
+  noSetup.erase(std::remove_if(noSetup.begin(), noSetup.end(),
+                               [](const std::string& l) { return l.rfind("Projection Setup", 0) == 0; }),
+                noSetup.end());
+  noSetup = Replaced(noSetup, "Transverse Mercator", "Latitude/Longitude");
+  std::vector<std::string> emptyDatum = utmLines;
+  emptyDatum[4].clear();
+  struct TCase {
+    const char* Name;
+    const TSheet& Sheet;
+    std::vector<std::string> Lines;
+    const TMapProjection& Truth;
+    const char* Finding;
+    double Within;
+  };
+  const TMapProjection utmTruth(utmLines);
+  const TCase cases[] = {
+      // GDAL's reader crashed on an empty datum line: WGS 84, as the sheet is.
+      {"empty datum line", utm, emptyDatum, utmTruth, "The map names no datum", 0.5},
+      {"UTM without zone", utm, noZone, utmTruth,
+       "The UTM zone is not given; zone 33 taken from the points' longitudes", 0.5},
+      // Latitude and longitude on Pulkovo 1942 with no "Projection Setup" line keep their datum.
+      {"datum without setup line", gk, noSetup, gkTruth, "", 40},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDisplayMapsCore view;
+    const auto area = AreaOf(view, c.Sheet, c.Lines);
+    const auto fit = area->Fit();
+    ASSERT_TRUE(fit->Valid()) << fit->Problem();
+    if (*c.Finding) {
+      EXPECT_TRUE(HasFinding(*area, c.Finding));
+    }
+    EXPECT_LT(WorstCorner(c.Sheet, *fit, c.Truth), c.Within);
+  }
+  // The datum without a setup line: the datum is used (20 px off when it was not).
+  TDisplayMapsCore view;
+  const auto pulkovo = AreaOf(view, gk, noSetup);
+  const auto wgs84 = AreaOf(view, gk, Replaced(noSetup, "Pulkovo 1942 (2)", "WGS 84"));
+  double lat1 = 0, lon1 = 0, lat2 = 0, lon2 = 0;
+  ASSERT_TRUE(pulkovo->Fit()->PixelToLatLon(1000, 1000, lat1, lon1));
+  ASSERT_TRUE(wgs84->Fit()->PixelToLatLon(1000, 1000, lat2, lon2));
+  EXPECT_GT(std::hypot(lat1 - lat2, lon1 - lon2), 0.0005);
+  EXPECT_NE(pulkovo->Fit()->PlaneDefinition().find("+ellps=krass"), std::string::npos)
+      << pulkovo->Fit()->PlaneDefinition();
+}
+
+TEST(NoSilentWrongAnswer, DatumsMeasuredFromAnotherMeridianTakeGreenwichLongitudes) {
+  const TSheet& utm = kSheets[0];
+  for (const char* datum : {"Rome 1940", "Norsk"}) {
+    SCOPED_TRACE(datum);
+    TDisplayMapsCore view;
+    const std::vector<std::string> lines =
+        Replaced(ExactSheet(utm, Layout(utm, 9)), "WGS 84,WGS 84", std::string(datum) + ",WGS 84");
+    const auto area = AreaOf(view, utm, lines);
+    const auto fit = area->Fit();
+    ASSERT_TRUE(fit->Valid());
+    EXPECT_EQ(fit->PlaneDefinition().find("+pm="), std::string::npos) << fit->PlaneDefinition();
+    // A datum shift of some hundred metres, not 12 or 10 degrees.
+    double lat = 0, lon = 0;
+    ASSERT_TRUE(fit->PixelToLatLon(utm.Width / 2, utm.Height / 2, lat, lon));
+    const TPlaned centre = PlaneOf(utm, utm.Width / 2, utm.Height / 2);
+    double wLat = 0, wLon = 0;
+    ASSERT_TRUE(TMapProjection(ExactSheet(utm, Layout(utm, 9))).PlaneToWgs84(centre.East, centre.North, wLat, wLon));
+    EXPECT_NEAR(lon, wLon, 0.01);
+    EXPECT_NEAR(lat, wLat, 0.01);
+  }
+}
+
+TEST(NoSilentWrongAnswer, LatitudeLongitudeMapAcrossThe180thMeridian) {
+  TDisplayMapsCore view;
+  TMapArea area(&view, view.Layouts->AddLayout("L"));
+  area.FileName = "fiji.map";
+  area.Lines = {"OziExplorer Map Data File Version 2.2",
+                "fiji",
+                "fiji.png",
+                "1 ,Map Code,",
+                "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84",
+                "Reserved 1",
+                "Reserved 2",
+                "Magnetic Variation,,,E",
+                "Map Projection,Latitude/Longitude,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No",
+                "Point01,xy,    0,    0,in, deg,  16,  0.0000,S, 179,  0.0000,E, grid,   ,           ,           ,N",
+                "Point02,xy, 2000,    0,in, deg,  16,  0.0000,S, 179,  0.0000,W, grid,   ,           ,           ,N",
+                "Point03,xy,    0, 2000,in, deg,  18,  0.0000,S, 179,  0.0000,E, grid,   ,           ,           ,N",
+                "Point04,xy, 2000, 2000,in, deg,  18,  0.0000,S, 179,  0.0000,W, grid,   ,           ,           ,N",
+                "Point05,xy, 1000, 1000,in, deg,  17,  0.0000,S, 180,  0.0000,E, grid,   ,           ,           ,N",
+                "Projection Setup,,,,,,,,,,"};
+  area.ParseCalibration();
+  area.Width = area.Height = 2000;
+  const auto fit = area.Fit();
+  ASSERT_TRUE(fit->Valid());
+  EXPECT_LT(fit->Rms(), 0.01);
+  EXPECT_TRUE(CheckCalibration(area).empty());
+  double lat = 0, lon = 0, x = 0, y = 0;
+  ASSERT_TRUE(fit->PixelToLatLon(1500, 500, lat, lon));
+  EXPECT_NEAR(lat, -16.5, 1e-6);
+  EXPECT_NEAR(lon, -179.5, 1e-6);
+  ASSERT_TRUE(fit->LatLonToPixel(-17.5, 179.5, x, y));
+  EXPECT_NEAR(x, 500, 1e-6);
+  EXPECT_NEAR(y, 1500, 1e-6);
+}
+
+TEST(NoSilentWrongAnswer, MsfLineScalesTheCalibrationPixels) {
+  const TSheet& s = kSheets[0];
+  std::vector<std::string> lines = ExactSheet(s, Layout(s, 9));
+  // The same calibration, made on the picture scaled by 2.
+  for (std::string& line : lines)
+    if (line.rfind("Point", 0) == 0) {
+      const int x = std::stoi(line.substr(11, 5)), y = std::stoi(line.substr(17, 5));
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "%5d,%5d", 2 * x, 2 * y);
+      line.replace(11, 11, buf);
+    }
+  lines.push_back("MSF,2");
+  TDisplayMapsCore view;
+  const auto area = AreaOf(view, s, lines);
+  EXPECT_LT(WorstCorner(s, *area->Fit(), TMapProjection(ExactSheet(s, Layout(s, 9)))), 0.5);
+}
+
+TEST(NoSilentWrongAnswer, NamedPointsTakeNoPartAndWholesaleDisagreementIsSaid) {
+  const TSheet& gk = kSheets[2];
+  TDisplayMapsCore view;
+  std::vector<std::string> lines = ExactSheet(gk, Layout(gk, 9));
+  Corrupt(lines, 1, TCorruption::Minute);
+  Corrupt(lines, 6, TCorruption::SwappedXY);
+  const auto area = AreaOf(view, gk, lines);
+  const auto fit = area->Fit();
+  EXPECT_EQ(fit->PointsUsed(), 7);
+  EXPECT_LT(fit->Rms(), 0.2);
+  EXPECT_LT(WorstCorner(gk, *fit, TMapProjection(lines)), 0.5);
+  EXPECT_TRUE(HasFinding(*area, "it takes no part in the fit"));
+
+  // 20 points, 4 of them 247 px off the same way: too many to name one by one.
+  const TSheet& s = kSheets[0];
+  std::vector<std::string> many = ExactSheet(s, Layout(s, 30));
+  many.erase(many.begin() + 9 + 20, many.begin() + 9 + 30);
+  for (std::size_t k : {3, 8, 13, 18}) {
+    std::string& line = many[9 + k];
+    const int x = std::stoi(line.substr(11, 5));
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%5d", x + 247);
+    line.replace(11, 5, buf);
+  }
+  const auto area20 = AreaOf(view, s, many);
+  const auto fit20 = area20->Fit();
+  EXPECT_FALSE(CheckCalibration(*area20).empty());
+  EXPECT_TRUE(fit20->Rms() < 5 || HasFinding(*area20, "The calibration points disagree by ")) << fit20->Rms();
+
+  // 1,000 random points: no fit, but the rule and the RMS say so.
+  TMapArea random(&view, view.Layouts->AddLayout("random"));
+  random.FileName = "random.gmi";
+  random.Width = random.Height = 10000;
+  std::srand(5);
+  const auto point = [](int x, int y, double lat, double lon) {
+    TCalibrationPoint p;
+    p.X = x, p.Y = y, p.Lat = lat, p.Lon = lon, p.HasLatLon = true;
+    return p;
+  };
+  for (int k = 0; k < 1000; ++k)
+    random.Points.push_back(point(std::rand() % 10000, std::rand() % 10000, 40 + (std::rand() % 1000) / 100.0,
+                                  10 + (std::rand() % 1000) / 100.0));
+  EXPECT_TRUE(HasFinding(random, "The calibration points disagree by "));
+  // 200 exact points and 60 wrong ones: the rule stops at 50 and says more may be wrong.
+  random.Points.clear();
+  for (int k = 0; k < 260; ++k) {
+    const int x = std::rand() % 10000, y = std::rand() % 10000;
+    const double off = k < 200 ? 0 : 100 + std::rand() % 400;
+    random.Points.push_back(point(x, y, 50 - (y + off) * 1e-5, 10 + x * 1.5e-5));
+  }
+  EXPECT_TRUE(HasFinding(random, "The search for wrong points stopped after naming 50 of them; more may be wrong"));
+}
+
+TEST(NoSilentWrongAnswer, DroppedPointsAreNamedAndFileValuesQuotedShort) {
+  const TSheet& s = kSheets[0];
+  std::vector<std::string> lines = ExactSheet(s, Layout(s, 9));
+  const auto gridOnly = [](std::string& line, const std::string& grid) {
+    line = line.substr(0, line.find(" deg,") + 5) + "    ,        ,N,    ,        ,E, grid," + grid;
+  };
+  gridOnly(lines[9 + 1], " 33,      1e308,    5380000,N");
+  gridOnly(lines[9 + 2], " 99,     560000,    5380000,N");
+  lines[4] = std::string(1 << 20, 'X') + ",WGS 84";
+  TDisplayMapsCore view;
+  const auto area = AreaOf(view, s, lines);
+  std::map<int, std::string> found;
+  for (const TCalibrationFinding& f : CheckCalibration(*area)) {
+    EXPECT_LT(f.Message.size(), 300u);
+    found[f.Point] += f.Message;
+  }
+  EXPECT_NE(found[2].find("Point 2 takes no part in the fit: its grid easting 1e308"), std::string::npos) << found[2];
+  EXPECT_NE(found[3].find("Point 3 takes no part in the fit: its UTM zone 99 is not one of 1 to 60."),
+            std::string::npos)
+      << found[3];
+  EXPECT_NE(found[0].find("The map's datum " + std::string(60, 'X') + "\xE2\x80\xA6 is not known"), std::string::npos);
 }
