@@ -443,4 +443,9 @@ const char* const MapAppUsage =
     "                         is lowered until the maps fit\n"
     "  --reload               replace an existing FILE\n";
 // clang-format on
+const char* const MapAppEnterFile = "Enter the file to write.";
+std::string MapAppReplaceQuestion(const std::string& file) { return file + " already exists. Replace it?"; }
+std::string SuggestedHighestZoom(int zoom) {
+  return zoom < 0 ? std::string("no map to export") : "suggested highest: " + std::to_string(zoom);
+}
 } // namespace zv::msg

@@ -218,4 +218,7 @@ extern const char* const KmzTilesExpectsCount;
 extern const char* const MapAppOneTarget;
 extern const char* const MapAppWithAmbuloOptions;
 extern const char* const MapAppUsage;
+extern const char* const MapAppEnterFile;
+std::string MapAppReplaceQuestion(const std::string& file);
+std::string SuggestedHighestZoom(int zoom);
 } // namespace zv::msg

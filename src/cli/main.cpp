@@ -123,8 +123,7 @@ zv::TMapAppOptions MapAppOptions(const TCommandLine& cl) {
 }
 
 void ExportToMapApp(const TCommandLine& cl, zv::TDisplayMapsCore& core, const zv::TExportProgress& progress) {
-  const std::vector<zv::TMapArea*> all = core.Layouts->AllAreas();
-  const std::vector<const zv::TMapArea*> areas(all.begin(), all.end());
+  const std::vector<const zv::TMapArea*> areas = zv::MapAppAreas(*core.Layouts, nullptr, true);
   const std::string note = zv::ExportToMapApps(areas, MapAppOptions(cl), progress);
   if (!note.empty()) std::fprintf(stderr, "%s\n", note.c_str());
 }

@@ -2,6 +2,7 @@
 
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "export/MapBorder.h"
 #include "export/ParallelFor.h"
 #include "export/Reprojection.h"
 #include "export/TemporaryFile.h"
@@ -202,6 +203,24 @@ std::string ExportKmz(const TSources& s, const std::vector<const TMapArea*>& are
 }
 
 } // namespace
+
+std::vector<const TMapArea*> MapAppAreas(const TMapLayouts& layouts, const TMapLayout* active, bool allLayouts) {
+  std::vector<const TMapArea*> areas;
+  for (int i = 0; i < layouts.Count(); ++i)
+    if (allLayouts || layouts[i] == active)
+      for (const TMapArea* area : layouts[i]->Areas->All()) areas.push_back(area);
+  return areas;
+}
+
+bool AnyMapBorder(const std::vector<const TMapArea*>& areas) {
+  return std::any_of(areas.begin(), areas.end(), [](const TMapArea* a) { return !MapBorderPolygon(*a).empty(); });
+}
+
+const char* MapAppExtension(TMapAppFormat format) {
+  if (format == TMapAppFormat::SqliteDb) return ".sqlitedb";
+  if (format == TMapAppFormat::Kmz) return ".kmz";
+  return ".mbtiles";
+}
 
 int SuggestedMaxZoom(const std::vector<const TMapArea*>& areas, bool crop) {
   return HighestZoom(TSources(areas, crop));

@@ -12,6 +12,8 @@
 namespace zv {
 
 class TMapArea;
+class TMapLayout;
+class TMapLayouts;
 
 enum class TMapAppFormat : std::uint8_t { Mbtiles, SqliteDb, Kmz };
 
@@ -34,6 +36,14 @@ struct TMapAppOptions {
   // 0: one per processor.
   unsigned Workers = 0;
 };
+
+// The maps a run takes, in drawing order: every area of the active layout,
+// or of all layouts in order.
+std::vector<const TMapArea*> MapAppAreas(const TMapLayouts& layouts, const TMapLayout* active, bool allLayouts);
+// Whether any of the maps has border lines: cropping to them is then the default.
+bool AnyMapBorder(const std::vector<const TMapArea*>& areas);
+// ".mbtiles", ".sqlitedb" or ".kmz".
+const char* MapAppExtension(TMapAppFormat format);
 
 // The suggested highest zoom: the first at which a tile pixel at the maps'
 // centre is no larger than their finest picture pixel; -1 when no map can
