@@ -87,6 +87,9 @@ void TFormMapApps::CreateControls() {
   PrbMain = Named(new QProgressBar, "PrbMain");
   PrbMain->setTextVisible(false);
   PrbMain->setAccessibleName(QStringLiteral("Export progress"));
+  QSizePolicy keepPlace = PrbMain->sizePolicy();
+  keepPlace.setRetainSizeWhenHidden(true);
+  PrbMain->setSizePolicy(keepPlace);
   BtnStart = Named(new QPushButton(QStringLiteral("&Start")), "BtnStart");
   BtnRunning = Named(new QPushButton(QStringLiteral("Running")), "BtnRunning");
   BtnRunning->setEnabled(false);
@@ -151,6 +154,7 @@ void TFormMapApps::ShowState(TState state) {
   BtnStart->setVisible(state == TState::Ready);
   BtnRunning->setVisible(state == TState::Running);
   BtnClose->setVisible(state == TState::Finished);
+  PrbMain->setVisible(state != TState::Ready);
   for (QWidget* w : findChildren<QWidget*>())
     if (w != PrbMain && w != BtnRunning && w != BtnClose && w != BtnStart) w->setEnabled(state != TState::Running);
   if (state != TState::Running) FormatChanged();
