@@ -20,5 +20,8 @@ std::vector<TPicturePoint> MapBorderPolygon(const TMapArea& area);
 
 // Whether (x, y) lies inside the polygon, by the even-odd rule.
 bool InsidePolygon(const std::vector<TPicturePoint>& polygon, double x, double y);
+// Whether the whole rectangle [x0, x1] x [y0, y1] lies inside: its corners
+// inside and no edge of the polygon meeting it.
+bool RectInsidePolygon(const std::vector<TPicturePoint>& polygon, double x0, double y0, double x1, double y1);
 
 } // namespace zv

@@ -205,6 +205,13 @@ void TMapSource::DrawOver(const TOutputPlane& plane, int left, int top, TRgbaTil
   const auto exact = [&](double x, double y, double& px, double& py) { return PictureAt(plane, x, y, px, py); };
   TGrid g;
   while (!FillGrid(g, left, top, tile.Width(), tile.Height(), exact)) g.Step /= 2;
+  // Interpolated positions stay within the nodes' box: when that lies inside
+  // the border, no pixel needs the polygon test.
+  const bool allOk = std::all_of(g.Ok.begin(), g.Ok.end(), [](char ok) { return ok != 0; });
+  const auto [xMin, xMax] = std::minmax_element(g.X.begin(), g.X.end());
+  const auto [yMin, yMax] = std::minmax_element(g.Y.begin(), g.Y.end());
+  const bool borderTest =
+      !border_.empty() && !(allOk && RectInsidePolygon(border_, *xMin - 1, *yMin - 1, *xMax + 1, *yMax + 1));
   const double s = g.Step;
   for (int y = 0; y < tile.Height(); ++y) {
     const int j = y / g.Step;
@@ -224,7 +231,7 @@ void TMapSource::DrawOver(const TOutputPlane& plane, int left, int top, TRgbaTil
         continue;
       }
       if (!(px >= 0 && py >= 0 && px < width_ && py < height_)) continue;
-      if (!border_.empty() && !InsidePolygon(border_, px, py)) continue;
+      if (borderTest && !InsidePolygon(border_, px, py)) continue;
       sampler_->Sample(px, py, width_, height_, out);
     }
   }

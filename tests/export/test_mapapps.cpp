@@ -6,6 +6,7 @@
 #include "base/Errors.h"
 #include "codecs/Png.h"
 #include "export/ExportToMapApps.h"
+#include "export/MapBorder.h"
 #include "model/MapModel.h"
 
 #include <gtest/gtest.h>
@@ -224,6 +225,25 @@ TEST(MapApps, CollarsAreCutAtTheBorderPolygonAndLaterMapsDrawOver) {
   }
   EXPECT_GT(blues[60], 0);
   EXPECT_GT(blues[200], blues[60]);
+}
+
+TEST(MapApps, RectanglesInsideABorderWithANotch) {
+  // A U: the square 0..100 with a slot from the top, x 40..60, down to y 80.
+  const std::vector<zv::TPicturePoint> l = {{0, 0},  {40, 0},   {40, 80}, {60, 80},
+                                            {60, 0}, {100, 0}, {100, 100}, {0, 100}};
+  const struct {
+    double X0, Y0, X1, Y1;
+    bool Inside;
+  } cases[] = {
+      {10, 10, 30, 90, true},  // the left arm
+      {10, 85, 90, 95, true},  // below the slot
+      {10, 10, 90, 95, false}, // every corner inside, the slot within
+      {30, 70, 50, 90, false}, // one corner in the slot
+      {-5, 10, 20, 20, false}, // over the edge
+      {45, 10, 55, 40, false}, // in the slot
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(zv::RectInsidePolygon(l, c.X0, c.Y0, c.X1, c.Y1), c.Inside) << c.X0 << "," << c.Y0;
 }
 
 TEST(MapApps, TheFileIsTheSameWhateverTheNumberOfThreads) {
