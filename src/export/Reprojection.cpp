@@ -4,6 +4,7 @@
 #include "model/MapModel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -60,6 +61,8 @@ struct TMapSource::TSampler {
   static constexpr int kCell = 256;
   const TMapArea& Area;
   const Bitmap* Whole = nullptr; // one image covering the whole picture
+  bool WholeIndexed = false;      // and 8 bits a pixel
+  std::array<std::array<float, 3>, 256> Colours{}; // its palette; black past its end
   int Cols = 0;
   std::vector<std::vector<std::uint32_t>> Cells; // images meeting each cell, in painting order
 
@@ -68,6 +71,9 @@ struct TMapSource::TSampler {
     if (images.size() == 1 && images[0]->X == 0 && images[0]->Y == 0 && images[0]->Width() >= area.Width &&
         images[0]->Height() >= area.Height) {
       Whole = &images[0]->Bitmap;
+      WholeIndexed = Whole->Format() == PixelFormat::pf8bit;
+      for (std::size_t i = 0; i < Whole->Palette().size() && i < Colours.size(); ++i)
+        Colours[i] = {float(Whole->Palette()[i].r), float(Whole->Palette()[i].g), float(Whole->Palette()[i].b)};
       return;
     }
     Cols = (area.Width + kCell - 1) / kCell;
@@ -88,12 +94,17 @@ struct TMapSource::TSampler {
       rgb[0] = p[0], rgb[1] = p[1], rgb[2] = p[2];
       return;
     }
-    const Rgb c = b.Format() == PixelFormat::pf8bit && b.Row(y)[x] < b.Palette().size() ? b.Palette()[b.Row(y)[x]]
-                                                                                         : b.Pixel(x, y);
+    const Rgb c = b.Pixel(x, y);
     rgb[0] = c.r, rgb[1] = c.g, rgb[2] = c.b;
   }
 
   void Fetch(int x, int y, float* rgb) const {
+    if (WholeIndexed) {
+      // A scan decoded to 256 colours: its colours looked up, not converted per pixel.
+      const float* c = Colours[Whole->Row(y)[x]].data();
+      rgb[0] = c[0], rgb[1] = c[1], rgb[2] = c[2];
+      return;
+    }
     if (Whole) return Read(*Whole, x, y, rgb);
     const auto& cell = Cells[static_cast<std::size_t>(y / kCell) * Cols + x / kCell];
     for (auto it = cell.rbegin(); it != cell.rend(); ++it) {
