@@ -26,6 +26,7 @@ constexpr int kTileSide = 256;
 constexpr int kKmzTileSide = 1024;
 constexpr int kLevelsBelow = 5;
 constexpr std::int64_t kMaxTilesPerRow = 1 << 14;
+constexpr std::int64_t kMaxTiles = 1 << 22; // 275 gigapixels at the highest level
 
 // The maps that can be drawn, in drawing order, and their common box.
 struct TSources {
@@ -82,15 +83,16 @@ void Started(const TExportProgress& progress, const std::string& name, std::int6
 
 // One tile drawn from every map whose box meets it; null when none covers it.
 std::unique_ptr<TRgbaTile> DrawTile(const TSources& s, const TOutputPlane& plane, int left, int top, int w, int h) {
-  auto tile = std::make_unique<TRgbaTile>(w, h);
+  std::unique_ptr<TRgbaTile> tile;
   for (const auto& map : s.Maps) {
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     plane.FromLatLon(map->North(), map->West(), x0, y0);
     plane.FromLatLon(map->South(), map->East(), x1, y1);
     if (x1 < left - 1 || x0 > left + w + 1 || y1 < top - 1 || y0 > top + h + 1) continue;
+    if (!tile) tile = std::make_unique<TRgbaTile>(w, h);
     map->DrawOver(plane, left, top, *tile);
   }
-  if (!tile->AnyCovered()) tile.reset();
+  if (tile && !tile->AnyCovered()) tile.reset();
   return tile;
 }
 
@@ -123,7 +125,7 @@ void ExportPyramid(const TSources& s, const std::vector<const TMapArea*>& areas,
   const std::int64_t perRow = tx1 - tx0 + 1, total = perRow * (ty1 - ty0 + 1);
   // A row of tiles is held whole; a calibration claiming far finer pixels
   // than any scan has must not make it unbounded.
-  if (perRow > kMaxTilesPerRow) throw Error(msg::MapAppTooManyTiles(maxZoom));
+  if (perRow > kMaxTilesPerRow || total > kMaxTiles) throw Error(msg::MapAppTooManyTiles(maxZoom));
   Started(progress, ExtractFileName(o.Target), total);
   CheckStop(progress);
 
