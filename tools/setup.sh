@@ -3,7 +3,7 @@
 # further packages named as arguments. Quick when all is there.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libjpeg-dev libpng-dev zlib1g-dev libdeflate-dev
-          libgtest-dev libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 libgdal-dev gdal-bin
+          libgtest-dev libjpeg-turbo-progs libvips-tools python3-png libarchive-tools tar python3 libgdal-dev gdal-bin libsqlite3-dev sqlite3
           desktop-file-utils appstream "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include "app/CalibrationPanel.h"
 #include "app/FormExport.h"
+#include "app/FormMapApps.h"
 #include "app/FormImport.h"
 #include "app/Icons.h"
 #include "app/Navigator.h"
@@ -135,6 +136,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   formImport_ = new TFormImport(*view_, this);
   formExport_ = new TFormExport(*view_, this);
+  formMapApps_ = new TFormMapApps(*view_, this);
 }
 
 MainWindow::~MainWindow() {
@@ -220,6 +222,11 @@ void MainWindow::CreateMenus() {
     if (TStopSignals::Signalled() && !close()) TStopSignals::Rearm();
   });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
+  QAction* mapApps = file->addAction(QStringLiteral("Export to map apps..."), this, [this] {
+    formMapApps_->exec();
+    if (TStopSignals::Signalled() && !close()) TStopSignals::Rearm();
+  });
+  mapApps->setObjectName(QStringLiteral("mmFileExportMapApps"));
   file->addSeparator();
   QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
   exitAction->setObjectName(QStringLiteral("mmFileExit"));
@@ -402,11 +409,13 @@ void MainWindow::StopSignalReceived() {
   // question it waits on (Esc's "Stop the export?") goes first.
   for (int guard = 0; guard < 16; ++guard) {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == this || (modal == formExport_ && formExport_->Running())) break;
+    if (!modal || modal == this || (modal == formExport_ && formExport_->Running()) ||
+        (modal == formMapApps_ && formMapApps_->Running()))
+      break;
     if (!modal->close()) break; // the open-files dialog finishes its files first
   }
   // Refused (changed points the user keeps): the next signal stops again.
-  if (!formExport_->Running() && !close()) TStopSignals::Rearm();
+  if (!formExport_->Running() && !formMapApps_->Running() && !close()) TStopSignals::Rearm();
 }
 
 void MainWindow::ToggleOption(QAction* item, TDisplayMapsOption option) {

@@ -24,6 +24,7 @@ class TNavigatorTree;
 class TDisplayMaps;
 class TMapArea;
 class TFormExport;
+class TFormMapApps;
 class TFormImport;
 
 // The program's one main window: menus and tool bar, the navigator and
@@ -40,6 +41,7 @@ public:
   TCalibrationPanel& Calibration() const { return *calibration_; }
   TNavigatorTree& Navigator() const { return *navigator_; }
   TFormExport& FormExport() const { return *formExport_; }
+  TFormMapApps& FormMapApps() const { return *formMapApps_; }
 
   // Loads files as File > Add... does, through the progress dialog.
   void AddFiles(const QStringList& fileNames);
@@ -95,6 +97,7 @@ private:
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
   TFormExport* formExport_ = nullptr;
+  TFormMapApps* formMapApps_ = nullptr;
   TCalibrationPanel* calibration_ = nullptr;
   TNavigatorTree* navigator_ = nullptr;
   QFileDialog* opdOpenFile_ = nullptr;

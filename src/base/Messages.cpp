@@ -441,3 +441,56 @@ std::string TooManyPointsQuestion(std::uint64_t points) {
 }
 
 } // namespace zv::msg
+
+// Export to map apps (MBTiles, SQLiteDB, KMZ).
+namespace zv::msg {
+std::string MapAppFileExists(const std::string& file) { return file + " already exists."; }
+std::string MapAppCannotCreate(const std::string& file) { return "Cannot create the file " + file; }
+std::string MapAppWriteError(const std::string& file, const std::string& why) {
+  return "Cannot write the file " + file + ": " + why;
+}
+const char* const MapAppNothingToExport = "No calibrated map with a picture to export.";
+std::string MapAppZoomRange(int min, int max, int deepest) {
+  return "The zoom levels " + std::to_string(min) + " to " + std::to_string(max) +
+         " are no range: the lowest may not be above the highest, nor the highest above " + std::to_string(deepest) +
+         ".";
+}
+std::string MapAppTooManyTiles(int zoom) {
+  return "Zoom level " + std::to_string(zoom) + " needs too many tiles; choose a lower highest zoom level.";
+}
+std::string KmzTilesRange(int most) { return "The KMZ tile limit must be from 1 to " + std::to_string(most) + "."; }
+std::string KmzResolutionLowered(double percent, int tiles) {
+  char text[128];
+  std::snprintf(text, sizeof text, "The KMZ has %.0f %% of the maps' resolution, to stay within %d tiles.", percent,
+                tiles);
+  return text;
+}
+const char* const MinZoomExpectsLevel = "--min-zoom expects a zoom level from 0 to 24";
+const char* const MaxZoomExpectsLevel = "--max-zoom expects a zoom level from 0 to 24";
+const char* const KmzTilesExpectsCount = "--kmz-tiles expects a number of tiles from 1 to 500";
+const char* const MapAppOneTarget = "give only one of -o, --mbtiles, --sqlitedb and --kmz";
+const char* const MapAppWithAmbuloOptions = "--mbtiles, --sqlitedb and --kmz do not go with --single, --tar or --zoom-out";
+// clang-format off
+const char* const MapAppUsage =
+    "\n"
+    "Export to map apps (instead of -o DIR; all opened maps go into the one file):\n"
+    "  --mbtiles FILE         MBTiles 1.3 (Web Mercator, rows from the south)\n"
+    "  --sqlitedb FILE        SQLiteDB for OsmAnd and Locus (BigPlanet numbering)\n"
+    "  --kmz FILE             KMZ for Garmin (latitude/longitude JPEG overlays)\n"
+    "  --min-zoom N, --max-zoom N   zoom levels; default: the level keeping the\n"
+    "                         maps' detail and the five below it\n"
+    "  --format jpeg|png, --quality N   tile format (KMZ: always JPEG)\n"
+    "  --depth ROW            PNG: rows 0..6 take a palette where a tile has at most\n"
+    "                         256 colours, row 7 is always 24-bit\n"
+    "  --no-crop              draw the whole picture, collar included, also where\n"
+    "                         the .map has border lines (MMPXY)\n"
+    "  --kmz-tiles N          most KMZ tiles, 1..500 (default 100); the resolution\n"
+    "                         is lowered until the maps fit\n"
+    "  --reload               replace an existing FILE\n";
+// clang-format on
+const char* const MapAppEnterFile = "Enter the file to write.";
+std::string MapAppReplaceQuestion(const std::string& file) { return file + " already exists. Replace it?"; }
+std::string SuggestedHighestZoom(int zoom) {
+  return zoom < 0 ? std::string("no map to export") : "suggested highest: " + std::to_string(zoom);
+}
+} // namespace zv::msg

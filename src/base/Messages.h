@@ -217,3 +217,24 @@ extern const char* const ReasonNotPlaced;
 std::string TooManyPointsQuestion(std::uint64_t points);
 
 } // namespace zv::msg
+
+// Export to map apps (MBTiles, SQLiteDB, KMZ).
+namespace zv::msg {
+std::string MapAppFileExists(const std::string& file);
+std::string MapAppCannotCreate(const std::string& file);
+std::string MapAppWriteError(const std::string& file, const std::string& why);
+extern const char* const MapAppNothingToExport;
+std::string MapAppZoomRange(int min, int max, int deepest);
+std::string MapAppTooManyTiles(int zoom);
+std::string KmzTilesRange(int most);
+std::string KmzResolutionLowered(double percent, int tiles);
+extern const char* const MinZoomExpectsLevel;
+extern const char* const MaxZoomExpectsLevel;
+extern const char* const KmzTilesExpectsCount;
+extern const char* const MapAppOneTarget;
+extern const char* const MapAppWithAmbuloOptions;
+extern const char* const MapAppUsage;
+extern const char* const MapAppEnterFile;
+std::string MapAppReplaceQuestion(const std::string& file);
+std::string SuggestedHighestZoom(int zoom);
+} // namespace zv::msg

@@ -61,6 +61,7 @@ private:
 // Options that switch something on; false when the option is none of them.
 bool ApplySwitch(const TOption& option, TCommandLine& cl) {
   const std::string& name = option.Name();
+  bool noCrop = false;
   // Help and version stop the run before anything else is looked at, a value
   // given with them included.
   if (name == "-h" || name == "--help") {
@@ -84,10 +85,13 @@ bool ApplySwitch(const TOption& option, TCommandLine& cl) {
     target = &cl.Check;
   else if (name == "-q" || name == "--quiet")
     target = &cl.Quiet;
+  else if (name == "--no-crop")
+    target = &noCrop;
   else
     return false;
   option.RefuseValue();
   *target = true;
+  if (noCrop) cl.MapAppOptions.Crop = false;
   return true;
 }
 
@@ -118,10 +122,44 @@ int ZoomOutLayers(const std::string& value) {
   return layers;
 }
 
+int NumberInRange(const std::string& value, int low, int high, const char* problem) {
+  std::int32_t n = -1;
+  if (!ParseIntegerText(value, n) || n < low || n > high) throw TUsageError{problem};
+  return n;
+}
+
+// The map-app file and its own options; false when the option is none of them.
+bool ApplyMapAppOption(TOption& option, TCommandLine& cl) {
+  const std::string& name = option.Name();
+  TMapAppOptions& o = cl.MapAppOptions;
+  const std::pair<const char*, TMapAppFormat> targets[] = {
+      {"--mbtiles", TMapAppFormat::Mbtiles}, {"--sqlitedb", TMapAppFormat::SqliteDb}, {"--kmz", TMapAppFormat::Kmz}};
+  for (const auto& [target, format] : targets) {
+    if (name != target) continue;
+    if (cl.MapApp || cl.HasOutput) throw TUsageError{msg::MapAppOneTarget};
+    o.Target = option.Value();
+    if (o.Target.empty()) throw TUsageError{msg::MapAppOneTarget};
+    o.Format = format;
+    cl.MapApp = true;
+    return true;
+  }
+  if (name == "--min-zoom")
+    o.MinZoom = NumberInRange(option.Value(), 0, kMaxMapAppZoom, msg::MinZoomExpectsLevel);
+  else if (name == "--max-zoom")
+    o.MaxZoom = NumberInRange(option.Value(), 0, kMaxMapAppZoom, msg::MaxZoomExpectsLevel);
+  else if (name == "--kmz-tiles")
+    o.KmzTiles = NumberInRange(option.Value(), 1, kMaxKmzTiles, msg::KmzTilesExpectsCount);
+  else
+    return false;
+  return true;
+}
+
 // Options that take a value; false when the option is none of them.
 bool ApplyValueOption(TOption& option, TCommandLine& cl) {
   const std::string& name = option.Name();
+  if (ApplyMapAppOption(option, cl)) return true;
   if (name == "-o" || name == "--output") {
+    if (cl.MapApp) throw TUsageError{msg::MapAppOneTarget};
     cl.Output = option.Value();
     cl.HasOutput = true;
     if (cl.Output.empty()) throw TUsageError{msg::TargetDirectoryEmpty};
@@ -151,7 +189,9 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
 void CheckComplete(const TCommandLine& cl) {
   if (cl.Files.empty()) throw TUsageError{msg::NoInputFile};
   if (cl.List && cl.Check) throw TUsageError{msg::ListWithCheck};
-  if (!cl.List && !cl.Check && !cl.HasOutput) throw TUsageError{msg::TargetDirectoryRequired};
+  if (!cl.List && !cl.Check && !cl.HasOutput && !cl.MapApp) throw TUsageError{msg::TargetDirectoryRequired};
+  if (cl.MapApp && (cl.Single || cl.Options.Tared || cl.Options.ZoomOutLayers > 0))
+    throw TUsageError{msg::MapAppWithAmbuloOptions};
   // Zoom-out layers are layers of an atlas; a single map has none.
   if (cl.Single && cl.Options.ZoomOutLayers > 0) throw TUsageError{msg::ZoomOutWithSingle};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "export/ExportToAmbulo.h"
+#include "export/ExportToMapApps.h"
 
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct TCommandLine {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Files;
+  // --mbtiles, --sqlitedb or --kmz instead of -o: one file for map apps.
+  bool MapApp = false;
+  TMapAppOptions MapAppOptions;
 };
 
 // The options and files of argv[1..argc-1]; raises TUsageError.

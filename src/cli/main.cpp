@@ -11,10 +11,12 @@
 #include "cli/CommandLine.h"
 #include "cli/ModelJson.h"
 #include "export/ExportToAmbulo.h"
+#include "export/ExportToMapApps.h"
 #include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
 #include "model/MapModel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -108,6 +110,24 @@ void WarnOfLargeArchives(const std::string& output) {
   }
 }
 
+// The map-app file's options from the ones it shares with the Ambulo export.
+zv::TMapAppOptions MapAppOptions(const TCommandLine& cl) {
+  zv::TMapAppOptions o = cl.MapAppOptions;
+  o.Replace = cl.Reload;
+  o.Encoding.Format = cl.Options.FormatRow == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
+  std::int32_t quality = 85;
+  if (zv::ParseIntegerText(cl.Options.QualityText, quality)) o.Encoding.Quality = std::clamp(quality, 1, 100);
+  // The last depth row is 24-bit true colour; the others allow a palette.
+  o.Encoding.PngPalette = cl.Options.DepthRow != 7;
+  return o;
+}
+
+void ExportToMapApp(const TCommandLine& cl, zv::TDisplayMapsCore& core, const zv::TExportProgress& progress) {
+  const std::vector<const zv::TMapArea*> areas = zv::MapAppAreas(*core.Layouts, nullptr, true);
+  const std::string note = zv::ExportToMapApps(areas, MapAppOptions(cl), progress);
+  if (!note.empty()) std::fprintf(stderr, "%s\n", note.c_str());
+}
+
 int Run(const TCommandLine& cl) {
   if (cl.Check) return RunCheck(cl);
   int status = 0;
@@ -141,6 +161,11 @@ int Run(const TCommandLine& cl) {
   }
   try {
     if (zv::StopSignalled()) throw zv::EExportStopped();
+    if (cl.MapApp) {
+      ExportToMapApp(cl, core, progress);
+      bar.EndLine();
+      return status;
+    }
     // Refusals come before the target directory is made.
     if (cl.Single)
       zv::CheckSingleMapExport(core.ActiveMapArea(), cl.Options);
@@ -174,6 +199,7 @@ int main(int argc, char** argv) {
   }
   if (cl.Help) {
     std::fputs(zv::msg::Usage, stdout);
+    std::fputs(zv::msg::MapAppUsage, stdout);
     return 0;
   }
   if (cl.Version) {

@@ -330,3 +330,43 @@ TEST(ModelJson, Numbers) {
   EXPECT_EQ(zv::JsonNumber(48.0L + 30.0L / 60 + 12.3456L / 3600), "48.5034293333333");
   EXPECT_EQ(zv::JsonNumber(1e-7L), "1e-07");
 }
+
+TEST(Converter, MapAppFiles) {
+  TempDir dir;
+  const std::string map = MapFile(dir, "m", 10, 10);
+  const std::vector<std::vector<std::string>> bad = {
+      {"--mbtiles", dir / "a.mbtiles", "-o", dir.Path(), map}, // two targets
+      {"--kmz", dir / "a.kmz", "--sqlitedb", dir / "a.sqlitedb", map},
+      {"--mbtiles", dir / "a.mbtiles", "--single", map},
+      {"--mbtiles", dir / "a.mbtiles", "--min-zoom", "25", map},
+      {"--mbtiles", dir / "a.mbtiles", "--max-zoom", "-1", map},
+      {"--kmz", dir / "a.kmz", "--kmz-tiles", "501", map},
+      {"--mbtiles", dir / "a.mbtiles", "--no-crop=yes", map},
+  };
+  for (const auto& args : bad) EXPECT_EQ(RunConverter(args).Status, 2);
+  EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"m.map", "m.png"}));
+
+  // Three points: 0.001 degree a pixel, 74 m east-west at 48.4 N, which zoom 11 keeps.
+  WritePatternPng(dir / "s.png", 300, 200);
+  WriteFile(dir / "s.map", "OziExplorer Map Data File Version 2.2\r\ns\r\ns.png\r\n1 ,Map Code,\r\n"
+                           "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84\r\nReserved 1\r\nReserved 2\r\n"
+                           "Magnetic Variation,,,E\r\n"
+                           "Map Projection,Latitude/Longitude,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No\r\n"
+                           "Point01,xy,    0,    0,in, deg,  48,30.0000,N,  17, 0.0000,E, grid,   ,   ,   ,N\r\n"
+                           "Point02,xy,  300,    0,in, deg,  48,30.0000,N,  17,18.0000,E, grid,   ,   ,   ,N\r\n"
+                           "Point03,xy,    0,  200,in, deg,  48,18.0000,N,  17, 0.0000,E, grid,   ,   ,   ,N\r\n");
+  const std::string out = dir / "s.mbtiles";
+  Result r = RunConverter({"--mbtiles", out, "--min-zoom", "9", dir / "s.map"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(RunConverter({"--mbtiles", out, dir / "s.map"}).Status, 1); // there already
+  EXPECT_EQ(RunConverter({"--mbtiles", out, "--reload", "--format", "png", dir / "s.map"}).Status, 0);
+  if (HaveTool("gdalinfo")) {
+    const std::string info = dir / "info";
+    ASSERT_EQ(std::system(("gdalinfo '" + out + "' > '" + info + "' 2>&1").c_str()), 0);
+    const std::string text = ReadFile(info);
+    EXPECT_TRUE(Contains(text, "Driver: MBTiles")) << text;
+    EXPECT_TRUE(Contains(text, "ZOOM_LEVEL=11")) << text;
+    EXPECT_TRUE(Contains(text, "minzoom=6")) << text;
+    EXPECT_TRUE(Contains(text, "format=png")) << text;
+  }
+}
