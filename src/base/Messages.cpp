@@ -395,4 +395,46 @@ std::string ZoomFactor(int zoom) {
   return text + " %";
 }
 
+// ---------------------------------------------------------------------------
+// Calibrating a sheet by its name or bounds and its frame found on the scan.
+
+std::string SheetNamePartWrong(const std::string& name, const std::string& part, const std::string& problem) {
+  return "The sheet name \"" + name + "\" is not valid: \"" + part + "\" " + problem + ".";
+}
+const char* const SheetNameEmpty = "The sheet name is empty.";
+const char* const SheetCommaMisplaced = "stands where no sheet number comes before or after it";
+const char* const SheetCharacter = "is no letter, digit, hyphen, space or comma";
+const char* const SheetRowExpected = "should be a row letter from A to V";
+const char* const SheetColumnMissing = "should be followed by a column number from 1 to 60";
+const char* const SheetColumnExpected = "should be a column number from 1 to 60";
+const char* const SheetAfterColumnExpected =
+    "should be a letter А, Б, В or Г (A, B, V or C, G or D) for 1:500,000, a Roman number from I to XXXVI for "
+    "1:200,000 or a number from 1 to 144 for 1:100,000";
+const char* const Sheet50kExpected = "should be a letter А, Б, В or Г (A, B, V or C, G or D) for 1:50,000";
+const char* const Sheet25kExpected = "should be a letter а, б, в or г (a, b, v or c, g or d) for 1:25,000";
+const char* const Sheet10kExpected = "should be a number from 1 to 4 for 1:10,000";
+const char* const SheetJoinedSouth = "joins sheets south of 60°, where sheets are not joined";
+std::string SheetJoinedCount(int wanted, bool farNorth) {
+  return std::string("joins the wrong number of sheets: ") + (farNorth ? "between 76° and 88°" : "between 60° and 76°") +
+         " these sheets are joined by " + std::to_string(wanted);
+}
+const char* const SheetJoinedNotNeighbours = "joins sheets that are not neighbours in one row";
+const char* const SheetJoinedNotAligned = "joins sheets that do not make up one joined sheet of the index";
+const char* const SheetNothingFollows = "should not be there: the sheet before it is not divided further";
+const char* const SheetNothingFollowsJoined = "should not be there: joined sheets end the name";
+std::string SheetBoundsCount(const std::string& text) {
+  return "The bounds \"" + text + "\" should be four: south, north, west, east, separated by commas.";
+}
+std::string SheetBoundWrong(const std::string& bound, const std::string& text, double limit) {
+  return "The " + bound + " bound \"" + text + "\" should be degrees and minutes within ±" + Fixed(limit, 0) + "°.";
+}
+std::string SheetBoundsOrder(const std::string& lower, const std::string& upper) {
+  return "The " + lower + " bound should lie below the " + upper + " bound.";
+}
+
+std::string SheetPlaneUnknown(const std::string& what) {
+  return "The sheet's projection " + what + " is not known to the projection library.";
+}
+const char* const SheetCornerNotPlaced = "A corner of the sheet cannot be placed through its projection.";
+
 } // namespace zv::msg

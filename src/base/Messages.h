@@ -200,4 +200,34 @@ std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
 // needs and a full stop ("800 %", "12.5 %", "1.5625 %").
 std::string ZoomFactor(int zoom);
 
+// ---------------------------------------------------------------------------
+// Calibrating a sheet by its name or bounds and its frame found on the scan.
+
+// A sheet name refused: which part is wrong and why ("... should be ..."
+// or "... is ..." texts below).
+std::string SheetNamePartWrong(const std::string& name, const std::string& part, const std::string& problem);
+extern const char* const SheetNameEmpty;
+extern const char* const SheetCommaMisplaced;
+extern const char* const SheetCharacter;
+extern const char* const SheetRowExpected;
+extern const char* const SheetColumnMissing;
+extern const char* const SheetColumnExpected;
+extern const char* const SheetAfterColumnExpected;
+extern const char* const Sheet50kExpected;
+extern const char* const Sheet25kExpected;
+extern const char* const Sheet10kExpected;
+extern const char* const SheetJoinedSouth;
+std::string SheetJoinedCount(int wanted, bool farNorth);
+extern const char* const SheetJoinedNotNeighbours;
+extern const char* const SheetJoinedNotAligned;
+extern const char* const SheetNothingFollows;
+extern const char* const SheetNothingFollowsJoined;
+// Typed bounds refused.
+std::string SheetBoundsCount(const std::string& text);
+std::string SheetBoundWrong(const std::string& bound, const std::string& text, double limit);
+std::string SheetBoundsOrder(const std::string& lower, const std::string& upper);
+// The written calibration does not read back.
+std::string SheetPlaneUnknown(const std::string& what);
+extern const char* const SheetCornerNotPlaced;
+
 } // namespace zv::msg
