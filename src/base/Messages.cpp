@@ -437,4 +437,10 @@ std::string SheetPlaneUnknown(const std::string& what) {
 }
 const char* const SheetCornerNotPlaced = "A corner of the sheet cannot be placed through its projection.";
 
+const char* const FrameNotFound = "No sheet frame was found on the picture.";
+const char* const FrameCornerOffPicture = "A corner of the sheet frame found lies off the picture.";
+std::string FrameNotConfident(double confidence) {
+  return "The sheet frame was not found with confidence (" + Fixed(confidence, 2) + ").";
+}
+
 } // namespace zv::msg

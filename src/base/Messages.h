@@ -229,5 +229,9 @@ std::string SheetBoundsOrder(const std::string& lower, const std::string& upper)
 // The written calibration does not read back.
 std::string SheetPlaneUnknown(const std::string& what);
 extern const char* const SheetCornerNotPlaced;
+// The frame search on the scan.
+extern const char* const FrameNotFound;
+extern const char* const FrameCornerOffPicture;
+std::string FrameNotConfident(double confidence);
 
 } // namespace zv::msg
