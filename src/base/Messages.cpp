@@ -443,4 +443,52 @@ std::string FrameNotConfident(double confidence) {
   return "The sheet frame was not found with confidence (" + Fixed(confidence, 2) + ").";
 }
 
+// clang-format off
+const char* const SheetUsage =
+    "\n"
+    "Calibrating scanned sheets (writes PICTURE's .map beside it, exports nothing):\n"
+    "  --calibrate-sheet NAME_OR_BOUNDS PICTURE\n"
+    "                         NAME: a sheet of the international index, 1:1,000,000 to\n"
+    "                         1:10,000 (\"M-34-37-Б-в\", \"M-34-37-B-v\", \"P-35-1,2\"), on\n"
+    "                         Pulkovo 1942 in its Gauss-Krüger zone; BOUNDS: \"SOUTH,\n"
+    "                         NORTH, WEST, EAST\" in degrees and minutes (\"48 30, 48 37.5,\n"
+    "                         17 0, 17 7.5\")\n"
+    "  --calibrate-sheets PICTURE...\n"
+    "                         each picture's sheet name from its file name\n"
+    "  --datum NAME           the bounds' datum as .map files name it (default\n"
+    "                         \"Pulkovo 1942 (1)\")\n"
+    "  --projection gauss-kruger|utm|latlong\n"
+    "                         the bounds' plane, in the zone of their centre\n"
+    "  --reload               replace an existing .map\n"
+    "The frame's corners are found on the picture; a picture whose frame is not\n"
+    "found with confidence gets no .map. Exit status 1 when a picture got none.\n";
+// clang-format on
+const char* const CalibrateSheetEmpty = "--calibrate-sheet expects a sheet name or bounds";
+const char* const ProjectionExpectsName = "--projection expects gauss-kruger, utm or latlong";
+const char* const CalibrateSheetTwice = "--calibrate-sheet and --calibrate-sheets do not go together";
+const char* const CalibrateSheetOnePicture = "--calibrate-sheet takes exactly one picture";
+const char* const CalibrateSheetAlone =
+    "--calibrate-sheet and --calibrate-sheets do not go with --output, --single, --list or --check";
+std::string SheetReportSheet(const std::string& picture, const std::string& sheet, const std::string& scale,
+                             const std::string& datum, const std::string& projection, double centralMeridian) {
+  std::string text = picture + ": sheet " + sheet + (scale.empty() ? "" : " (" + scale + ")") + ", " + datum + ", " +
+                     projection;
+  if (projection != "Latitude/Longitude") text += ", central meridian " + Fixed(centralMeridian, 0) + "°";
+  return text + "\n";
+}
+std::string SheetCorner(const std::string& corner, double x, double y) {
+  return "  " + corner + " " + Fixed(x, 1) + " " + Fixed(y, 1);
+}
+std::string SheetReportFrame(const std::string& corners, double confidence) {
+  return "  corners" + corners + "; confidence " + Fixed(confidence, 2) + "\n";
+}
+std::string SheetReportFit(double rms) { return "  fit RMS " + Fixed(rms, 2) + " px\n"; }
+std::string SheetReportWritten(const std::string& mapFile) { return "  written " + mapFile + "\n"; }
+std::string SheetReportFailed(const std::string& picture, const std::string& why) {
+  return "  " + picture + ": no .map written: " + why + "\n";
+}
+std::string SheetMapExists(const std::string& mapFile) {
+  return mapFile + " exists already; --reload replaces it.";
+}
+
 } // namespace zv::msg

@@ -233,5 +233,20 @@ extern const char* const SheetCornerNotPlaced;
 extern const char* const FrameNotFound;
 extern const char* const FrameCornerOffPicture;
 std::string FrameNotConfident(double confidence);
+// The converter's sheet calibration: its help, usage errors and report.
+extern const char* const SheetUsage;
+extern const char* const CalibrateSheetEmpty;
+extern const char* const ProjectionExpectsName;
+extern const char* const CalibrateSheetTwice;
+extern const char* const CalibrateSheetOnePicture;
+extern const char* const CalibrateSheetAlone;
+std::string SheetReportSheet(const std::string& picture, const std::string& sheet, const std::string& scale,
+                             const std::string& datum, const std::string& projection, double centralMeridian);
+std::string SheetCorner(const std::string& corner, double x, double y);
+std::string SheetReportFrame(const std::string& corners, double confidence);
+std::string SheetReportFit(double rms);
+std::string SheetReportWritten(const std::string& mapFile);
+std::string SheetReportFailed(const std::string& picture, const std::string& why);
+std::string SheetMapExists(const std::string& mapFile);
 
 } // namespace zv::msg

@@ -27,6 +27,13 @@ struct TCommandLine {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Files;
+  // --calibrate-sheet NAME_OR_BOUNDS, --calibrate-sheets, and for bounds
+  // --datum and --projection (gauss-kruger, utm or latlong).
+  std::string CalibrateSheet;
+  bool CalibrateSheets = false;
+  std::string SheetDatum;
+  std::string SheetProjection;
+  bool Calibrating() const { return CalibrateSheets || !CalibrateSheet.empty(); }
 };
 
 // The options and files of argv[1..argc-1]; raises TUsageError.

@@ -10,6 +10,7 @@
 #include "cli/Check.h"
 #include "cli/CommandLine.h"
 #include "cli/ModelJson.h"
+#include "cli/SheetCalibrate.h"
 #include "export/ExportToAmbulo.h"
 #include "model/CalibrationText.h"
 #include "model/DisplayMapsCore.h"
@@ -110,6 +111,7 @@ void WarnOfLargeArchives(const std::string& output) {
 
 int Run(const TCommandLine& cl) {
   if (cl.Check) return RunCheck(cl);
+  if (cl.Calibrating()) return zv::RunSheetCalibration(cl);
   int status = 0;
   zv::TDisplayMapsCore core;
   core.Question = [&cl](const std::string&) { return cl.Reload; };
@@ -174,6 +176,7 @@ int main(int argc, char** argv) {
   }
   if (cl.Help) {
     std::fputs(zv::msg::Usage, stdout);
+    std::fputs(zv::msg::SheetUsage, stdout);
     return 0;
   }
   if (cl.Version) {
