@@ -98,7 +98,7 @@ struct ScanCase {
   const char* Name;
   double Degrees;
   double OuterFrame; // its distance outside the neat line, 0: none
-  bool Collar, Grid;
+  bool MinuteBand, Collar, Grid;
   double Noise;
   int JpegQuality; // 0: none
   int Tear;        // 0 none, 1 onto paper, 2 onto a dark lid
@@ -114,6 +114,20 @@ Bitmap DrawScan(const ScanCase& c, std::array<P, 4>& expected) {
   std::mt19937 rng(12345);
   scan.Quad(expected, 2.5);
   if (c.OuterFrame) scan.Quad(Turned(Grown(frame, c.OuterFrame), centre, c.Degrees), 9);
+  if (c.MinuteBand) {
+    // Two thin lines 18 and 30 px out with minutes filled in between, turn about.
+    const auto inner = Turned(Grown(frame, 18), centre, c.Degrees), outer = Turned(Grown(frame, 30), centre, c.Degrees);
+    scan.Quad(inner, 1.5);
+    scan.Quad(outer, 1.5);
+    for (int side = 0; side < 4; ++side)
+      for (int k = 0; k < 20; k += 2) {
+        const auto at = [&](const std::array<P, 4>& q, double t) {
+          const P a = q[side], b = q[(side + 1) % 4];
+          return P{a.X + (b.X - a.X) * t, a.Y + (b.Y - a.Y) * t};
+        };
+        scan.Line(at(inner, (k + 0.5) / 20), at(outer, (k + 0.5) / 20), 12);
+      }
+  }
   if (c.Grid) {
     // Kilometre lines a little turned against the frame, ending at it.
     for (double x = 420; x < 2000; x += 160)
@@ -155,14 +169,15 @@ Bitmap DrawScan(const ScanCase& c, std::array<P, 4>& expected) {
 }
 
 const ScanCase kScans[] = {
-    {"plain", 0, 0, false, false, 0, 0, 0},
-    {"turned 3°", 3, 0, false, false, 0, 0, 0},
-    {"turned -2.3° with an outer frame", -2.3, 45, false, false, 0, 0, 0},
-    {"a close outer frame", 1.7, 14, false, false, 0, 0, 0},
-    {"outer frame, collar, grid", 1.1, 45, true, true, 0, 0, 0},
-    {"everything with noise and JPEG", -2.9, 30, true, true, 12, 40, 0},
-    {"a corner torn onto paper", 0.7, 45, true, true, 6, 60, 1},
-    {"a corner torn onto a dark lid", -1.4, 45, true, true, 6, 60, 2},
+    {"plain", 0, 0, false, false, false, 0, 0, 0},
+    {"turned 3°", 3, 0, false, false, false, 0, 0, 0},
+    {"turned -2.3° with an outer frame", -2.3, 45, false, false, false, 0, 0, 0},
+    {"a close outer frame", 1.7, 14, false, false, false, 0, 0, 0},
+    {"outer frame, collar, grid", 1.1, 45, false, true, true, 0, 0, 0},
+    {"a minute band and an outer frame", -0.8, 60, true, true, true, 8, 70, 0},
+    {"everything with noise and JPEG", -2.9, 30, false, true, true, 12, 40, 0},
+    {"a corner torn onto paper", 0.7, 45, false, true, true, 6, 60, 1},
+    {"a corner torn onto a dark lid", -1.4, 45, false, true, true, 6, 60, 2},
 };
 
 TEST(FrameFinder, SyntheticScansGiveTheirCornersOrARefusal) {
