@@ -57,8 +57,8 @@ private:
   std::array<std::uint8_t, 256> lut_{};
 };
 
-// The picture reduced by Factor: each cell the darkest of its block (after
-// averaging neighbouring pixels in pairs), so that a thin line stays dark.
+// The picture reduced by Factor: each cell the darkest of its block, so
+// that a line one pixel wide stays dark.
 struct TReduced {
   int Factor = 1;
   int W = 0, H = 0;
@@ -68,15 +68,13 @@ struct TReduced {
 };
 
 void ReduceRows(const TGreyReader& reader, int width, int factor, int y0, int y1, TReduced& r) {
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(width) + 1);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
   for (int y = y0; y < y1; ++y) {
     reader.Row(y, 0, width, row.data());
-    row[static_cast<std::size_t>(width)] = row[static_cast<std::size_t>(width) - 1];
     std::uint8_t* out = &r.Grey[static_cast<std::size_t>(y / factor) * r.W];
     for (int x = 0; x < width; ++x) {
-      const auto v = factor > 1 ? static_cast<std::uint8_t>((row[x] + row[x + 1] + 1) / 2) : row[x];
       std::uint8_t& cell = out[x / factor];
-      if (v < cell) cell = v;
+      if (row[x] < cell) cell = row[x];
     }
   }
 }
@@ -184,7 +182,7 @@ std::vector<TLine> FindLines(const TReduced& r, bool vertical) {
   for (int b = 0; b < bins; ++b) {
     if (best[b] < least) continue;
     bool peak = true;
-    for (int d = -2; d <= 2 && peak; ++d)
+    for (int d = -1; d <= 1 && peak; ++d)
       if (d != 0 && b + d >= 0 && b + d < bins && (best[b + d] > best[b] || (best[b + d] == best[b] && d < 0)))
         peak = false;
     if (!peak) continue;
@@ -270,13 +268,14 @@ TPoint Meet(double hR, double hS, double vR, double vS) {
 // corners, with the collar's gap beyond).
 bool SideHolds(const TLine& line, double a0, double a1) {
   constexpr double kMargin = 3;
-  const double reach = std::max(6.0, 0.02 * (a1 - a0));
+  const double reach = std::max(6.0, 0.01 * (a1 - a0));
   if (line.Share(a0 + kMargin, a1 - kMargin) < 0.55) return false;
-  if (line.Share(a0 - kMargin - reach, a0 - kMargin) > 0.5 || line.Share(a1 + kMargin, a1 + kMargin + reach) > 0.5)
+  if (line.Share(a0 - kMargin - reach, a0 - kMargin) > 0.75 || line.Share(a1 + kMargin, a1 + kMargin + reach) > 0.75)
     return false;
-  // Whole cells, so that the test looks at the same number of them wherever the corner falls.
-  constexpr double kRunOn = 3;
-  const double before = std::floor(a0 - kMargin), after = std::ceil(a1 + kMargin);
+  // Two cells past the corner, beyond the crossing side's own ink, three in
+  // a row: whole cells, so that as many are looked at wherever the corner falls.
+  constexpr double kGap = 2, kRunOn = 3;
+  const double before = std::floor(a0) - kGap, after = std::ceil(a1) + kGap;
   return line.Share(before - kRunOn, before) < 1 && line.Share(after, after + kRunOn) < 1;
 }
 
