@@ -295,6 +295,30 @@ bool MakeQuad(const TReduced& r, TQuad& q) {
          SideHolds(*q.Left, c[0].Y, c[3].Y) && SideHolds(*q.Right, c[1].Y, c[2].Y);
 }
 
+// Whether lines of the other direction run across side (from a0 to a1)
+// and on beyond it, outward being towards lower coordinates when
+// outwardLower: grid lines cross each other, but end at the neat line.
+bool Crossed(const TLine& side, const std::vector<TLine>& others, double a0, double a1, bool outwardLower) {
+  constexpr double kRun = 3;
+  int crossings = 0;
+  for (const TLine& other : others) {
+    const TPoint at = side.Vertical ? Meet(other.R, other.S, side.R, side.S) : Meet(side.R, side.S, other.R, other.S);
+    const double along = side.Vertical ? at.Y : at.X, there = side.Vertical ? at.X : at.Y;
+    if (along < a0 + 0.05 * (a1 - a0) || along > a1 - 0.05 * (a1 - a0)) continue;
+    // The cells one to three past the line on either side.
+    const double inner = outwardLower ? std::ceil(there) + 1 : std::floor(there) - 1 - kRun;
+    const double outer = outwardLower ? std::floor(there) - 1 - kRun : std::ceil(there) + 1;
+    if (other.Share(inner, inner + kRun) >= 1 && other.Share(outer, outer + kRun) >= 1) ++crossings;
+  }
+  return crossings >= 2;
+}
+
+bool CrossedSides(const TQuad& q, const std::vector<TLine>& across, const std::vector<TLine>& down) {
+  const auto& c = q.Corners;
+  return Crossed(*q.Top, down, c[0].X, c[1].X, true) || Crossed(*q.Bottom, down, c[3].X, c[2].X, false) ||
+         Crossed(*q.Left, across, c[0].Y, c[3].Y, true) || Crossed(*q.Right, across, c[1].Y, c[2].Y, false);
+}
+
 // The smallest frame among the lines: the neat line lies inside any outer
 // frame, and inside it only grid lines, which run on past their crossings.
 bool ChooseFrame(const TReduced& r, const std::vector<TLine>& across, const std::vector<TLine>& down, TQuad& chosen) {
@@ -309,7 +333,7 @@ bool ChooseFrame(const TReduced& r, const std::vector<TLine>& across, const std:
           const double area = (bottom.Across(midX) - top.Across(midX)) * (right.Across(midY) - left.Across(midY));
           if (smallest > 0 && area >= smallest) continue;
           TQuad q{&top, &bottom, &left, &right, {}};
-          if (!MakeQuad(r, q)) continue;
+          if (!MakeQuad(r, q) || CrossedSides(q, across, down)) continue;
           chosen = q;
           smallest = area;
         }
