@@ -493,4 +493,99 @@ std::string MapAppReplaceQuestion(const std::string& file) { return file + " alr
 std::string SuggestedHighestZoom(int zoom) {
   return zoom < 0 ? std::string("no map to export") : "suggested highest: " + std::to_string(zoom);
 }
+// Calibrating a sheet by its name or bounds and its frame found on the scan.
+
+std::string SheetNamePartWrong(const std::string& name, const std::string& part, const std::string& problem) {
+  return "The sheet name \"" + name + "\" is not valid: \"" + part + "\" " + problem + ".";
+}
+const char* const SheetNameEmpty = "The sheet name is empty.";
+const char* const SheetCommaMisplaced = "stands where no sheet number comes before or after it";
+const char* const SheetCharacter = "is no letter, digit, hyphen, space or comma";
+const char* const SheetRowExpected = "should be a row letter from A to V";
+const char* const SheetColumnMissing = "should be followed by a column number from 1 to 60";
+const char* const SheetColumnExpected = "should be a column number from 1 to 60";
+const char* const SheetAfterColumnExpected =
+    "should be a letter А, Б, В or Г (A, B, V or C, G or D) for 1:500,000, a Roman number from I to XXXVI for "
+    "1:200,000 or a number from 1 to 144 for 1:100,000";
+const char* const Sheet50kExpected = "should be a letter А, Б, В or Г (A, B, V or C, G or D) for 1:50,000";
+const char* const Sheet25kExpected = "should be a letter а, б, в or г (a, b, v or c, g or d) for 1:25,000";
+const char* const Sheet10kExpected = "should be a number from 1 to 4 for 1:10,000";
+const char* const SheetJoinedSouth = "joins sheets south of 60°, where sheets are not joined";
+std::string SheetJoinedCount(int wanted, bool farNorth) {
+  return std::string("joins the wrong number of sheets: ") + (farNorth ? "between 76° and 88°" : "between 60° and 76°") +
+         " these sheets are joined by " + std::to_string(wanted);
+}
+const char* const SheetJoinedNotNeighbours = "joins sheets that are not neighbours in one row";
+const char* const SheetJoinedNotAligned = "joins sheets that do not make up one joined sheet of the index";
+const char* const SheetNothingFollows = "should not be there: the sheet before it is not divided further";
+const char* const SheetNothingFollowsJoined = "should not be there: joined sheets end the name";
+std::string SheetBoundsCount(const std::string& text) {
+  return "The bounds \"" + text + "\" should be four: south, north, west, east, separated by commas.";
+}
+std::string SheetBoundWrong(const std::string& bound, const std::string& text, double limit) {
+  return "The " + bound + " bound \"" + text + "\" should be degrees and minutes within ±" + Fixed(limit, 0) + "°.";
+}
+std::string SheetBoundsOrder(const std::string& lower, const std::string& upper) {
+  return "The " + lower + " bound should lie below the " + upper + " bound.";
+}
+
+std::string SheetPlaneUnknown(const std::string& what) {
+  return "The sheet's projection " + what + " is not known to the projection library.";
+}
+const char* const SheetCornerNotPlaced = "A corner of the sheet cannot be placed through its projection.";
+
+const char* const FrameNotFound = "No sheet frame was found on the picture.";
+const char* const FrameCornerOffPicture = "A corner of the sheet frame found lies off the picture.";
+std::string FrameNotConfident(double confidence) {
+  return "The sheet frame was not found with confidence (" + Fixed(confidence, 2) + ").";
+}
+
+// clang-format off
+const char* const SheetUsage =
+    "\n"
+    "Calibrating scanned sheets (writes PICTURE's .map beside it, exports nothing):\n"
+    "  --calibrate-sheet NAME_OR_BOUNDS PICTURE\n"
+    "                         NAME: a sheet of the international index, 1:1,000,000 to\n"
+    "                         1:10,000 (\"M-34-37-Б-в\", \"M-34-37-B-v\", \"P-35-1,2\"), on\n"
+    "                         Pulkovo 1942 in its Gauss-Krüger zone; BOUNDS: \"SOUTH,\n"
+    "                         NORTH, WEST, EAST\" in degrees and minutes (\"48 30, 48 37.5,\n"
+    "                         17 0, 17 7.5\")\n"
+    "  --calibrate-sheets PICTURE...\n"
+    "                         each picture's sheet name from its file name\n"
+    "  --datum NAME           the bounds' datum as .map files name it (default\n"
+    "                         \"Pulkovo 1942 (1)\")\n"
+    "  --projection gauss-kruger|utm|latlong\n"
+    "                         the bounds' plane, in the zone of their centre\n"
+    "  --reload               replace an existing .map\n"
+    "The frame's corners are found on the picture; a picture whose frame is not\n"
+    "found with confidence gets no .map. Exit status 1 when a picture got none.\n";
+// clang-format on
+const char* const CalibrateSheetEmpty = "--calibrate-sheet expects a sheet name or bounds";
+const char* const ProjectionExpectsName = "--projection expects gauss-kruger, utm or latlong";
+const char* const CalibrateSheetTwice = "--calibrate-sheet and --calibrate-sheets do not go together";
+const char* const CalibrateSheetOnePicture = "--calibrate-sheet takes exactly one picture";
+const char* const CalibrateSheetAlone =
+    "--calibrate-sheet and --calibrate-sheets do not go with --output, --single, --list or --check";
+std::string SheetReportSheet(const std::string& picture, const std::string& sheet, const std::string& scale,
+                             const std::string& datum, const std::string& projection, double centralMeridian) {
+  std::string text = picture + ": sheet " + sheet + (scale.empty() ? "" : " (" + scale + ")") + ", " + datum + ", " +
+                     projection;
+  if (projection != "Latitude/Longitude") text += ", central meridian " + Fixed(centralMeridian, 0) + "°";
+  return text + "\n";
+}
+std::string SheetCorner(const std::string& corner, double x, double y) {
+  return "  " + corner + " " + Fixed(x, 1) + " " + Fixed(y, 1);
+}
+std::string SheetReportFrame(const std::string& corners, double confidence) {
+  return "  corners" + corners + "; confidence " + Fixed(confidence, 2) + "\n";
+}
+std::string SheetReportFit(double rms) { return "  fit RMS " + Fixed(rms, 2) + " px\n"; }
+std::string SheetReportWritten(const std::string& mapFile) { return "  written " + mapFile + "\n"; }
+std::string SheetReportFailed(const std::string& picture, const std::string& why) {
+  return "  " + picture + ": no .map written: " + why + "\n";
+}
+std::string SheetMapExists(const std::string& mapFile) {
+  return mapFile + " exists already; --reload replaces it.";
+}
+
 } // namespace zv::msg

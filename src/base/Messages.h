@@ -237,4 +237,53 @@ extern const char* const MapAppUsage;
 extern const char* const MapAppEnterFile;
 std::string MapAppReplaceQuestion(const std::string& file);
 std::string SuggestedHighestZoom(int zoom);
+// ---------------------------------------------------------------------------
+// Calibrating a sheet by its name or bounds and its frame found on the scan.
+
+// A sheet name refused: which part is wrong and why ("... should be ..."
+// or "... is ..." texts below).
+std::string SheetNamePartWrong(const std::string& name, const std::string& part, const std::string& problem);
+extern const char* const SheetNameEmpty;
+extern const char* const SheetCommaMisplaced;
+extern const char* const SheetCharacter;
+extern const char* const SheetRowExpected;
+extern const char* const SheetColumnMissing;
+extern const char* const SheetColumnExpected;
+extern const char* const SheetAfterColumnExpected;
+extern const char* const Sheet50kExpected;
+extern const char* const Sheet25kExpected;
+extern const char* const Sheet10kExpected;
+extern const char* const SheetJoinedSouth;
+std::string SheetJoinedCount(int wanted, bool farNorth);
+extern const char* const SheetJoinedNotNeighbours;
+extern const char* const SheetJoinedNotAligned;
+extern const char* const SheetNothingFollows;
+extern const char* const SheetNothingFollowsJoined;
+// Typed bounds refused.
+std::string SheetBoundsCount(const std::string& text);
+std::string SheetBoundWrong(const std::string& bound, const std::string& text, double limit);
+std::string SheetBoundsOrder(const std::string& lower, const std::string& upper);
+// The written calibration does not read back.
+std::string SheetPlaneUnknown(const std::string& what);
+extern const char* const SheetCornerNotPlaced;
+// The frame search on the scan.
+extern const char* const FrameNotFound;
+extern const char* const FrameCornerOffPicture;
+std::string FrameNotConfident(double confidence);
+// The converter's sheet calibration: its help, usage errors and report.
+extern const char* const SheetUsage;
+extern const char* const CalibrateSheetEmpty;
+extern const char* const ProjectionExpectsName;
+extern const char* const CalibrateSheetTwice;
+extern const char* const CalibrateSheetOnePicture;
+extern const char* const CalibrateSheetAlone;
+std::string SheetReportSheet(const std::string& picture, const std::string& sheet, const std::string& scale,
+                             const std::string& datum, const std::string& projection, double centralMeridian);
+std::string SheetCorner(const std::string& corner, double x, double y);
+std::string SheetReportFrame(const std::string& corners, double confidence);
+std::string SheetReportFit(double rms);
+std::string SheetReportWritten(const std::string& mapFile);
+std::string SheetReportFailed(const std::string& picture, const std::string& why);
+std::string SheetMapExists(const std::string& mapFile);
+
 } // namespace zv::msg

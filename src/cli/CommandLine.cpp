@@ -185,8 +185,38 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
   return true;
 }
 
+// The sheet calibration's options; false when the option is none of them.
+bool ApplySheetOption(TOption& option, TCommandLine& cl) {
+  const std::string& name = option.Name();
+  if (name == "--calibrate-sheets") {
+    option.RefuseValue();
+    cl.CalibrateSheets = true;
+  } else if (name == "--calibrate-sheet") {
+    cl.CalibrateSheet = option.Value();
+    if (cl.CalibrateSheet.empty()) throw TUsageError{msg::CalibrateSheetEmpty};
+  } else if (name == "--datum") {
+    cl.SheetDatum = option.Value();
+  } else if (name == "--projection") {
+    cl.SheetProjection = option.Value();
+    if (cl.SheetProjection != "gauss-kruger" && cl.SheetProjection != "utm" && cl.SheetProjection != "latlong")
+      throw TUsageError{msg::ProjectionExpectsName};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// A sheet calibration writes .map files beside the pictures and exports nothing.
+void CheckCalibrating(const TCommandLine& cl) {
+  if (cl.Files.empty()) throw TUsageError{msg::NoInputFile};
+  if (cl.CalibrateSheets && !cl.CalibrateSheet.empty()) throw TUsageError{msg::CalibrateSheetTwice};
+  if (!cl.CalibrateSheet.empty() && cl.Files.size() != 1) throw TUsageError{msg::CalibrateSheetOnePicture};
+  if (cl.List || cl.Check || cl.HasOutput || cl.Single) throw TUsageError{msg::CalibrateSheetAlone};
+}
+
 // What every run needs once all options are read.
 void CheckComplete(const TCommandLine& cl) {
+  if (cl.Calibrating()) return CheckCalibrating(cl);
   if (cl.Files.empty()) throw TUsageError{msg::NoInputFile};
   if (cl.List && cl.Check) throw TUsageError{msg::ListWithCheck};
   if (!cl.List && !cl.Check && !cl.HasOutput && !cl.MapApp) throw TUsageError{msg::TargetDirectoryRequired};
@@ -213,7 +243,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
       continue;
     }
     TOption option(arg, args);
-    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl)) throw TUsageError{msg::UnknownOption(option.Name())};
+    if (!ApplySwitch(option, cl) && !ApplyValueOption(option, cl) && !ApplySheetOption(option, cl)) throw TUsageError{msg::UnknownOption(option.Name())};
   }
   if (!cl.Help && !cl.Version) CheckComplete(cl);
   return cl;

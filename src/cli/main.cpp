@@ -10,6 +10,7 @@
 #include "cli/Check.h"
 #include "cli/CommandLine.h"
 #include "cli/ModelJson.h"
+#include "cli/SheetCalibrate.h"
 #include "export/ExportToAmbulo.h"
 #include "export/ExportToMapApps.h"
 #include "model/CalibrationText.h"
@@ -130,6 +131,7 @@ void ExportToMapApp(const TCommandLine& cl, zv::TDisplayMapsCore& core, const zv
 
 int Run(const TCommandLine& cl) {
   if (cl.Check) return RunCheck(cl);
+  if (cl.Calibrating()) return zv::RunSheetCalibration(cl);
   int status = 0;
   zv::TDisplayMapsCore core;
   core.Question = [&cl](const std::string&) { return cl.Reload; };
@@ -199,7 +201,11 @@ int main(int argc, char** argv) {
   }
   if (cl.Help) {
     std::fputs(zv::msg::Usage, stdout);
+<<<<<<< HEAD
     std::fputs(zv::msg::MapAppUsage, stdout);
+=======
+    std::fputs(zv::msg::SheetUsage, stdout);
+>>>>>>> issue-29
     return 0;
   }
   if (cl.Version) {
