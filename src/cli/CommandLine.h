@@ -28,11 +28,9 @@ struct TCommandLine {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Files;
-<<<<<<< HEAD
   // --mbtiles, --sqlitedb or --kmz instead of -o: one file for map apps.
   bool MapApp = false;
   TMapAppOptions MapAppOptions;
-=======
   // --calibrate-sheet NAME_OR_BOUNDS, --calibrate-sheets, and for bounds
   // --datum and --projection (gauss-kruger, utm or latlong).
   std::string CalibrateSheet;
@@ -40,7 +38,6 @@ struct TCommandLine {
   std::string SheetDatum;
   std::string SheetProjection;
   bool Calibrating() const { return CalibrateSheets || !CalibrateSheet.empty(); }
->>>>>>> issue-29
 };
 
 // The options and files of argv[1..argc-1]; raises TUsageError.

@@ -201,11 +201,8 @@ int main(int argc, char** argv) {
   }
   if (cl.Help) {
     std::fputs(zv::msg::Usage, stdout);
-<<<<<<< HEAD
     std::fputs(zv::msg::MapAppUsage, stdout);
-=======
     std::fputs(zv::msg::SheetUsage, stdout);
->>>>>>> issue-29
     return 0;
   }
   if (cl.Version) {
