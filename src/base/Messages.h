@@ -200,4 +200,11 @@ std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
 // needs and a full stop ("800 %", "12.5 %", "1.5625 %").
 std::string ZoomFactor(int zoom);
 
+// Calibrating: typed coordinates, saving in place, the window title.
+// "'TEXT' is no latitude. Accepted forms: ..." listing the printed forms.
+std::string CoordinateNotRecognised(const std::string& text, bool latitude);
+std::string CalibrationSaved(const std::string& fileName);
+// "north* — Zovevod - 1.0.3.0", or the program's name alone without a map.
+std::string WindowTitle(const std::string& mapName, bool changed, const std::string& version);
+
 } // namespace zv::msg
