@@ -49,7 +49,7 @@ constexpr ButtonInfo kButtons[kButtonCount] = {
 };
 
 // Display widths of the fields in characters; the reals have none of their own.
-constexpr int kDisplayWidth[TCalibrationTable::ColumnCount] = {3, 6, 6, 10, 10, 6};
+constexpr int kDisplayWidth[TCalibrationTable::ColumnCount] = {3, 6, 6, 13, 13, 7};
 
 // Keys with which the user leaves the edited cell.
 bool LeavesCell(int key) {
@@ -232,6 +232,9 @@ TCalibrationGrid::TCalibrationGrid(TCalibrationTable& table, std::function<void(
   verticalHeader()->setSectionsClickable(false);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  // The record indicator's width, whatever it shows, so the page can be made
+  // as wide as the columns before any row is there.
+  verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) + 12);
   const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
   for (int column = 0; column < TCalibrationTable::ColumnCount; ++column) {
     const int title =
@@ -254,7 +257,7 @@ void TCalibrationGrid::FitColumns() {
 }
 
 int TCalibrationGrid::ContentWidth() const {
-  int width = verticalHeader()->sizeHint().width() + 2 * frameWidth() +
+  int width = verticalHeader()->width() + 2 * frameWidth() +
               style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
   for (int w : textWidth_) width += w;
   return width;

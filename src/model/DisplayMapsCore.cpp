@@ -38,6 +38,12 @@ std::int64_t ThumbEnd(const TScrollInfo& info) {
   return std::max<std::int64_t>(info.Min, std::int64_t{info.Max} - info.Page + 1);
 }
 
+// The offset that puts a picture side of extent pixels in the middle of a
+// control side of size pixels.
+std::int32_t CentredOffset(std::int32_t extent, int size) {
+  return Saturate(-((std::int64_t{size} - extent) / 2));
+}
+
 } // namespace
 
 std::int64_t ScaleCoordinate(std::int64_t v, int zoom) {
@@ -170,6 +176,18 @@ void TDisplayMapsCore::ClampOffsets(std::int32_t mouseX, std::int32_t mouseY, bo
   }
   if (offsetY_ > maxY) {
     SetOffsetY(maxY);
+    anchorY();
+  }
+  // Zoomed out, a picture smaller than the control sits in its middle
+  // rather than against its lower right corner; it cannot be scrolled.
+  if (zoom_ >= 0) return;
+  const std::int32_t centreX = CentredOffset(ExtentWidth, Width()), centreY = CentredOffset(ExtentHeight, Height());
+  if (ExtentWidth < Width() && offsetX_ != centreX) {
+    SetOffsetX(centreX);
+    anchorX();
+  }
+  if (ExtentHeight < Height() && offsetY_ != centreY) {
+    SetOffsetY(centreY);
     anchorY();
   }
 }

@@ -1,6 +1,7 @@
 #include "app/CalibrationPanel.h"
 #include "app/CalibrationTable.h"
 #include "app/Prompter.h"
+#include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
 
 #include <QAbstractItemModelTester>
@@ -443,6 +444,76 @@ private slots:
     QCOMPARE(Points(*area)[2], (Pt{7, 8, 0, 0}));
     QCOMPARE(table().Cursor(), 2);
     QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4, 5, 6}));
+  }
+
+  // Click, type, Tab, type, Enter, click...: the points come in order, each
+  // row's number its point's, and the residual column fills in.
+  void picksTypedInSequence() {
+    zv::TMapArea* area = ShowArea(*view, {});
+    area->Width = 1000;
+    area->Height = 1000;
+    panel->RefillCalibrationTable();
+    showPanel();
+    const struct {
+      int x, y;
+      const char *lat, *lon;
+    } picks[] = {{100, 100, "48 30 N", "17 E"},
+                 {300, 100, "48\u00B030'N", "17\u00B030' E"},
+                 {100, 300, "N48.25", "17,0"},
+                 {300, 300, "48 15 0 N", "E 17.5"}};
+    for (const auto& p : picks) {
+      QCOMPARE(panel->PickTarget(), table().rowCount() + 1);
+      panel->PickPoint(p.x, p.y);
+      QTableView* grid = panel->Grid();
+      QCOMPARE(grid->currentIndex(), table().index(table().rowCount() - 1, TCalibrationTable::fLat));
+      QTRY_VERIFY(grid->hasFocus());
+      // Keys go where a person's would: to whatever has the focus.
+      const auto type = [](const char* text) {
+        for (QChar c : QString::fromUtf8(text)) QTest::keyClicks(QApplication::focusWidget(), QString(c));
+      };
+      type(p.lat);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      type(p.lon);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+      QVERIFY2(prompter.messages.isEmpty(), qPrintable(prompter.messages.join(" / ")));
+      QCOMPARE(table().State(), TRecordState::Browse);
+    }
+    QCOMPARE(Points(*area), std::vector<Pt>({{100, 100, 48.5, 17}, {300, 100, 48.5, 17.5}, {100, 300, 48.25, 17},
+                                              {300, 300, 48.25, 17.5}}));
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    const std::vector<double> loo = area->Fit()->LooDistances();
+    for (int row = 0; row < 4; ++row)
+      QCOMPARE(table().index(row, TCalibrationTable::fResidual).data().toString(), QString::number(loo[row], 'f', 1));
+    QVERIFY(!(table().flags(table().index(0, TCalibrationTable::fResidual)) & Qt::ItemIsEditable));
+  }
+
+  // Undo and redo walk the area's points back and forth, one history per area.
+  void undoAndRedoPerArea() {
+    zv::TMapArea* first = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    QVERIFY(!panel->CanUndo());
+    panel->PickPoint(1, 2);
+    setCell(4, TCalibrationTable::fLat, "46");
+    click(TNavigateBtn::nbPost);
+    zv::TMapArea* second = ShowArea(*view, {});
+    panel->RefillCalibrationTable();
+    QVERIFY(!panel->CanUndo());
+    panel->PickPoint(7, 8);
+    panel->Undo();
+    QVERIFY(second->Points.empty());
+    QVERIFY(panel->CanRedo());
+    view->ShowMapArea(first);
+    panel->RefillCalibrationTable();
+    panel->Undo();
+    QCOMPARE(Points(*first).back(), (Pt{1, 2, 0, 0}));
+    panel->Undo();
+    QCOMPARE(Points(*first), kFour);
+    QCOMPARE(table().rowCount(), 4);
+    panel->Redo();
+    QCOMPARE(Points(*first).size(), std::size_t(5));
+    // A new change drops what Redo had.
+    panel->PickPoint(9, 9);
+    QVERIFY(!panel->CanRedo());
   }
 
   // Rows of another area than the one filled from are refilled before a pick.

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -611,6 +612,63 @@ private slots:
     QVERIFY(!pick->isEnabled());
     QVERIFY(!pick->isChecked());
     QVERIFY(!view.PickMode());
+  }
+
+  // Save writes a .map in place without a question; the title's star and
+  // the undo history follow the changes, and undoing back to what was saved
+  // leaves the map unchanged.
+  void saveInPlaceTitleAndUndo() {
+    QTemporaryDir dir;
+    const QString map = CopyMap(dir);
+    zv::MainWindow window;
+    window.OpenFiles({map}, false);
+    window.ChooseCalibrationFileName = [](const QString&) {
+      qFatal("Save asked for a name");
+      return QString();
+    };
+    const QString program = QStringLiteral(" \u2014 Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION);
+    QCOMPARE(window.windowTitle(), "a" + program);
+    QAction* undo = Item(window, "mmEditUndo");
+    QVERIFY(!undo->isEnabled());
+    window.Calibration().PickPoint(3, 4);
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    QVERIFY(undo->isEnabled());
+    Item(window, "mmMapSave")->trigger();
+    QVERIFY(prompter_.Questions.isEmpty());
+    QVERIFY(Contents(map).contains("Point10,xy,    3,    4,in, deg,"));
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Saved a.map"));
+    QCOMPARE(window.windowTitle(), "a" + program);
+    window.Calibration().PickPoint(5, 6);
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    undo->trigger();
+    QCOMPARE(window.windowTitle(), "a" + program);
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(10));
+    Item(window, "mmEditRedo")->trigger();
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(11));
+    undo->trigger();
+    undo->trigger();
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(9));
+    QVERIFY(!undo->isEnabled());
+    // Back where it was saved: closing asks nothing.
+    Item(window, "mmEditRedo")->trigger();
+    prompter_.ThreeWay.clear();
+    QVERIFY(window.close());
+    QVERIFY(prompter_.ThreeWay.isEmpty());
+  }
+
+  // Open offers pictures and every file, and reads out the zoom with its value.
+  void openFiltersAndZoomName() {
+    zv::MainWindow window;
+    auto* dialog = window.findChild<QFileDialog*>("OpdOpenFile");
+    QVERIFY(dialog);
+    const QStringList filters = dialog->nameFilters();
+    QCOMPARE(filters.mid(filters.size() - 2),
+             (QStringList{"Pictures (*.png *.jpg *.jpeg *.bmp)", "All files (*)"}));
+    auto* zoom = window.findChild<QLabel*>("LblZoom");
+    QCOMPARE(zoom->accessibleName(), QStringLiteral("Zoom 100 %"));
+    window.View().SetZoom(-3, 0, 0);
+    QCOMPARE(zoom->accessibleName(), QStringLiteral("Zoom 12.5 %"));
   }
 
 private:
