@@ -596,6 +596,20 @@ void TCalibrationPanel::PickPoint(int x, int y) {
 
 namespace zv {
 
+void TCalibrationPanel::MovePoint(int point, int x, int y) {
+  TMapArea* area = view_.ActiveMapArea();
+  if (!area || point < 0 || static_cast<std::size_t>(point) >= area->Points.size()) return;
+  if (filledArea_ != area) RefillCalibrationTable();
+  if (!grid_->CommitEditor()) return;
+  // Saved first, the rows are the points again, row for point.
+  table_->Records().CheckBrowseMode();
+  if (point >= table_->rowCount()) return;
+  table_->MoveTo(point);
+  table_->SetField(TCalibrationTable::fX, x);
+  table_->SetField(TCalibrationTable::fY, y);
+  table_->Post();
+}
+
 int TCalibrationPanel::PreferredWidth() const { return grid_->ContentWidth(); }
 
 TCalibrationHistory* TCalibrationPanel::History(const TMapArea* area) const {

@@ -59,6 +59,10 @@ public:
   // a row appended for them, saves the row and puts the cursor on its "Lat".
   void PickPoint(int x, int y);
 
+  // Moves point (from 0) of the active area to picture pixel (x, y): the
+  // dragged mark's row takes the pixel and is saved.
+  void MovePoint(int point, int x, int y);
+
   // The width the grid needs to show every column whole.
   int PreferredWidth() const;
 

@@ -377,6 +377,7 @@ void MainWindow::AssignHooks() {
   navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
   connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
   connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
+  connect(view_, &TDisplayMaps::PointMoved, calibration_, &TCalibrationPanel::MovePoint);
   connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::CalibrationPointsWritten);
 }
 

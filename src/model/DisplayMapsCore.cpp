@@ -291,6 +291,22 @@ bool TDisplayMapsCore::PicturePixelAt(std::int32_t x, std::int32_t y, std::int32
   return true;
 }
 
+int TDisplayMapsCore::PointMarkAt(std::int32_t x, std::int32_t y) const {
+  const TMapArea* area = activeMapArea_;
+  if (!area || !area->Shown) return -1;
+  int found = -1;
+  std::int64_t best = std::int64_t{MarkGrab} * MarkGrab;
+  for (std::size_t i = 0; i < area->Points.size(); ++i) {
+    const std::int64_t dx = PictureToViewX(area->Points[i].X) - x, dy = PictureToViewY(area->Points[i].Y) - y;
+    if (std::abs(dx) > MarkGrab || std::abs(dy) > MarkGrab) continue;
+    if (dx * dx + dy * dy <= best) {
+      best = dx * dx + dy * dy;
+      found = static_cast<int>(i);
+    }
+  }
+  return found;
+}
+
 void TDisplayMapsCore::ShowMapArea(TMapArea* area) {
   ScrollMinX = 0;
   ScrollMinY = 0;

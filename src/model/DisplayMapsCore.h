@@ -198,6 +198,10 @@ public:
   // false when no picture pixel is there. Every use of the pointer's place on
   // the picture goes through here.
   bool PicturePixelAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX, std::int32_t& pictureY) const;
+  // The active area's point whose mark's centre lies within MarkGrab pixels
+  // of control point (x, y), the nearest; -1 when none.
+  static constexpr int MarkGrab = 8;
+  int PointMarkAt(std::int32_t x, std::int32_t y) const;
   // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
   // bar's end command goes to the thumb's last position.
   void ScrollCommand(TScrollBarKind bar, int code);

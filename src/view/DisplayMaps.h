@@ -61,6 +61,9 @@ signals:
   // The zoom has changed to 2^zoom.
   void ZoomFactorChanged(int zoom);
   void PicturePicked(int x, int y);
+  // In pick mode a point's mark was dragged to picture pixel (x, y); point
+  // counts from 0. The point itself is as it was: the receiver moves it.
+  void PointMoved(int point, int x, int y);
   void PickModeChanged(bool on);
 
 protected:
@@ -101,6 +104,15 @@ private:
   bool pickMode_ = false;
   QPoint leftPressedAt_;
   bool leftPressed_ = false;
+  // The point whose mark the left button went down on in pick mode (-1:
+  // none), whether it is being dragged, and where it was.
+  int dragPoint_ = -1;
+  bool draggingPoint_ = false;
+  // The drag was given up with Esc: the button's release does nothing.
+  bool swallowRelease_ = false;
+  QPoint dragOrigin_;
+  bool DragPointTo(QPoint position);
+  void EndPointDrag(bool keep, QPoint position);
 };
 
 } // namespace zv

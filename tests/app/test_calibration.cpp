@@ -514,6 +514,16 @@ private slots:
     // A new change drops what Redo had.
     panel->PickPoint(9, 9);
     QVERIFY(!panel->CanRedo());
+    // A dragged mark moves its own row's point, whatever row is current;
+    // undone, it is back.
+    panel->Grid()->setCurrentIndex(table().index(3, 0));
+    click(TNavigateBtn::nbInsert);
+    panel->MovePoint(1, 33, 44);
+    QCOMPARE(Points(*first)[1], (Pt{33, 44, kFour[1].lat, kFour[1].lon}));
+    QCOMPARE(first->Points.size(), std::size_t(6));
+    QCOMPARE(table().Cursor(), 1);
+    panel->Undo();
+    QCOMPARE(Points(*first)[1], kFour[1]);
   }
 
   // Rows of another area than the one filled from are refilled before a pick.
