@@ -58,6 +58,24 @@ std::int64_t ScaledSide(std::int64_t size, int zoom) {
   return (size + step - 1) / step;
 }
 
+Bitmap PictureSquare(const TMapArea& area, std::int64_t x, std::int64_t y, int radius, Rgb background) {
+  const int side = 2 * radius + 1;
+  Bitmap square(side, side, PixelFormat::pf24bit);
+  square.Fill(background);
+  const std::int64_t left = x - radius, top = y - radius;
+  for (const auto& image : area.Images) {
+    // The part of the square the image covers, in picture pixels.
+    const std::int64_t l = std::max<std::int64_t>(left, image->X), t = std::max<std::int64_t>(top, image->Y);
+    const std::int64_t r = std::min<std::int64_t>(left + side, std::int64_t{image->X} + image->Width());
+    const std::int64_t b = std::min<std::int64_t>(top + side, std::int64_t{image->Y} + image->Height());
+    for (std::int64_t py = t; py < b; ++py)
+      for (std::int64_t px = l; px < r; ++px)
+        square.SetPixel(static_cast<int>(px - left), static_cast<int>(py - top),
+                        image->Bitmap.Pixel(static_cast<int>(px - image->X), static_cast<int>(py - image->Y)));
+  }
+  return square;
+}
+
 TSliderRange SliderRange(const TScrollInfo& info) {
   TSliderRange r;
   r.Minimum = info.Min;

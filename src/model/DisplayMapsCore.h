@@ -76,6 +76,11 @@ struct TPicturePoint {
   friend bool operator==(const TPicturePoint&, const TPicturePoint&) = default;
 };
 
+// The picture pixels of area in the square of side 2 * radius + 1 centred on
+// (x, y), as 24-bit pixels; those off the picture are background. The loupe
+// of pick mode shows it magnified.
+Bitmap PictureSquare(const TMapArea& area, std::int64_t x, std::int64_t y, int radius, Rgb background);
+
 // The Qt-free heart of the map view: it owns the model, holds the active area
 // and layout, the scroll offsets and drawing options, opens files, and does
 // the scrolling arithmetic of every input. The desktop view derives from it

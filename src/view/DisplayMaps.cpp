@@ -130,6 +130,7 @@ void TDisplayMaps::SetPickMode(bool on) {
   if (dragPoint_ >= 0) EndPointDrag(false, {});
   pickMode_ = on;
   leftPressed_ = false;
+  if (!on) MoveLoupe(std::nullopt);
   if (on)
     setCursor(Qt::CrossCursor);
   else
@@ -170,6 +171,55 @@ void TDisplayMaps::paintEvent(QPaintEvent* event) {
     const int extent = CxVScroll();
     window.fillRect(QRect(width() - extent, height() - extent, extent, extent), palette().color(QPalette::Window));
   }
+  DrawLoupe(window);
+}
+
+QRect TDisplayMaps::LoupeRect() const {
+  if (!loupeAt_) return {};
+  const int side = (2 * kLoupeRadius + 1) * kLoupeZoom;
+  // Beside the pointer, below and to the right unless that leaves the control.
+  constexpr int kGap = 24;
+  int x = loupeAt_->x() + kGap, y = loupeAt_->y() + kGap;
+  if (x + side > width()) x = loupeAt_->x() - kGap - side;
+  if (y + side > height()) y = loupeAt_->y() - kGap - side;
+  return QRect(x, y, side, side);
+}
+
+void TDisplayMaps::DrawLoupe(QPainter& painter) const {
+  const TMapArea* area = ActiveMapArea();
+  std::int32_t px = 0, py = 0;
+  if (!loupeAt_ || !area || !PictureAt(*loupeAt_, px, py)) return;
+  const QColor base = palette().color(QPalette::Base);
+  const Bitmap square = PictureSquare(*area, px, py, kLoupeRadius, Rgb{static_cast<std::uint8_t>(base.red()),
+                                      static_cast<std::uint8_t>(base.green()), static_cast<std::uint8_t>(base.blue())});
+  QImage image(square.Width(), square.Height(), QImage::Format_RGB32);
+  for (int y = 0; y < square.Height(); ++y)
+    for (int x = 0; x < square.Width(); ++x) {
+      const Rgb c = square.Pixel(x, y);
+      image.setPixel(x, y, qRgb(c.r, c.g, c.b));
+    }
+  const QRect r = LoupeRect();
+  painter.drawImage(r, image); // each pixel a square: no smoothing
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawRect(r.adjusted(0, 0, -1, -1));
+  // The cross-hair: the centre pixel framed, lines from it to the edges.
+  const QRect centre(r.x() + kLoupeRadius * kLoupeZoom, r.y() + kLoupeRadius * kLoupeZoom, kLoupeZoom, kLoupeZoom);
+  painter.setPen(QPen(Qt::red, 1));
+  painter.drawRect(centre.adjusted(-1, -1, 0, 0));
+  const int cx = centre.center().x(), cy = centre.center().y();
+  painter.drawLine(r.left() + 1, cy, centre.left() - 3, cy);
+  painter.drawLine(centre.right() + 3, cy, r.right() - 1, cy);
+  painter.drawLine(cx, r.top() + 1, cx, centre.top() - 3);
+  painter.drawLine(cx, centre.bottom() + 3, cx, r.bottom() - 1);
+}
+
+void TDisplayMaps::MoveLoupe(std::optional<QPoint> position) {
+  std::int32_t x = 0, y = 0;
+  std::optional<QPoint> at;
+  if (pickMode_ && position && PictureAt(*position, x, y)) at = position;
+  if (at == loupeAt_) return;
+  loupeAt_ = at;
+  update();
 }
 
 void TDisplayMaps::PaintContents() {
@@ -339,11 +389,13 @@ void TDisplayMaps::mouseMoveEvent(QMouseEvent* event) {
     MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
   }
   ReportPointer(p);
+  MoveLoupe(p);
   event->accept();
 }
 
 void TDisplayMaps::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
+  MoveLoupe(std::nullopt);
   emit PointerLeft();
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QScrollBar;
 
@@ -48,6 +49,12 @@ public:
   // at most kPickSlop pixels reports the picture pixel under it instead of
   // scrolling. Dragging still scrolls; Esc ends picking.
   static constexpr int kPickSlop = 3;
+  // In pick mode a loupe follows the pointer over the picture: the picture
+  // pixels around it, kLoupeZoom screen pixels each, with a cross-hair on
+  // the pixel a click takes. Its place in the control; empty when hidden.
+  static constexpr int kLoupeRadius = 15;
+  static constexpr int kLoupeZoom = 4;
+  QRect LoupeRect() const;
   bool PickMode() const { return pickMode_; }
   void SetPickMode(bool on);
   // The last painted back buffer.
@@ -112,6 +119,11 @@ private:
   bool swallowRelease_ = false;
   QPoint dragOrigin_;
   bool DragPointTo(QPoint position);
+  void DrawLoupe(QPainter& painter) const;
+  // Follows the pointer; hidden without a position or off the picture.
+  void MoveLoupe(std::optional<QPoint> position);
+  // The pointer position the loupe follows; null while hidden.
+  std::optional<QPoint> loupeAt_;
   void EndPointDrag(bool keep, QPoint position);
 };
 

@@ -381,6 +381,30 @@ private slots:
     QCOMPARE(picked.at(0), QVariantList({121, 81}));
   }
 
+  // The loupe shows the picture's own pixels, four screen pixels each,
+  // centred on the pixel a click takes; only in pick mode over the picture.
+  void loupeMagnifiesThePixelUnderThePointer() {
+    Show(400, 300);
+    const Bitmap picture = Pattern(3000, 2000, PixelFormat::pf24bit);
+    view->ShowMapArea(AddArea(*view, picture));
+    view->SetZoom(-3, 0, 0); // a picture pixel is far below a screen pixel
+    QTest::mouseMove(view.get(), QPoint(100, 80));
+    QVERIFY(view->LoupeRect().isEmpty());
+    view->SetPickMode(true);
+    QTest::mouseMove(view.get(), QPoint(101, 80));
+    const QRect loupe = view->LoupeRect();
+    QVERIFY(loupe.width() >= 120 && loupe.height() == loupe.width());
+    const TPicturePoint under = view->ViewToPicture(101, 80);
+    const QImage shot = view->grab().toImage();
+    const int z = TDisplayMaps::kLoupeZoom, r = TDisplayMaps::kLoupeRadius;
+    for (const QPoint d : {QPoint(-5, -5), QPoint(3, -2), QPoint(-1, 4)}) {
+      const Rgb c = picture.Pixel(static_cast<int>(under.X) + d.x(), static_cast<int>(under.Y) + d.y());
+      QCOMPARE(shot.pixel(loupe.topLeft() + QPoint((r + d.x()) * z + 1, (r + d.y()) * z + 1)), qRgb(c.r, c.g, c.b));
+    }
+    view->SetPickMode(false);
+    QVERIFY(view->LoupeRect().isEmpty());
+  }
+
   void clickTakesFocusAndTheEdgeFollows() {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
