@@ -4,6 +4,8 @@
 #include "app/Icons.h"
 #include "app/Prompter.h"
 #include "model/CalibrationEdit.h"
+#include "model/CalibrationFit.h"
+#include "model/CalibrationHistory.h"
 #include "model/DisplayMapsCore.h"
 
 #include <QAction>
@@ -16,6 +18,7 @@
 #include <QPersistentModelIndex>
 #include <QScopedValueRollback>
 #include <QPointer>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -46,7 +49,7 @@ constexpr ButtonInfo kButtons[kButtonCount] = {
 };
 
 // Display widths of the fields in characters; the reals have none of their own.
-constexpr int kDisplayWidth[TCalibrationTable::FieldCount] = {3, 6, 6, 10, 10};
+constexpr int kDisplayWidth[TCalibrationTable::ColumnCount] = {3, 6, 6, 13, 13, 7};
 
 // Keys with which the user leaves the edited cell.
 bool LeavesCell(int key) {
@@ -122,9 +125,17 @@ public:
   // error, keeps the editor focused and answers false.
   bool CheckEditor();
   bool ShowingError() const { return showingError_; }
+  // Every column at its text's width, with the row header, frame and bar.
+  int ContentWidth() const;
   void RefocusEditorLater();
-  // Follows the table's cursor without moving it back.
+  // Follows the table's cursor without moving it back; a new row's "No" is
+  // no place to type into, so its cursor goes to "X".
   void SyncCurrent(int row);
+  // Makes a cell of the current row current and gives the grid the focus,
+  // so the next key types into it.
+  void FocusCell(int row, TCalibrationTable::TField field);
+  // Enter in an editor: the text goes in and a typed row is saved.
+  void CommitAndPost();
 
 protected:
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -138,7 +149,7 @@ private:
   // page gives beyond that.
   void FitColumns();
 
-  int textWidth_[TCalibrationTable::FieldCount] = {};
+  int textWidth_[TCalibrationTable::ColumnCount] = {};
   TCalibrationTable& table_;
   TCalibrationCellDelegate* delegate_;
   std::function<void(TNavigateBtn)> command_;
@@ -183,7 +194,12 @@ void TCalibrationCellDelegate::setModelData(QWidget* editor, QAbstractItemModel*
 bool TCalibrationCellDelegate::eventFilter(QObject* object, QEvent* event) {
   if (object == editor_ && editor_) {
     if (event->type() == QEvent::KeyPress) {
-      if (LeavesCell(static_cast<QKeyEvent*>(event)->key()) && !grid_->CheckEditor()) return true;
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (LeavesCell(key) && !grid_->CheckEditor()) return true;
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        grid_->CommitAndPost();
+        return true;
+      }
     } else if (event->type() == QEvent::FocusOut) {
       const auto reason = static_cast<QFocusEvent*>(event)->reason();
       QWidget* to = QApplication::focusWidget();
@@ -216,8 +232,11 @@ TCalibrationGrid::TCalibrationGrid(TCalibrationTable& table, std::function<void(
   verticalHeader()->setSectionsClickable(false);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  // The record indicator's width, whatever it shows, so the page can be made
+  // as wide as the columns before any row is there.
+  verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) + 12);
   const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-  for (int column = 0; column < TCalibrationTable::FieldCount; ++column) {
+  for (int column = 0; column < TCalibrationTable::ColumnCount; ++column) {
     const int title =
         fontMetrics().horizontalAdvance(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(column)));
     textWidth_[column] = std::max(kDisplayWidth[column] * digit, title) + 8;
@@ -229,12 +248,19 @@ void TCalibrationGrid::FitColumns() {
   int spare = viewport()->width();
   for (int width : textWidth_) spare -= width;
   spare = std::max(spare, 0);
-  for (int column = 0; column < TCalibrationTable::FieldCount; ++column) {
+  for (int column = 0; column < TCalibrationTable::ColumnCount; ++column) {
     int width = textWidth_[column];
     if (column == TCalibrationTable::fLat) width += spare / 2;
     if (column == TCalibrationTable::fLon) width += spare - spare / 2;
     setColumnWidth(column, width);
   }
+}
+
+int TCalibrationGrid::ContentWidth() const {
+  int width = verticalHeader()->width() + 2 * frameWidth() +
+              style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  for (int w : textWidth_) width += w;
+  return width;
 }
 
 bool TCalibrationGrid::viewportEvent(QEvent* event) {
@@ -284,10 +310,26 @@ void TCalibrationGrid::DiscardEditor() {
 
 void TCalibrationGrid::SyncCurrent(int row) {
   if (row < 0 || row >= table_.rowCount()) return;
-  const QModelIndex target = table_.index(row, std::max(currentIndex().column(), 0));
+  int column = std::max(currentIndex().column(), 0);
+  if (table_.State() == TRecordState::Insert && column == TCalibrationTable::fNo) column = TCalibrationTable::fX;
+  const QModelIndex target = table_.index(row, column);
   if (target == currentIndex()) return;
   const QScopedValueRollback<bool> syncing(syncing_, true);
   setCurrentIndex(target);
+}
+
+void TCalibrationGrid::FocusCell(int row, TCalibrationTable::TField field) {
+  if (row < 0 || row >= table_.rowCount()) return;
+  {
+    const QScopedValueRollback<bool> syncing(syncing_, true);
+    setCurrentIndex(table_.index(row, field));
+  }
+  setFocus(Qt::OtherFocusReason);
+}
+
+void TCalibrationGrid::CommitAndPost() {
+  if (!CommitEditor()) return;
+  if (table_.Editing() && table_.Modified()) command_(TNavigateBtn::nbPost);
 }
 
 void TCalibrationGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
@@ -302,13 +344,9 @@ void TCalibrationGrid::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_Down: {
     const int rows = table_.rowCount();
     if (mods == Qt::NoModifier && table_.Active() && (rows == 0 || currentIndex().row() == rows - 1)) {
-      // Moving below the last row appends one, unless that row is itself an
-      // untouched new one.
+      // Moving below the last row appends one (the records' rule).
       event->accept();
-      if (!CommitEditor()) return;
-      const bool untouchedNewLast = table_.State() == TRecordState::Insert && !table_.Modified() &&
-                                    table_.Cursor() == table_.rowCount() - 1;
-      if (!untouchedNewLast) table_.Append();
+      if (CommitEditor()) table_.Records().DownFromLastRow(currentIndex().row());
       return;
     }
     break;
@@ -436,15 +474,9 @@ QToolButton* TCalibrationPanel::NavigatorButton(TNavigateBtn button) const {
 }
 
 void TCalibrationPanel::UpdateNavigator() {
-  const bool active = table_->Active();
-  const bool editing = table_->Editing();
-  const bool hasRow = table_->Cursor() >= 0;
-  navigator_->setEnabled(active);
-  buttons_[static_cast<int>(TNavigateBtn::nbInsert)]->setEnabled(active);
-  buttons_[static_cast<int>(TNavigateBtn::nbDelete)]->setEnabled(active && hasRow);
-  buttons_[static_cast<int>(TNavigateBtn::nbEdit)]->setEnabled(active && hasRow && !editing);
-  buttons_[static_cast<int>(TNavigateBtn::nbPost)]->setEnabled(active && editing);
-  buttons_[static_cast<int>(TNavigateBtn::nbCancel)]->setEnabled(active && editing);
+  navigator_->setEnabled(table_->Active());
+  for (int i = 0; i < kButtonCount; ++i)
+    buttons_[i]->setEnabled(table_->Records().Enabled(static_cast<TRecordCommand>(i)));
 }
 
 void TCalibrationPanel::BtnClick(TNavigateBtn button) {
@@ -504,6 +536,7 @@ void TCalibrationPanel::MarkSuspectRows(const TMapArea& area) {
   hints.reserve(texts.size());
   for (const std::string& text : texts) hints.push_back(QString::fromStdString(text));
   table_->SetRowHints(std::move(hints));
+  table_->SetResiduals(area.Fit()->LooDistances());
 }
 
 void TCalibrationPanel::WriteBackCalibrationPoints() {
@@ -513,14 +546,18 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
   if (!area || area != filledArea_) return;
   {
     UpdatesSuspended suspended(grid_);
-    const std::int32_t savedNo = table_->AsInteger(table_->Cursor(), TCalibrationTable::fNo);
     std::vector<TCalibrationRow> rows;
     rows.reserve(static_cast<std::size_t>(table_->rowCount()));
     for (int row = 0; row < table_->rowCount(); ++row)
       rows.push_back({table_->AsInteger(row, TCalibrationTable::fX), table_->AsInteger(row, TCalibrationTable::fY),
                       table_->AsFloat(row, TCalibrationTable::fLat), table_->AsFloat(row, TCalibrationTable::fLon)});
+    const std::vector<TCalibrationPoint> before = area->Points;
     zv::WriteBackCalibrationPoints(*area, rows);
-    table_->Locate(TCalibrationTable::fNo, savedNo);
+    auto& history = histories_[area];
+    if (!history) history = std::make_unique<TCalibrationHistory>(before);
+    history->Push(area->Points);
+    // Rows keep their places, so each row's number is now its point's.
+    table_->Records().Renumber();
     MarkSuspectRows(*area);
   }
   view_.Invalidate();
@@ -538,8 +575,11 @@ bool TCalibrationPanel::PostPendingEdit() {
 }
 
 int TCalibrationPanel::PickTarget() const {
-  const int row = filledArea_ == view_.ActiveMapArea() ? table_->Cursor() : -1;
-  return row < 0 ? 1 : row + 1;
+  if (filledArea_ != view_.ActiveMapArea() || !table_->Active()) {
+    const TMapArea* area = view_.ActiveMapArea();
+    return area ? static_cast<int>(area->Points.size()) + 1 : 1;
+  }
+  return table_->Records().PickRow() + 1;
 }
 
 void TCalibrationPanel::PickPoint(int x, int y) {
@@ -547,10 +587,72 @@ void TCalibrationPanel::PickPoint(int x, int y) {
   if (!area) return;
   if (filledArea_ != area) RefillCalibrationTable();
   if (!grid_->CommitEditor()) return;
-  if (table_->rowCount() == 0) table_->Append();
+  const int row = table_->Records().Pick(x, y);
+  // Click, type the latitude, Tab, the longitude, Enter, and on to the next point.
+  grid_->FocusCell(row, TCalibrationTable::fLat);
+}
+
+} // namespace zv
+
+namespace zv {
+
+void TCalibrationPanel::MovePoint(int point, int x, int y) {
+  TMapArea* area = view_.ActiveMapArea();
+  if (!area || point < 0 || static_cast<std::size_t>(point) >= area->Points.size()) return;
+  if (filledArea_ != area) RefillCalibrationTable();
+  if (!grid_->CommitEditor()) return;
+  // Saved first, the rows are the points again, row for point.
+  table_->Records().CheckBrowseMode();
+  if (point >= table_->rowCount()) return;
+  table_->MoveTo(point);
   table_->SetField(TCalibrationTable::fX, x);
   table_->SetField(TCalibrationTable::fY, y);
   table_->Post();
+}
+
+int TCalibrationPanel::PreferredWidth() const { return grid_->ContentWidth(); }
+
+TCalibrationHistory* TCalibrationPanel::History(const TMapArea* area) const {
+  const auto it = histories_.find(area);
+  return it == histories_.end() ? nullptr : it->second.get();
+}
+
+bool TCalibrationPanel::CanUndo() const {
+  const TCalibrationHistory* history = History(view_.ActiveMapArea());
+  return history && history->CanUndo();
+}
+
+bool TCalibrationPanel::CanRedo() const {
+  const TCalibrationHistory* history = History(view_.ActiveMapArea());
+  return history && history->CanRedo();
+}
+
+void TCalibrationPanel::Undo() { StepHistory(true); }
+void TCalibrationPanel::Redo() { StepHistory(false); }
+
+void TCalibrationPanel::StepHistory(bool undo) {
+  TMapArea* area = view_.ActiveMapArea();
+  // A row being typed is a change of its own, undone first.
+  if (!area || !PostPendingEdit()) return;
+  TCalibrationHistory* history = History(area);
+  if (!history || !(undo ? history->CanUndo() : history->CanRedo())) return;
+  const int cursor = filledArea_ == area ? table_->Cursor() : -1;
+  area->Points = undo ? history->Undo() : history->Redo();
+  RefillCalibrationTable();
+  if (cursor >= 0) table_->MoveTo(std::min(cursor, table_->rowCount() - 1));
+  view_.Invalidate();
+  emit pointsWrittenBack();
+}
+
+void TCalibrationPanel::KeepHistoriesOf(const std::vector<TMapArea*>& areas) {
+  // Only the addresses are compared: a removed area may be gone already.
+  for (auto it = histories_.begin(); it != histories_.end();) {
+    if (std::find(areas.begin(), areas.end(), it->first) == areas.end())
+      it = histories_.erase(it);
+    else
+      ++it;
+  }
+  if (filledArea_ && std::find(areas.begin(), areas.end(), filledArea_) == areas.end()) filledArea_ = nullptr;
 }
 
 } // namespace zv

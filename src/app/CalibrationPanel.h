@@ -2,6 +2,10 @@
 
 #include <QWidget>
 
+#include <map>
+#include <memory>
+#include <vector>
+
 class QAction;
 class QTableView;
 class QToolButton;
@@ -9,6 +13,7 @@ class QToolButton;
 namespace zv {
 
 class TCalibrationGrid;
+class TCalibrationHistory;
 class TCalibrationTable;
 class TDisplayMapsCore;
 class TMapArea;
@@ -47,11 +52,27 @@ public:
   // the main window puts into its Map menu.
   QToolButton* PickButton() const { return pickButton_; }
   void SetPickAction(QAction* action);
-  // The point number a pick would set: the current row's, 1 on an empty table.
+  // The point number a pick would set: the current row's when it is new and
+  // not placed yet, else the one after the last.
   int PickTarget() const;
-  // Sets X and Y of the current row (appended first on an empty table) to
-  // the picked picture pixel and saves the row.
+  // Sets X and Y of the current row when it is new and not placed yet, or of
+  // a row appended for them, saves the row and puts the cursor on its "Lat".
   void PickPoint(int x, int y);
+
+  // Moves point (from 0) of the active area to picture pixel (x, y): the
+  // dragged mark's row takes the pixel and is saved.
+  void MovePoint(int point, int x, int y);
+
+  // The width the grid needs to show every column whole.
+  int PreferredWidth() const;
+
+  // Undo and redo of the active area's points, one history per area.
+  bool CanUndo() const;
+  bool CanRedo() const;
+  void Undo();
+  void Redo();
+  // The histories of areas no longer among these go.
+  void KeepHistoriesOf(const std::vector<TMapArea*>& areas);
 
 signals:
   // The active area's points were rebuilt from the table.
@@ -61,6 +82,8 @@ private:
   void WriteBackCalibrationPoints();
   void MarkSuspectRows(const TMapArea& area);
   void UpdateNavigator();
+  void StepHistory(bool undo);
+  TCalibrationHistory* History(const TMapArea* area) const;
 
   TDisplayMapsCore& view_;
   TCalibrationTable* table_;
@@ -71,6 +94,7 @@ private:
   bool filling_ = false;
   // The area the rows came from: rows are written back only into it.
   TMapArea* filledArea_ = nullptr;
+  std::map<const TMapArea*, std::unique_ptr<TCalibrationHistory>> histories_;
 };
 
 } // namespace zv

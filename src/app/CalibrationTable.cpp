@@ -2,31 +2,22 @@
 
 #include "model/CalibrationEdit.h"
 #include "model/CalibrationText.h"
-#include "model/MapModel.h"
 
 #include <QColor>
 #include <QPersistentModelIndex>
-#include <QScopedValueRollback>
 
-#include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace zv {
-namespace {
 
-bool IsIntegerField(TCalibrationTable::TField field) {
-  return field == TCalibrationTable::fNo || field == TCalibrationTable::fX || field == TCalibrationTable::fY;
-}
-
-} // namespace
-
-TCalibrationTable::TCalibrationTable(QObject* parent) : QAbstractTableModel(parent) {}
+TCalibrationTable::TCalibrationTable(QObject* parent) : QAbstractTableModel(parent) { records_.SetListener(this); }
 
 int TCalibrationTable::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+  return parent.isValid() ? 0 : records_.RowCount();
 }
 
-int TCalibrationTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FieldCount; }
+int TCalibrationTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QString TCalibrationTable::FieldName(TField field) {
   switch (field) {
@@ -35,7 +26,8 @@ QString TCalibrationTable::FieldName(TField field) {
   case fY: return QStringLiteral("Y");
   case fLat: return QStringLiteral("Lat");
   case fLon: return QStringLiteral("Lon");
-  case FieldCount: break;
+  case fResidual: return QStringLiteral("Residual");
+  case ColumnCount: break;
   }
   return {};
 }
@@ -50,7 +42,7 @@ QString TCalibrationTable::FormatFloat(double value) {
 bool TCalibrationTable::ParseFieldText(TField field, const QString& text, QVariant& value, QString& error) {
   const std::string bytes = text.toStdString();
   std::string message;
-  if (IsIntegerField(field)) {
+  if (TCalibrationRecords::IsIntegerField(Core(field))) {
     std::optional<std::int32_t> v;
     if (!ParseIntegerCell(bytes, v, message)) {
       error = QString::fromStdString(message);
@@ -60,7 +52,9 @@ bool TCalibrationTable::ParseFieldText(TField field, const QString& text, QVaria
     return true;
   }
   std::optional<double> v;
-  if (!ParseRealCell(bytes, v, message)) {
+  const bool ok = field == fLat || field == fLon ? ParseCoordinateCell(bytes, field == fLat, v, message)
+                                                 : ParseRealCell(bytes, v, message);
+  if (!ok) {
     error = QString::fromStdString(message);
     return false;
   }
@@ -68,16 +62,24 @@ bool TCalibrationTable::ParseFieldText(TField field, const QString& text, QVaria
   return true;
 }
 
+QVariant TCalibrationTable::Cell(int row, int column) const {
+  if (column == fResidual) {
+    const std::size_t at = static_cast<std::size_t>(row);
+    if (at >= residuals_.size() || !(residuals_[at] >= 0)) return QString();
+    return QString::number(residuals_[at], 'f', 1);
+  }
+  const QVariant cell = Field(row, static_cast<TField>(column));
+  // Text in both roles, so the grid edits every cell in a line editor.
+  if (cell.isNull()) return QString();
+  if (TCalibrationRecords::IsIntegerField(Core(static_cast<TField>(column)))) return QString::number(cell.toInt());
+  return FormatFloat(cell.toDouble());
+}
+
 QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
-  const QVariant& cell = rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
   switch (role) {
   case Qt::DisplayRole:
-  case Qt::EditRole:
-    // Text in both roles, so the grid edits every cell in a line editor.
-    if (cell.isNull()) return QString();
-    if (IsIntegerField(static_cast<TField>(index.column()))) return QString::number(cell.toInt());
-    return FormatFloat(cell.toDouble());
+  case Qt::EditRole: return Cell(index.row(), index.column());
   case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   case Qt::ForegroundRole:
   case Qt::ToolTipRole: {
@@ -92,12 +94,12 @@ QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
 QVariant TCalibrationTable::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) {
-    if (section < 0 || section >= FieldCount) return {};
+    if (section < 0 || section >= ColumnCount) return {};
     return FieldName(static_cast<TField>(section));
   }
   // The record indicator: which row is current and in what state.
-  if (section != cursor_) return QString();
-  switch (state_) {
+  if (section != Cursor()) return QString();
+  switch (State()) {
   case TRecordState::Edit: return QStringLiteral("I");
   case TRecordState::Insert: return QStringLiteral("*");
   default: return QStringLiteral("\u25B6");
@@ -106,12 +108,13 @@ QVariant TCalibrationTable::headerData(int section, Qt::Orientation orientation,
 
 Qt::ItemFlags TCalibrationTable::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
-  if (index.isValid() && Active()) f |= Qt::ItemIsEditable;
+  if (index.isValid() && Active() && index.column() != fResidual) f |= Qt::ItemIsEditable;
   return f;
 }
 
 bool TCalibrationTable::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (role != Qt::EditRole || reshaping_ || !Active() || !checkIndex(index, CheckIndexOption::IndexIsValid))
+  if (role != Qt::EditRole || reshaping_ || !Active() || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+      index.column() >= FieldCount)
     return false;
   QVariant parsed;
   QString error;
@@ -120,192 +123,84 @@ bool TCalibrationTable::setData(const QModelIndex& index, const QVariant& value,
     return false;
   const QPersistentModelIndex target(index);
   MoveTo(index.row());
-  if (!target.isValid() || target.row() != cursor_) return false;
+  if (!target.isValid() || target.row() != Cursor()) return false;
   SetField(static_cast<TField>(target.column()), parsed);
   return true;
 }
 
-void TCalibrationTable::Open() {
-  if (Active()) return;
-  hints_.clear();
-  beginResetModel();
-  rows_.clear();
-  cursor_ = -1;
-  modified_ = false;
-  state_ = TRecordState::Browse;
-  endResetModel();
-  emit stateChanged();
-}
-
-void TCalibrationTable::Close() {
-  {
-    const QScopedValueRollback<bool> reshaping(reshaping_, true);
-    hints_.clear();
-  beginResetModel();
-    rows_.clear();
-    cursor_ = -1;
-    modified_ = false;
-    state_ = TRecordState::Inactive;
-    endResetModel();
-  }
-  emit stateChanged();
-  emit cursorChanged(-1);
-}
-
-void TCalibrationTable::CheckBrowseMode() {
-  if (!Editing()) return;
-  // A row nobody typed into is not worth saving.
-  if (modified_)
-    Post();
-  else
-    Cancel();
-}
-
-void TCalibrationTable::AddRow(int at) {
-  Row row;
-  row[fNo] = QVariant(static_cast<int>(rows_.size()) + 1);
-  {
-    const QScopedValueRollback<bool> reshaping(reshaping_, true);
-    hints_.clear();
-    beginInsertRows({}, at, at);
-    rows_.insert(rows_.begin() + at, row);
-    cursor_ = at;
-    state_ = TRecordState::Insert;
-    // The default "No" is no edit of the user's.
-    modified_ = false;
-    endInsertRows();
-  }
-  emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-  emit stateChanged();
-  emit cursorChanged(cursor_);
-}
-
-void TCalibrationTable::RemoveRow(int row) {
-  {
-    const QScopedValueRollback<bool> reshaping(reshaping_, true);
-    hints_.clear();
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    cursor_ = rows_.empty() ? -1 : std::min(row, rowCount() - 1);
-    state_ = TRecordState::Browse;
-    modified_ = false;
-    endRemoveRows();
-  }
-  if (!rows_.empty()) emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-  emit stateChanged();
-  emit cursorChanged(cursor_);
-}
-
-void TCalibrationTable::Append() {
-  if (!Active()) return;
-  CheckBrowseMode();
-  AddRow(rowCount());
-}
-
-void TCalibrationTable::Insert() {
-  if (!Active()) return;
-  CheckBrowseMode();
-  AddRow(cursor_ < 0 ? 0 : cursor_);
-}
-
-void TCalibrationTable::Edit() {
-  if (state_ != TRecordState::Browse || cursor_ < 0) return;
-  backup_ = rows_[static_cast<std::size_t>(cursor_)];
-  modified_ = false;
-  SetState(TRecordState::Edit);
-}
-
-void TCalibrationTable::Post() {
-  if (!Editing()) return;
-  modified_ = false;
-  SetState(TRecordState::Browse);
-  emit afterPost();
-}
-
-void TCalibrationTable::Cancel() {
-  if (state_ == TRecordState::Edit) {
-    rows_[static_cast<std::size_t>(cursor_)] = backup_;
-    modified_ = false;
-    emit dataChanged(index(cursor_, 0), index(cursor_, FieldCount - 1));
-    SetState(TRecordState::Browse);
-  } else if (state_ == TRecordState::Insert) {
-    RemoveRow(cursor_);
-  }
-}
-
-void TCalibrationTable::Delete() {
-  if (!Active() || cursor_ < 0) return;
-  if (state_ == TRecordState::Insert) {
-    Cancel();
-    return;
-  }
-  RemoveRow(cursor_);
-}
-
 void TCalibrationTable::MoveTo(int row) {
-  if (!Active() || reshaping_ || row < 0 || row >= rowCount() || row == cursor_) return;
-  const QPersistentModelIndex target(index(row, 0));
-  CheckBrowseMode();
-  if (target.isValid()) SetCursor(target.row());
-}
-
-bool TCalibrationTable::Locate(TField field, std::int32_t value) {
-  if (!Active()) return false;
-  CheckBrowseMode();
-  for (int row = 0; row < rowCount(); ++row) {
-    if (AsInteger(row, field) == value) {
-      SetCursor(row);
-      return true;
-    }
-  }
-  return false;
+  if (reshaping_) return;
+  records_.MoveTo(row);
 }
 
 void TCalibrationTable::SetField(TField field, const QVariant& value) {
-  if (!Active() || cursor_ < 0 || field < 0 || field >= FieldCount) return;
-  if (state_ == TRecordState::Browse) Edit();
-  QVariant stored;
-  if (!value.isNull()) stored = IsIntegerField(field) ? QVariant(value.toInt()) : QVariant(value.toDouble());
-  rows_[static_cast<std::size_t>(cursor_)][static_cast<std::size_t>(field)] = stored;
-  modified_ = true;
-  emit dataChanged(index(cursor_, field), index(cursor_, field));
+  if (field < 0 || field >= FieldCount) return;
+  records_.SetField(Core(field), value.isNull() ? std::nullopt : std::optional<double>(value.toDouble()));
 }
 
 QVariant TCalibrationTable::Field(int row, TField field) const {
-  if (row < 0 || row >= rowCount() || field < 0 || field >= FieldCount) return {};
-  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(field)];
+  if (field < 0 || field >= FieldCount) return {};
+  const TCalibrationRecords::TCell cell = records_.Field(row, Core(field));
+  if (!cell) return {};
+  if (TCalibrationRecords::IsIntegerField(Core(field))) return QVariant(static_cast<int>(*cell));
+  return QVariant(*cell);
 }
 
-std::int32_t TCalibrationTable::AsInteger(int row, TField field) const {
-  const QVariant v = Field(row, field);
-  return v.isNull() ? 0 : static_cast<std::int32_t>(v.toInt());
+void TCalibrationTable::BeginReset() {
+  reshaping_ = true;
+  hints_.clear();
+  residuals_.clear();
+  beginResetModel();
 }
 
-double TCalibrationTable::AsFloat(int row, TField field) const {
-  const QVariant v = Field(row, field);
-  return v.isNull() ? 0.0 : v.toDouble();
+void TCalibrationTable::EndReset() {
+  endResetModel();
+  reshaping_ = false;
 }
 
-void TCalibrationTable::SetCursor(int row) {
-  if (row == cursor_) return;
-  const int old = cursor_;
-  cursor_ = row;
-  if (old >= 0 && old < rowCount()) emit headerDataChanged(Qt::Vertical, old, old);
-  if (row >= 0) emit headerDataChanged(Qt::Vertical, row, row);
-  emit stateChanged();
-  emit cursorChanged(row);
+void TCalibrationTable::BeginInsertRow(int row) {
+  reshaping_ = true;
+  hints_.clear();
+  residuals_.clear();
+  beginInsertRows({}, row, row);
 }
 
-void TCalibrationTable::SetState(TRecordState state) {
-  if (state == state_) return;
-  state_ = state;
-  if (cursor_ >= 0) emit headerDataChanged(Qt::Vertical, cursor_, cursor_);
-  emit stateChanged();
+void TCalibrationTable::EndInsertRow() {
+  endInsertRows();
+  reshaping_ = false;
+}
+
+void TCalibrationTable::BeginRemoveRow(int row) {
+  reshaping_ = true;
+  hints_.clear();
+  residuals_.clear();
+  beginRemoveRows({}, row, row);
+}
+
+void TCalibrationTable::EndRemoveRow() {
+  endRemoveRows();
+  reshaping_ = false;
+}
+
+void TCalibrationTable::CellsChanged(int row, int first, int last) {
+  if (rowCount() == 0) return;
+  const int top = row < 0 ? 0 : row, bottom = row < 0 ? rowCount() - 1 : row;
+  emit dataChanged(index(top, first), index(bottom, last));
+}
+
+void TCalibrationTable::IndicatorChanged(int first, int last) {
+  if (rowCount() > 0) emit headerDataChanged(Qt::Vertical, first, last);
 }
 
 void TCalibrationTable::SetRowHints(std::vector<QString> hints) {
   hints_ = std::move(hints);
-  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, FieldCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+  if (rowCount() > 0)
+    emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+}
+
+void TCalibrationTable::SetResiduals(std::vector<double> residuals) {
+  residuals_ = std::move(residuals);
+  if (rowCount() > 0) emit dataChanged(index(0, fResidual), index(rowCount() - 1, fResidual));
 }
 
 } // namespace zv

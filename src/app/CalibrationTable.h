@@ -1,25 +1,25 @@
 #pragma once
 
+#include "model/CalibrationRecords.h"
+
 #include <QAbstractTableModel>
 #include <QVariant>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
 namespace zv {
 
-enum class TRecordState { Inactive, Browse, Edit, Insert };
-
-// The in-memory calibration table (KbmCalibrationPoints): rows kept in the
-// order they were put there, a cursor on the current row and the record
-// states of a data set. Cells are empty (a null variant) or hold a value of
-// their field's type; an empty cell reads as 0.
-class TCalibrationTable : public QAbstractTableModel {
+// The in-memory calibration table (KbmCalibrationPoints): the item-model face
+// of TCalibrationRecords, which holds the rows, the cursor and the record
+// states. Cells are empty (a null variant) or hold a value of their field's
+// type; an empty cell reads as 0. After the fields comes the read-only
+// "Residual" column, which the panel fills after every write-back.
+class TCalibrationTable : public QAbstractTableModel, private TRecordListener {
   Q_OBJECT
 
 public:
-  enum TField { fNo = 0, fX, fY, fLat, fLon, FieldCount };
+  enum TField { fNo = 0, fX, fY, fLat, fLon, FieldCount, fResidual = FieldCount, ColumnCount };
 
   explicit TCalibrationTable(QObject* parent = nullptr);
 
@@ -30,50 +30,47 @@ public:
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   // Sets a cell from its text (or any value that converts to text) as the
   // grid does: the row is made current and put into editing first. Text that
-  // is no number of the field's type is refused.
+  // is no value of the field is refused.
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   static QString FieldName(TField field);
   // Empty text (blanks only) gives a null value; false with the user-visible
-  // message when the text is no number of the field's type.
+  // message when the text is no value of the field (Lat and Lon take the
+  // printed forms of ParseCoordinateCell).
   static bool ParseFieldText(TField field, const QString& text, QVariant& value, QString& error);
   static QString FormatFloat(double value);
 
-  bool Active() const { return state_ != TRecordState::Inactive; }
-  TRecordState State() const { return state_; }
-  bool Editing() const { return state_ == TRecordState::Edit || state_ == TRecordState::Insert; }
-  bool Modified() const { return modified_; }
+  TCalibrationRecords& Records() { return records_; }
+  const TCalibrationRecords& Records() const { return records_; }
+  bool Active() const { return records_.Active(); }
+  TRecordState State() const { return records_.State(); }
+  bool Editing() const { return records_.Editing(); }
+  bool Modified() const { return records_.Modified(); }
   // The current row, -1 when the table has none.
-  int Cursor() const { return cursor_; }
+  int Cursor() const { return records_.Cursor(); }
 
-  void Open();
-  // Every row goes; the table is inactive until opened again.
-  void Close();
-  // A new row at the end, or before the current row; its "No" is the number
-  // of rows before it + 1. A pending row is saved (or dropped if untouched) first.
-  void Append();
-  void Insert();
-  void Edit();
-  // Saves the pending row and then emits afterPost; nothing outside editing.
-  void Post();
-  // Drops the pending insert or edit.
-  void Cancel();
-  // Removes the current row; a pending insert is just dropped.
-  void Delete();
+  void Open() { records_.Open(); }
+  void Close() { records_.Close(); }
+  void Append() { records_.Append(); }
+  void Insert() { records_.Insert(); }
+  void Edit() { records_.Edit(); }
+  void Post() { records_.Post(); }
+  void Cancel() { records_.Cancel(); }
+  void Delete() { records_.Delete(); }
   // Makes row current, saving or dropping the pending row first.
   void MoveTo(int row);
-  // Moves to the first row whose field equals value; false when none.
-  bool Locate(TField field, std::int32_t value);
 
   // Field values of the current row while editing (null = empty).
   void SetField(TField field, const QVariant& value);
   QVariant Field(int row, TField field) const;
-  std::int32_t AsInteger(int row, TField field) const;
-  double AsFloat(int row, TField field) const;
+  std::int32_t AsInteger(int row, TField field) const { return records_.AsInteger(row, Core(field)); }
+  double AsFloat(int row, TField field) const { return records_.AsFloat(row, Core(field)); }
 
   // Rows to mark as suspect, each with its tooltip (an empty text marks
-  // nothing); by row number, so forgotten whenever rows come or go.
+  // nothing), and each row's residual in pixels (NaN or negative: none); by
+  // row number, so forgotten whenever rows come or go.
   void SetRowHints(std::vector<QString> hints);
+  void SetResiduals(std::vector<double> residuals);
 
 signals:
   void afterPost();
@@ -81,22 +78,25 @@ signals:
   void stateChanged();
   void cursorChanged(int row);
 
-
 private:
-  using Row = std::array<QVariant, FieldCount>;
+  static TCalibrationRecords::TField Core(TField field) { return static_cast<TCalibrationRecords::TField>(field); }
+  QVariant Cell(int row, int column) const;
 
-  void CheckBrowseMode();
-  void AddRow(int at);
-  void RemoveRow(int row);
-  void SetCursor(int row);
-  void SetState(TRecordState state);
+  void BeginReset() override;
+  void EndReset() override;
+  void BeginInsertRow(int row) override;
+  void EndInsertRow() override;
+  void BeginRemoveRow(int row) override;
+  void EndRemoveRow() override;
+  void CellsChanged(int row, int first, int last) override;
+  void IndicatorChanged(int first, int last) override;
+  void StateChanged() override { emit stateChanged(); }
+  void CursorChanged(int row) override { emit cursorChanged(row); }
+  void AfterPost() override { emit afterPost(); }
 
-  std::vector<Row> rows_;
+  TCalibrationRecords records_;
   std::vector<QString> hints_;
-  TRecordState state_ = TRecordState::Inactive;
-  int cursor_ = -1;
-  bool modified_ = false;
-  Row backup_;
+  std::vector<double> residuals_;
   // Set while rows come or go, when views report current-index moves that
   // must not move the cursor.
   bool reshaping_ = false;

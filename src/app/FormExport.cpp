@@ -117,7 +117,7 @@ void TFormExport::CreateControls() {
   ChbTAR = Named(new QCheckBox(QStringLiteral("TAR-ed")), "ChbTAR");
   ChbTAR->setLayoutDirection(Qt::RightToLeft); // the caption on the box's left
   EdtTargetDirectory = Named(new QLineEdit, "EdtTargetDirectory");
-  LblTargetDirectory = BuddyLabel(QStringLiteral("Target directory"), "LblTargetDirectory", EdtTargetDirectory);
+  LblTargetDirectory = BuddyLabel(QStringLiteral("Target &directory"), "LblTargetDirectory", EdtTargetDirectory);
   // A picture only: the screen reader and the tool tip say what it does.
   SbtDirectoryBrowse = Named(new QToolButton, "SbtDirectoryBrowse");
   SbtDirectoryBrowse->setAutoRaise(true);
@@ -126,16 +126,16 @@ void TFormExport::CreateControls() {
   SbtDirectoryBrowse->setAccessibleName(QStringLiteral("Choose target directory"));
   SbtDirectoryBrowse->setToolTip(QStringLiteral("Select target directory"));
   EdtAtlasName = Named(new QLineEdit(QStringLiteral("myatlas")), "EdtAtlasName");
-  LblAtlasName = BuddyLabel(QStringLiteral("Atlas name"), "LblAtlasName", EdtAtlasName);
+  LblAtlasName = BuddyLabel(QStringLiteral("Atlas &name"), "LblAtlasName", EdtAtlasName);
   EdtTileWidth = Named(new QLineEdit(QStringLiteral("400")), "EdtTileWidth");
-  LblTileWidth = BuddyLabel(QStringLiteral("Tile width"), "LblTileWidth", EdtTileWidth);
+  LblTileWidth = BuddyLabel(QStringLiteral("Tile &width"), "LblTileWidth", EdtTileWidth);
   EdtTileHeight = Named(new QLineEdit(QStringLiteral("400")), "EdtTileHeight");
-  LblTileHeight = BuddyLabel(QStringLiteral("Tile height"), "LblTileHeight", EdtTileHeight);
+  LblTileHeight = BuddyLabel(QStringLiteral("Tile &height"), "LblTileHeight", EdtTileHeight);
   CmbTileFormat = Named(new QComboBox, "CmbTileFormat");
   CmbTileFormat->addItems({QStringLiteral("Jpeg files"), QStringLiteral("PNG files")});
-  Label1 = BuddyLabel(QStringLiteral("Tile file format"), "Label1", CmbTileFormat);
+  Label1 = BuddyLabel(QStringLiteral("Tile file &format"), "Label1", CmbTileFormat);
   CmbTileDepth = Named(new QComboBox, "CmbTileDepth");
-  LblTileDepth = BuddyLabel(QStringLiteral("Color depth"), "LblTileDepth", CmbTileDepth);
+  LblTileDepth = BuddyLabel(QStringLiteral("Color de&pth"), "LblTileDepth", CmbTileDepth);
   // The list is empty until PNG is chosen; it is sized for its longest label
   // from the start, so choosing PNG moves nothing.
   int longest = 0;
@@ -144,7 +144,7 @@ void TFormExport::CreateControls() {
   CmbTileDepth->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   CmbTileDepth->setMinimumContentsLength(longest);
   EdtTileQuality = Named(new QLineEdit(QStringLiteral("85")), "EdtTileQuality");
-  LblTileQuality = BuddyLabel(QStringLiteral("JPEG Quality"), "LblTileQuality", EdtTileQuality);
+  LblTileQuality = BuddyLabel(QStringLiteral("JPEG &Quality"), "LblTileQuality", EdtTileQuality);
   LblTileQuality2 = Named(new QLabel(QStringLiteral("%")), "LblTileQuality2");
   for (QLineEdit* edit : {EdtTileWidth, EdtTileHeight, EdtTileQuality}) FitNumberField(edit);
   // Row n makes n layers of every layout, reduced by 2, 4, ... 2^n. Not
@@ -152,7 +152,7 @@ void TFormExport::CreateControls() {
   CmbZoomOutLayers = Named(new QComboBox, "CmbZoomOutLayers");
   CmbZoomOutLayers->addItems({QStringLiteral("None"), QStringLiteral("1 (50 %)"), QStringLiteral("2 (50 %, 25 %)"),
                               QStringLiteral("3 (50 %, 25 %, 12.5 %)"), QStringLiteral("4 (50 % to 6.25 %)")});
-  LblZoomOutLayers = BuddyLabel(QStringLiteral("Zoom-out layers"), "LblZoomOutLayers", CmbZoomOutLayers);
+  LblZoomOutLayers = BuddyLabel(QStringLiteral("&Zoom-out layers"), "LblZoomOutLayers", CmbZoomOutLayers);
   PrbMain = Named(new QProgressBar, "PrbMain");
   PrbMain->setRange(0, 100);
   PrbMain->setValue(0);

@@ -15,13 +15,16 @@
 #include "model/CalibrationEdit.h"
 #include "model/CalibrationFit.h"
 #include "model/CalibrationWriter.h"
+#include "export/FormStorage.h"
 #include "view/DisplayMaps.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -35,11 +38,14 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zv {
 namespace {
 
 constexpr char kFilter[] = "All supported files (*.vka *.map *.gmi *.tar);;Ambulo atlas (*.vka);;"
-                           "MAP files (*.map);;GMI files (*.gmi);;TARed maps and atlases (*.tar)";
+                           "MAP files (*.map);;GMI files (*.gmi);;TARed maps and atlases (*.tar);;"
+                           "Pictures (*.png *.jpg *.jpeg *.bmp);;All files (*)";
 
 // The tool bar shows icons only, without hints.
 class NoToolTips : public QObject {
@@ -94,16 +100,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // The view's zoom factor, beside the readout.
   auto* zoom = new QLabel(QString::fromStdString(msg::ZoomFactor(view_->Zoom())), statusBar);
   zoom->setObjectName(QStringLiteral("LblZoom"));
-  zoom->setAccessibleName(QStringLiteral("Zoom"));
+  // Read with its value: the name alone would replace the text for a screen reader.
+  const auto showZoom = [zoom](int factor) {
+    zoom->setText(QString::fromStdString(msg::ZoomFactor(factor)));
+    zoom->setAccessibleName(QStringLiteral("Zoom ") + zoom->text());
+  };
+  showZoom(view_->Zoom());
   zoom->setAccessibleDescription(QStringLiteral("Zoom factor of the map view"));
   statusBar->addPermanentWidget(zoom);
-  connect(view_, &TDisplayMaps::ZoomFactorChanged, zoom,
-          [zoom](int factor) { zoom->setText(QString::fromStdString(msg::ZoomFactor(factor))); });
+  connect(view_, &TDisplayMaps::ZoomFactorChanged, zoom, showZoom);
 
   AssignHooks();
 
-  opdOpenFile_ = new QFileDialog(this, QStringLiteral("Open"), QCoreApplication::applicationDirPath(),
-                                 QString::fromLatin1(kFilter));
+  opdOpenFile_ = new QFileDialog(this, QStringLiteral("Open"), QString(), QString::fromLatin1(kFilter));
   opdOpenFile_->setObjectName(QStringLiteral("OpdOpenFile"));
   opdOpenFile_->setFileMode(QFileDialog::ExistingFiles);
   opdOpenFile_->setAcceptMode(QFileDialog::AcceptOpen);
@@ -131,12 +140,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   UpdateMapMenu();
   UpdateLayoutMenu();
 
-  setWindowTitle(QStringLiteral("Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION));
+  UpdateTitle();
   setWindowIcon(ProgramIcon());
 
   formImport_ = new TFormImport(*view_, this);
   formExport_ = new TFormExport(*view_, this);
   formMapApps_ = new TFormMapApps(*view_, this);
+  opdOpenFile_->setDirectory(LastOpenFolder());
+}
+
+QString MainWindow::LastOpenFolder() const {
+  const std::string kept = ReadLastOpenFolder(QFile::encodeName(formExport_->SettingsFileName()).toStdString());
+  const QString folder = QFile::decodeName(kept.c_str());
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
 MainWindow::~MainWindow() {
@@ -167,6 +183,7 @@ void MainWindow::CreatePages() {
   column->addWidget(pnlInfo);
 
   auto* splitter = new QSplitter(Qt::Horizontal, central);
+  splitter_ = splitter;
   splitter->setObjectName(QStringLiteral("SplMain"));
   splitter->setHandleWidth(2);
   splitter->setChildrenCollapsible(false);
@@ -205,64 +222,80 @@ void MainWindow::CreateMenus() {
   // Menu titles carry mnemonics (Alt+F opens File); the items keep their texts.
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("mmFile"));
-  mmFileOpen_ = file->addAction(QStringLiteral("Open..."), this, [this] { OpenCommand(true); });
+  mmFileOpen_ = file->addAction(QStringLiteral("&Open..."), this, [this] { OpenCommand(true); });
   mmFileOpen_->setObjectName(QStringLiteral("mmFileOpen"));
   mmFileOpen_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   mmFileOpen_->setIcon(MainIcon(miOpen));
-  mmFileAdd_ = file->addAction(QStringLiteral("Add..."), this, [this] { OpenCommand(false); });
+  mmFileAdd_ = file->addAction(QStringLiteral("&Add..."), this, [this] { OpenCommand(false); });
   mmFileAdd_->setObjectName(QStringLiteral("mmFileAdd"));
   mmFileAdd_->setIcon(MainIcon(miAdd));
-  QAction* closeAll = file->addAction(QStringLiteral("Close all"), this, &MainWindow::CloseAll);
+  QAction* closeAll = file->addAction(QStringLiteral("&Close all"), this, &MainWindow::CloseAll);
   closeAll->setObjectName(QStringLiteral("mmFileCloseAll"));
   file->addSeparator();
-  QAction* exportAction = file->addAction(QStringLiteral("Export to Ambulo..."), this, [this] {
+  QAction* exportAction = file->addAction(QStringLiteral("&Export to Ambulo..."), this, [this] {
     formExport_->exec();
     // A signal during the run stopped it; now the program ends, unless the
     // user keeps it running.
     if (TStopSignals::Signalled() && !close()) TStopSignals::Rearm();
   });
   exportAction->setObjectName(QStringLiteral("mmFileExport"));
-  QAction* mapApps = file->addAction(QStringLiteral("Export to map apps..."), this, [this] {
+  QAction* mapApps = file->addAction(QStringLiteral("Export to &map apps..."), this, [this] {
     formMapApps_->exec();
     if (TStopSignals::Signalled() && !close()) TStopSignals::Rearm();
   });
   mapApps->setObjectName(QStringLiteral("mmFileExportMapApps"));
   file->addSeparator();
-  QAction* exitAction = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+  QAction* exitAction = file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
   exitAction->setObjectName(QStringLiteral("mmFileExit"));
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
 
+  // Undo and redo of the active map's calibration; a line editor keeps the
+  // keys for its own text while it has the focus.
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  edit->setObjectName(QStringLiteral("mmEdit"));
+  mmEditUndo_ = edit->addAction(QStringLiteral("&Undo"), this, [this] { calibration_->Undo(); });
+  mmEditUndo_->setObjectName(QStringLiteral("mmEditUndo"));
+  mmEditUndo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+  mmEditRedo_ = edit->addAction(QStringLiteral("&Redo"), this, [this] { calibration_->Redo(); });
+  mmEditRedo_->setObjectName(QStringLiteral("mmEditRedo"));
+  mmEditRedo_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
   QMenu* layout = menuBar()->addMenu(QStringLiteral("&Layout"));
   layout->setObjectName(QStringLiteral("mmLayout"));
-  QAction* newLayout = layout->addAction(QStringLiteral("New"), this, &MainWindow::NewLayout);
+  QAction* newLayout = layout->addAction(QStringLiteral("&New"), this, &MainWindow::NewLayout);
   newLayout->setObjectName(QStringLiteral("mmLayoutNew"));
-  mmLayoutClose_ = layout->addAction(QStringLiteral("Close Layout"), this, &MainWindow::CloseLayout);
+  mmLayoutClose_ = layout->addAction(QStringLiteral("&Close Layout"), this, &MainWindow::CloseLayout);
   mmLayoutClose_->setObjectName(QStringLiteral("mmLayoutClose"));
 
   mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
   mmMap_->setObjectName(QStringLiteral("mmMap"));
-  QAction* closeMap = mmMap_->addAction(QStringLiteral("Close Map"), this, &MainWindow::CloseMap);
+  QAction* closeMap = mmMap_->addAction(QStringLiteral("&Close Map"), this, &MainWindow::CloseMap);
   closeMap->setObjectName(QStringLiteral("mmMapClose"));
   mmMap_->addSeparator();
-  mmMapPickPoint_ = mmMap_->addAction(QStringLiteral("Pick calibration point"));
+  mmMapPickPoint_ = mmMap_->addAction(QStringLiteral("&Pick calibration point"));
   mmMapPickPoint_->setObjectName(QStringLiteral("mmMapPickPoint"));
   mmMapPickPoint_->setIconText(QStringLiteral("Pick on map"));
   mmMapPickPoint_->setCheckable(true);
   mmMapPickPoint_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
   connect(mmMapPickPoint_, &QAction::toggled, this, &MainWindow::PickModeToggled);
   calibration_->SetPickAction(mmMapPickPoint_);
-  mmMapSaveCalibration_ = mmMap_->addAction(QStringLiteral("Save calibration as..."), this, [this] {
+  mmMapSave_ = mmMap_->addAction(QStringLiteral("&Save calibration"), this, [this] {
+    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibration(area);
+  });
+  mmMapSave_->setObjectName(QStringLiteral("mmMapSave"));
+  mmMapSave_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  mmMapSaveCalibration_ = mmMap_->addAction(QStringLiteral("Save calibration &as..."), this, [this] {
     if (TMapArea* area = view_->ActiveMapArea()) SaveCalibrationAs(area);
   });
   mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
-  mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
   mmViewCalibrationPoints_ =
-      AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show calibration points"),
+      AddOptionItem(viewMenu, "mmViewCalibrationPoints", QStringLiteral("Show &calibration points"),
                     QKeySequence(Qt::ALT | Qt::Key_C), mpoShowCalibrationPoints);
-  mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show border of image"),
+  mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show &border of image"),
                                      QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 
   // Zoom commands: each keeps the picture point at the view's centre.
@@ -273,15 +306,15 @@ void MainWindow::CreateMenus() {
     action->setShortcuts(keys);
     return action;
   };
-  addZoom("Zoom in", "mmViewZoomIn", {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+  addZoom("Zoom &in", "mmViewZoomIn", {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
           [this] { view_->ZoomIn(); });
-  addZoom("Zoom out", "mmViewZoomOut", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { view_->ZoomOut(); });
-  addZoom("Actual size", "mmViewActualSize", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { view_->ActualSize(); });
-  addZoom("Fit to window", "mmViewFitToWindow", {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { view_->FitToWindow(); });
+  addZoom("Zoom &out", "mmViewZoomOut", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { view_->ZoomOut(); });
+  addZoom("&Actual size", "mmViewActualSize", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { view_->ActualSize(); });
+  addZoom("&Fit to window", "mmViewFitToWindow", {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { view_->FitToWindow(); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("mmHelp"));
-  QAction* about = help->addAction(QStringLiteral("About..."), this, &MainWindow::About);
+  QAction* about = help->addAction(QStringLiteral("&About..."), this, &MainWindow::About);
   about->setObjectName(QStringLiteral("mmHelpAbout"));
 }
 
@@ -326,8 +359,12 @@ void MainWindow::AssignHooks() {
   TMapHooks& hooks = view_->Hooks;
   hooks.OnLayoutsChange = [this](TMapLayout* layout, TListChange change) {
     navigator_->OnLayoutsChange(layout, change);
+    if (change == lcRemoved) calibration_->KeepHistoriesOf(AllAreas());
   };
-  hooks.OnMapAreasChange = [this](TMapArea* area, TListChange change) { navigator_->OnMapAreasChange(area, change); };
+  hooks.OnMapAreasChange = [this](TMapArea* area, TListChange change) {
+    navigator_->OnMapAreasChange(area, change);
+    if (change == lcRemoved) calibration_->KeepHistoriesOf(AllAreas());
+  };
   hooks.OnActiveMapAreaChange = [this](TDisplayMapsCore*) {
     UpdateMapMenu();
     navigator_->ActiveChanged();
@@ -347,6 +384,7 @@ void MainWindow::AssignHooks() {
   navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
   connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
   connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
+  connect(view_, &TDisplayMaps::PointMoved, calibration_, &TCalibrationPanel::MovePoint);
   connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::CalibrationPointsWritten);
 }
 
@@ -387,7 +425,16 @@ void MainWindow::OpenCommand(bool closeFirst) {
   const QStringList files = opdOpenFile_->selectedFiles();
   // Next time the dialog opens where this selection was made, also when the
   // names were typed as paths into another folder.
-  if (!files.isEmpty()) opdOpenFile_->setDirectory(QFileInfo(files.last()).absolutePath());
+  if (!files.isEmpty()) {
+    const QString folder = QFileInfo(files.last()).absolutePath();
+    opdOpenFile_->setDirectory(folder);
+    try {
+      WriteLastOpenFolder(QFile::encodeName(formExport_->SettingsFileName()).toStdString(),
+                          QFile::encodeName(folder).toStdString());
+    } catch (const Error&) {
+      // The folder is a convenience; failing to remember it stops nothing.
+    }
+  }
   OpenFiles(files, closeFirst);
 }
 
@@ -431,6 +478,9 @@ void MainWindow::UpdateMapMenu() {
   mmMap_->menuAction()->setEnabled(active);
   // Their shortcuts work outside the menu, so they follow it themselves.
   mmMapSaveCalibration_->setEnabled(active);
+  mmMapSave_->setEnabled(active);
+  UpdateUndo();
+  UpdateTitle();
   if (!active) mmMapPickPoint_->setChecked(false);
   mmMapPickPoint_->setEnabled(active);
   UpdateFitLabel();
@@ -475,6 +525,12 @@ bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) 
   return true;
 }
 
+bool MainWindow::SaveCalibration(TMapArea* area) {
+  if (!area || !calibration_->PostPendingEdit()) return false;
+  const std::string own = OwnCalibrationFile(*area);
+  return own.empty() ? SaveCalibrationAs(area) : SaveCalibrationTo(area, QString::fromStdString(own));
+}
+
 bool MainWindow::SaveCalibrationAs(TMapArea* area) {
   if (!area || !calibration_->PostPendingEdit()) return false;
   const QString fileName = ChooseCalibrationFileName(QString::fromStdString(SuggestedCalibrationFile(*area)));
@@ -488,12 +544,25 @@ bool MainWindow::SaveCalibrationAs(TMapArea* area) {
 
 bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
   try {
-    SaveCalibration(*area, fileName.toStdString());
+    zv::SaveCalibration(*area, fileName.toStdString());
   } catch (const Error& e) {
     Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
     return false;
   }
+  statusBar()->showMessage(QString::fromStdString(msg::CalibrationSaved(QFileInfo(fileName).fileName().toStdString())));
+  UpdateTitle();
   return true;
+}
+
+void MainWindow::UpdateTitle() {
+  const TMapArea* area = view_->ActiveMapArea();
+  setWindowTitle(QString::fromStdString(
+      msg::WindowTitle(area ? area->Name : std::string(), area && PointsChanged(*area), ZOVEVOD_VERSION)));
+}
+
+void MainWindow::UpdateUndo() {
+  mmEditUndo_->setEnabled(calibration_->CanUndo());
+  mmEditRedo_->setEnabled(calibration_->CanRedo());
 }
 
 void MainWindow::PickModeToggled(bool on) {
@@ -515,6 +584,7 @@ void MainWindow::ShowPointer(int x, int y) {
   const TMapArea* area = view_->ActiveMapArea();
   if (!area) return;
   pointer_ = QPoint(x, y);
+  statusBar()->clearMessage();
   std::string text = PointerReadout(*area, x, y);
   if (view_->PickMode()) text = msg::PickReadout(calibration_->PickTarget(), text);
   readout_->setText(QString::fromStdString(text));
@@ -524,6 +594,8 @@ void MainWindow::ShowPointer(int x, int y) {
 // as they were: a pick or an edit gives it the new fit at once.
 void MainWindow::CalibrationPointsWritten() {
   UpdateFitLabel();
+  UpdateUndo();
+  UpdateTitle();
   if (!readout_->text().isEmpty()) ShowPointer(pointer_.x(), pointer_.y());
 }
 
@@ -553,7 +625,28 @@ void MainWindow::About() {
 
 void MainWindow::PageChanged(int index) {
   if (pgcMain_->widget(index) == tpgCalibration_) RefillCalibrationTable();
+  FitPagesWidth();
   UpdateFitLabel();
+}
+
+// The Calibration page is as wide as its table, so every column shows; the
+// Navigator page gets its own width back.
+void MainWindow::FitPagesWidth() {
+  QList<int> sizes = splitter_->sizes();
+  if (sizes.size() != 2) return;
+  const int total = sizes[0] + sizes[1];
+  if (pgcMain_->currentWidget() == tpgCalibration_) {
+    navigatorWidth_ = sizes[0];
+    const int wanted = calibration_->PreferredWidth() + (pgcMain_->width() - calibration_->width());
+    if (wanted <= sizes[0]) return;
+    sizes[0] = std::min(wanted, total - std::max(view_->minimumSizeHint().width(), 120));
+  } else {
+    if (navigatorWidth_ < 0) return;
+    sizes[0] = navigatorWidth_;
+    navigatorWidth_ = -1;
+  }
+  sizes[1] = total - sizes[0];
+  splitter_->setSizes(sizes);
 }
 
 void MainWindow::RefillCalibrationTable() { calibration_->RefillCalibrationTable(); }

@@ -13,6 +13,7 @@ class QKeySequence;
 class QFileDialog;
 class QLabel;
 class QMenu;
+class QSplitter;
 class QTabWidget;
 class QToolBar;
 
@@ -52,6 +53,9 @@ public:
   // as its close box closes it, after any dialog waiting for an answer.
   void StopSignalReceived();
 
+  // Map > Save calibration: into the map's own .map without a question,
+  // else as Save calibration as... does. True when it was saved.
+  bool SaveCalibration(TMapArea* area);
   // Map > Save calibration as...: the file dialog, the question before
   // replacing a file, the save. True when the calibration was saved.
   bool SaveCalibrationAs(TMapArea* area);
@@ -93,6 +97,10 @@ private:
   void ShowPointer(int x, int y);
   void UpdateFitLabel();
   void CalibrationPointsWritten();
+  void UpdateTitle();
+  void UpdateUndo();
+  void FitPagesWidth();
+  QString LastOpenFolder() const;
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -110,6 +118,12 @@ private:
   QAction* mmLayoutClose_ = nullptr;
   QAction* mmMapPickPoint_ = nullptr;
   QAction* mmMapSaveCalibration_ = nullptr;
+  QAction* mmMapSave_ = nullptr;
+  QAction* mmEditUndo_ = nullptr;
+  QAction* mmEditRedo_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  // The pages' width on the Navigator page, given back when it shows again.
+  int navigatorWidth_ = -1;
   QFileDialog* svdCalibration_ = nullptr;
   QLabel* readout_ = nullptr;
   QPoint pointer_; // picture pixel of the last readout, to redo it when the points change

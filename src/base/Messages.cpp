@@ -586,6 +586,20 @@ std::string SheetReportFailed(const std::string& picture, const std::string& why
 }
 std::string SheetMapExists(const std::string& mapFile) {
   return mapFile + " exists already; --reload replaces it.";
+// Calibrating: typed coordinates, saving in place, the window title.
+std::string CoordinateNotRecognised(const std::string& text, bool latitude) {
+  return "'" + text + "' is no " + (latitude ? "latitude" : "longitude") +
+         ". Accepted forms: decimal degrees (" + (latitude ? "46.425, -46.425, 46,425" : "17.5, -70.5, 17,5") +
+         "), degrees and minutes (" + (latitude ? "46\u00B025.5'N, 46 25.5 N" : "70\u00B030'W, 70 30 W") +
+         ") or degrees, minutes and seconds (" + (latitude ? "46\u00B025'30\"N, 46 25 30 N" : "70 30 15 W") +
+         "), the hemisphere letter (" + (latitude ? "N or S" : "E or W") + ") before or after; at most " +
+         (latitude ? "90" : "180") + " degrees.";
+}
+std::string CalibrationSaved(const std::string& fileName) { return "Saved " + fileName; }
+std::string WindowTitle(const std::string& mapName, bool changed, const std::string& version) {
+  const std::string program = "Zovevod - " + version;
+  if (mapName.empty()) return program;
+  return mapName + (changed ? "*" : "") + " \u2014 " + program;
 }
 
 } // namespace zv::msg

@@ -197,4 +197,23 @@ std::string SettingsFileName(const std::string& programDirectory, const std::str
   return IncludeTrailingPathDelimiter(configDirectory) + kSettingsFileName;
 }
 
+std::string ReadLastOpenFolder(const std::string& fileName) {
+  try {
+    return TrimBlanks(TIniFile::Load(fileName).ReadString("MainForm", "LastFolder").value_or(std::string()));
+  } catch (const Error&) {
+    return {};
+  }
+}
+
+void WriteLastOpenFolder(const std::string& fileName, const std::string& folder) {
+  TIniFile ini;
+  try {
+    ini = TIniFile::Load(fileName);
+  } catch (const Error&) {
+    // An unreadable file is replaced by a fresh one.
+  }
+  ini.WriteString("MainForm", "LastFolder", folder);
+  ini.Save(fileName);
+}
+
 } // namespace zv

@@ -73,4 +73,10 @@ void WriteFormExportSettings(const std::string& fileName, const TFormExportTexts
 // exists) can be written, else in configDirectory.
 std::string SettingsFileName(const std::string& programDirectory, const std::string& configDirectory);
 
+// The folder File > Open... showed last, in section "MainForm" of the same
+// file: empty when none is kept or the file cannot be read. Writing keeps the
+// file's other lines and raises EFileError when it cannot be written.
+std::string ReadLastOpenFolder(const std::string& fileName);
+void WriteLastOpenFolder(const std::string& fileName, const std::string& folder);
+
 } // namespace zv

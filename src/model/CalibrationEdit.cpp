@@ -5,7 +5,9 @@
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
 
+#include <cctype>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace zv {
@@ -17,7 +19,135 @@ bool SamePoint(const TCalibrationPoint& a, const TCalibrationPoint& b) {
   return a.X == b.X && a.Y == b.Y && SameAtDouble(a.Lat, b.Lat) && SameAtDouble(a.Lon, b.Lon);
 }
 
+// Marks that may follow a number of a printed coordinate, in UTF-8.
+enum TMark { mkNone = 0, mkDegrees, mkMinutes, mkSeconds };
+
+struct TMarkSpelling {
+  const char* text;
+  TMark mark;
+};
+
+constexpr TMarkSpelling kMarks[] = {
+    {"\xC2\xB0", mkDegrees}, {"\xC2\xBA", mkDegrees}, {"'", mkMinutes},   {"\xE2\x80\xB2", mkMinutes},
+    {"\xE2\x80\x99", mkMinutes}, {"\"", mkSeconds},  {"\xE2\x80\xB3", mkSeconds}, {"\xE2\x80\x9D", mkSeconds},
+};
+
+struct TCoordinatePart {
+  std::string Number;
+  TMark Mark = mkNone;
+};
+
+// Splits "46°25.5'" into its numbers and the marks after them; false on any
+// other character.
+bool SplitCoordinate(const std::string& s, std::vector<TCoordinatePart>& parts) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s[i] == ' ' || s[i] == '\t') {
+      ++i;
+      continue;
+    }
+    bool marked = false;
+    for (const TMarkSpelling& m : kMarks) {
+      const std::string spelling = m.text;
+      if (s.compare(i, spelling.size(), spelling) != 0) continue;
+      if (parts.empty() || parts.back().Mark != mkNone) return false;
+      parts.back().Mark = m.mark;
+      i += spelling.size();
+      marked = true;
+      break;
+    }
+    if (marked) continue;
+    const char c = s[i];
+    const bool numeric = (c >= '0' && c <= '9') || c == '.' || c == ',' || c == DecimalSeparator();
+    if (!numeric) return false;
+    // A number right after another (no mark, no blank between) is one number.
+    if (parts.empty() || parts.back().Mark != mkNone || (i > 0 && (s[i - 1] == ' ' || s[i - 1] == '\t')))
+      parts.push_back({});
+    parts.back().Number += c;
+    ++i;
+  }
+  return !parts.empty();
+}
+
+bool PartValue(const std::string& number, bool whole, double& value) {
+  std::string t = number;
+  for (char& c : t)
+    if (c == ',' || c == DecimalSeparator()) c = '.';
+  long double v = 0;
+  if (t.empty() || t.find_first_not_of("0123456789.") != std::string::npos || !TryStrToFloat(t, v)) return false;
+  if (whole && t.find('.') != std::string::npos) return false;
+  value = static_cast<double>(v);
+  return true;
+}
+
+// Degrees from the parts: each in its place (a mark, when given, names it),
+// only the last with a fraction, minutes and seconds below 60.
+bool PartsToDegrees(const std::vector<TCoordinatePart>& parts, double& degrees) {
+  if (parts.size() > 3) return false;
+  double sum = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].Mark != mkNone && parts[i].Mark != static_cast<TMark>(i + 1)) return false;
+    double v = 0;
+    if (!PartValue(parts[i].Number, i + 1 < parts.size(), v)) return false;
+    if (i > 0 && v >= 60) return false;
+    sum += v / (i == 0 ? 1 : i == 1 ? 60 : 3600);
+  }
+  degrees = sum;
+  return true;
+}
+
+// Takes a hemisphere letter off either end; false when a letter of the
+// other axis (or none of either) is there. negative tells S or W.
+bool TakeHemisphere(std::string& s, bool latitude, bool& hasLetter, bool& negative) {
+  hasLetter = negative = false;
+  if (s.empty()) return true;
+  const bool atStart = std::isalpha(static_cast<unsigned char>(s.front())) != 0;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(atStart ? s.front() : s.back())));
+  if (!atStart && std::isalpha(static_cast<unsigned char>(s.back())) == 0) return true;
+  const std::string own = latitude ? "NS" : "EW";
+  if (own.find(letter) == std::string::npos) return false;
+  hasLetter = true;
+  negative = letter == own[1];
+  s = Trim(atStart ? s.substr(1) : s.substr(0, s.size() - 1));
+  return true;
+}
+
+bool ParsePrintedCoordinate(std::string s, bool latitude, double& value) {
+  bool hasLetter = false, negative = false;
+  if (!TakeHemisphere(s, latitude, hasLetter, negative)) return false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    if (hasLetter) return false;
+    negative = s[0] == '-';
+    s = Trim(s.substr(1));
+  }
+  std::vector<TCoordinatePart> parts;
+  double degrees = 0;
+  if (!SplitCoordinate(s, parts) || !PartsToDegrees(parts, degrees)) return false;
+  value = negative ? -degrees : degrees;
+  return true;
+}
+
 } // namespace
+
+bool ParseCoordinateCell(const std::string& text, bool latitude, std::optional<double>& value, std::string& error) {
+  const std::string trimmed = Trim(text);
+  if (trimmed.empty()) {
+    value.reset();
+    return true;
+  }
+  long double plain = 0;
+  double v = 0;
+  if (TryStrToFloat(trimmed, plain))
+    v = static_cast<double>(plain);
+  else if (!ParsePrintedCoordinate(trimmed, latitude, v))
+    v = std::numeric_limits<double>::quiet_NaN();
+  if (!std::isfinite(v) || std::fabs(v) > (latitude ? 90.0 : 180.0)) {
+    error = msg::CoordinateNotRecognised(text, latitude);
+    return false;
+  }
+  value = v;
+  return true;
+}
 
 bool ParseIntegerCell(const std::string& text, std::optional<std::int32_t>& value, std::string& error) {
   const std::string trimmed = Trim(text);

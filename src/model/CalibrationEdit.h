@@ -27,6 +27,15 @@ struct TCalibrationRow {
 bool ParseIntegerCell(const std::string& text, std::optional<std::int32_t>& value, std::string& error);
 bool ParseRealCell(const std::string& text, std::optional<double>& value, std::string& error);
 
+// A typed latitude (latitude true) or longitude as maps print them: signed
+// decimal degrees, or degrees and minutes, or degrees, minutes and seconds,
+// with the marks ° ' " (or blanks) between them, "." or "," (or the user's
+// separator) as the decimal point, and a hemisphere letter before or after
+// ("46°25.5'N", "46 25 30 N", "N46.425", "70°30'W", "-70.5"). A letter of the
+// other axis, a sign beside a letter, minutes or seconds of 60 or more, or a
+// value beyond 90 (180) degrees is refused with a message listing the forms.
+bool ParseCoordinateCell(const std::string& text, bool latitude, std::optional<double>& value, std::string& error);
+
 // The area's points := the rows, in their order. A row stands for the point
 // at its place (the table changes one row between write-backs: the rows
 // equal to the points at either end are those points, and a row edited in

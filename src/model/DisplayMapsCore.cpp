@@ -38,6 +38,12 @@ std::int64_t ThumbEnd(const TScrollInfo& info) {
   return std::max<std::int64_t>(info.Min, std::int64_t{info.Max} - info.Page + 1);
 }
 
+// The offset that puts a picture side of extent pixels in the middle of a
+// control side of size pixels.
+std::int32_t CentredOffset(std::int32_t extent, int size) {
+  return Saturate(-((std::int64_t{size} - extent) / 2));
+}
+
 } // namespace
 
 std::int64_t ScaleCoordinate(std::int64_t v, int zoom) {
@@ -50,6 +56,24 @@ std::int64_t ScaledSide(std::int64_t size, int zoom) {
   if (zoom >= 0) return size << zoom;
   const std::int64_t step = std::int64_t{1} << -zoom;
   return (size + step - 1) / step;
+}
+
+Bitmap PictureSquare(const TMapArea& area, std::int64_t x, std::int64_t y, int radius, Rgb background) {
+  const int side = 2 * radius + 1;
+  Bitmap square(side, side, PixelFormat::pf24bit);
+  square.Fill(background);
+  const std::int64_t left = x - radius, top = y - radius;
+  for (const auto& image : area.Images) {
+    // The part of the square the image covers, in picture pixels.
+    const std::int64_t l = std::max<std::int64_t>(left, image->X), t = std::max<std::int64_t>(top, image->Y);
+    const std::int64_t r = std::min<std::int64_t>(left + side, std::int64_t{image->X} + image->Width());
+    const std::int64_t b = std::min<std::int64_t>(top + side, std::int64_t{image->Y} + image->Height());
+    for (std::int64_t py = t; py < b; ++py)
+      for (std::int64_t px = l; px < r; ++px)
+        square.SetPixel(static_cast<int>(px - left), static_cast<int>(py - top),
+                        image->Bitmap.Pixel(static_cast<int>(px - image->X), static_cast<int>(py - image->Y)));
+  }
+  return square;
 }
 
 TSliderRange SliderRange(const TScrollInfo& info) {
@@ -172,6 +196,18 @@ void TDisplayMapsCore::ClampOffsets(std::int32_t mouseX, std::int32_t mouseY, bo
     SetOffsetY(maxY);
     anchorY();
   }
+  // Zoomed out, a picture smaller than the control sits in its middle
+  // rather than against its lower right corner; it cannot be scrolled.
+  if (zoom_ >= 0) return;
+  const std::int32_t centreX = CentredOffset(ExtentWidth, Width()), centreY = CentredOffset(ExtentHeight, Height());
+  if (ExtentWidth < Width() && offsetX_ != centreX) {
+    SetOffsetX(centreX);
+    anchorX();
+  }
+  if (ExtentHeight < Height() && offsetY_ != centreY) {
+    SetOffsetY(centreY);
+    anchorY();
+  }
 }
 
 TScrollInfo TDisplayMapsCore::GetScrollInfo(TScrollBarKind bar) const { return bars_[bar]; }
@@ -271,6 +307,22 @@ bool TDisplayMapsCore::PicturePixelAt(std::int32_t x, std::int32_t y, std::int32
   pictureX = static_cast<std::int32_t>(px);
   pictureY = static_cast<std::int32_t>(py);
   return true;
+}
+
+int TDisplayMapsCore::PointMarkAt(std::int32_t x, std::int32_t y) const {
+  const TMapArea* area = activeMapArea_;
+  if (!area || !area->Shown) return -1;
+  int found = -1;
+  std::int64_t best = std::int64_t{MarkGrab} * MarkGrab;
+  for (std::size_t i = 0; i < area->Points.size(); ++i) {
+    const std::int64_t dx = PictureToViewX(area->Points[i].X) - x, dy = PictureToViewY(area->Points[i].Y) - y;
+    if (std::abs(dx) > MarkGrab || std::abs(dy) > MarkGrab) continue;
+    if (dx * dx + dy * dy <= best) {
+      best = dx * dx + dy * dy;
+      found = static_cast<int>(i);
+    }
+  }
+  return found;
 }
 
 void TDisplayMapsCore::ShowMapArea(TMapArea* area) {

@@ -76,6 +76,11 @@ struct TPicturePoint {
   friend bool operator==(const TPicturePoint&, const TPicturePoint&) = default;
 };
 
+// The picture pixels of area in the square of side 2 * radius + 1 centred on
+// (x, y), as 24-bit pixels; those off the picture are background. The loupe
+// of pick mode shows it magnified.
+Bitmap PictureSquare(const TMapArea& area, std::int64_t x, std::int64_t y, int radius, Rgb background);
+
 // The Qt-free heart of the map view: it owns the model, holds the active area
 // and layout, the scroll offsets and drawing options, opens files, and does
 // the scrolling arithmetic of every input. The desktop view derives from it
@@ -198,6 +203,10 @@ public:
   // false when no picture pixel is there. Every use of the pointer's place on
   // the picture goes through here.
   bool PicturePixelAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX, std::int32_t& pictureY) const;
+  // The active area's point whose mark's centre lies within MarkGrab pixels
+  // of control point (x, y), the nearest; -1 when none.
+  static constexpr int MarkGrab = 8;
+  int PointMarkAt(std::int32_t x, std::int32_t y) const;
   // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
   // bar's end command goes to the thumb's last position.
   void ScrollCommand(TScrollBarKind bar, int code);

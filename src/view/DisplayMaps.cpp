@@ -127,8 +127,10 @@ void TDisplayMaps::LayoutScrollBars() {
 
 void TDisplayMaps::SetPickMode(bool on) {
   if (on == pickMode_) return;
+  if (dragPoint_ >= 0) EndPointDrag(false, {});
   pickMode_ = on;
   leftPressed_ = false;
+  if (!on) MoveLoupe(std::nullopt);
   if (on)
     setCursor(Qt::CrossCursor);
   else
@@ -169,6 +171,55 @@ void TDisplayMaps::paintEvent(QPaintEvent* event) {
     const int extent = CxVScroll();
     window.fillRect(QRect(width() - extent, height() - extent, extent, extent), palette().color(QPalette::Window));
   }
+  DrawLoupe(window);
+}
+
+QRect TDisplayMaps::LoupeRect() const {
+  if (!loupeAt_) return {};
+  const int side = (2 * kLoupeRadius + 1) * kLoupeZoom;
+  // Beside the pointer, below and to the right unless that leaves the control.
+  constexpr int kGap = 24;
+  int x = loupeAt_->x() + kGap, y = loupeAt_->y() + kGap;
+  if (x + side > width()) x = loupeAt_->x() - kGap - side;
+  if (y + side > height()) y = loupeAt_->y() - kGap - side;
+  return QRect(x, y, side, side);
+}
+
+void TDisplayMaps::DrawLoupe(QPainter& painter) const {
+  const TMapArea* area = ActiveMapArea();
+  std::int32_t px = 0, py = 0;
+  if (!loupeAt_ || !area || !PictureAt(*loupeAt_, px, py)) return;
+  const QColor base = palette().color(QPalette::Base);
+  const Bitmap square = PictureSquare(*area, px, py, kLoupeRadius, Rgb{static_cast<std::uint8_t>(base.red()),
+                                      static_cast<std::uint8_t>(base.green()), static_cast<std::uint8_t>(base.blue())});
+  QImage image(square.Width(), square.Height(), QImage::Format_RGB32);
+  for (int y = 0; y < square.Height(); ++y)
+    for (int x = 0; x < square.Width(); ++x) {
+      const Rgb c = square.Pixel(x, y);
+      image.setPixel(x, y, qRgb(c.r, c.g, c.b));
+    }
+  const QRect r = LoupeRect();
+  painter.drawImage(r, image); // each pixel a square: no smoothing
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawRect(r.adjusted(0, 0, -1, -1));
+  // The cross-hair: the centre pixel framed, lines from it to the edges.
+  const QRect centre(r.x() + kLoupeRadius * kLoupeZoom, r.y() + kLoupeRadius * kLoupeZoom, kLoupeZoom, kLoupeZoom);
+  painter.setPen(QPen(Qt::red, 1));
+  painter.drawRect(centre.adjusted(-1, -1, 0, 0));
+  const int cx = centre.center().x(), cy = centre.center().y();
+  painter.drawLine(r.left() + 1, cy, centre.left() - 3, cy);
+  painter.drawLine(centre.right() + 3, cy, r.right() - 1, cy);
+  painter.drawLine(cx, r.top() + 1, cx, centre.top() - 3);
+  painter.drawLine(cx, centre.bottom() + 3, cx, r.bottom() - 1);
+}
+
+void TDisplayMaps::MoveLoupe(std::optional<QPoint> position) {
+  std::int32_t x = 0, y = 0;
+  std::optional<QPoint> at;
+  if (pickMode_ && position && PictureAt(*position, x, y)) at = position;
+  if (at == loupeAt_) return;
+  loupeAt_ = at;
+  update();
 }
 
 void TDisplayMaps::PaintContents() {
@@ -282,24 +333,69 @@ void TDisplayMaps::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
   if ((focusPolicy() & Qt::ClickFocus) && !hasFocus()) setFocus(Qt::MouseFocusReason);
   const QPoint p = event->position().toPoint();
-  MouseDown(p.x(), p.y());
   if (event->button() == Qt::LeftButton) {
+    swallowRelease_ = false;
     leftPressed_ = true;
     leftPressedAt_ = p;
+    // In pick mode a press on a point's mark takes hold of the point.
+    dragPoint_ = pickMode_ ? PointMarkAt(p.x(), p.y()) : -1;
+    if (dragPoint_ >= 0) {
+      const TCalibrationPoint& point = ActiveMapArea()->Points[static_cast<std::size_t>(dragPoint_)];
+      dragOrigin_ = QPoint(point.X, point.Y);
+      event->accept();
+      return;
+    }
   }
+  MouseDown(p.x(), p.y());
   event->accept();
+}
+
+bool TDisplayMaps::DragPointTo(QPoint position) {
+  TMapArea* area = ActiveMapArea();
+  if (!area || dragPoint_ < 0 || static_cast<std::size_t>(dragPoint_) >= area->Points.size()) return false;
+  std::int32_t x = 0, y = 0;
+  if (!PictureAt(position, x, y)) return false;
+  // Shown where it goes while the button is held; the receiver of
+  // PointMoved makes the move for good.
+  area->Points[static_cast<std::size_t>(dragPoint_)].X = x;
+  area->Points[static_cast<std::size_t>(dragPoint_)].Y = y;
+  update();
+  return true;
+}
+
+void TDisplayMaps::EndPointDrag(bool keep, QPoint position) {
+  const int point = dragPoint_;
+  const bool dragged = draggingPoint_;
+  dragPoint_ = -1;
+  draggingPoint_ = false;
+  TMapArea* area = ActiveMapArea();
+  if (!dragged || !area || static_cast<std::size_t>(point) >= area->Points.size()) return;
+  TCalibrationPoint& moved = area->Points[static_cast<std::size_t>(point)];
+  moved.X = dragOrigin_.x();
+  moved.Y = dragOrigin_.y();
+  update();
+  std::int32_t x = 0, y = 0;
+  if (keep && PictureAt(position, x, y)) emit PointMoved(point, x, y);
 }
 
 void TDisplayMaps::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
   const QPoint p = event->position().toPoint();
-  MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
+  if (dragPoint_ >= 0 && (event->buttons() & Qt::LeftButton)) {
+    const QPoint moved = p - leftPressedAt_;
+    if (std::max(std::abs(moved.x()), std::abs(moved.y())) > kPickSlop) draggingPoint_ = true;
+    if (draggingPoint_) DragPointTo(p);
+  } else {
+    MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
+  }
   ReportPointer(p);
+  MoveLoupe(p);
   event->accept();
 }
 
 void TDisplayMaps::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
+  MoveLoupe(std::nullopt);
   emit PointerLeft();
 }
 
@@ -323,6 +419,20 @@ void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
   const bool click = pickMode_ && leftPressed_ && event->button() == Qt::LeftButton &&
                      std::max(std::abs(p.x() - leftPressedAt_.x()), std::abs(p.y() - leftPressedAt_.y())) <= kPickSlop;
   if (event->button() == Qt::LeftButton) leftPressed_ = false;
+  if (swallowRelease_ && event->button() == Qt::LeftButton) {
+    swallowRelease_ = false;
+    event->accept();
+    return;
+  }
+  if (dragPoint_ >= 0 && event->button() == Qt::LeftButton) {
+    const bool dragged = draggingPoint_;
+    EndPointDrag(true, p);
+    event->accept();
+    // A press on a mark that did not move is a pick as any other click.
+    std::int32_t x = 0, y = 0;
+    if (!dragged && PictureAt(leftPressedAt_, x, y)) emit PicturePicked(x, y);
+    return;
+  }
   if (!click) {
     MouseUp(p.x(), p.y());
     event->accept();
@@ -354,6 +464,7 @@ void TDisplayMaps::wheelEvent(QWheelEvent* event) {
     MouseWheel(delta.y());
   // Handled: the parent does not scroll as well.
   event->accept();
+  ReportPointer(mapFromGlobal(event->globalPosition()).toPoint());
 }
 
 void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
@@ -366,7 +477,13 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_F1: break; // kept from the help shortcut, and does nothing here
   case Qt::Key_Escape:
     if (!pickMode_) return;
-    SetPickMode(false);
+    // Esc during a drag puts the point back; otherwise it ends picking.
+    if (dragPoint_ >= 0) {
+      EndPointDrag(false, {});
+      swallowRelease_ = leftPressed_;
+    }
+    else
+      SetPickMode(false);
     break;
   case Qt::Key_PageUp: ScrollKeyDown(TScrollKey::PageUp); break;
   case Qt::Key_PageDown: ScrollKeyDown(TScrollKey::PageDown); break;
@@ -379,6 +496,8 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   default: return;
   }
   event->accept();
+  // The picture moved under a pointer that did not.
+  if (underMouse()) ReportPointer(mapFromGlobal(QCursor::pos()));
 }
 
 } // namespace zv

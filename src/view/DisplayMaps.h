@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QScrollBar;
 
@@ -48,6 +49,12 @@ public:
   // at most kPickSlop pixels reports the picture pixel under it instead of
   // scrolling. Dragging still scrolls; Esc ends picking.
   static constexpr int kPickSlop = 3;
+  // In pick mode a loupe follows the pointer over the picture: the picture
+  // pixels around it, kLoupeZoom screen pixels each, with a cross-hair on
+  // the pixel a click takes. Its place in the control; empty when hidden.
+  static constexpr int kLoupeRadius = 15;
+  static constexpr int kLoupeZoom = 4;
+  QRect LoupeRect() const;
   bool PickMode() const { return pickMode_; }
   void SetPickMode(bool on);
   // The last painted back buffer.
@@ -61,6 +68,9 @@ signals:
   // The zoom has changed to 2^zoom.
   void ZoomFactorChanged(int zoom);
   void PicturePicked(int x, int y);
+  // In pick mode a point's mark was dragged to picture pixel (x, y); point
+  // counts from 0. The point itself is as it was: the receiver moves it.
+  void PointMoved(int point, int x, int y);
   void PickModeChanged(bool on);
 
 protected:
@@ -101,6 +111,20 @@ private:
   bool pickMode_ = false;
   QPoint leftPressedAt_;
   bool leftPressed_ = false;
+  // The point whose mark the left button went down on in pick mode (-1:
+  // none), whether it is being dragged, and where it was.
+  int dragPoint_ = -1;
+  bool draggingPoint_ = false;
+  // The drag was given up with Esc: the button's release does nothing.
+  bool swallowRelease_ = false;
+  QPoint dragOrigin_;
+  bool DragPointTo(QPoint position);
+  void DrawLoupe(QPainter& painter) const;
+  // Follows the pointer; hidden without a position or off the picture.
+  void MoveLoupe(std::optional<QPoint> position);
+  // The pointer position the loupe follows; null while hidden.
+  std::optional<QPoint> loupeAt_;
+  void EndPointDrag(bool keep, QPoint position);
 };
 
 } // namespace zv

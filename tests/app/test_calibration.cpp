@@ -1,6 +1,7 @@
 #include "app/CalibrationPanel.h"
 #include "app/CalibrationTable.h"
 #include "app/Prompter.h"
+#include "model/CalibrationFit.h"
 #include "model/DisplayMapsCore.h"
 
 #include <QAbstractItemModelTester>
@@ -144,9 +145,9 @@ private slots:
       QCOMPARE(button->toolTip(), names[b]);
       QVERIFY(!button->text().isEmpty() || !button->icon().isNull());
     }
-    for (int f = 0; f < TCalibrationTable::FieldCount; ++f)
+    for (int f = 0; f < TCalibrationTable::ColumnCount; ++f)
       QCOMPARE(table().headerData(f, Qt::Horizontal).toString(),
-               QStringList({"No", "X", "Y", "Lat", "Lon"})[f]);
+               QStringList({"No", "X", "Y", "Lat", "Lon", "Residual"})[f]);
     showPanel();
     QCOMPARE(panel->Navigator()->parentWidget()->height(), 28);
     QCOMPARE(panel->Grid()->geometry().top(), 28);
@@ -161,7 +162,7 @@ private slots:
     panel->resize(700, 300);
     QTRY_VERIFY(grid->columnWidth(TCalibrationTable::fLat) > lat);
     int total = 0;
-    for (int f = 0; f < TCalibrationTable::FieldCount; ++f) total += grid->columnWidth(f);
+    for (int f = 0; f < TCalibrationTable::ColumnCount; ++f) total += grid->columnWidth(f);
     QCOMPARE(total, grid->viewport()->width());
     QVERIFY(qAbs(grid->columnWidth(TCalibrationTable::fLat) - grid->columnWidth(TCalibrationTable::fLon)) <= 1);
     panel->resize(60, 300); // narrower than the texts: the columns keep their width and scroll
@@ -183,9 +184,10 @@ private slots:
     QTest::newRow("fraction in integer") << 0 << "1.5" << none << "'1.5' nie je platné celé číslo";
     QTest::newRow("real") << 3 << "48.125" << QVariant(48.125) << "";
     QTest::newRow("real with exponent") << 4 << "-1.5e2" << QVariant(-150.0) << "";
-    QTest::newRow("real beyond double") << 3 << "1e400" << none
-                                        << "'1e400' nie je platné číslo s pohyblivou desatinnou čiarkou";
-    QTest::newRow("nan") << 4 << "nan" << none << "'nan' nie je platné číslo s pohyblivou desatinnou čiarkou";
+    QTest::newRow("real beyond double") << 3 << "1e400" << none << "'1e400' is no latitude. Accepted forms: ";
+    QTest::newRow("nan") << 4 << "nan" << none << "'nan' is no longitude. Accepted forms: ";
+    QTest::newRow("printed latitude") << 3 << "46°25.5'N" << QVariant(46.425) << "";
+    QTest::newRow("longitude's letter in Lat") << 3 << "46.5E" << none << "'46.5E' is no latitude. Accepted forms: ";
   }
   void parseFieldText() {
     QFETCH(int, field);
@@ -196,7 +198,8 @@ private slots:
     QString message;
     const bool ok = TCalibrationTable::ParseFieldText(static_cast<TCalibrationTable::TField>(field), text, got, message);
     QCOMPARE(ok, error.isEmpty());
-    QCOMPARE(message, error);
+    // The coordinates' refusal goes on to list every accepted form.
+    QCOMPARE(message.left(error.size()), error);
     if (ok) {
       QCOMPARE(got.isNull(), value.isNull());
       if (!value.isNull()) QCOMPARE(got.toDouble(), value.toDouble());
@@ -313,14 +316,15 @@ private slots:
     click(TNavigateBtn::nbDelete);
     QCOMPARE(prompter.questions, QStringList({"Zmazať záznam?"}));
     QCOMPARE(prompter.questionTypes.value(0), zv::TMsgType::Confirmation);
-    QCOMPARE(Numbers(table()), QList<int>({1, 3, 4}));
+    // Renumbered with the write-back: every row's number is its point's.
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3}));
     // Written back at once, as a save of a row is.
     QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[2], kFour[3]}));
     // Below the last row the grid appends one.
     grid->setCurrentIndex(table().index(2, 1));
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Down);
-    QCOMPARE(Numbers(table()), QList<int>({1, 3, 4, 4}));
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
     QCOMPARE(table().State(), TRecordState::Insert);
     QCOMPARE(grid->currentIndex().row(), 3);
     // An untouched new last row gets no sibling.
@@ -329,8 +333,8 @@ private slots:
     setCell(3, TCalibrationTable::fX, "5");
     click(TNavigateBtn::nbPost);
     QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[2], kFour[3], {5, 0, 0, 0}}));
-    QCOMPARE(table().Cursor(), 2); // the first row numbered 4
-    QCOMPARE(grid->currentIndex().row(), 2);
+    QCOMPARE(table().Cursor(), 3); // the saved row stays current
+    QCOMPARE(grid->currentIndex().row(), 3);
   }
 
   void deleteAnsweredNoKeepsTheRow() {
@@ -409,8 +413,8 @@ private slots:
     QVERIFY(area->Points[2].HasLatLon);
   }
 
-  // A pick sets X and Y of the current row and saves it; an empty table gets
-  // a row first; after Insert the pick fills the new row.
+  // A pick appends a row and saves it, unless the current row is new and not
+  // placed yet (after Insert), which it fills; every number follows.
   void pickSetsTheCurrentRow() {
     zv::TMapArea* area = ShowArea(*view, {});
     panel->RefillCalibrationTable();
@@ -425,14 +429,101 @@ private slots:
     area = ShowArea(*view, kFour);
     panel->RefillCalibrationTable();
     panel->Grid()->setCurrentIndex(table().index(2, 0));
-    QCOMPARE(panel->PickTarget(), 3);
+    QCOMPARE(panel->PickTarget(), 5);
     panel->PickPoint(5, 6);
-    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[1], {5, 6, kFour[2].lat, kFour[2].lon}, kFour[3]}));
+    QCOMPARE(Points(*area), std::vector<Pt>({kFour[0], kFour[1], kFour[2], kFour[3], {5, 6, 0, 0}}));
+    QCOMPARE(table().Cursor(), 4);
+    // The cursor waits on the new row's latitude.
+    QCOMPARE(panel->Grid()->currentIndex(), table().index(4, TCalibrationTable::fLat));
+    panel->Grid()->setCurrentIndex(table().index(2, 0));
     click(TNavigateBtn::nbInsert);
+    QCOMPARE(panel->Grid()->currentIndex(), table().index(2, TCalibrationTable::fX));
+    QCOMPARE(panel->PickTarget(), 3);
     panel->PickPoint(7, 8);
-    QCOMPARE(area->Points.size(), size_t(5));
+    QCOMPARE(area->Points.size(), size_t(6));
     QCOMPARE(Points(*area)[2], (Pt{7, 8, 0, 0}));
     QCOMPARE(table().Cursor(), 2);
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4, 5, 6}));
+  }
+
+  // Click, type, Tab, type, Enter, click...: the points come in order, each
+  // row's number its point's, and the residual column fills in.
+  void picksTypedInSequence() {
+    zv::TMapArea* area = ShowArea(*view, {});
+    area->Width = 1000;
+    area->Height = 1000;
+    panel->RefillCalibrationTable();
+    showPanel();
+    const struct {
+      int x, y;
+      const char *lat, *lon;
+    } picks[] = {{100, 100, "48 30 N", "17 E"},
+                 {300, 100, "48\u00B030'N", "17\u00B030' E"},
+                 {100, 300, "N48.25", "17,0"},
+                 {300, 300, "48 15 0 N", "E 17.5"}};
+    for (const auto& p : picks) {
+      QCOMPARE(panel->PickTarget(), table().rowCount() + 1);
+      panel->PickPoint(p.x, p.y);
+      QTableView* grid = panel->Grid();
+      QCOMPARE(grid->currentIndex(), table().index(table().rowCount() - 1, TCalibrationTable::fLat));
+      QTRY_VERIFY(grid->hasFocus());
+      // Keys go where a person's would: to whatever has the focus.
+      const auto type = [](const char* text) {
+        for (QChar c : QString::fromUtf8(text)) QTest::keyClicks(QApplication::focusWidget(), QString(c));
+      };
+      type(p.lat);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      type(p.lon);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+      QVERIFY2(prompter.messages.isEmpty(), qPrintable(prompter.messages.join(" / ")));
+      QCOMPARE(table().State(), TRecordState::Browse);
+    }
+    QCOMPARE(Points(*area), std::vector<Pt>({{100, 100, 48.5, 17}, {300, 100, 48.5, 17.5}, {100, 300, 48.25, 17},
+                                              {300, 300, 48.25, 17.5}}));
+    QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
+    const std::vector<double> loo = area->Fit()->LooDistances();
+    for (int row = 0; row < 4; ++row)
+      QCOMPARE(table().index(row, TCalibrationTable::fResidual).data().toString(), QString::number(loo[row], 'f', 1));
+    QVERIFY(!(table().flags(table().index(0, TCalibrationTable::fResidual)) & Qt::ItemIsEditable));
+  }
+
+  // Undo and redo walk the area's points back and forth, one history per area.
+  void undoAndRedoPerArea() {
+    zv::TMapArea* first = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    QVERIFY(!panel->CanUndo());
+    panel->PickPoint(1, 2);
+    setCell(4, TCalibrationTable::fLat, "46");
+    click(TNavigateBtn::nbPost);
+    zv::TMapArea* second = ShowArea(*view, {});
+    panel->RefillCalibrationTable();
+    QVERIFY(!panel->CanUndo());
+    panel->PickPoint(7, 8);
+    panel->Undo();
+    QVERIFY(second->Points.empty());
+    QVERIFY(panel->CanRedo());
+    view->ShowMapArea(first);
+    panel->RefillCalibrationTable();
+    panel->Undo();
+    QCOMPARE(Points(*first).back(), (Pt{1, 2, 0, 0}));
+    panel->Undo();
+    QCOMPARE(Points(*first), kFour);
+    QCOMPARE(table().rowCount(), 4);
+    panel->Redo();
+    QCOMPARE(Points(*first).size(), std::size_t(5));
+    // A new change drops what Redo had.
+    panel->PickPoint(9, 9);
+    QVERIFY(!panel->CanRedo());
+    // A dragged mark moves its own row's point, whatever row is current;
+    // undone, it is back.
+    panel->Grid()->setCurrentIndex(table().index(3, 0));
+    click(TNavigateBtn::nbInsert);
+    panel->MovePoint(1, 33, 44);
+    QCOMPARE(Points(*first)[1], (Pt{33, 44, kFour[1].lat, kFour[1].lon}));
+    QCOMPARE(first->Points.size(), std::size_t(6));
+    QCOMPARE(table().Cursor(), 1);
+    panel->Undo();
+    QCOMPARE(Points(*first)[1], kFour[1]);
   }
 
   // Rows of another area than the one filled from are refilled before a pick.

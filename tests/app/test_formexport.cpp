@@ -202,13 +202,13 @@ private slots:
     };
     for (const auto& row : fields) {
       auto* label = Child<QLabel>(f, row.Label);
-      QCOMPARE(label->text(), QString::fromUtf8(row.Caption));
+      QCOMPARE(label->text().remove('&'), QString::fromUtf8(row.Caption));
       QCOMPARE(label->buddy(), Child<QLineEdit>(f, row.Field));
       QCOMPARE(Child<QLineEdit>(f, row.Field)->text(), QString::fromUtf8(row.Text));
     }
-    QCOMPARE(Child<QLabel>(f, "Label1")->text(), QStringLiteral("Tile file format"));
+    QCOMPARE(Child<QLabel>(f, "Label1")->text().remove('&'), QStringLiteral("Tile file format"));
     QCOMPARE(Child<QLabel>(f, "Label1")->buddy(), Child<QComboBox>(f, "CmbTileFormat"));
-    QCOMPARE(Child<QLabel>(f, "LblTileDepth")->text(), QStringLiteral("Color depth"));
+    QCOMPARE(Child<QLabel>(f, "LblTileDepth")->text().remove('&'), QStringLiteral("Color depth"));
     QCOMPARE(Child<QLabel>(f, "LblTileDepth")->buddy(), Child<QComboBox>(f, "CmbTileDepth"));
     QCOMPARE(Child<QLabel>(f, "LblTileQuality2")->text(), QStringLiteral("%"));
     auto* format = Child<QComboBox>(f, "CmbTileFormat");
@@ -217,7 +217,7 @@ private slots:
     QCOMPARE(format->itemText(1), QStringLiteral("PNG files"));
     QCOMPARE(format->currentIndex(), 0);
     QCOMPARE(Child<QComboBox>(f, "CmbTileDepth")->count(), 0);
-    QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->text(), QStringLiteral("Zoom-out layers"));
+    QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->text().remove('&'), QStringLiteral("Zoom-out layers"));
     auto* zoomOut = Child<QComboBox>(f, "CmbZoomOutLayers");
     QCOMPARE(Child<QLabel>(f, "LblZoomOutLayers")->buddy(), zoomOut);
     QStringList zoomItems;

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -166,6 +167,9 @@ private slots:
                                   "  Export to Ambulo...|",
                                   "-",
                                   "  Exit|Alt+X",
+                                  "Edit",
+                                  "  Undo|Ctrl+Z",
+                                  "  Redo|Ctrl+Shift+Z",
                                   "Layout",
                                   "  New|",
                                   "  Close Layout|",
@@ -173,7 +177,8 @@ private slots:
                                   "  Close Map|",
                                   "-",
                                   "  Pick calibration point|Ctrl+K",
-                                  "  Save calibration as...|Ctrl+S",
+                                  "  Save calibration|Ctrl+S",
+                                  "  Save calibration as...|Ctrl+Shift+S",
                                   "View",
                                   "  Show calibration points|Alt+C",
                                   "  Show border of image|Alt+B",
@@ -189,7 +194,19 @@ private slots:
     // Mnemonics on the titles (Alt+F opens File); the tool bar runs the menu's own commands.
     QStringList titles;
     for (QAction* menu : window.menuBar()->actions()) titles << menu->text();
-    QCOMPARE(titles, (QStringList{"&File", "&Layout", "&Map", "&View", "&Help"}));
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&Layout", "&Map", "&View", "&Help"}));
+    // Every item has a mnemonic of its own within its menu.
+    for (QAction* menu : window.menuBar()->actions()) {
+      QSet<QChar> keys;
+      for (QAction* item : menu->menu()->actions()) {
+        if (item->isSeparator()) continue;
+        const qsizetype amp = item->text().indexOf('&');
+        QVERIFY2(amp >= 0 && amp + 1 < item->text().size(), qPrintable(item->text()));
+        const QChar key = item->text().at(amp + 1).toLower();
+        QVERIFY2(!keys.contains(key), qPrintable(item->text()));
+        keys.insert(key);
+      }
+    }
     auto* tools = window.findChild<QToolBar*>("TbrMain");
     QVERIFY(tools);
     QCOMPARE(tools->actions().mid(0, 2), (QList<QAction*>{Item(window, "mmFileOpen"), Item(window, "mmFileAdd")}));
@@ -459,8 +476,8 @@ private slots:
     QCOMPARE(suggested, QStringList{map});
     QVERIFY(prompter_.Questions.isEmpty());
     const QByteArray saved = Contents(dir.filePath("saved.map"));
-    // A refill leaves the cursor on the last row, which the pick sets.
-    QVERIFY(saved.contains("Point09,xy,    3,    4,in, deg,"));
+    // A pick on a placed row adds a point after the last.
+    QVERIFY(saved.contains("Point10,xy,    3,    4,in, deg,"));
     QCOMPARE(Contents(map), original);
     QCOMPARE(QString::fromStdString(area->FileName), dir.filePath("saved.map"));
     QCOMPARE(area->Lines.size(), std::size_t(saved.count("\r\n")));
@@ -473,7 +490,7 @@ private slots:
     QCOMPARE(Contents(dir.filePath("saved.map")), saved);
     prompter_.Answer = true;
     save->trigger();
-    QVERIFY(Contents(dir.filePath("saved.map")).contains("Point09,xy,    5,    6,in, deg,"));
+    QVERIFY(Contents(dir.filePath("saved.map")).contains("Point11,xy,    5,    6,in, deg,"));
 
     // A save that cannot be written says why and changes nothing.
     window.Calibration().PickPoint(7, 8);
@@ -538,10 +555,10 @@ private slots:
     window.OpenFiles({map}, true);
     QCOMPARE(prompter_.ThreeWay.size(), 2);
     QCOMPARE(suggested.size(), 1);
-    QVERIFY(Contents(map).contains("Point09,xy,    3,    4,in, deg,"));
+    QVERIFY(Contents(map).contains("Point10,xy,    3,    4,in, deg,"));
     QCOMPARE(layouts.Count(), 1);
     QCOMPARE((*layouts[0]).Areas->Count(), 1);
-    QCOMPARE(window.View().ActiveMapArea()->Points[8].X, 3);
+    QCOMPARE(window.View().ActiveMapArea()->Points[9].X, 3);
     prompter_.ThreeWay.clear();
     QVERIFY(window.close());
     QVERIFY(prompter_.ThreeWay.isEmpty());
@@ -584,10 +601,10 @@ private slots:
     zv::TDisplayMaps& view = window.View();
     auto* readout = window.findChild<QLabel*>("LblPointer");
     QTest::mouseMove(&view, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
-    QTRY_VERIFY(readout->text().startsWith("Click sets point 9:  x 58  y 40   "));
+    QTRY_VERIFY(readout->text().startsWith("Click sets point 10:  x 58  y 40   "));
     QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(58 - view.OffsetX(), 40 - view.OffsetY()));
-    QCOMPARE(view.ActiveMapArea()->Points[8].X, 58);
-    QCOMPARE(view.ActiveMapArea()->Points[8].Y, 40);
+    QCOMPARE(view.ActiveMapArea()->Points[9].X, 58);
+    QCOMPARE(view.ActiveMapArea()->Points[9].Y, 40);
     // The readout under the pointer that has not moved names the new fit.
     const QString fit = window.findChild<QLabel*>("LblFit")->text();
     QVERIFY2(readout->text().endsWith(fit.mid(1)), qPrintable(readout->text() + " / " + fit));
@@ -595,6 +612,63 @@ private slots:
     QVERIFY(!pick->isEnabled());
     QVERIFY(!pick->isChecked());
     QVERIFY(!view.PickMode());
+  }
+
+  // Save writes a .map in place without a question; the title's star and
+  // the undo history follow the changes, and undoing back to what was saved
+  // leaves the map unchanged.
+  void saveInPlaceTitleAndUndo() {
+    QTemporaryDir dir;
+    const QString map = CopyMap(dir);
+    zv::MainWindow window;
+    window.OpenFiles({map}, false);
+    window.ChooseCalibrationFileName = [](const QString&) {
+      qFatal("Save asked for a name");
+      return QString();
+    };
+    const QString program = QStringLiteral(" \u2014 Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION);
+    QCOMPARE(window.windowTitle(), "a" + program);
+    QAction* undo = Item(window, "mmEditUndo");
+    QVERIFY(!undo->isEnabled());
+    window.Calibration().PickPoint(3, 4);
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    QVERIFY(undo->isEnabled());
+    Item(window, "mmMapSave")->trigger();
+    QVERIFY(prompter_.Questions.isEmpty());
+    QVERIFY(Contents(map).contains("Point10,xy,    3,    4,in, deg,"));
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Saved a.map"));
+    QCOMPARE(window.windowTitle(), "a" + program);
+    window.Calibration().PickPoint(5, 6);
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    undo->trigger();
+    QCOMPARE(window.windowTitle(), "a" + program);
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(10));
+    Item(window, "mmEditRedo")->trigger();
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(11));
+    undo->trigger();
+    undo->trigger();
+    QCOMPARE(window.windowTitle(), "a*" + program);
+    QCOMPARE(window.View().ActiveMapArea()->Points.size(), std::size_t(9));
+    QVERIFY(!undo->isEnabled());
+    // Back where it was saved: closing asks nothing.
+    Item(window, "mmEditRedo")->trigger();
+    prompter_.ThreeWay.clear();
+    QVERIFY(window.close());
+    QVERIFY(prompter_.ThreeWay.isEmpty());
+  }
+
+  // Open offers pictures and every file, and reads out the zoom with its value.
+  void openFiltersAndZoomName() {
+    zv::MainWindow window;
+    auto* dialog = window.findChild<QFileDialog*>("OpdOpenFile");
+    QVERIFY(dialog);
+    const QStringList filters = dialog->nameFilters();
+    QCOMPARE(filters.mid(filters.size() - 2),
+             (QStringList{"Pictures (*.png *.jpg *.jpeg *.bmp)", "All files (*)"}));
+    auto* zoom = window.findChild<QLabel*>("LblZoom");
+    QCOMPARE(zoom->accessibleName(), QStringLiteral("Zoom 100 %"));
+    window.View().SetZoom(-3, 0, 0);
+    QCOMPARE(zoom->accessibleName(), QStringLiteral("Zoom 12.5 %"));
   }
 
 private:

@@ -248,10 +248,16 @@ TEST(Zoom, PaintingScalesImagesFramesAndMarkPositionsButNotMarks) {
   EXPECT_EQ(canvas.Marks.front(), (std::pair{10 * 2 - 4, 6 * 2 - 2}));
 
   // Below 1 the core samples the picture (the desktop view draws levels).
-  // The 20 × 15 picture is smaller than the control: it sits lower right.
+  // The 20 × 15 picture is smaller than the control: it sits in the middle,
+  // and scrolling does not move it.
   view.SetZoom(-1, 0, 0);
   const int ox = view.OffsetX(), oy = view.OffsetY();
-  EXPECT_EQ(ox, 20 - 64 + 17);
+  EXPECT_EQ(ox, -(64 - 20) / 2);
+  EXPECT_EQ(oy, -(48 - 15) / 2);
+  view.KeyDown(TArrowKey::Right);
+  view.MouseWheel(-120);
+  EXPECT_EQ(view.OffsetX(), ox);
+  EXPECT_EQ(view.OffsetY(), oy);
   canvas.Marks.clear();
   target.Fill(Rgb{});
   view.Layouts->Paint();

@@ -342,6 +342,69 @@ private slots:
     QCOMPARE(view->cursor().shape(), Qt::ArrowCursor);
   }
 
+  // In pick mode a mark dragged moves its point (reported, the point itself
+  // back as it was); Esc during the drag puts it back and reports nothing.
+  void pickModeDragsAPointsMark() {
+    Show(400, 300);
+    TMapArea* area = AddArea(*view, Pattern(3000, 2000, PixelFormat::pf24bit));
+    area->Points.push_back({120, 80, 0, 0});
+    view->ShowMapArea(area);
+    view->SetOffsetX(100);
+    view->SetOffsetY(50);
+    view->SetPickMode(true);
+    QSignalSpy moved(view.get(), &TDisplayMaps::PointMoved);
+    QSignalSpy picked(view.get(), &TDisplayMaps::PicturePicked);
+    QCOMPARE(view->PointMarkAt(20 + TDisplayMaps::MarkGrab, 30), 0);
+    QCOMPARE(view->PointMarkAt(20 + TDisplayMaps::MarkGrab + 1, 30), -1);
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(22, 29));
+    QTest::mouseMove(view.get(), QPoint(40, 50));
+    QCOMPARE(area->Points[0].X, 140); // shown where it goes
+    QTest::mouseMove(view.get(), QPoint(60, 70));
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(60, 70));
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(moved.at(0), QVariantList({0, 160, 120}));
+    QCOMPARE(area->Points[0].X, 120);
+    QCOMPARE(view->OffsetX(), 100); // no scrolling either
+    QCOMPARE(picked.count(), 0);
+
+    view->setFocus();
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(20, 30));
+    QTest::mouseMove(view.get(), QPoint(60, 70));
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    QCOMPARE(area->Points[0].X, 120);
+    QVERIFY(view->PickMode());
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(60, 70));
+    QCOMPARE(moved.count(), 1);
+    // A click on a mark that does not move picks as any click does.
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(21, 31));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(picked.at(0), QVariantList({121, 81}));
+  }
+
+  // The loupe shows the picture's own pixels, four screen pixels each,
+  // centred on the pixel a click takes; only in pick mode over the picture.
+  void loupeMagnifiesThePixelUnderThePointer() {
+    Show(400, 300);
+    const Bitmap picture = Pattern(3000, 2000, PixelFormat::pf24bit);
+    view->ShowMapArea(AddArea(*view, picture));
+    view->SetZoom(-3, 0, 0); // a picture pixel is far below a screen pixel
+    QTest::mouseMove(view.get(), QPoint(100, 80));
+    QVERIFY(view->LoupeRect().isEmpty());
+    view->SetPickMode(true);
+    QTest::mouseMove(view.get(), QPoint(101, 80));
+    const QRect loupe = view->LoupeRect();
+    QVERIFY(loupe.width() >= 120 && loupe.height() == loupe.width());
+    const TPicturePoint under = view->ViewToPicture(101, 80);
+    const QImage shot = view->grab().toImage();
+    const int z = TDisplayMaps::kLoupeZoom, r = TDisplayMaps::kLoupeRadius;
+    for (const QPoint d : {QPoint(-5, -5), QPoint(3, -2), QPoint(-1, 4)}) {
+      const Rgb c = picture.Pixel(static_cast<int>(under.X) + d.x(), static_cast<int>(under.Y) + d.y());
+      QCOMPARE(shot.pixel(loupe.topLeft() + QPoint((r + d.x()) * z + 1, (r + d.y()) * z + 1)), qRgb(c.r, c.g, c.b));
+    }
+    view->SetPickMode(false);
+    QVERIFY(view->LoupeRect().isEmpty());
+  }
+
   void clickTakesFocusAndTheEdgeFollows() {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
