@@ -395,4 +395,7 @@ std::string ZoomFactor(int zoom) {
   return text + " %";
 }
 
+// The grid drawn over the map.
+std::string GridNeedsFit(const std::string& problem) { return "No grid without a calibration fit: " + problem; }
+
 } // namespace zv::msg

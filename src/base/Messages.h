@@ -200,4 +200,7 @@ std::string CheckSummary(std::uint64_t problems, std::uint64_t files);
 // needs and a full stop ("800 %", "12.5 %", "1.5625 %").
 std::string ZoomFactor(int zoom);
 
+// The grid drawn over the map.
+std::string GridNeedsFit(const std::string& problem);
+
 } // namespace zv::msg
