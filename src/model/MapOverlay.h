@@ -33,4 +33,10 @@ public:
   virtual void Paint(TCanvas& canvas, const TMapArea& area, const TOverlayViewport& viewport) = 0;
 };
 
+// The calibration points' numbered red rings, the same size at every zoom.
+class TCalibrationMarks : public TMapOverlay {
+public:
+  void Paint(TCanvas& canvas, const TMapArea& area, const TOverlayViewport& viewport) override;
+};
+
 } // namespace zv
