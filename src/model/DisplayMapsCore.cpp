@@ -357,7 +357,9 @@ std::int64_t TDisplayMapsCore::PictureToViewX(std::int64_t x) const { return Sca
 std::int64_t TDisplayMapsCore::PictureToViewY(std::int64_t y) const { return ScaleCoordinate(y, zoom_) - offsetY_; }
 
 TOverlayViewport TDisplayMapsCore::Viewport() const {
-  return {std::ldexp(1.0, zoom_), static_cast<double>(offsetX_), static_cast<double>(offsetY_), Width(), Height()};
+  // The scroll bars' room is never the picture's, as the scrolling counts it.
+  return {std::ldexp(1.0, zoom_), static_cast<double>(offsetX_), static_cast<double>(offsetY_),
+          std::max(0, Width() - CxVScroll()), std::max(0, Height() - CxHScroll())};
 }
 
 void TDisplayMapsCore::PaintOverlays(const TMapArea& area) {

@@ -23,6 +23,17 @@ constexpr int kRefinements = 6;
 
 bool Finite(double v) { return std::isfinite(v); }
 
+// The part of the view the picture covers, in view pixels: lines are drawn
+// and labelled there only.
+struct TFrame {
+  double Left, Top, Right, Bottom;
+  double Width() const { return Right - Left; }
+  double Height() const { return Bottom - Top; }
+  bool Contains(const TCanvasPoint& p, double margin = 0) const {
+    return p.X >= Left - margin && p.Y >= Top - margin && p.X <= Right + margin && p.Y <= Bottom + margin;
+  }
+};
+
 // The view's edges and the line's crossing of one of them, for its label.
 struct TEdge {
   bool Vertical; // x = at, else y = at
@@ -30,14 +41,14 @@ struct TEdge {
   TLabelAnchor Anchor;
 };
 
-bool Crossing(const std::vector<TCanvasPoint>& points, const TEdge& edge, double limit, TCanvasPoint& at) {
+bool Crossing(const std::vector<TCanvasPoint>& points, const TEdge& edge, double from, double to, TCanvasPoint& at) {
   for (std::size_t i = 1; i < points.size(); ++i) {
     const TCanvasPoint a = points[i - 1], b = points[i];
     const double va = edge.Vertical ? a.X : a.Y, vb = edge.Vertical ? b.X : b.Y;
     if ((va - edge.At) * (vb - edge.At) > 0 || va == vb) continue;
     const double t = (edge.At - va) / (vb - va);
     const double other = edge.Vertical ? a.Y + (b.Y - a.Y) * t : a.X + (b.X - a.X) * t;
-    if (!(other >= 0 && other <= limit)) continue;
+    if (!(other >= from && other <= to)) continue;
     at = edge.Vertical ? TCanvasPoint{edge.At, other} : TCanvasPoint{other, edge.At};
     return true;
   }
@@ -47,10 +58,9 @@ bool Crossing(const std::vector<TCanvasPoint>& points, const TEdge& edge, double
 // Labels go where the line leaves the view: grid lines at the top and left
 // edges, parallels and meridians at the bottom and right, so the two kinds
 // never share an edge.
-void PlaceLabel(TGridLine& line, const TOverlayViewport& viewport) {
-  const double w = viewport.Width, h = viewport.Height;
-  const TEdge top{false, 0, TLabelAnchor::TopCentre}, bottom{false, h, TLabelAnchor::BottomCentre};
-  const TEdge left{true, 0, TLabelAnchor::MiddleLeft}, right{true, w, TLabelAnchor::MiddleRight};
+void PlaceLabel(TGridLine& line, const TFrame& frame) {
+  const TEdge top{false, frame.Top, TLabelAnchor::TopCentre}, bottom{false, frame.Bottom, TLabelAnchor::BottomCentre};
+  const TEdge left{true, frame.Left, TLabelAnchor::MiddleLeft}, right{true, frame.Right, TLabelAnchor::MiddleRight};
   std::array<TEdge, 2> edges{top, left};
   switch (line.Kind) {
   case TGridLineKind::Easting: edges = {top, left}; break;
@@ -59,7 +69,8 @@ void PlaceLabel(TGridLine& line, const TOverlayViewport& viewport) {
   case TGridLineKind::Parallel: edges = {right, bottom}; break;
   }
   for (const TEdge& edge : edges)
-    if (Crossing(line.Points, edge, edge.Vertical ? h : w, line.LabelAt)) {
+    if (Crossing(line.Points, edge, edge.Vertical ? frame.Top : frame.Left, edge.Vertical ? frame.Bottom : frame.Right,
+                 line.LabelAt)) {
       line.Labelled = true;
       line.Anchor = edge.Anchor;
       return;
@@ -90,13 +101,14 @@ std::string DegreesText(double degrees, double step, char positive, char negativ
   return text;
 }
 
-// The view's corners and centre, and points along its edges, in picture pixels.
-void ViewSamples(const TOverlayViewport& viewport, std::vector<double>& x, std::vector<double>& y) {
-  const double w = viewport.Width, h = viewport.Height;
+// The frame's centre and points along its edges, in picture pixels.
+void FrameSamples(const TOverlayViewport& viewport, const TFrame& frame, std::vector<double>& x,
+                  std::vector<double>& y) {
+  const double w = frame.Width(), h = frame.Height();
   const int nx = std::max(2, static_cast<int>(w / 64) + 1), ny = std::max(2, static_cast<int>(h / 64) + 1);
   const auto add = [&](double vx, double vy) {
-    x.push_back(viewport.ToPictureX(vx));
-    y.push_back(viewport.ToPictureY(vy));
+    x.push_back(viewport.ToPictureX(frame.Left + vx));
+    y.push_back(viewport.ToPictureY(frame.Top + vy));
   };
   add(w / 2, h / 2);
   for (int i = 0; i < nx; ++i) {
@@ -109,6 +121,49 @@ void ViewSamples(const TOverlayViewport& viewport, std::vector<double>& x, std::
   }
 }
 
+// The parts of a line inside the frame, each as a line of its own.
+void AddClipped(TGridLine line, const TFrame& frame, std::vector<TGridLine>& out) {
+  std::vector<TCanvasPoint> points = std::move(line.Points);
+  line.Points.clear();
+  const auto flush = [&] {
+    if (line.Points.size() >= 2) {
+      PlaceLabel(line, frame);
+      out.push_back(line);
+    }
+    line.Points.clear();
+  };
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    // Liang-Barsky: the part of the segment a + t (b - a), 0 <= t <= 1, inside.
+    const TCanvasPoint a = points[i - 1], b = points[i];
+    const double dx = b.X - a.X, dy = b.Y - a.Y;
+    double t0 = 0, t1 = 1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.X - frame.Left, frame.Right - a.X, a.Y - frame.Top, frame.Bottom - a.Y};
+    bool inside = true;
+    for (int k = 0; k < 4 && inside; ++k) {
+      if (p[k] == 0) {
+        inside = q[k] >= 0;
+      } else {
+        const double t = q[k] / p[k];
+        if (p[k] < 0) t0 = std::max(t0, t);
+        else t1 = std::min(t1, t);
+        inside = t0 <= t1;
+      }
+    }
+    if (!inside) {
+      flush();
+      continue;
+    }
+    if (line.Points.empty() || t0 > 0) {
+      flush();
+      line.Points.push_back({a.X + dx * t0, a.Y + dy * t0});
+    }
+    line.Points.push_back({a.X + dx * t1, a.Y + dy * t1});
+    if (t1 < 1) flush();
+  }
+  flush();
+}
+
 // A line of constant value from `from` to `to` along the other coordinate,
 // made of `points` samples; refined later where they lie too far apart.
 struct TCurve {
@@ -116,11 +171,6 @@ struct TCurve {
   double Value;
   std::vector<double> Along; // the other coordinate of each sample
 };
-
-bool InsideGrown(const TCanvasPoint& p, const TOverlayViewport& viewport) {
-  const double m = kGridPointSpacing;
-  return p.X >= -m && p.Y >= -m && p.X <= viewport.Width + m && p.Y <= viewport.Height + m;
-}
 
 // The curves' samples in view pixels, all through PROJ in one call.
 void ProjectCurves(const TCalibrationFit& fit, const TOverlayViewport& viewport, const std::vector<TCurve>& curves,
@@ -142,14 +192,13 @@ void ProjectCurves(const TCalibrationFit& fit, const TOverlayViewport& viewport,
 
 // Halves every step between two samples that lie further apart than the
 // point spacing where either shows; false when none had to be.
-bool Refine(std::vector<TCurve>& curves, const std::vector<std::vector<TCanvasPoint>>& points,
-            const TOverlayViewport& viewport) {
+bool Refine(std::vector<TCurve>& curves, const std::vector<std::vector<TCanvasPoint>>& points, const TFrame& frame) {
   bool refined = false;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     std::vector<double> along{curves[i].Along.front()};
     for (std::size_t j = 1; j < curves[i].Along.size(); ++j) {
       const TCanvasPoint a = points[i][j - 1], b = points[i][j];
-      const bool shows = InsideGrown(a, viewport) || InsideGrown(b, viewport);
+      const bool shows = frame.Contains(a, kGridPointSpacing) || frame.Contains(b, kGridPointSpacing);
       if (shows && Finite(a.X) && Finite(b.X) && std::hypot(b.X - a.X, b.Y - a.Y) > kGridPointSpacing) {
         along.push_back((curves[i].Along[j - 1] + curves[i].Along[j]) / 2);
         refined = true;
@@ -163,8 +212,9 @@ bool Refine(std::vector<TCurve>& curves, const std::vector<std::vector<TCanvasPo
 
 // Picture pixels per view pixel and the plane's change per view pixel at
 // the view's centre: the largest of the two axes' gradients.
-double PlaneChangePerViewPixel(const TCalibrationFit& fit, const TOverlayViewport& viewport) {
-  const double cx = viewport.ToPictureX(viewport.Width / 2.0), cy = viewport.ToPictureY(viewport.Height / 2.0);
+double PlaneChangePerViewPixel(const TCalibrationFit& fit, const TOverlayViewport& viewport, const TFrame& frame) {
+  const double cx = viewport.ToPictureX((frame.Left + frame.Right) / 2);
+  const double cy = viewport.ToPictureY((frame.Top + frame.Bottom) / 2);
   const double d = 1 / viewport.Scale;
   double e0 = 0, n0 = 0, ex = 0, nx = 0, ey = 0, ny = 0;
   if (!fit.PixelToPlane(cx, cy, e0, n0) || !fit.PixelToPlane(cx + d, cy, ex, nx) ||
@@ -173,13 +223,14 @@ double PlaneChangePerViewPixel(const TCalibrationFit& fit, const TOverlayViewpor
   return std::max(std::hypot(ex - e0, ey - e0), std::hypot(nx - n0, ny - n0));
 }
 
-void AddProjectedGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport, TMapGrid& grid) {
-  const double change = PlaneChangePerViewPixel(fit, viewport);
+void AddProjectedGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport, const TFrame& frame,
+                      TMapGrid& grid) {
+  const double change = PlaneChangePerViewPixel(fit, viewport, frame);
   if (!Finite(change) || !(change > 0)) return;
   const double step = GridStepFor(change);
   double eMin = INFINITY, eMax = -INFINITY, nMin = INFINITY, nMax = -INFINITY;
-  const double w = viewport.Width, h = viewport.Height;
-  for (const auto& [vx, vy] : {std::pair{0.0, 0.0}, {w, 0.0}, {0.0, h}, {w, h}}) {
+  const double l = frame.Left, t = frame.Top, r = frame.Right, b = frame.Bottom;
+  for (const auto& [vx, vy] : {std::pair{l, t}, {r, t}, {l, b}, {r, b}}) {
     double e = 0, n = 0;
     if (!fit.PixelToPlane(viewport.ToPictureX(vx), viewport.ToPictureY(vy), e, n)) return;
     eMin = std::min(eMin, e), eMax = std::max(eMax, e), nMin = std::min(nMin, n), nMax = std::max(nMax, n);
@@ -187,7 +238,7 @@ void AddProjectedGrid(const TCalibrationFit& fit, const TOverlayViewport& viewpo
   if ((eMax - eMin) / step + (nMax - nMin) / step > kMostLines) return;
   grid.GridStep = step;
   // The fit is affine in the plane: its grid lines are straight in the picture.
-  const double length = std::hypot(w, h);
+  const double length = std::hypot(frame.Width(), frame.Height());
   const int samples = static_cast<int>(std::ceil(length * 2 / kGridPointSpacing)) + 1;
   const auto addLine = [&](TGridLineKind kind, double value, double from, double to) {
     TGridLine line{kind, value, {}, false, {}, TLabelAnchor::TopCentre, GridValueLabel(value, step)};
@@ -197,8 +248,7 @@ void AddProjectedGrid(const TCalibrationFit& fit, const TOverlayViewport& viewpo
       const bool ok = kind == TGridLineKind::Easting ? fit.PlaneToPixel(value, a, x, y) : fit.PlaneToPixel(a, value, x, y);
       if (ok) line.Points.push_back({viewport.ToViewX(x), viewport.ToViewY(y)});
     }
-    PlaceLabel(line, viewport);
-    grid.Lines.push_back(std::move(line));
+    AddClipped(std::move(line), frame, grid.Lines);
   };
   for (double k = std::ceil(eMin / step); k * step <= eMax; ++k) addLine(TGridLineKind::Easting, k * step, nMin, nMax);
   for (double k = std::ceil(nMin / step); k * step <= nMax; ++k) addLine(TGridLineKind::Northing, k * step, eMin, eMax);
@@ -207,9 +257,10 @@ void AddProjectedGrid(const TCalibrationFit& fit, const TOverlayViewport& viewpo
 // Longitudes and latitudes the view shows, from points along its edges (a
 // pole inside it widens them to every longitude), longitudes kept
 // continuous around the view's centre.
-bool GraticuleRange(const TCalibrationFit& fit, const TOverlayViewport& viewport, double range[4], double& perPixel) {
+bool GraticuleRange(const TCalibrationFit& fit, const TOverlayViewport& viewport, const TFrame& frame, double range[4],
+                    double& perPixel) {
   std::vector<double> x, y;
-  ViewSamples(viewport, x, y);
+  FrameSamples(viewport, frame, x, y);
   const double d = 1 / viewport.Scale;
   x.push_back(x[0] + d), y.push_back(y[0]);
   x.push_back(x[0]), y.push_back(y[0] + d);
@@ -229,8 +280,7 @@ bool GraticuleRange(const TCalibrationFit& fit, const TOverlayViewport& viewport
   for (const double pole : {90.0, -90.0}) {
     std::vector<double> px{lon0}, py{pole};
     fit.Wgs84ToPixels(px, py);
-    const double vx = viewport.ToViewX(px[0]), vy = viewport.ToViewY(py[0]);
-    if (vx >= 0 && vy >= 0 && vx <= viewport.Width && vy <= viewport.Height) {
+    if (frame.Contains({viewport.ToViewX(px[0]), viewport.ToViewY(py[0])})) {
       range[0] = lon0 - 180, range[1] = lon0 + 180;
       range[2] = std::min(range[2], pole), range[3] = std::max(range[3], pole);
     }
@@ -244,16 +294,16 @@ std::vector<double> Spread(double from, double to, int count) {
   return v;
 }
 
-void AddGraticule(const TCalibrationFit& fit, const TOverlayViewport& viewport, TMapGrid& grid) {
+void AddGraticule(const TCalibrationFit& fit, const TOverlayViewport& viewport, const TFrame& frame, TMapGrid& grid) {
   double range[4], perPixel = 0;
-  if (!GraticuleRange(fit, viewport, range, perPixel)) return;
+  if (!GraticuleRange(fit, viewport, frame, range, perPixel)) return;
   const double step = GraticuleStepFor(perPixel);
   // One step beyond what the edges showed: a curved line may bulge into view.
   const double west = std::max(range[0] - step, range[1] - 360), east = std::min(range[1] + step, range[0] + 360);
   const double south = std::max(range[2] - step, -90.0), north = std::min(range[3] + step, 90.0);
   if ((east - west) / step + (north - south) / step > kMostLines) return;
   grid.GraticuleStep = step;
-  const int across = static_cast<int>(std::ceil(std::max(viewport.Width, viewport.Height) / kGridPointSpacing)) + 2;
+  const int across = static_cast<int>(std::ceil(std::max(frame.Width(), frame.Height()) / kGridPointSpacing)) + 2;
   std::vector<TCurve> curves;
   for (double k = std::ceil(west / step); k * step <= east; ++k)
     curves.push_back({TGridLineKind::Meridian, k * step, Spread(south, north, across)});
@@ -261,7 +311,7 @@ void AddGraticule(const TCalibrationFit& fit, const TOverlayViewport& viewport, 
     curves.push_back({TGridLineKind::Parallel, k * step, Spread(west, east, across)});
   std::vector<std::vector<TCanvasPoint>> points;
   ProjectCurves(fit, viewport, curves, points);
-  for (int i = 0; i < kRefinements && Refine(curves, points, viewport); ++i) ProjectCurves(fit, viewport, curves, points);
+  for (int i = 0; i < kRefinements && Refine(curves, points, frame); ++i) ProjectCurves(fit, viewport, curves, points);
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const TCurve& c = curves[i];
     const double value = c.Kind == TGridLineKind::Meridian ? std::remainder(c.Value, 360.0) : c.Value;
@@ -269,8 +319,7 @@ void AddGraticule(const TCalibrationFit& fit, const TOverlayViewport& viewport, 
                    c.Kind == TGridLineKind::Meridian ? LongitudeLabel(value, step) : LatitudeLabel(value, step)};
     for (const TCanvasPoint& p : points[i])
       if (Finite(p.X) && Finite(p.Y)) line.Points.push_back(p);
-    PlaceLabel(line, viewport);
-    grid.Lines.push_back(std::move(line));
+    AddClipped(std::move(line), frame, grid.Lines);
   }
 }
 
@@ -319,11 +368,16 @@ std::string LatitudeLabel(double degrees, double step) { return DegreesText(degr
 
 std::string LongitudeLabel(double degrees, double step) { return DegreesText(degrees, step, 'E', 'W'); }
 
-TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport) {
+TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport, double pictureWidth,
+                     double pictureHeight) {
   TMapGrid grid;
   if (!fit.Valid() || !(viewport.Scale > 0) || viewport.Width <= 0 || viewport.Height <= 0) return grid;
-  if (fit.Projection() && fit.Projection()->Projected()) AddProjectedGrid(fit, viewport, grid);
-  AddGraticule(fit, viewport, grid);
+  const TFrame frame{std::max(0.0, viewport.ToViewX(0)), std::max(0.0, viewport.ToViewY(0)),
+                     std::min<double>(viewport.Width, viewport.ToViewX(pictureWidth)),
+                     std::min<double>(viewport.Height, viewport.ToViewY(pictureHeight))};
+  if (!(frame.Width() >= 1 && frame.Height() >= 1)) return grid;
+  if (fit.Projection() && fit.Projection()->Projected()) AddProjectedGrid(fit, viewport, frame, grid);
+  AddGraticule(fit, viewport, frame, grid);
   return grid;
 }
 
@@ -334,8 +388,10 @@ void TGridOverlay::Paint(TCanvas& canvas, const TMapArea& area, const TOverlayVi
     return;
   }
   reason_.clear();
-  if (fit != fit_ || !SameViewport(viewport, viewport_)) {
-    grid_ = MakeMapGrid(*fit, viewport);
+  if (fit != fit_ || !SameViewport(viewport, viewport_) || area.Width != width_ || area.Height != height_) {
+    width_ = area.Width;
+    height_ = area.Height;
+    grid_ = MakeMapGrid(*fit, viewport, area.Width, area.Height);
     fit_ = fit;
     viewport_ = viewport;
   }

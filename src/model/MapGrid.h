@@ -6,6 +6,7 @@
 #include "codecs/Canvas.h"
 #include "model/MapOverlay.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,9 +54,12 @@ std::string GridValueLabel(double metres, double step);
 std::string LatitudeLabel(double degrees, double step);
 std::string LongitudeLabel(double degrees, double step);
 
-// The lines of fit's map inside viewport: the projected grid when the map
-// has a projected plane, the parallels and meridians whenever it has a fit.
-TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport);
+// The lines of fit's map where its picture (of pictureWidth × pictureHeight
+// pixels) shows in viewport: the projected grid when the map has a
+// projected plane, the parallels and meridians whenever it has a fit. A
+// line that leaves the picture and comes back is two lines.
+TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport, double pictureWidth,
+                     double pictureHeight);
 
 // The grid as an overlay, in two colours: grid lines magenta, parallels and
 // meridians blue. A map without a fit shows nothing (NoFitReason says why).
@@ -69,6 +73,7 @@ private:
   // The last grid made: repaints of an unchanged view cost no projection.
   std::shared_ptr<const TCalibrationFit> fit_;
   TOverlayViewport viewport_;
+  std::int32_t width_ = 0, height_ = 0;
   TMapGrid grid_;
   std::string reason_;
 };

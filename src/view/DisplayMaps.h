@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DisplayMapsCore.h"
+#include "model/MapGrid.h"
 
 #include <QImage>
 #include <QWidget>
@@ -50,6 +51,11 @@ public:
   static constexpr int kPickSlop = 3;
   bool PickMode() const { return pickMode_; }
   void SetPickMode(bool on);
+  // The grid over the shown map (View > Show grid).
+  void SetShowGrid(bool on);
+  bool ShowGrid() const { return HasOverlay(&grid_); }
+  // Why the shown map has no grid; empty when it has one or none is shown.
+  std::string GridProblem() const;
   // The last painted back buffer.
   const QImage& BackBuffer() const { return backBuffer_; }
 
@@ -83,6 +89,7 @@ protected:
   std::int32_t ScrollTrackPos(TScrollBarKind bar) const override;
 
 private:
+  TGridOverlay grid_;
   void PaintContents();
   void DrawEdge(QPainter& painter) const;
   void LayoutScrollBars();

@@ -1,9 +1,11 @@
 #include "view/QtCanvas.h"
 
 #include <QColor>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QPen>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cstdint>
@@ -226,6 +228,50 @@ void TQtCanvas::TextOut(int x, int y, const std::string& text, Rgb colour, int p
   painter_.setPen(ToQColor(colour));
   painter_.setBackgroundMode(Qt::TransparentMode);
   painter_.drawText(QPoint(x, y + painter_.fontMetrics().ascent()), QString::fromStdString(text));
+  painter_.restore();
+}
+
+void TQtCanvas::Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) {
+  if (points.size() < 2) return;
+  QPolygonF line;
+  line.reserve(static_cast<qsizetype>(points.size()));
+  for (const TCanvasPoint& p : points) line.append(QPointF(p.X, p.Y));
+  painter_.save();
+  painter_.setRenderHint(QPainter::Antialiasing, true);
+  painter_.setBrush(Qt::NoBrush);
+  // A light halo two pixels wider than the line keeps it apart from the
+  // picture's own dark lines.
+  painter_.setPen(QPen(QColor(255, 255, 255, 170), penWidth + 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+  painter_.drawPolyline(line);
+  painter_.setPen(QPen(ToQColor(colour), penWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+  painter_.drawPolyline(line);
+  painter_.restore();
+}
+
+void TQtCanvas::Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) {
+  painter_.save();
+  QFont font = font_;
+  font.setBold(false);
+  font.setPointSize(8);
+  painter_.setFont(font);
+  const QString label = QString::fromStdString(text);
+  const QFontMetrics metrics(font);
+  const QSize size(metrics.horizontalAdvance(label) + 6, metrics.height() + 2);
+  QPointF topLeft(x, y);
+  switch (anchor) {
+  case TLabelAnchor::TopLeft: break;
+  case TLabelAnchor::TopCentre: topLeft.rx() -= size.width() / 2.0; break;
+  case TLabelAnchor::BottomCentre: topLeft -= QPointF(size.width() / 2.0, size.height()); break;
+  case TLabelAnchor::MiddleLeft: topLeft.ry() -= size.height() / 2.0; break;
+  case TLabelAnchor::MiddleRight: topLeft -= QPointF(size.width(), size.height() / 2.0); break;
+  }
+  // Kept whole inside the canvas, where a line meets its corner.
+  topLeft.setX(std::clamp(topLeft.x(), 0.0, std::max(0.0, double(target_.width() - size.width()))));
+  topLeft.setY(std::clamp(topLeft.y(), 0.0, std::max(0.0, double(target_.height() - size.height()))));
+  const QRectF box(topLeft, QSizeF(size));
+  painter_.fillRect(box, QColor(255, 255, 255, 200));
+  painter_.setPen(ToQColor(colour));
+  painter_.drawText(box, Qt::AlignCenter, label);
   painter_.restore();
 }
 

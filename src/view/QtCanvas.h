@@ -28,6 +28,8 @@ public:
   void SetPixel(int x, int y, Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) override;
   void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) override;
+  void Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) override;
+  void Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) override;
 
 private:
   // ScaledCopy above 1 into a 32-bit target: written straight into its rows.

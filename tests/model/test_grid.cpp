@@ -112,7 +112,7 @@ TEST_P(GridOnExactSheet, LinesLieOnTheirValues) {
   const auto fit = area->Fit();
   ASSERT_TRUE(fit->Valid()) << fit->Problem();
   const TOverlayViewport viewport{scale, 1500 * scale - 200, 2000 * scale - 300, 1920, 1080};
-  const TMapGrid grid = MakeMapGrid(*fit, viewport);
+  const TMapGrid grid = MakeMapGrid(*fit, viewport, kSide, kSide);
   ASSERT_GT(grid.GridStep, 0);
   ASSERT_GT(grid.GraticuleStep, 0);
 
