@@ -323,9 +323,10 @@ void AddGraticule(const TCalibrationFit& fit, const TOverlayViewport& viewport, 
   }
 }
 
-bool SameViewport(const TOverlayViewport& a, const TOverlayViewport& b) {
-  return a.Scale == b.Scale && a.OffsetX == b.OffsetX && a.OffsetY == b.OffsetY && a.Width == b.Width &&
-         a.Height == b.Height;
+TFrame PictureFrame(const TOverlayViewport& viewport, double pictureWidth, double pictureHeight) {
+  return {std::max(0.0, viewport.ToViewX(0)), std::max(0.0, viewport.ToViewY(0)),
+          std::min<double>(viewport.Width, viewport.ToViewX(pictureWidth)),
+          std::min<double>(viewport.Height, viewport.ToViewY(pictureHeight))};
 }
 
 } // namespace
@@ -372,13 +373,24 @@ TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewpor
                      double pictureHeight) {
   TMapGrid grid;
   if (!fit.Valid() || !(viewport.Scale > 0) || viewport.Width <= 0 || viewport.Height <= 0) return grid;
-  const TFrame frame{std::max(0.0, viewport.ToViewX(0)), std::max(0.0, viewport.ToViewY(0)),
-                     std::min<double>(viewport.Width, viewport.ToViewX(pictureWidth)),
-                     std::min<double>(viewport.Height, viewport.ToViewY(pictureHeight))};
+  const TFrame frame = PictureFrame(viewport, pictureWidth, pictureHeight);
   if (!(frame.Width() >= 1 && frame.Height() >= 1)) return grid;
   if (fit.Projection() && fit.Projection()->Projected()) AddProjectedGrid(fit, viewport, frame, grid);
   AddGraticule(fit, viewport, frame, grid);
   return grid;
+}
+
+TMapGrid MovedGrid(const TMapGrid& grid, double dx, double dy, const TOverlayViewport& viewport, double pictureWidth,
+                   double pictureHeight) {
+  TMapGrid moved{grid.GridStep, grid.GraticuleStep, {}};
+  const TFrame frame = PictureFrame(viewport, pictureWidth, pictureHeight);
+  if (!(frame.Width() >= 1 && frame.Height() >= 1)) return moved;
+  for (TGridLine line : grid.Lines) {
+    for (TCanvasPoint& p : line.Points) p = {p.X + dx, p.Y + dy};
+    line.Labelled = false;
+    AddClipped(std::move(line), frame, moved.Lines);
+  }
+  return moved;
 }
 
 void TGridOverlay::Paint(TCanvas& canvas, const TMapArea& area, const TOverlayViewport& viewport) {
@@ -388,18 +400,28 @@ void TGridOverlay::Paint(TCanvas& canvas, const TMapArea& area, const TOverlayVi
     return;
   }
   reason_.clear();
-  if (fit != fit_ || !SameViewport(viewport, viewport_) || area.Width != width_ || area.Height != height_) {
+  // The grid is made for twice the view around it, so that scrolling moves
+  // what was made instead of projecting it all again.
+  const double pictureLeft = viewport.ToPictureX(0), pictureTop = viewport.ToPictureY(0);
+  const double pictureRight = viewport.ToPictureX(viewport.Width), pictureBottom = viewport.ToPictureY(viewport.Height);
+  const bool inside = pictureLeft >= made_.ToPictureX(0) && pictureTop >= made_.ToPictureY(0) &&
+                      pictureRight <= made_.ToPictureX(made_.Width) && pictureBottom <= made_.ToPictureY(made_.Height);
+  if (fit != fit_ || viewport.Scale != made_.Scale || !inside || area.Width != width_ || area.Height != height_) {
     width_ = area.Width;
     height_ = area.Height;
-    grid_ = MakeMapGrid(*fit, viewport, area.Width, area.Height);
     fit_ = fit;
-    viewport_ = viewport;
+    made_ = {viewport.Scale, viewport.OffsetX - viewport.Width / 2.0, viewport.OffsetY - viewport.Height / 2.0,
+             viewport.Width * 2, viewport.Height * 2};
+    made_.OffsetX = std::floor(made_.OffsetX), made_.OffsetY = std::floor(made_.OffsetY);
+    grid_ = MakeMapGrid(*fit, made_, area.Width, area.Height);
   }
-  for (const TGridLine& line : grid_.Lines) {
+  const TMapGrid shown = MovedGrid(grid_, made_.OffsetX - viewport.OffsetX, made_.OffsetY - viewport.OffsetY, viewport,
+                                   area.Width, area.Height);
+  for (const TGridLine& line : shown.Lines) {
     const bool graticule = line.Kind == TGridLineKind::Meridian || line.Kind == TGridLineKind::Parallel;
     canvas.Polyline(line.Points, graticule ? kGraticuleColour : kGridColour, 1);
   }
-  for (const TGridLine& line : grid_.Lines) {
+  for (const TGridLine& line : shown.Lines) {
     const bool graticule = line.Kind == TGridLineKind::Meridian || line.Kind == TGridLineKind::Parallel;
     if (line.Labelled)
       canvas.Label(line.LabelAt.X, line.LabelAt.Y, line.Anchor, line.Label, graticule ? kGraticuleColour : kGridColour);

@@ -61,6 +61,11 @@ std::string LongitudeLabel(double degrees, double step);
 TMapGrid MakeMapGrid(const TCalibrationFit& fit, const TOverlayViewport& viewport, double pictureWidth,
                      double pictureHeight);
 
+// grid, made for a view, moved by (dx, dy) view pixels and cut to the
+// picture's part of viewport, its labels placed at that part's edges.
+TMapGrid MovedGrid(const TMapGrid& grid, double dx, double dy, const TOverlayViewport& viewport, double pictureWidth,
+                   double pictureHeight);
+
 // The grid as an overlay, in two colours: grid lines magenta, parallels and
 // meridians blue. A map without a fit shows nothing (NoFitReason says why).
 class TGridOverlay : public TMapOverlay {
@@ -70,9 +75,10 @@ public:
   const std::string& NoFitReason() const { return reason_; }
 
 private:
-  // The last grid made: repaints of an unchanged view cost no projection.
+  // The last grid made, and the view it was made for: repaints and scrolls
+  // within it cost no projection.
   std::shared_ptr<const TCalibrationFit> fit_;
-  TOverlayViewport viewport_;
+  TOverlayViewport made_{0, 0, 0, 0, 0};
   std::int32_t width_ = 0, height_ = 0;
   TMapGrid grid_;
   std::string reason_;
