@@ -298,6 +298,15 @@ void MainWindow::CreateMenus() {
   mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show &border of image"),
                                      QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 
+  mmViewGrid_ = viewMenu->addAction(QStringLiteral("Show grid"));
+  mmViewGrid_->setObjectName(QStringLiteral("mmViewGrid"));
+  mmViewGrid_->setCheckable(true);
+  mmViewGrid_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+  connect(mmViewGrid_, &QAction::toggled, this, [this](bool on) {
+    view_->SetShowGrid(on);
+    ShowGridProblem();
+  });
+
   // Zoom commands: each keeps the picture point at the view's centre.
   viewMenu->addSeparator();
   auto addZoom = [this, viewMenu](const char* caption, const char* name, QList<QKeySequence> keys, auto command) {
@@ -369,6 +378,7 @@ void MainWindow::AssignHooks() {
     UpdateMapMenu();
     navigator_->ActiveChanged();
     view_->Invalidate();
+    ShowGridProblem();
   };
   hooks.OnActiveLayoutChange = [this](TDisplayMapsCore*) {
     UpdateLayoutMenu();
@@ -484,6 +494,11 @@ void MainWindow::UpdateMapMenu() {
   if (!active) mmMapPickPoint_->setChecked(false);
   mmMapPickPoint_->setEnabled(active);
   UpdateFitLabel();
+}
+
+void MainWindow::ShowGridProblem() {
+  const std::string problem = view_->GridProblem();
+  if (!problem.empty()) readout_->setText(QString::fromStdString(problem));
 }
 
 void MainWindow::UpdateLayoutMenu() { mmLayoutClose_->setEnabled(view_->ActiveLayout() != nullptr); }

@@ -82,6 +82,8 @@ private:
   QAction* AddOptionItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& shortcut,
                          TDisplayMapsOption option);
   void ToggleOption(QAction* item, TDisplayMapsOption option);
+  // Says in the status bar why the shown map has no grid, when it is asked for.
+  void ShowGridProblem();
   void UpdateMapMenu();
   void UpdateLayoutMenu();
   void CloseLayout();
@@ -130,6 +132,7 @@ private:
   QLabel* fitLabel_ = nullptr;
   QAction* mmViewCalibrationPoints_ = nullptr;
   QAction* mmViewImageBorder_ = nullptr;
+  QAction* mmViewGrid_ = nullptr;
   bool firstShow_ = true;
 };
 

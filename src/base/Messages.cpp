@@ -601,5 +601,7 @@ std::string WindowTitle(const std::string& mapName, bool changed, const std::str
   if (mapName.empty()) return program;
   return mapName + (changed ? "*" : "") + " \u2014 " + program;
 }
+// The grid drawn over the map.
+std::string GridNeedsFit(const std::string& problem) { return "No grid without a calibration fit: " + problem; }
 
 } // namespace zv::msg

@@ -291,5 +291,7 @@ std::string CoordinateNotRecognised(const std::string& text, bool latitude);
 std::string CalibrationSaved(const std::string& fileName);
 // "north* — Zovevod - 1.0.3.0", or the program's name alone without a map.
 std::string WindowTitle(const std::string& mapName, bool changed, const std::string& version);
+// The grid drawn over the map.
+std::string GridNeedsFit(const std::string& problem);
 
 } // namespace zv::msg

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -525,5 +526,24 @@ void BitmapCanvas::SetPixel(int x, int y, Rgb colour) { target_.SetPixel(x, y, c
 void BitmapCanvas::Ellipse(int, int, int, int, Rgb, int) {}
 
 void BitmapCanvas::TextOut(int, int, const std::string&, Rgb, int) {}
+
+void BitmapCanvas::Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int) {
+  const double w = target_.Width(), h = target_.Height();
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    const TCanvasPoint a = points[i - 1], b = points[i];
+    if (!std::isfinite(a.X) || !std::isfinite(a.Y) || !std::isfinite(b.X) || !std::isfinite(b.Y)) continue;
+    // Segments wholly beside the bitmap cost nothing, however long.
+    if ((a.X < 0 && b.X < 0) || (a.Y < 0 && b.Y < 0) || (a.X >= w && b.X >= w) || (a.Y >= h && b.Y >= h)) continue;
+    const double steps = std::ceil(std::max(std::fabs(b.X - a.X), std::fabs(b.Y - a.Y)));
+    if (!(steps < 1e6)) continue;
+    for (double k = 0; k <= steps; ++k) {
+      const double t = steps > 0 ? k / steps : 0;
+      const double x = std::floor(a.X + (b.X - a.X) * t), y = std::floor(a.Y + (b.Y - a.Y) * t);
+      if (x >= 0 && y >= 0 && x < w && y < h) target_.SetPixel(static_cast<int>(x), static_cast<int>(y), colour);
+    }
+  }
+}
+
+void BitmapCanvas::Label(double, double, TLabelAnchor, const std::string&, Rgb) {}
 
 } // namespace zv

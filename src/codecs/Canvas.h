@@ -2,9 +2,21 @@
 
 #include "codecs/Bitmap.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zv {
+
+// A point on a canvas, in its pixels; fractions for lines drawn between them.
+struct TCanvasPoint {
+  double X = 0;
+  double Y = 0;
+};
+
+// Where a label lies from its anchor point: the anchor is its top-left
+// corner, or the middle of its top edge, and so on.
+enum class TLabelAnchor : std::uint8_t { TopLeft, TopCentre, BottomCentre, MiddleLeft, MiddleRight };
 
 // The drawing operations the map model needs. The desktop view implements it
 // over its back buffer; export draws through a BitmapCanvas.
@@ -25,6 +37,11 @@ public:
   virtual void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) = 0;
   // Text with its top-left corner at (x, y), transparent background.
   virtual void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) = 0;
+  // Lines through the points in turn, penWidth pixels wide, on a light halo
+  // that keeps them visible on any picture; clipped.
+  virtual void Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) = 0;
+  // A short text on a light box, placed by anchor at (x, y); clipped.
+  virtual void Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) = 0;
 };
 
 // What ScaledCopy draws inside a target of targetWidth × targetHeight, as a
@@ -33,9 +50,9 @@ public:
 Bitmap ScaledPart(const Bitmap& src, int sx, int sy, int w, int h, int zoom, int dx, int dy, int targetWidth,
                   int targetHeight, int* x, int* y);
 
-// A canvas over a Bitmap. Only the operations export needs draw anything real
-// (rectangle copy, frame, pixel); ellipses and text are drawn by the desktop
-// view's own canvas.
+// A canvas over a Bitmap. The operations export needs draw exactly; lines are
+// drawn without their halo, one pixel per step along them; ellipses and text
+// are drawn by the desktop view's own canvas only.
 class BitmapCanvas : public TCanvas {
 public:
   explicit BitmapCanvas(Bitmap& target) : target_(target) {}
@@ -45,6 +62,8 @@ public:
   void SetPixel(int x, int y, Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) override;
   void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) override;
+  void Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) override;
+  void Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) override;
 
 private:
   Bitmap& target_;

@@ -492,6 +492,18 @@ bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y
   return valid_ && projection_->Wgs84ToPlane(lat, lon, e, n) && PlaneToPixel(e, n, x, y);
 }
 
+void TCalibrationFit::Wgs84ToPixels(std::vector<double>& x, std::vector<double>& y) const {
+  projection_->Wgs84ToPlane(x, y);
+  for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+    if (!PlaneToPixel(x[i], y[i], x[i], y[i])) x[i] = y[i] = kNaN;
+}
+
+void TCalibrationFit::PixelsToWgs84(std::vector<double>& x, std::vector<double>& y) const {
+  for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+    if (!PixelToPlane(x[i], y[i], x[i], y[i])) x[i] = y[i] = kNaN;
+  projection_->PlaneToWgs84(x, y);
+}
+
 std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
   // Only a .map says what it is projected in.
   static const std::vector<std::string> noLines;

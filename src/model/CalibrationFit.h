@@ -70,6 +70,14 @@ public:
   // without a fit or for a position that gives no finite answer.
   bool PixelToLatLon(double x, double y, double& lat, double& lon) const;
   bool LatLonToPixel(double lat, double lon, double& x, double& y) const;
+  // Many positions at once, in place: WGS 84 longitudes (in x) and latitudes
+  // (in y) to picture pixels, and back; NaN where there is no answer.
+  void Wgs84ToPixels(std::vector<double>& x, std::vector<double>& y) const;
+  void PixelsToWgs84(std::vector<double>& x, std::vector<double>& y) const;
+  // Picture pixel to the plane of PlaneDefinition() (for a latitude and
+  // longitude plane: longitude east, latitude north), and back.
+  bool PixelToPlane(double x, double y, double& east, double& north) const;
+  bool PlaneToPixel(double east, double north, double& x, double& y) const;
 
 private:
   struct TPlanePoint;
@@ -93,8 +101,6 @@ private:
   bool Solve(const std::vector<TPlanePoint>& placed);
   void MeasureResiduals(const std::vector<TPlanePoint>& placed);
   void FindWrongPoints(const std::vector<TPlanePoint>& placed);
-  bool PixelToPlane(double x, double y, double& east, double& north) const;
-  bool PlaneToPixel(double east, double north, double& x, double& y) const;
   bool CentredPlaneToPixel(double de, double dn, double& x, double& y) const;
 
   std::shared_ptr<const TMapProjection> projection_;

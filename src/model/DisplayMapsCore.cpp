@@ -85,7 +85,8 @@ TSliderRange SliderRange(const TScrollInfo& info) {
   return r;
 }
 
-TDisplayMapsCore::TDisplayMapsCore() : Layouts(std::make_unique<TMapLayouts>(this)) {}
+TDisplayMapsCore::TDisplayMapsCore()
+    : Layouts(std::make_unique<TMapLayouts>(this)), marks_(std::make_unique<TCalibrationMarks>()) {}
 
 TDisplayMapsCore::~TDisplayMapsCore() {
   // The whole model goes while the hooks are still set, so their receivers
@@ -406,6 +407,29 @@ TPicturePoint TDisplayMapsCore::ViewToPicture(double x, double y) const {
 
 std::int64_t TDisplayMapsCore::PictureToViewX(std::int64_t x) const { return ScaleCoordinate(x, zoom_) - offsetX_; }
 std::int64_t TDisplayMapsCore::PictureToViewY(std::int64_t y) const { return ScaleCoordinate(y, zoom_) - offsetY_; }
+
+TOverlayViewport TDisplayMapsCore::Viewport() const {
+  // The scroll bars' room is never the picture's, as the scrolling counts it.
+  return {std::ldexp(1.0, zoom_), static_cast<double>(offsetX_), static_cast<double>(offsetY_),
+          std::max(0, Width() - CxVScroll()), std::max(0, Height() - CxHScroll())};
+}
+
+void TDisplayMapsCore::PaintOverlays(const TMapArea& area) {
+  if (!BufferCanvas) return;
+  const TOverlayViewport viewport = Viewport();
+  if (HasOption(mpoShowCalibrationPoints)) marks_->Paint(*BufferCanvas, area, viewport);
+  for (TMapOverlay* overlay : overlays_) overlay->Paint(*BufferCanvas, area, viewport);
+}
+
+void TDisplayMapsCore::AddOverlay(TMapOverlay* overlay) {
+  if (overlay && !HasOverlay(overlay)) overlays_.push_back(overlay);
+}
+
+void TDisplayMapsCore::RemoveOverlay(TMapOverlay* overlay) { std::erase(overlays_, overlay); }
+
+bool TDisplayMapsCore::HasOverlay(const TMapOverlay* overlay) const {
+  return std::find(overlays_.begin(), overlays_.end(), overlay) != overlays_.end();
+}
 
 void TDisplayMapsCore::PaintReduced(const TMapArea& area) {
   if (!BufferCanvas || zoom_ >= 0) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MapModel.h"
+#include "model/MapOverlay.h"
 
 #include <cstdint>
 #include <functional>
@@ -149,6 +150,16 @@ public:
   // desktop view draws box-filtered levels.
   virtual void PaintReduced(const TMapArea& area);
 
+  // How the shown picture lands on the canvas at the current zoom and offsets.
+  TOverlayViewport Viewport() const;
+  // Draws over area's picture: the calibration marks (when that option is
+  // on), then every added overlay in the order added.
+  void PaintOverlays(const TMapArea& area);
+  // Overlays stay their owner's; one removed is no longer drawn.
+  void AddOverlay(TMapOverlay* overlay);
+  void RemoveOverlay(TMapOverlay* overlay);
+  bool HasOverlay(const TMapOverlay* overlay) const;
+
   // Draw the focus edge. Shows at the next repaint.
   bool Border() const { return border_; }
   void SetBorder(bool v) { border_ = v; }
@@ -257,6 +268,8 @@ private:
   void ResetZoom();
 
   bool border_ = true;
+  std::unique_ptr<TMapOverlay> marks_;
+  std::vector<TMapOverlay*> overlays_;
   int wheelDelta_ = 0;
   int sidewaysWheelDelta_ = 0;
   int zoomWheelDelta_ = 0;

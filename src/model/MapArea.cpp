@@ -18,6 +18,7 @@
 #include "tar/TarArchive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <limits>
@@ -430,27 +431,30 @@ void TMapArea::Paint() {
     const TPicturePoint bottomRight = View->ViewToPicture(View->Width(), View->Height());
     if (ImagesInRect(topLeft.X, topLeft.Y, bottomRight.X + 1, bottomRight.Y + 1, visible)) {
       for (const std::uint32_t i : visible) Images[i]->Paint();
-      if (View->HasOption(mpoShowCalibrationPoints)) PaintCalibrationPoints();
+      View->PaintOverlays(*this);
       return;
     }
   }
   for (const auto& image : Images) image->Paint();
-  if (View && View->HasOption(mpoShowCalibrationPoints)) PaintCalibrationPoints();
+  if (View) View->PaintOverlays(*this);
 }
 
 void TMapArea::PaintCalibrationPoints() {
   if (!View || !View->BufferCanvas) return;
-  TCanvas& canvas = *View->BufferCanvas;
+  TCalibrationMarks().Paint(*View->BufferCanvas, *this, View->Viewport());
+}
+
+void TCalibrationMarks::Paint(TCanvas& canvas, const TMapArea& area, const TOverlayViewport& viewport) {
   // The outermost ring reaches 40 pixels from the centre; keep every drawn
   // coordinate inside int. The marks keep their size at every zoom.
-  constexpr std::int64_t margin = 64;
-  for (std::size_t i = 0; i < Points.size(); ++i) {
-    const std::int64_t px64 = View->PictureToViewX(Points[i].X);
-    const std::int64_t py64 = View->PictureToViewY(Points[i].Y);
-    if (!FitsInt(px64 - margin) || !FitsInt(px64 + margin) || !FitsInt(py64 - margin) || !FitsInt(py64 + margin))
-      continue;
-    const int px = static_cast<int>(px64);
-    const int py = static_cast<int>(py64);
+  constexpr double margin = 64;
+  constexpr double limit = std::numeric_limits<int>::max() - margin;
+  for (std::size_t i = 0; i < area.Points.size(); ++i) {
+    const double vx = std::floor(viewport.ToViewX(area.Points[i].X));
+    const double vy = std::floor(viewport.ToViewY(area.Points[i].Y));
+    if (!(std::fabs(vx) <= limit && std::fabs(vy) <= limit)) continue;
+    const int px = static_cast<int>(vx);
+    const int py = static_cast<int>(vy);
     canvas.SetPixel(px, py, kRed);
     const std::string number = std::to_string(i + 1);
     for (int k = 1; k <= 5; ++k) {

@@ -224,6 +224,9 @@ struct TMapProjection::TImpl {
     return true;
   }
 
+  // Every pair of x and y through t, in place; NaN where there is no answer.
+  void ApplyAll(const TTransformation& t, std::vector<double>& x, std::vector<double>& y);
+
   bool Make() {
     plane.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     std::unique_ptr<OGRSpatialReference> geog(plane.CloneGeogCS());
@@ -344,17 +347,28 @@ const std::string& TMapProjection::Definition() const { return definition_; }
 
 const std::string& TMapProjection::Unknown() const { return unknown_; }
 
-void TMapProjection::ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const {
-  if (!Projected()) return;
-  const std::size_t n = std::min(lonEast.size(), latNorth.size());
+void TMapProjection::TImpl::ApplyAll(const TTransformation& t, std::vector<double>& x, std::vector<double>& y) {
+  const std::size_t n = std::min(x.size(), y.size());
   std::vector<int> ok(n, FALSE);
-  {
+  if (n > 0 && t) {
     const QuietGdal quiet;
-    const std::lock_guard lock(impl_->mutex);
-    if (n > 0) impl_->datumToPlane->Transform(n, lonEast.data(), latNorth.data(), nullptr, ok.data());
+    const std::lock_guard lock(mutex);
+    t->Transform(n, x.data(), y.data(), nullptr, ok.data());
   }
   for (std::size_t i = 0; i < n; ++i)
-    if (!ok[i] || !std::isfinite(lonEast[i]) || !std::isfinite(latNorth[i])) lonEast[i] = latNorth[i] = std::nan("");
+    if (!ok[i] || !std::isfinite(x[i]) || !std::isfinite(y[i])) x[i] = y[i] = std::nan("");
+}
+
+void TMapProjection::ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const {
+  if (Projected()) impl_->ApplyAll(impl_->datumToPlane, lonEast, latNorth);
+}
+
+void TMapProjection::Wgs84ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const {
+  if (impl_) impl_->ApplyAll(impl_->wgs84ToPlane, lonEast, latNorth);
+}
+
+void TMapProjection::PlaneToWgs84(std::vector<double>& east, std::vector<double>& north) const {
+  if (impl_) impl_->ApplyAll(impl_->planeToWgs84, east, north);
 }
 
 bool TMapProjection::GridToPlane(int zone, bool south, double easting, double northing, double& east,

@@ -51,6 +51,11 @@ public:
   bool PlaneToWgs84(double east, double north, double& lat, double& lon) const;
   bool Wgs84ToPlane(double lat, double lon, double& east, double& north) const;
   bool PlaneToDatum(double east, double north, double& lat, double& lon) const;
+  // Many positions at once, in place: WGS 84 longitude and latitude into the
+  // plane, and back; a pair with no answer becomes NaN. One call into PROJ
+  // for them all, as the grid drawn over a map needs thousands per repaint.
+  void Wgs84ToPlane(std::vector<double>& lonEast, std::vector<double>& latNorth) const;
+  void PlaneToWgs84(std::vector<double>& east, std::vector<double>& north) const;
 
 private:
   struct TImpl;

@@ -1,5 +1,7 @@
 #include "view/DisplayMaps.h"
 
+#include "base/Messages.h"
+#include "model/CalibrationFit.h"
 #include "model/ZoomLevels.h"
 #include "view/QtCanvas.h"
 
@@ -270,6 +272,20 @@ void TDisplayMaps::DropUnusedLevels() {
       if (areas[j]->Shown && levels_->IsOf(*areas[j])) return;
   }
   levels_.reset();
+}
+
+void TDisplayMaps::SetShowGrid(bool on) {
+  if (on)
+    AddOverlay(&grid_);
+  else
+    RemoveOverlay(&grid_);
+  update();
+}
+
+std::string TDisplayMaps::GridProblem() const {
+  if (!ShowGrid() || !ActiveMapArea()) return {};
+  const auto fit = ActiveMapArea()->Fit();
+  return fit->Valid() ? std::string() : msg::GridNeedsFit(fit->Problem());
 }
 
 void TDisplayMaps::ZoomChanged() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DisplayMapsCore.h"
+#include "model/MapGrid.h"
 
 #include <QImage>
 #include <QWidget>
@@ -57,6 +58,11 @@ public:
   QRect LoupeRect() const;
   bool PickMode() const { return pickMode_; }
   void SetPickMode(bool on);
+  // The grid over the shown map (View > Show grid).
+  void SetShowGrid(bool on);
+  bool ShowGrid() const { return HasOverlay(&grid_); }
+  // Why the shown map has no grid; empty when it has one or none is shown.
+  std::string GridProblem() const;
   // The last painted back buffer.
   const QImage& BackBuffer() const { return backBuffer_; }
 
@@ -93,6 +99,7 @@ protected:
   std::int32_t ScrollTrackPos(TScrollBarKind bar) const override;
 
 private:
+  TGridOverlay grid_;
   void PaintContents();
   void DrawEdge(QPainter& painter) const;
   void LayoutScrollBars();

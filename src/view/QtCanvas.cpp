@@ -1,11 +1,15 @@
 #include "view/QtCanvas.h"
 
 #include <QColor>
+#include <QFontMetrics>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QPen>
+#include <QPolygonF>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -227,6 +231,124 @@ void TQtCanvas::TextOut(int x, int y, const std::string& text, Rgb colour, int p
   painter_.setBackgroundMode(Qt::TransparentMode);
   painter_.drawText(QPoint(x, y + painter_.fontMetrics().ascent()), QString::fromStdString(text));
   painter_.restore();
+}
+
+void TQtCanvas::Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) {
+  if (points.size() < 2) return;
+  if (!bits_) {
+    QPolygonF line;
+    for (const TCanvasPoint& p : points) line.append(QPointF(p.X, p.Y));
+    painter_.save();
+    painter_.setRenderHint(QPainter::Antialiasing, false);
+    painter_.setPen(QPen(ToQColor(colour), penWidth <= 1 ? 0 : penWidth));
+    painter_.drawPolyline(line);
+    painter_.restore();
+    return;
+  }
+  // Written into the rows: the painter's own line drawing costs ten times
+  // more, and a grid repaints with every scroll step.
+  const QRgb ink = qRgb(colour.r, colour.g, colour.b);
+  for (std::size_t i = 1; i < points.size(); ++i)
+    DrawSegment(points[i - 1], points[i], ink, std::max(1, penWidth), i > 1);
+}
+
+void TQtCanvas::DrawSegment(TCanvasPoint a, TCanvasPoint b, QRgb ink, int penWidth, bool joined) {
+  const double w = target_.width(), h = target_.height();
+  // Liang-Barsky clipping to the target, so a long segment costs its visible part.
+  const double dx = b.X - a.X, dy = b.Y - a.Y;
+  double t0 = 0, t1 = 1;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a.X, w - 1 - a.X, a.Y, h - 1 - a.Y};
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0) {
+      if (q[k] < 0) return;
+      continue;
+    }
+    const double t = q[k] / p[k];
+    if (p[k] < 0) t0 = std::max(t0, t);
+    else t1 = std::min(t1, t);
+  }
+  if (!(t0 <= t1) || !std::isfinite(t0) || !std::isfinite(t1)) return;
+  const double x0 = a.X + dx * t0, y0 = a.Y + dy * t0, x1 = a.X + dx * t1, y1 = a.Y + dy * t1;
+  const bool steep = std::fabs(y1 - y0) > std::fabs(x1 - x0);
+  const int steps = static_cast<int>(std::ceil(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0))));
+  // Positions in 16.16 fixed point. A position names the pixel it falls in;
+  // a hair's breadth below a whole number is that number.
+  constexpr double kOne = 65536;
+  const std::int64_t fx = std::llround((x0 + 1e-4) * kOne), fy = std::llround((y0 + 1e-4) * kOne);
+  const std::int64_t sx = steps > 0 ? std::llround((x1 - x0) * kOne / steps) : 0;
+  const std::int64_t sy = steps > 0 ? std::llround((y1 - y0) * kOne / steps) : 0;
+  const int width = target_.width(), height = target_.height();
+  // The halo: a pixel on each side across the line, halfway to white.
+  const int near = -(penWidth - 1) / 2, far = penWidth / 2;
+  const int halo[2] = {near - 1, far + 1};
+  const auto lighten = [](QRgb c) { return ((c & 0x00fefefeu) >> 1) + 0xff7f7f7fu; };
+  // A joined segment's first pixel is its predecessor's last: its halo is lightened once.
+  for (int k = joined && t0 == 0 ? 1 : 0; k <= steps; ++k) {
+    const int x = static_cast<int>((fx + sx * k) >> 16), y = static_cast<int>((fy + sy * k) >> 16);
+    if (x < 0 || y < 0 || x >= width || y >= height) continue;
+    if (steep) {
+      QRgb* row = reinterpret_cast<QRgb*>(bits_ + y * bytesPerLine_);
+      for (const int side : halo)
+        if (static_cast<unsigned>(x + side) < static_cast<unsigned>(width)) row[x + side] = lighten(row[x + side]);
+      for (int d = near; d <= far; ++d)
+        if (static_cast<unsigned>(x + d) < static_cast<unsigned>(width)) row[x + d] = ink;
+    } else {
+      for (const int side : halo)
+        if (static_cast<unsigned>(y + side) < static_cast<unsigned>(height)) {
+          QRgb& c = reinterpret_cast<QRgb*>(bits_ + (y + side) * bytesPerLine_)[x];
+          c = lighten(c);
+        }
+      for (int d = near; d <= far; ++d)
+        if (static_cast<unsigned>(y + d) < static_cast<unsigned>(height))
+          reinterpret_cast<QRgb*>(bits_ + (y + d) * bytesPerLine_)[x] = ink;
+    }
+  }
+}
+
+namespace {
+
+// A label drawn once as a small image on its light box: the text layout
+// costs more than the whole grid, and the same labels come back with every
+// scroll step.
+const QImage& LabelImage(const QFont& base, const std::string& text, Rgb colour) {
+  static QHash<QString, QImage> cache;
+  const QString label = QString::fromStdString(text);
+  const QString key = label + QChar(0) + QString::number(colour.r * 65536 + colour.g * 256 + colour.b) + QChar(0) +
+                      base.family();
+  if (const auto it = cache.constFind(key); it != cache.constEnd()) return *it;
+  if (cache.size() > 1000) cache.clear();
+  QFont font = base;
+  font.setBold(false);
+  font.setPointSize(8);
+  const QFontMetrics metrics(font);
+  QImage image(metrics.horizontalAdvance(label) + 6, metrics.height() + 2, QImage::Format_ARGB32_Premultiplied);
+  image.fill(QColor(255, 255, 255, 200));
+  QPainter painter(&image);
+  painter.setFont(font);
+  painter.setPen(ToQColor(colour));
+  painter.drawText(image.rect(), Qt::AlignCenter, label);
+  painter.end();
+  return *cache.insert(key, image);
+}
+
+} // namespace
+
+void TQtCanvas::Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) {
+  const QImage& image = LabelImage(font_, text, colour);
+  const QSize size = image.size();
+  QPointF topLeft(x, y);
+  switch (anchor) {
+  case TLabelAnchor::TopLeft: break;
+  case TLabelAnchor::TopCentre: topLeft.rx() -= size.width() / 2.0; break;
+  case TLabelAnchor::BottomCentre: topLeft -= QPointF(size.width() / 2.0, size.height()); break;
+  case TLabelAnchor::MiddleLeft: topLeft.ry() -= size.height() / 2.0; break;
+  case TLabelAnchor::MiddleRight: topLeft -= QPointF(size.width(), size.height() / 2.0); break;
+  }
+  // Kept whole inside the canvas, where a line meets its corner.
+  const int left = static_cast<int>(std::clamp(topLeft.x(), 0.0, std::max(0.0, double(target_.width() - size.width()))));
+  const int top = static_cast<int>(std::clamp(topLeft.y(), 0.0, std::max(0.0, double(target_.height() - size.height()))));
+  painter_.drawImage(QPoint(left, top), image);
 }
 
 } // namespace zv

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QRgb>
 #include <QSize>
 
 class QPainter;
@@ -28,8 +29,12 @@ public:
   void SetPixel(int x, int y, Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) override;
   void TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) override;
+  void Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int penWidth) override;
+  void Label(double x, double y, TLabelAnchor anchor, const std::string& text, Rgb colour) override;
 
 private:
+  // One segment of a line with its halo, written into a 32-bit target's rows.
+  void DrawSegment(TCanvasPoint a, TCanvasPoint b, QRgb ink, int penWidth, bool joined);
   // ScaledCopy above 1 into a 32-bit target: written straight into its rows.
   void MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom);
 

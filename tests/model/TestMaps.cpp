@@ -133,6 +133,14 @@ void RecordingCanvas::TextOut(int x, int y, const std::string& text, zv::Rgb col
   Calls.push_back("text " + Join({x, y}) + " " + text + " " + Hex(colour) + " " + std::to_string(pointSize));
 }
 
+void RecordingCanvas::Polyline(const std::vector<zv::TCanvasPoint>& points, zv::Rgb colour, int penWidth) {
+  Calls.push_back("polyline " + std::to_string(points.size()) + " " + Hex(colour) + " " + std::to_string(penWidth));
+}
+
+void RecordingCanvas::Label(double x, double y, zv::TLabelAnchor, const std::string& text, zv::Rgb colour) {
+  Calls.push_back("label " + Join({static_cast<int>(x), static_cast<int>(y)}) + " " + text + " " + Hex(colour));
+}
+
 void AddText(zv::TTarWriter& tar, const std::string& name, const std::string& text) {
   std::istringstream in(text);
   tar.AddStream(in, name, 45000.0);

@@ -44,6 +44,8 @@ public:
   void SetPixel(int x, int y, zv::Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, zv::Rgb pen, int penWidth) override;
   void TextOut(int x, int y, const std::string& text, zv::Rgb colour, int pointSize) override;
+  void Polyline(const std::vector<zv::TCanvasPoint>& points, zv::Rgb colour, int penWidth) override;
+  void Label(double x, double y, zv::TLabelAnchor anchor, const std::string& text, zv::Rgb colour) override;
   std::vector<std::string> Calls;
 };
 
