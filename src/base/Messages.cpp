@@ -586,6 +586,8 @@ std::string SheetReportFailed(const std::string& picture, const std::string& why
 }
 std::string SheetMapExists(const std::string& mapFile) {
   return mapFile + " exists already; --reload replaces it.";
+}
+
 // Calibrating: typed coordinates, saving in place, the window title.
 std::string CoordinateNotRecognised(const std::string& text, bool latitude) {
   return "'" + text + "' is no " + (latitude ? "latitude" : "longitude") +

@@ -285,12 +285,14 @@ std::string SheetReportFit(double rms);
 std::string SheetReportWritten(const std::string& mapFile);
 std::string SheetReportFailed(const std::string& picture, const std::string& why);
 std::string SheetMapExists(const std::string& mapFile);
+
 // Calibrating: typed coordinates, saving in place, the window title.
 // "'TEXT' is no latitude. Accepted forms: ..." listing the printed forms.
 std::string CoordinateNotRecognised(const std::string& text, bool latitude);
 std::string CalibrationSaved(const std::string& fileName);
 // "north* — Zovevod - 1.0.3.0", or the program's name alone without a map.
 std::string WindowTitle(const std::string& mapName, bool changed, const std::string& version);
+
 // The grid drawn over the map.
 std::string GridNeedsFit(const std::string& problem);
 
