@@ -164,6 +164,7 @@ private slots:
                                   "  Close all|",
                                   "-",
                                   "  Export to Ambulo...|",
+                                  "  Export to map apps...|",
                                   "-",
                                   "  Exit|Alt+X",
                                   "Layout",
