@@ -144,8 +144,10 @@ void ExportPyramid(const TSources& s, const std::vector<const TMapArea*>& areas,
     CheckStop(progress);
   }
   pyramid.Finish();
-  sink->Finish({FileStem(o.Target), Description(areas), o.Encoding.Format, minZoom, maxZoom, s.West, s.South,
-                s.East, s.North});
+  // Web Mercator ends at 85.0511 degrees; readers refuse bounds beyond what tiles can hold.
+  constexpr double kMercatorLimit = 85.0511287798;
+  sink->Finish({FileStem(o.Target), Description(areas), o.Encoding.Format, minZoom, maxZoom, s.West,
+                std::max(s.South, -kMercatorLimit), s.East, std::min(s.North, kMercatorLimit)});
 }
 
 // The KMZ's grid: pixels of about the finest picture pixel, made coarser

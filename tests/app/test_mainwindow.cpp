@@ -165,6 +165,7 @@ private slots:
                                   "  Close all|",
                                   "-",
                                   "  Export to Ambulo...|",
+                                  "  Export to map apps...|",
                                   "-",
                                   "  Exit|Alt+X",
                                   "Edit",
