@@ -37,15 +37,17 @@ constexpr int kButtonCount = 5;
 struct ButtonInfo {
   const char* name;
   const char* glyph; // UTF-8
+  QKeyCombination key;
 };
 
-// The commands' names serve as tool tips and accessible names alike.
+// The commands' names serve as tool tips and accessible names alike; their
+// keys work anywhere on the page.
 constexpr ButtonInfo kButtons[kButtonCount] = {
-    {"Insert", "+"},
-    {"Delete", "\u2212"},
-    {"Edit", "\u25B2"},
-    {"Post", "\u2713"},
-    {"Cancel", "\u2717"},
+    {"Insert", "+", QKeyCombination(Qt::Key_Insert)},
+    {"Delete", "\u2212", QKeyCombination(Qt::CTRL, Qt::Key_Delete)},
+    {"Edit", "\u25B2", QKeyCombination(Qt::CTRL, Qt::Key_E)},
+    {"Post", "\u2713", QKeyCombination(Qt::CTRL, Qt::Key_Return)},
+    {"Cancel", "\u2717", QKeyCombination(Qt::CTRL, Qt::Key_Backspace)},
 };
 
 // Display widths of the fields in characters; the reals have none of their own.
@@ -358,20 +360,6 @@ void TCalibrationGrid::keyPressEvent(QKeyEvent* event) {
       return;
     }
     break;
-  case Qt::Key_Insert:
-    if (mods == Qt::NoModifier && !delegate_->Editor()) {
-      event->accept();
-      command_(TNavigateBtn::nbInsert);
-      return;
-    }
-    break;
-  case Qt::Key_Delete:
-    if (mods == Qt::ControlModifier && !delegate_->Editor()) {
-      event->accept();
-      command_(TNavigateBtn::nbDelete);
-      return;
-    }
-    break;
   default: break;
   }
   QTableView::keyPressEvent(event);
@@ -414,18 +402,27 @@ TCalibrationPanel::TCalibrationPanel(TDisplayMapsCore& view, QWidget* parent)
   bar->setSpacing(0);
   for (int i = 0; i < kButtonCount; ++i) {
     const QString name = QString::fromLatin1(kButtons[i].name);
+    // One action per command: the button shows it, its key runs it.
+    auto* action = new QAction(name, this);
+    action->setObjectName(QStringLiteral("act") + name);
+    action->setIconText(QString::fromUtf8(kButtons[i].glyph));
+    action->setShortcut(QKeySequence(kButtons[i].key));
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    action->setToolTip(name + QStringLiteral(" (") + action->shortcut().toString(QKeySequence::NativeText) +
+                       QStringLiteral(")"));
+    addAction(action);
+    actions_[i] = action;
     auto* button = new QToolButton(navigator_);
+    button->setDefaultAction(action);
     button->setObjectName(QStringLiteral("nb") + name);
     button->setAccessibleName(name);
-    button->setToolTip(name);
-    button->setText(QString::fromUtf8(kButtons[i].glyph));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::TabFocus); // every command within reach of the keyboard
     button->setFixedSize(25, 25);
     bar->addWidget(button);
     buttons_[i] = button;
     const auto which = static_cast<TNavigateBtn>(i);
-    connect(button, &QToolButton::clicked, this, [this, which] { BtnClick(which); });
+    connect(action, &QAction::triggered, this, [this, which] { BtnClick(which); });
   }
 
   // Beside the bar: picking points on the map (the action comes from the main window).
@@ -476,11 +473,11 @@ QToolButton* TCalibrationPanel::NavigatorButton(TNavigateBtn button) const {
 void TCalibrationPanel::UpdateNavigator() {
   navigator_->setEnabled(table_->Active());
   for (int i = 0; i < kButtonCount; ++i)
-    buttons_[i]->setEnabled(table_->Records().Enabled(static_cast<TRecordCommand>(i)));
+    actions_[i]->setEnabled(table_->Records().Enabled(static_cast<TRecordCommand>(i)));
 }
 
 void TCalibrationPanel::BtnClick(TNavigateBtn button) {
-  if (!navigator_->isEnabled() || !NavigatorButton(button)->isEnabled()) return;
+  if (!navigator_->isEnabled() || !actions_[static_cast<int>(button)]->isEnabled()) return;
   switch (button) {
   case TNavigateBtn::nbInsert:
     if (grid_->CommitEditor()) table_->Insert();

@@ -48,9 +48,8 @@ public:
   // What a click on the bar's button does (a disabled button does nothing).
   void BtnClick(TNavigateBtn button);
 
-  // The checkable "Pick on map" button beside the bar; it shows the action
-  // the main window puts into its Map menu.
-  QToolButton* PickButton() const { return pickButton_; }
+  // The checkable "Pick on map" button beside the bar shows the action the
+  // main window puts into its Map menu.
   void SetPickAction(QAction* action);
   // The point number a pick would set: the current row's when it is new and
   // not placed yet, else the one after the last.
@@ -90,6 +89,7 @@ private:
   TCalibrationGrid* grid_;
   QWidget* navigator_;
   QToolButton* buttons_[5];
+  QAction* actions_[5];
   QToolButton* pickButton_;
   bool filling_ = false;
   // The area the rows came from: rows are written back only into it.

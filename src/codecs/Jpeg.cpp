@@ -652,7 +652,6 @@ bool TJPEGImage::NoSmooth() const { return s_->noSmooth; }
 void TJPEGImage::SetNoSmooth(bool v) { SetDecodingOption(s_->noSmooth, v); }
 bool TJPEGImage::OnePass() const { return s_->onePass; }
 void TJPEGImage::SetOnePass(bool v) { SetDecodingOption(s_->onePass, v); }
-TQuantiser TJPEGImage::Quantiser() const { return s_->quantiser; }
 void TJPEGImage::SetQuantiser(TQuantiser v) { SetDecodingOption(s_->quantiser, v); }
 std::uint8_t TJPEGImage::Quality() const { return s_->quality; }
 void TJPEGImage::SetQuality(std::uint8_t v) { s_->quality = v; }
@@ -672,14 +671,6 @@ void TJPEGImage::LoadFromMemory(const std::uint8_t* data, std::size_t size) {
 const Bitmap* TJPEGImage::Picture() const { return s_->picture.get(); }
 
 void TJPEGImage::AssignPicture(const Bitmap& bitmap) { s_->picture = std::make_unique<Bitmap>(bitmap); }
-
-void TJPEGImage::ConvertPictureTo24Bit() {
-  const Bitmap* p = s_->picture.get();
-  if (!p || p->Format() == PixelFormat::pf24bit) return;
-  auto rgb = std::make_unique<Bitmap>(p->Width(), p->Height(), PixelFormat::pf24bit);
-  rgb->CopyRect(0, 0, *p, 0, 0, p->Width(), p->Height());
-  s_->picture = std::move(rgb);
-}
 
 namespace {
 

@@ -53,7 +53,6 @@ public:
   void SetNoSmooth(bool v);
   bool OnePass() const;
   void SetOnePass(bool v);
-  TQuantiser Quantiser() const;
   void SetQuantiser(TQuantiser v);
   // One unsigned byte; libjpeg treats 0 as 1 and anything above 100 as 100.
   std::uint8_t Quality() const;
@@ -73,7 +72,6 @@ public:
   // The picture: filled by decoding or by assignment; null when absent.
   const Bitmap* Picture() const;
   void AssignPicture(const Bitmap& bitmap);
-  void ConvertPictureTo24Bit();
 
   // Encodes the picture; does nothing without one.
   void SaveToMemory(std::vector<std::uint8_t>& out) const;

@@ -142,7 +142,9 @@ private slots:
     for (int b = 0; b < 5; ++b) {
       QToolButton* button = panel->NavigatorButton(static_cast<TNavigateBtn>(b));
       QCOMPARE(button->accessibleName(), names[b]);
-      QCOMPARE(button->toolTip(), names[b]);
+      // The tip names the command and its key, which works on the whole page.
+      QVERIFY2(button->toolTip().startsWith(names[b] + " ("), qPrintable(button->toolTip()));
+      QVERIFY(!button->defaultAction()->shortcut().isEmpty());
       QVERIFY(!button->text().isEmpty() || !button->icon().isNull());
     }
     for (int f = 0; f < TCalibrationTable::ColumnCount; ++f)
@@ -269,6 +271,29 @@ private slots:
       if (step == "type") setCell(0, TCalibrationTable::fY, "5");
     }
     QCOMPARE(Enabled(*panel), enabled);
+  }
+
+  // The commands' keys work wherever the focus is on the page.
+  void commandKeysOnThePage() {
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    panel->RefillCalibrationTable();
+    showPanel();
+    QTableView* grid = panel->Grid();
+    grid->setFocus();
+    grid->setCurrentIndex(table().index(1, 0));
+    QTest::keyClick(grid, Qt::Key_Insert);
+    QCOMPARE(table().State(), TRecordState::Insert);
+    QCOMPARE(grid->currentIndex(), table().index(1, TCalibrationTable::fX));
+    setCell(1, TCalibrationTable::fX, "9");
+    QTest::keyClick(grid, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QCOMPARE(area->Points.size(), std::size_t(5));
+    QTest::keyClick(grid, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(table().State(), TRecordState::Edit);
+    QTest::keyClick(grid, Qt::Key_Backspace, Qt::ControlModifier);
+    QCOMPARE(table().State(), TRecordState::Browse);
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(area->Points.size(), std::size_t(4));
   }
 
   void insertIntoAreaWithoutPoints() {
