@@ -479,12 +479,13 @@ bool MainWindow::SaveCalibrationAs(TMapArea* area) {
 
 bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
   try {
-    SaveCalibration(*area, fileName.toStdString());
+    return SaveCalibration(*area, fileName.toStdString(), [this](const std::string& question) {
+      return Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(question));
+    });
   } catch (const Error& e) {
     Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
     return false;
   }
-  return true;
 }
 
 void MainWindow::PickModeToggled(bool on) {

@@ -70,6 +70,8 @@ public:
   // without a fit or for a position that gives no finite answer.
   bool PixelToLatLon(double x, double y, double& lat, double& lon) const;
   bool LatLonToPixel(double lat, double lon, double& x, double& y) const;
+  // Picture pixel to latitude and longitude in the map's own datum.
+  bool PixelToDatum(double x, double y, double& lat, double& lon) const;
 
 private:
   struct TPlanePoint;
