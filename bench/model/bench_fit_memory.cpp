@@ -44,7 +44,7 @@ std::vector<std::string> Lines(int i) {
       "Point05,xy,   60,   60,in, deg,  33, 45.8215,N, 117, 28.3928,W, grid, 11,     456178,    3735862,N",
       "Point06,xy,  120,  120,in, deg,  33, 37.5406,N, 117, 18.4114,W, grid, 11,     471538,    3720502,N"};
   lines.insert(lines.end(), std::begin(points), std::end(points));
-  lines.push_back("Projection Setup,0," + std::to_string(-117 - i % 7) + ",1,500000,0,,,,,");
+  lines.push_back("Projection Setup,0," + std::to_string(-117 - i % 7 - (i % 997) * 0.001) + ",1,500000,0,,,,,");
   return lines;
 }
 

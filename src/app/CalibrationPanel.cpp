@@ -547,7 +547,9 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
     rows.reserve(static_cast<std::size_t>(table_->rowCount()));
     for (int row = 0; row < table_->rowCount(); ++row)
       rows.push_back({table_->AsInteger(row, TCalibrationTable::fX), table_->AsInteger(row, TCalibrationTable::fY),
-                      table_->AsFloat(row, TCalibrationTable::fLat), table_->AsFloat(row, TCalibrationTable::fLon)});
+                      table_->AsFloat(row, TCalibrationTable::fLat), table_->AsFloat(row, TCalibrationTable::fLon),
+                      !table_->Field(row, TCalibrationTable::fLat).isNull() &&
+                          !table_->Field(row, TCalibrationTable::fLon).isNull()});
     const std::vector<TCalibrationPoint> before = area->Points;
     zv::WriteBackCalibrationPoints(*area, rows);
     auto& history = histories_[area];

@@ -559,7 +559,10 @@ bool MainWindow::SaveCalibrationAs(TMapArea* area) {
 
 bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
   try {
-    zv::SaveCalibration(*area, fileName.toStdString());
+    const bool saved = SaveCalibration(*area, fileName.toStdString(), [this](const std::string& question) {
+      return Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(question));
+    });
+    if (!saved) return false;
   } catch (const Error& e) {
     Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
     return false;

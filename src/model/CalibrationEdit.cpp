@@ -207,7 +207,7 @@ void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRo
       point.Easting = source->Easting;
       point.Northing = source->Northing;
     } else {
-      point.HasLatLon = point.Lat != 0 || point.Lon != 0;
+      point.HasLatLon = rows[i].LatLonGiven || point.Lat != 0 || point.Lon != 0;
     }
   }
   area.Points = std::move(points);

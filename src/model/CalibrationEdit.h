@@ -20,6 +20,8 @@ struct TCalibrationRow {
   std::int32_t Y = 0;
   double Lat = 0;
   double Lon = 0;
+  // Whether both coordinate cells hold a number: then even 0 N 0 E is a place.
+  bool LatLonGiven = false;
 };
 
 // A typed cell: blanks only give no value; text that is no number of the
@@ -42,7 +44,8 @@ bool ParseCoordinateCell(const std::string& text, bool latitude, std::optional<d
 // place is the point it was); such a row keeps, while its latitude and
 // longitude stay, what the table does not show: whether they say where the
 // point is ("grid only" points read 0, 0) and its grid words. Any other row
-// has latitude and longitude unless both are 0, and no grid words.
+// has latitude and longitude when its cells give them (or, from callers that
+// do not tell, unless both are 0), and no grid words.
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows);
 
 // Whether Points differ from SavedPoints (compared at the table's double precision).

@@ -487,6 +487,13 @@ bool TCalibrationFit::PixelToLatLon(double x, double y, double& lat, double& lon
   return true;
 }
 
+bool TCalibrationFit::PixelToDatum(double x, double y, double& lat, double& lon) const {
+  double e = 0, n = 0;
+  if (!PixelToPlane(x, y, e, n) || !projection_->PlaneToDatum(e, n, lat, lon)) return false;
+  lon = std::remainder(lon, 360.0);
+  return true;
+}
+
 bool TCalibrationFit::LatLonToPixel(double lat, double lon, double& x, double& y) const {
   double e = 0, n = 0;
   return valid_ && projection_->Wgs84ToPlane(lat, lon, e, n) && PlaneToPixel(e, n, x, y);

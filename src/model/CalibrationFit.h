@@ -78,6 +78,8 @@ public:
   // longitude plane: longitude east, latitude north), and back.
   bool PixelToPlane(double x, double y, double& east, double& north) const;
   bool PlaneToPixel(double east, double north, double& x, double& y) const;
+  // Picture pixel to latitude and longitude in the map's own datum.
+  bool PixelToDatum(double x, double y, double& lat, double& lon) const;
 
 private:
   struct TPlanePoint;

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "model/CalibrationFit.h"
 #include "model/CalibrationText.h"
 #include "model/FileKind.h"
 #include "model/MapModel.h"
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <system_error>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,6 +108,28 @@ std::string ReplacedPointLine(const std::string& original, const TCalibrationPoi
   return PointLine(Trim(original.substr(0, comma)), point, number);
 }
 
+bool SameNumber(long double a, long double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool SamePoint(const TCalibrationPoint& a, const TCalibrationPoint& b) {
+  return a.X == b.X && a.Y == b.Y && SameNumber(a.Lat, b.Lat) && SameNumber(a.Lon, b.Lon) &&
+         a.HasLatLon == b.HasLatLon && a.HasGrid == b.HasGrid && a.GridZone == b.GridZone &&
+         a.GridSouth == b.GridSouth && SameNumber(a.Easting, b.Easting) && SameNumber(a.Northing, b.Northing);
+}
+
+// Per line of the area: the index of the saved point it gave, or npos. The
+// parser takes point lines with both pixel words, in order.
+std::vector<std::size_t> SavedPointOfLine(const TMapArea& area) {
+  std::vector<std::size_t> of(area.Lines.size(), std::string::npos);
+  std::size_t next = 0;
+  for (std::size_t i = 3; i < area.Lines.size(); ++i) {
+    const std::string& line = area.Lines[i];
+    if (UpperCaseAscii(line.substr(0, 5)) == "POINT" && !Trim(ExtractNthWord(3, line, ",")).empty() &&
+        !Trim(ExtractNthWord(4, line, ",")).empty())
+      of[i] = next++;
+  }
+  return of;
+}
+
 bool StartsWithNoCase(const std::string& line, const char* prefix) {
   const std::size_t n = std::strlen(prefix);
   return line.size() >= n && UpperCaseAscii(line.substr(0, n)) == prefix;
@@ -121,6 +146,47 @@ std::string OneLine(std::string s) {
   return s;
 }
 
+bool PointsDiffer(const std::vector<TCalibrationPoint>& a, const std::vector<TCalibrationPoint>& b) {
+  return a.size() != b.size() || !std::equal(a.begin(), a.end(), b.begin(), SamePoint);
+}
+
+// Replaces word n of line by text, right-aligned in the word's width when it fits.
+void ReplaceWord(std::string& line, int n, std::string text) {
+  std::size_t start = 0, length = 0;
+  if (!FindNthWord(n, line, ",", start, length)) return;
+  if (text.size() < length) text.insert(0, length - text.size(), ' ');
+  line.replace(start, length, text);
+}
+
+// The "MMPLL,n,lon,lat" border lines from their "MMPXY,n,x,y" pixels through
+// the fit of the points being saved, in the map's datum: other readers take
+// the UTM zone from them. Without a fit, or for a pixel without an answer,
+// a line stays.
+void RecomputeBorderLines(const TMapArea& area, std::vector<std::string>& lines) {
+  const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
+  if (!fit->Valid()) return;
+  std::map<std::string, std::pair<std::int32_t, std::int32_t>> pixels;
+  for (const std::string& line : lines) {
+    std::int32_t x = 0, y = 0;
+    if (StartsWithNoCase(line, "MMPXY,") && TryStrToInt(Trim(ExtractNthWord(3, line, ",")), x) &&
+        TryStrToInt(Trim(ExtractNthWord(4, line, ",")), y))
+      pixels[Trim(ExtractNthWord(2, line, ","))] = {x, y};
+  }
+  for (std::string& line : lines) {
+    if (!StartsWithNoCase(line, "MMPLL,")) continue;
+    const auto pixel = pixels.find(Trim(ExtractNthWord(2, line, ",")));
+    double lat = 0, lon = 0;
+    if (pixel == pixels.end() || !fit->PixelToDatum(pixel->second.first, pixel->second.second, lat, lon) ||
+        !(std::fabs(lat) <= 90))
+      continue;
+    char buf[2][32];
+    std::snprintf(buf[0], sizeof buf[0], "%.6f", lon);
+    std::snprintf(buf[1], sizeof buf[1], "%.6f", lat);
+    ReplaceWord(line, 4, buf[1]);
+    ReplaceWord(line, 3, buf[0]);
+  }
+}
+
 std::vector<std::string> EditedMapLines(const TMapArea& area) {
   const std::vector<TCalibrationPoint>& points = area.Points;
   const bool hasPicture = area.Width > 0 && area.Height > 0;
@@ -129,11 +195,16 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
   std::size_t next = 0;
   std::size_t insertAt = std::string::npos; // after the last point line, or the projection line
   bool sizeWritten = false;
+  const std::vector<std::size_t> savedOf = SavedPointOfLine(area);
   for (std::size_t i = 0; i < area.Lines.size(); ++i) {
     const std::string& line = area.Lines[i];
     if (i >= 3 && StartsWithNoCase(line, "POINT")) {
       const TCalibrationPoint* point = next < points.size() ? &points[next] : nullptr;
-      out.push_back(ReplacedPointLine(line, point, static_cast<int>(next) + 1));
+      // A point that did not change keeps its line byte for byte, with
+      // every digit the file gave.
+      const bool unchanged =
+          point && savedOf[i] == next && next < area.SavedPoints.size() && SamePoint(*point, area.SavedPoints[next]);
+      out.push_back(unchanged ? line : ReplacedPointLine(line, point, static_cast<int>(next) + 1));
       ++next;
       insertAt = out.size();
     } else if (i >= 3 && hasPicture && IsImageSizeLine(line)) {
@@ -150,6 +221,7 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
   if (insertAt == std::string::npos) insertAt = out.size();
   out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), more.begin(), more.end());
   if (hasPicture && !sizeWritten) out.push_back(SizeLine(area));
+  if (PointsDiffer(area.Points, area.SavedPoints)) RecomputeBorderLines(area, out);
   return out;
 }
 
@@ -277,7 +349,15 @@ std::string SuggestedCalibrationFile(const TMapArea& area) {
   return base.substr(0, base.size() - dropped.size()) + ".map";
 }
 
-void SaveCalibration(TMapArea& area, const std::string& mapFileName) {
+std::string SaveCalibrationQuestion(const TMapArea& area) {
+  return area.Points.size() > static_cast<std::size_t>(kUsualPointLines)
+             ? msg::TooManyPointsQuestion(area.Points.size())
+             : std::string();
+}
+
+bool SaveCalibration(TMapArea& area, const std::string& mapFileName, const TSaveQuestion& ask) {
+  const std::string question = SaveCalibrationQuestion(area);
+  if (!question.empty() && ask && !ask(question)) return false;
   std::vector<std::string> lines = CalibrationLinesToSave(area, mapFileName);
   WriteTextFileReplacing(mapFileName, lines);
   area.Lines = std::move(lines);
@@ -285,6 +365,7 @@ void SaveCalibration(TMapArea& area, const std::string& mapFileName) {
   area.TarFileName.clear();
   area.SavedPoints = area.Points;
   area.CalibrationReadWhole = true;
+  return true;
 }
 
 } // namespace zv

@@ -3,6 +3,7 @@
 
 #include "model/CalibrationPoint.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ std::string EmptyMapPointLine(int number);
 
 // The lines a save of area as mapFileName writes. An area read from a .map
 // keeps its Lines with every point line replaced, in order, by the points
+// (a point as read keeps its line byte for byte; when points changed, the
+// "MMPLL" border lines follow their "MMPXY" pixels through the new fit)
 // (further points on new lines after the last point line) and the "IWH"
 // line set to the picture's size; any other area gets a whole new file
 // naming its image (relative to mapFileName's folder when it lies there or
@@ -43,9 +46,16 @@ std::string OwnCalibrationFile(const TMapArea& area);
 // for a map read from one.
 std::string SuggestedCalibrationFile(const TMapArea& area);
 
-// Saves area's calibration as mapFileName. Afterwards the area stands as if
-// read from that file: Lines are the saved lines, FileName is mapFileName
-// and the points count as saved. On failure the area is left as it was.
-void SaveCalibration(TMapArea& area, const std::string& mapFileName);
+// What a save of area asks first, in words (more points than the 30 other
+// readers of .map files take); empty when it asks nothing.
+std::string SaveCalibrationQuestion(const TMapArea& area);
+// Answers a save's question: true writes.
+using TSaveQuestion = std::function<bool(const std::string& question)>;
+
+// Saves area's calibration as mapFileName, once ask (when given) has said
+// yes to SaveCalibrationQuestion; false when it said no. Afterwards the area
+// stands as if read from that file: Lines are the saved lines, FileName is
+// mapFileName and the points count as saved. On failure the area is left as it was.
+bool SaveCalibration(TMapArea& area, const std::string& mapFileName, const TSaveQuestion& ask = {});
 
 } // namespace zv

@@ -152,6 +152,9 @@ TEST(CalibrationWriteBack, RowsBecomeThePointsAndKeepGridOnlyPoints) {
   WriteBackCalibrationPoints(area, {{0, 0, 1, 1}, {9, 9, 48.5, 17}, {3, 4, 48.5, 17.25}});
   EXPECT_FALSE(area.Points[1].HasGrid);
   EXPECT_TRUE(area.Points[1].HasLatLon);
+  // 0 N 0 E typed into both cells is a place; only empty cells are none.
+  WriteBackCalibrationPoints(area, {{0, 0, 1, 1}, {5, 6, 0, 0, true}, {3, 4, 48.5, 17.25}});
+  EXPECT_TRUE(area.Points[1].HasLatLon);
 }
 
 TEST(CalibrationWriteBack, ReadPointsAreNoChangeEvenAfterAFailedRead) {
@@ -253,6 +256,8 @@ TEST(MapWriter, EditedMapKeepsEveryOtherLine) {
       }
     } else if (before[i].rfind("IWH,", 0) == 0) {
       EXPECT_EQ(saved[i], "IWH,Map Image Width/Height,700,360");
+    } else if (before[i].rfind("MMPLL,", 0) == 0) {
+      EXPECT_EQ(saved[i].substr(0, 9), before[i].substr(0, 9)); // the new fit's border: see below
     } else {
       EXPECT_EQ(saved[i], before[i]);
     }
@@ -263,6 +268,52 @@ TEST(MapWriter, EditedMapKeepsEveryOtherLine) {
   ParseCalibrationLines(saved, ".MAP", read, image);
   ExpectSamePoints(read, area.Points);
   EXPECT_EQ(image, "latlon-wgs84.jpg");
+}
+
+TEST(MapWriter, UnchangedPointLinesStayAndBorderLinesFollowTheFit) {
+  TempDir dir;
+  const std::string map = CopyCorpusMap(dir, "utm11-nad27");
+  TDisplayMapsCore view;
+  view.OpenFile(map);
+  TMapArea& area = *view.ActiveMapArea();
+  // Minutes to six places, and stale border lines.
+  std::size_t first = 0, border = 0;
+  for (std::size_t i = 0; i < area.Lines.size(); ++i) {
+    if (area.Lines[i].rfind("Point01,", 0) == 0) first = i;
+    if (area.Lines[i].rfind("MMPLL, 1,", 0) == 0) border = i;
+  }
+  const std::string original = area.Lines[border];
+  area.Lines[first].replace(area.Lines[first].find("54.0885"), 7, "54.088512");
+  area.Lines[border] = "MMPLL, 1,   0.000000,   0.000000";
+  area.Points.clear();
+  area.ParseCalibration();
+  const Lines before = area.Lines;
+  // Unchanged: every line as it was, border lines too.
+  EXPECT_EQ(CalibrationLinesToSave(area, map), before);
+  area.Points.pop_back();
+  const Lines saved = CalibrationLinesToSave(area, map);
+  EXPECT_EQ(saved[first], before[first]);
+  const auto number = [](const std::string& line, int word) { return std::stod(ExtractNthWord(word, line, ",")); };
+  EXPECT_NEAR(number(saved[border], 3), number(original, 3), 2e-5);
+  EXPECT_NEAR(number(saved[border], 4), number(original, 4), 2e-5);
+}
+
+TEST(MapWriter, MoreThanThirtyPointsAskBeforeWriting) {
+  TempDir dir;
+  const std::string map = CopyCorpusMap(dir, "latlon-wgs84");
+  TDisplayMapsCore view;
+  view.OpenFile(map);
+  TMapArea& area = *view.ActiveMapArea();
+  const std::string text = zvtest::ReadFile(map);
+  EXPECT_EQ(SaveCalibrationQuestion(area), "");
+  while (area.Points.size() <= 30) area.Points.push_back(area.Points.front());
+  std::string asked;
+  EXPECT_FALSE(SaveCalibration(area, map, [&](const std::string& q) { return asked = q, false; }));
+  EXPECT_EQ(asked, "The calibration has 31 points; other programs that read .map files stop at 30. Save all of "
+                   "them anyway?");
+  EXPECT_EQ(zvtest::ReadFile(map), text);
+  EXPECT_TRUE(SaveCalibration(area, map, [](const std::string&) { return true; }));
+  EXPECT_NE(zvtest::ReadFile(map), text);
 }
 
 // Unchanged points of the corpus maps, projected ones with their grid words
