@@ -559,7 +559,7 @@ bool MainWindow::SaveCalibrationAs(TMapArea* area) {
 
 bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
   try {
-    const bool saved = SaveCalibration(*area, fileName.toStdString(), [this](const std::string& question) {
+    const bool saved = zv::SaveCalibration(*area, fileName.toStdString(), [this](const std::string& question) {
       return Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(question));
     });
     if (!saved) return false;
