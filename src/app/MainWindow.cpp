@@ -298,7 +298,7 @@ void MainWindow::CreateMenus() {
   mmViewImageBorder_ = AddOptionItem(viewMenu, "mmViewImageBorder", QStringLiteral("Show &border of image"),
                                      QKeySequence(Qt::ALT | Qt::Key_B), mpoShowImageBorder);
 
-  mmViewGrid_ = viewMenu->addAction(QStringLiteral("Show grid"));
+  mmViewGrid_ = viewMenu->addAction(QStringLiteral("Show &grid"));
   mmViewGrid_->setObjectName(QStringLiteral("mmViewGrid"));
   mmViewGrid_->setCheckable(true);
   mmViewGrid_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));

@@ -183,6 +183,7 @@ private slots:
                                   "View",
                                   "  Show calibration points|Alt+C",
                                   "  Show border of image|Alt+B",
+                                  "  Show grid|Ctrl+G",
                                   "-",
                                   "  Zoom in|Ctrl++",
                                   "  Zoom out|Ctrl+-",
