@@ -249,6 +249,49 @@ struct TMapProjection::TImpl {
 
 TMapProjection::TMapProjection() = default;
 
+const std::vector<TProjectionKind>& ProjectionKinds() {
+  static const std::vector<TProjectionKind> kinds = [] {
+    // PROJ takes no latitude of origin for Mercator.
+    constexpr unsigned kTm = 0b111110, kConic = 0b11110110;
+    std::vector<TProjectionKind> out = {{"Latitude/Longitude", 0},
+                                        {"Mercator", kTm & ~2u},
+                                        {"Transverse Mercator", kTm},
+                                        {"(UTM) Universal Transverse Mercator", 0},
+                                        {"Lambert Conformal Conic", kConic},
+                                        {"Albers Equal Area", kConic},
+                                        {"Sinusoidal", 0b110100}};
+    for (const TExtraProjection& p : kExtraProjections) {
+      unsigned fields = 0;
+      for (const char* c = p.Definition; *c; ++c)
+        if (*c == '$') fields |= 1u << (c[1] - '0');
+      out.push_back({p.Name, fields});
+    }
+    return out;
+  }();
+  return kinds;
+}
+
+std::vector<std::string> DatumNames() {
+  std::vector<std::string> names;
+  const char* path = CPLFindFile("gdal", "ozi_datum.csv");
+  if (!path) return names;
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return names;
+  char buf[512];
+  bool header = true;
+  while (std::fgets(buf, sizeof buf, f)) {
+    const std::string line = buf;
+    const std::string name = Trim(line.substr(0, line.find(',')));
+    if (header || name.empty() || name[0] == '#') {
+      header = false;
+      continue;
+    }
+    names.push_back(name);
+  }
+  std::fclose(f);
+  return names;
+}
+
 namespace {
 
 const char* const kWgs84DatumLine = "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84";

@@ -68,4 +68,18 @@ private:
   double msf_ = 1;
 };
 
+// A projection the fit reads, by its .map name, with the "Projection Setup"
+// fields it uses: bit n for field n (1 latitude of origin, 2 central
+// meridian, 3 scale, 4 false easting, 5 false northing, 6 and 7 the standard
+// parallels). UTM uses none: its zone rides on the points.
+struct TProjectionKind {
+  std::string Name;
+  unsigned Fields = 0;
+};
+// GDAL's .map projections, then the table of further ones.
+const std::vector<TProjectionKind>& ProjectionKinds();
+// The datum names of GDAL's datum table, in its order; empty when GDAL's
+// table is not found.
+std::vector<std::string> DatumNames();
+
 } // namespace zv

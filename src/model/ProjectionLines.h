@@ -3,7 +3,10 @@
 // line, as GDAL's reader of the format reads them back.
 #pragma once
 
+#include "model/CalibrationPoint.h"
+
 #include <string>
+#include <vector>
 
 namespace zv {
 
@@ -35,5 +38,31 @@ int UtmZoneOf(double lon);
 std::string DatumLine(const TPlaneSetup& setup);
 std::string MapProjectionLine(const TPlaneSetup& setup);
 std::string ProjectionSetupLine(const TPlaneSetup& setup);
+
+// The projection whose zone the points' grid words carry; its setup line is empty.
+inline constexpr const char* kUtmProjection = "(UTM) Universal Transverse Mercator";
+
+// A map's plane as the user chooses it: the setup, and for UTM its zone
+// (0 when none is given) and hemisphere.
+struct TPlaneChoice {
+  TPlaneSetup Setup;
+  int Zone = 0;
+  bool South = false;
+};
+
+// The plane a .map file's lines name: line 5's datum, the "Map Projection"
+// name, the "Projection Setup" numbers (blank ones as GDAL reads them: 0, the
+// scale 1) and the UTM zone of the first point with grid words. Lines without
+// a "Map Projection" line (a .gmi, a lone image) give WGS 84 in latitude and longitude.
+TPlaneChoice ReadPlaneChoice(const std::vector<std::string>& lines);
+// lines with choice written in: line 5, the "Map Projection" and "Projection
+// Setup" lines (put in when missing), and for UTM the zone and hemisphere
+// words of every point line that gives a position. Lines shorter than five
+// are filled with the usual header first.
+std::vector<std::string> WithPlaneChoice(std::vector<std::string> lines, const TPlaneChoice& choice);
+// The UTM zone of the points' mean longitude (longitudes taken around the
+// first one's), and whether their mean latitude is south; 0 without a
+// point that has latitude and longitude.
+int ProposedUtmZone(const std::vector<TCalibrationPoint>& points, bool& south);
 
 } // namespace zv
