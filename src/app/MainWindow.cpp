@@ -3,6 +3,7 @@
 #include "app/CalibrationPanel.h"
 #include "app/FormExport.h"
 #include "app/FormMapApps.h"
+#include "app/FormProjection.h"
 #include "app/FormImport.h"
 #include "app/Icons.h"
 #include "app/Navigator.h"
@@ -15,6 +16,7 @@
 #include "model/CalibrationEdit.h"
 #include "model/CalibrationFit.h"
 #include "model/CalibrationWriter.h"
+#include "model/ProjectionLines.h"
 #include "export/FormStorage.h"
 #include "view/DisplayMaps.h"
 
@@ -289,6 +291,8 @@ void MainWindow::CreateMenus() {
   });
   mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
   mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  mmMapProjection_ = mmMap_->addAction(QStringLiteral("P&rojection..."), this, &MainWindow::ChooseProjection);
+  mmMapProjection_->setObjectName(QStringLiteral("mmMapProjection"));
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
@@ -489,6 +493,9 @@ void MainWindow::UpdateMapMenu() {
   // Their shortcuts work outside the menu, so they follow it themselves.
   mmMapSaveCalibration_->setEnabled(active);
   mmMapSave_->setEnabled(active);
+  // Only a .map's lines hold a plane the fit reads and the save keeps.
+  mmMapProjection_->setEnabled(active && UpperFileExt(view_->ActiveMapArea()->FileName) == ".MAP");
+  ForgetClosedAreas();
   UpdateUndo();
   UpdateTitle();
   if (!active) mmMapPickPoint_->setChecked(false);
@@ -524,7 +531,7 @@ bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) 
   // A row typed but not yet saved is an edit too.
   if (!calibration_->PostPendingEdit()) return false;
   for (TMapArea* area : areas) {
-    if (!PointsChanged(*area)) continue;
+    if (!AreaChanged(*area)) continue;
     switch (Prompter().AskYesNoCancel(this, TMsgType::Confirmation,
                                       QString::fromStdString(msg::CalibrationChangedQuestion(area->Name)))) {
     case TAnswer::Yes: {
@@ -563,6 +570,7 @@ bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
       return Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(question));
     });
     if (!saved) return false;
+    std::erase(planeChanged_, area);
   } catch (const Error& e) {
     Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
     return false;
@@ -575,7 +583,7 @@ bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
 void MainWindow::UpdateTitle() {
   const TMapArea* area = view_->ActiveMapArea();
   setWindowTitle(QString::fromStdString(
-      msg::WindowTitle(area ? area->Name : std::string(), area && PointsChanged(*area), ZOVEVOD_VERSION)));
+      msg::WindowTitle(area ? area->Name : std::string(), area && AreaChanged(*area), ZOVEVOD_VERSION)));
 }
 
 void MainWindow::UpdateUndo() {
@@ -626,6 +634,31 @@ void MainWindow::UpdateFitLabel() {
   }
   fitLabel_->setText(QString::fromStdString(FitSummary(*area)));
   fitLabel_->show();
+}
+
+bool MainWindow::AreaChanged(const TMapArea& area) const {
+  return PointsChanged(area) || std::find(planeChanged_.begin(), planeChanged_.end(), &area) != planeChanged_.end();
+}
+
+// A closed area's address may come back for a new one.
+void MainWindow::ForgetClosedAreas() {
+  const std::vector<TMapArea*> open = AllAreas();
+  std::erase_if(planeChanged_,
+                [&open](const TMapArea* a) { return std::find(open.begin(), open.end(), a) == open.end(); });
+}
+
+void MainWindow::ChooseProjection() {
+  TMapArea* area = view_->ActiveMapArea();
+  if (!area || UpperFileExt(area->FileName) != ".MAP" || !calibration_->PostPendingEdit()) return;
+  FormProjection form(ReadPlaneChoice(area->Lines), area->Points, this);
+  if (form.exec() != QDialog::Accepted) return;
+  std::vector<std::string> lines = WithPlaneChoice(area->Lines, form.Choice());
+  if (lines == area->Lines) return;
+  // The fit follows the lines by itself.
+  area->Lines = std::move(lines);
+  planeChanged_.push_back(area);
+  view_->update();
+  CalibrationPointsWritten();
 }
 
 void MainWindow::NewLayout() {

@@ -103,6 +103,11 @@ private:
   void UpdateUndo();
   void FitPagesWidth();
   QString LastOpenFolder() const;
+  // Map > Projection...: the plane of the shown map, written into its lines.
+  void ChooseProjection();
+  // Points or plane differing from what was read or saved.
+  bool AreaChanged(const TMapArea& area) const;
+  void ForgetClosedAreas();
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -121,6 +126,9 @@ private:
   QAction* mmMapPickPoint_ = nullptr;
   QAction* mmMapSaveCalibration_ = nullptr;
   QAction* mmMapSave_ = nullptr;
+  QAction* mmMapProjection_ = nullptr;
+  // Areas whose plane changed since they were read or saved.
+  std::vector<const TMapArea*> planeChanged_;
   QAction* mmEditUndo_ = nullptr;
   QAction* mmEditRedo_ = nullptr;
   QSplitter* splitter_ = nullptr;

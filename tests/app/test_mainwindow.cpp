@@ -5,10 +5,14 @@
 #include "base/Version.h"
 #include "view/DisplayMaps.h"
 #include "app/CalibrationPanel.h"
+#include "model/CalibrationFit.h"
 #include "model/MapModel.h"
+#include "model/MapProjection.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QTimer>
 #include <QDialog>
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -180,6 +184,7 @@ private slots:
                                   "  Pick calibration point|Ctrl+K",
                                   "  Save calibration|Ctrl+S",
                                   "  Save calibration as...|Ctrl+Shift+S",
+                                  "  Projection...|",
                                   "View",
                                   "  Show calibration points|Alt+C",
                                   "  Show border of image|Alt+B",
@@ -657,6 +662,34 @@ private slots:
     prompter_.ThreeWay.clear();
     QVERIFY(window.close());
     QVERIFY(prompter_.ThreeWay.isEmpty());
+  }
+
+  // Map > Projection...: Cancel leaves the map alone; OK writes the plane,
+  // which the fit follows, the title marks and the save keeps.
+  void projectionChangesTheMapsPlane() {
+    QTemporaryDir dir;
+    const QString map = CopyMap(dir);
+    zv::MainWindow window;
+    window.OpenFiles({map}, false);
+    const QString program = QStringLiteral(" \u2014 Zovevod - ") + QStringLiteral(ZOVEVOD_VERSION);
+    QAction* projection = Item(window, "mmMapProjection");
+    QVERIFY(projection->isEnabled());
+    for (const bool ok : {false, true}) {
+      QTimer::singleShot(0, [ok] {
+        auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(form);
+        form->findChild<QComboBox*>(QStringLiteral("cbxProjection"))->setCurrentText(
+            QStringLiteral("(UTM) Universal Transverse Mercator"));
+        ok ? form->accept() : form->reject();
+      });
+      projection->trigger();
+      QCOMPARE(window.windowTitle(), (ok ? "a*" : "a") + program);
+      const std::string& plane = window.View().ActiveMapArea()->Fit()->RequestedProjection()->Definition();
+      QCOMPARE(plane.find("+proj=utm") != std::string::npos, ok);
+    }
+    Item(window, "mmMapSave")->trigger();
+    QCOMPARE(window.windowTitle(), "a" + program);
+    QVERIFY(Contents(map).contains("Map Projection,(UTM) Universal Transverse Mercator,"));
   }
 
   // Open offers pictures and every file, and reads out the zoom with its value.
