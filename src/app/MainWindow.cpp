@@ -220,6 +220,33 @@ void MainWindow::CreatePages() {
   setCentralWidget(central);
 }
 
+void MainWindow::CreateMapMenu() {
+  mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
+  mmMap_->setObjectName(QStringLiteral("mmMap"));
+  QAction* closeMap = mmMap_->addAction(QStringLiteral("&Close Map"), this, &MainWindow::CloseMap);
+  closeMap->setObjectName(QStringLiteral("mmMapClose"));
+  mmMap_->addSeparator();
+  mmMapPickPoint_ = mmMap_->addAction(QStringLiteral("&Pick calibration point"));
+  mmMapPickPoint_->setObjectName(QStringLiteral("mmMapPickPoint"));
+  mmMapPickPoint_->setIconText(QStringLiteral("Pick on map"));
+  mmMapPickPoint_->setCheckable(true);
+  mmMapPickPoint_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  connect(mmMapPickPoint_, &QAction::toggled, this, &MainWindow::PickModeToggled);
+  calibration_->SetPickAction(mmMapPickPoint_);
+  mmMapSave_ = mmMap_->addAction(QStringLiteral("&Save calibration"), this, [this] {
+    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibration(area);
+  });
+  mmMapSave_->setObjectName(QStringLiteral("mmMapSave"));
+  mmMapSave_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  mmMapSaveCalibration_ = mmMap_->addAction(QStringLiteral("Save calibration &as..."), this, [this] {
+    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibrationAs(area);
+  });
+  mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
+  mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  mmMapProjection_ = mmMap_->addAction(QStringLiteral("P&rojection..."), this, &MainWindow::ChooseProjection);
+  mmMapProjection_->setObjectName(QStringLiteral("mmMapProjection"));
+}
+
 void MainWindow::CreateMenus() {
   // Menu titles carry mnemonics (Alt+F opens File); the items keep their texts.
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -269,30 +296,7 @@ void MainWindow::CreateMenus() {
   mmLayoutClose_ = layout->addAction(QStringLiteral("&Close Layout"), this, &MainWindow::CloseLayout);
   mmLayoutClose_->setObjectName(QStringLiteral("mmLayoutClose"));
 
-  mmMap_ = menuBar()->addMenu(QStringLiteral("&Map"));
-  mmMap_->setObjectName(QStringLiteral("mmMap"));
-  QAction* closeMap = mmMap_->addAction(QStringLiteral("&Close Map"), this, &MainWindow::CloseMap);
-  closeMap->setObjectName(QStringLiteral("mmMapClose"));
-  mmMap_->addSeparator();
-  mmMapPickPoint_ = mmMap_->addAction(QStringLiteral("&Pick calibration point"));
-  mmMapPickPoint_->setObjectName(QStringLiteral("mmMapPickPoint"));
-  mmMapPickPoint_->setIconText(QStringLiteral("Pick on map"));
-  mmMapPickPoint_->setCheckable(true);
-  mmMapPickPoint_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-  connect(mmMapPickPoint_, &QAction::toggled, this, &MainWindow::PickModeToggled);
-  calibration_->SetPickAction(mmMapPickPoint_);
-  mmMapSave_ = mmMap_->addAction(QStringLiteral("&Save calibration"), this, [this] {
-    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibration(area);
-  });
-  mmMapSave_->setObjectName(QStringLiteral("mmMapSave"));
-  mmMapSave_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-  mmMapSaveCalibration_ = mmMap_->addAction(QStringLiteral("Save calibration &as..."), this, [this] {
-    if (TMapArea* area = view_->ActiveMapArea()) SaveCalibrationAs(area);
-  });
-  mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
-  mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-  mmMapProjection_ = mmMap_->addAction(QStringLiteral("P&rojection..."), this, &MainWindow::ChooseProjection);
-  mmMapProjection_->setObjectName(QStringLiteral("mmMapProjection"));
+  CreateMapMenu();
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));

@@ -105,6 +105,7 @@ private:
   QString LastOpenFolder() const;
   // Map > Projection...: the plane of the shown map, written into its lines.
   void ChooseProjection();
+  void CreateMapMenu();
   // Points or plane differing from what was read or saved.
   bool AreaChanged(const TMapArea& area) const;
   void ForgetClosedAreas();
