@@ -7,6 +7,7 @@
 #include "app/Icons.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/SheetCornersDialog.h"
 #include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
@@ -15,6 +16,7 @@
 #include "model/CalibrationEdit.h"
 #include "model/CalibrationFit.h"
 #include "model/CalibrationWriter.h"
+#include "model/SheetCornerPick.h"
 #include "export/FormStorage.h"
 #include "view/DisplayMaps.h"
 
@@ -132,6 +134,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     if (svdCalibration_->exec() != QDialog::Accepted || svdCalibration_->selectedFiles().isEmpty()) return QString();
     return svdCalibration_->selectedFiles().constFirst();
   };
+  RunSheetCornersDialog = [](TSheetCornersDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
   // Both options start off and both items unticked: one run of each command
   // switches them on.
@@ -289,6 +292,9 @@ void MainWindow::CreateMenus() {
   });
   mmMapSaveCalibration_->setObjectName(QStringLiteral("mmMapSaveCalibration"));
   mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  mmMapCalibrateSheet_ = mmMap_->addAction(QStringLiteral("Calibrate &by sheet corners..."), this,
+                                           &MainWindow::CalibrateBySheetCorners);
+  mmMapCalibrateSheet_->setObjectName(QStringLiteral("mmMapCalibrateSheet"));
 
   QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
   viewMenu->setObjectName(QStringLiteral("mmView"));
@@ -393,7 +399,8 @@ void MainWindow::AssignHooks() {
   };
   navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
   connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
-  connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
+  connect(view_, &TDisplayMaps::PicturePicked, this, &MainWindow::PicturePicked);
+  connect(view_, &TDisplayMaps::PickModeChanged, this, &MainWindow::SheetPickModeChanged);
   connect(view_, &TDisplayMaps::PointMoved, calibration_, &TCalibrationPanel::MovePoint);
   connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::CalibrationPointsWritten);
 }
@@ -604,7 +611,10 @@ void MainWindow::ShowPointer(int x, int y) {
   pointer_ = QPoint(x, y);
   statusBar()->clearMessage();
   std::string text = PointerReadout(*area, x, y);
-  if (view_->PickMode()) text = msg::PickReadout(calibration_->PickTarget(), text);
+  if (sheetPick_)
+    text = sheetStatus_.toStdString() + "   " + text;
+  else if (view_->PickMode())
+    text = msg::PickReadout(calibration_->PickTarget(), text);
   readout_->setText(QString::fromStdString(text));
 }
 

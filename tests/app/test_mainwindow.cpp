@@ -180,6 +180,7 @@ private slots:
                                   "  Pick calibration point|Ctrl+K",
                                   "  Save calibration|Ctrl+S",
                                   "  Save calibration as...|Ctrl+Shift+S",
+                                  "  Calibrate by sheet corners...|",
                                   "View",
                                   "  Show calibration points|Alt+C",
                                   "  Show border of image|Alt+B",
