@@ -96,5 +96,24 @@ TEST(SheetCornerPick, FourClicksGiveFourPointsInOrder) {
   }
 }
 
+TEST(SheetCornerPick, SheetPlaneReplacesTheMapsPlaneLinesOnly) {
+  const TSheet sheet = SheetFromName("M-34-37");
+  const TFrameCorners corners{{{10, 10}, {500, 10}, {500, 400}, {10, 400}}};
+  std::vector<std::string> lines = {"OziExplorer Map Data File Version 2.2", "t", "own.png", "1 ,Map Code,",
+                                    "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84", "Reserved 1", "Reserved 2",
+                                    "Magnetic Variation,,,E", "Map Projection,Mercator,PolyCal,No", "Point01,xy,1,2",
+                                    "Projection Setup,,,,,,,,,,", "IWH,Map Image Width/Height,600,460"};
+  auto want = lines;
+  want[4] = DatumLine(sheet.Plane);
+  want[8] = MapProjectionLine(sheet.Plane);
+  want[10] = ProjectionSetupLine(sheet.Plane);
+  WriteSheetPlane(lines, sheet, corners, "t", "own.png", 600, 460);
+  EXPECT_EQ(lines, want);
+  // Lines of another kind of file become the whole of a sheet's .map.
+  std::vector<std::string> other = {"line one", "line two"};
+  WriteSheetPlane(other, sheet, corners, "t", "own.png", 600, 460);
+  EXPECT_EQ(other, SheetMapLines(sheet, corners, "t", "own.png", 600, 460));
+}
+
 } // namespace
 } // namespace zv
