@@ -563,6 +563,18 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
   emit pointsWrittenBack();
 }
 
+void TCalibrationPanel::ReplacePoints(const std::vector<TCalibrationPoint>& points) {
+  TMapArea* area = view_.ActiveMapArea();
+  if (!area) return;
+  auto& history = histories_[area];
+  if (!history) history = std::make_unique<TCalibrationHistory>(area->Points);
+  area->Points = points;
+  history->Push(area->Points);
+  RefillCalibrationTable();
+  view_.Invalidate();
+  emit pointsWrittenBack();
+}
+
 bool TCalibrationPanel::PostPendingEdit() {
   if (!grid_->CommitEditor()) return false;
   // An untouched new row is dropped, as leaving it would.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/CalibrationPoint.h"
+
 #include <QWidget>
 
 #include <map>
@@ -61,6 +63,10 @@ public:
   // Moves point (from 0) of the active area to picture pixel (x, y): the
   // dragged mark's row takes the pixel and is saved.
   void MovePoint(int point, int x, int y);
+
+  // The active area's points become these at once (one step to undo), as
+  // calibrating by the sheet's corners gives them.
+  void ReplacePoints(const std::vector<TCalibrationPoint>& points);
 
   // The width the grid needs to show every column whole.
   int PreferredWidth() const;

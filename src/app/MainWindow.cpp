@@ -8,6 +8,7 @@
 #include "app/Icons.h"
 #include "app/Navigator.h"
 #include "app/Prompter.h"
+#include "app/SheetCornersDialog.h"
 #include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
@@ -17,6 +18,7 @@
 #include "model/CalibrationFit.h"
 #include "model/CalibrationWriter.h"
 #include "model/ProjectionLines.h"
+#include "model/SheetCornerPick.h"
 #include "export/FormStorage.h"
 #include "view/DisplayMaps.h"
 
@@ -134,6 +136,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     if (svdCalibration_->exec() != QDialog::Accepted || svdCalibration_->selectedFiles().isEmpty()) return QString();
     return svdCalibration_->selectedFiles().constFirst();
   };
+  RunSheetCornersDialog = [](TSheetCornersDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
   // Both options start off and both items unticked: one run of each command
   // switches them on.
@@ -245,6 +248,9 @@ void MainWindow::CreateMapMenu() {
   mmMapSaveCalibration_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   mmMapProjection_ = mmMap_->addAction(QStringLiteral("P&rojection..."), this, &MainWindow::ChooseProjection);
   mmMapProjection_->setObjectName(QStringLiteral("mmMapProjection"));
+  mmMapCalibrateSheet_ = mmMap_->addAction(QStringLiteral("Calibrate &by sheet corners..."), this,
+                                           &MainWindow::CalibrateBySheetCorners);
+  mmMapCalibrateSheet_->setObjectName(QStringLiteral("mmMapCalibrateSheet"));
 }
 
 void MainWindow::CreateMenus() {
@@ -401,7 +407,8 @@ void MainWindow::AssignHooks() {
   };
   navigator_->ConfirmClose = [this](const std::vector<TMapArea*>& areas) { return ConfirmCalibrationChanges(areas); };
   connect(view_, &TDisplayMaps::PickModeChanged, mmMapPickPoint_, &QAction::setChecked);
-  connect(view_, &TDisplayMaps::PicturePicked, calibration_, &TCalibrationPanel::PickPoint);
+  connect(view_, &TDisplayMaps::PicturePicked, this, &MainWindow::PicturePicked);
+  connect(view_, &TDisplayMaps::PickModeChanged, this, &MainWindow::SheetPickModeChanged);
   connect(view_, &TDisplayMaps::PointMoved, calibration_, &TCalibrationPanel::MovePoint);
   connect(calibration_, &TCalibrationPanel::pointsWrittenBack, this, &MainWindow::CalibrationPointsWritten);
 }
@@ -616,7 +623,10 @@ void MainWindow::ShowPointer(int x, int y) {
   pointer_ = QPoint(x, y);
   statusBar()->clearMessage();
   std::string text = PointerReadout(*area, x, y);
-  if (view_->PickMode()) text = msg::PickReadout(calibration_->PickTarget(), text);
+  if (sheetPick_)
+    text = sheetStatus_.toStdString() + "   " + text;
+  else if (view_->PickMode())
+    text = msg::PickReadout(calibration_->PickTarget(), text);
   readout_->setText(QString::fromStdString(text));
 }
 

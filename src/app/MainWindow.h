@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -27,6 +28,10 @@ class TMapArea;
 class TFormExport;
 class TFormMapApps;
 class TFormImport;
+class TSheetCornersDialog;
+class TSheetCornerPick;
+struct TPixelCorner;
+struct TSheet;
 
 // The program's one main window: menus and tool bar, the navigator and
 // calibration pages on the left, the map view filling the rest.
@@ -66,6 +71,14 @@ public:
   // to save them. False when the user cancelled (or a save failed): the
   // command stops and nothing is closed.
   bool ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas);
+
+  // Map > Calibrate by sheet corners...: the dialog, then the four corners
+  // clicked in turn (or the frame found standing for them).
+  void CalibrateBySheetCorners();
+  // Shows the dialog; true when it was accepted. Tests fill it in here.
+  std::function<bool(TSheetCornersDialog& dialog)> RunSheetCornersDialog;
+  // The corner clicks still wanted; null outside the flow.
+  const TSheetCornerPick* SheetCornerPick() const { return sheetPick_.get(); }
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -109,6 +122,12 @@ private:
   // Points or plane differing from what was read or saved.
   bool AreaChanged(const TMapArea& area) const;
   void ForgetClosedAreas();
+  void PicturePicked(int x, int y);
+  void SheetCornerPicked(int x, int y);
+  void AskSheetCorner(const QString& done);
+  void SheetPickModeChanged(bool on);
+  void ScrollToPicture(const TPixelCorner& at);
+  void ApplySheetCorners(const TSheet& sheet, const TPixelCorner* corners);
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -143,6 +162,11 @@ private:
   QAction* mmViewImageBorder_ = nullptr;
   QAction* mmViewGrid_ = nullptr;
   bool firstShow_ = true;
+  QAction* mmMapCalibrateSheet_ = nullptr;
+  std::unique_ptr<TSheetCornerPick> sheetPick_;
+  // The frame corners found on the picture, which clicks near them snap to.
+  std::vector<TPixelCorner> sheetFrame_;
+  QString sheetStatus_;
 };
 
 } // namespace zv

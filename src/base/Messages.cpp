@@ -606,4 +606,41 @@ std::string WindowTitle(const std::string& mapName, bool changed, const std::str
 // The grid drawn over the map.
 std::string GridNeedsFit(const std::string& problem) { return "No grid without a calibration fit: " + problem; }
 
+// Calibrating by the sheet's corners: the dialog and the four clicks.
+std::string SheetCornerName(int corner) {
+  static const char* const kNames[] = {"north-west", "north-east", "south-east", "south-west"};
+  return kNames[corner & 3];
+}
+std::string SheetCornerPrompt(int corner) {
+  return "Click the " + SheetCornerName(corner) + " corner of the sheet's frame";
+}
+std::string SheetCornerSnapped(int corner) {
+  return "The " + SheetCornerName(corner) + " corner moved onto the frame corner found there";
+}
+std::string SheetCornerAsClicked(int corner) { return "The " + SheetCornerName(corner) + " corner taken as clicked"; }
+std::string SheetGeoCorner(int corner, double lat, double lon) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%s: %.6f, %.6f", SheetCornerName(corner).c_str(), lat, lon);
+  return text;
+}
+std::string SheetPlaneText(const std::string& datum, const std::string& projection, double centralMeridian,
+                           double falseEasting) {
+  char text[64];
+  std::snprintf(text, sizeof text, ", central meridian %g, false easting %.0f", centralMeridian, falseEasting);
+  return datum + ", " + projection + text;
+}
+std::string SheetFramePixel(int corner, double x, double y) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%s: x %.1f, y %.1f", SheetCornerName(corner).c_str(), x, y);
+  return text;
+}
+std::string SheetFrameFound(double confidence) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Frame found (confidence %.2f)", confidence);
+  return text;
+}
+const char* const SheetFrameNeedsOnePicture = "The frame is looked for only on a map of one picture";
+const char* const SheetCornersCancelled = "Calibration by the sheet's corners cancelled; nothing changed";
+std::string SheetCalibrated(const std::string& sheet) { return "Calibrated as sheet " + sheet; }
+
 } // namespace zv::msg

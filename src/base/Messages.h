@@ -296,4 +296,19 @@ std::string WindowTitle(const std::string& mapName, bool changed, const std::str
 // The grid drawn over the map.
 std::string GridNeedsFit(const std::string& problem);
 
+// Calibrating by the sheet's corners: the dialog and the four clicks.
+// corner: 0 north-west, 1 north-east, 2 south-east, 3 south-west.
+std::string SheetCornerName(int corner);
+std::string SheetCornerPrompt(int corner);
+std::string SheetCornerSnapped(int corner);
+std::string SheetCornerAsClicked(int corner);
+std::string SheetGeoCorner(int corner, double lat, double lon);
+std::string SheetPlaneText(const std::string& datum, const std::string& projection, double centralMeridian,
+                           double falseEasting);
+std::string SheetFramePixel(int corner, double x, double y);
+std::string SheetFrameFound(double confidence);
+extern const char* const SheetFrameNeedsOnePicture;
+extern const char* const SheetCornersCancelled;
+std::string SheetCalibrated(const std::string& sheet);
+
 } // namespace zv::msg

@@ -431,6 +431,7 @@ void TDisplayMaps::ReportPointer(QPoint position) {
 
 void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
+  pickModifiers_ = event->modifiers();
   const QPoint p = event->position().toPoint();
   const bool click = pickMode_ && leftPressed_ && event->button() == Qt::LeftButton &&
                      std::max(std::abs(p.x() - leftPressedAt_.x()), std::abs(p.y() - leftPressedAt_.y())) <= kPickSlop;

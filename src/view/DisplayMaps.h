@@ -57,6 +57,8 @@ public:
   static constexpr int kLoupeZoom = 4;
   QRect LoupeRect() const;
   bool PickMode() const { return pickMode_; }
+  // The keys held at the click PicturePicked reports (Shift keeps a click).
+  Qt::KeyboardModifiers PickModifiers() const { return pickModifiers_; }
   void SetPickMode(bool on);
   // The grid over the shown map (View > Show grid).
   void SetShowGrid(bool on);
@@ -116,6 +118,7 @@ private:
   std::unique_ptr<TZoomLevels> levels_;
   bool paintedExact_ = true;
   bool pickMode_ = false;
+  Qt::KeyboardModifiers pickModifiers_;
   QPoint leftPressedAt_;
   bool leftPressed_ = false;
   // The point whose mark the left button went down on in pick mode (-1:

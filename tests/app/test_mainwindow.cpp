@@ -185,6 +185,7 @@ private slots:
                                   "  Save calibration|Ctrl+S",
                                   "  Save calibration as...|Ctrl+Shift+S",
                                   "  Projection...|",
+                                  "  Calibrate by sheet corners...|",
                                   "View",
                                   "  Show calibration points|Alt+C",
                                   "  Show border of image|Alt+B",
