@@ -25,7 +25,6 @@ constexpr double kEarthRadius = 6378137.0;
 constexpr int kTileSide = 256;
 constexpr int kKmzTileSide = 1024;
 constexpr int kLevelsBelow = 5;
-constexpr std::int64_t kMaxTilesPerRow = 1 << 14;
 constexpr std::int64_t kMaxTiles = 1 << 22; // 275 gigapixels at the highest level
 
 // The maps that can be drawn, in drawing order, and their common box.
@@ -122,28 +121,23 @@ void ExportPyramid(const TSources& s, const std::vector<const TMapArea*>& areas,
   const int tx1 = std::clamp(int(std::floor(x1 / kTileSide)), 0, last);
   const int ty0 = std::clamp(int(std::floor(y0 / kTileSide)), 0, last);
   const int ty1 = std::clamp(int(std::floor(y1 / kTileSide)), 0, last);
-  const std::int64_t perRow = tx1 - tx0 + 1, total = perRow * (ty1 - ty0 + 1);
-  // A row of tiles is held whole; a calibration claiming far finer pixels
-  // than any scan has must not make it unbounded.
-  if (perRow > kMaxTilesPerRow || total > kMaxTiles) throw Error(msg::MapAppTooManyTiles(maxZoom));
+  const std::int64_t total = std::int64_t{tx1 - tx0 + 1} * (ty1 - ty0 + 1);
+  // A calibration claiming far finer pixels than any scan has must not make
+  // a run without end.
+  if (total > kMaxTiles) throw Error(msg::MapAppTooManyTiles(maxZoom));
   Started(progress, ExtractFileName(o.Target), total);
   CheckStop(progress);
 
   const std::unique_ptr<TTileSink> sink = MakeSink(o);
   TTilePyramid pyramid(minZoom, maxZoom, o.Encoding, Workers(o), *sink);
-  for (int ty = ty0; ty <= ty1; ++ty) {
-    std::vector<std::unique_ptr<TRgbaTile>> drawn(static_cast<std::size_t>(perRow));
-    ParallelFor(drawn.size(), Workers(o), [&](std::size_t i) {
-      drawn[i] = DrawTile(s, plane, (tx0 + int(i)) * kTileSide, ty * kTileSide, kTileSide, kTileSide);
-    });
-    TTilePyramid::TRow row;
-    for (std::size_t i = 0; i < drawn.size(); ++i)
-      if (drawn[i]) row.emplace(tx0 + int(i), std::move(drawn[i]));
-    pyramid.AddTopRow(ty, std::move(row));
-    TilesDone(progress, (ty - ty0 + 1) * perRow, perRow);
-    CheckStop(progress);
-  }
-  pyramid.Finish();
+  std::int64_t done = 0;
+  pyramid.Build(
+      {tx0, ty0, tx1, ty1},
+      [&](int column, int row) { return DrawTile(s, plane, column * kTileSide, row * kTileSide, kTileSide, kTileSide); },
+      [&](std::int64_t tiles) {
+        TilesDone(progress, done += tiles, tiles);
+        CheckStop(progress);
+      });
   // Web Mercator ends at 85.0511 degrees; readers refuse bounds beyond what tiles can hold.
   constexpr double kMercatorLimit = 85.0511287798;
   sink->Finish({FileStem(o.Target), Description(areas), o.Encoding.Format, minZoom, maxZoom, s.West,
@@ -183,21 +177,25 @@ std::string ExportKmz(const TSources& s, const std::vector<const TMapArea*>& are
   Started(progress, ExtractFileName(o.Target), std::int64_t{g.Columns} * g.Rows);
   CheckStop(progress);
   const std::unique_ptr<TTileSink> sink = MakeSink(o);
+  // A row in runs of a few tiles, so that what is held does not grow with the layout's width.
+  constexpr int kRun = 8;
   for (int r = 0; r < g.Rows; ++r) {
-    std::vector<std::vector<std::uint8_t>> bytes(static_cast<std::size_t>(g.Columns));
-    ParallelFor(bytes.size(), Workers(o), [&](std::size_t c) {
-      const int left = int(c) * kKmzTileSide, top = r * kKmzTileSide;
-      const auto tile = DrawTile(s, plane, left, top, std::min(kKmzTileSide, g.Width - left),
-                                 std::min(kKmzTileSide, g.Height - top));
-      if (tile) bytes[c] = EncodeTile(*tile, jpeg);
-    });
-    for (int c = 0; c < g.Columns; ++c) {
-      if (bytes[c].empty()) continue;
-      const int left = c * kKmzTileSide, top = r * kKmzTileSide;
-      const int right = std::min(left + kKmzTileSide, g.Width), bottom = std::min(top + kKmzTileSide, g.Height);
-      sink->Put({0, c, r, s.West + left * g.Dlon, s.North - bottom * g.Dlat, s.West + right * g.Dlon,
-                 s.North - top * g.Dlat},
-                bytes[c]);
+    for (int c0 = 0; c0 < g.Columns; c0 += kRun) {
+      std::vector<std::vector<std::uint8_t>> bytes(static_cast<std::size_t>(std::min(kRun, g.Columns - c0)));
+      ParallelFor(bytes.size(), Workers(o), [&](std::size_t i) {
+        const int left = (c0 + int(i)) * kKmzTileSide, top = r * kKmzTileSide;
+        const auto tile = DrawTile(s, plane, left, top, std::min(kKmzTileSide, g.Width - left),
+                                   std::min(kKmzTileSide, g.Height - top));
+        if (tile) bytes[i] = EncodeTile(*tile, jpeg);
+      });
+      for (int c = c0; c < c0 + int(bytes.size()); ++c) {
+        if (bytes[c - c0].empty()) continue;
+        const int left = c * kKmzTileSide, top = r * kKmzTileSide;
+        const int right = std::min(left + kKmzTileSide, g.Width), bottom = std::min(top + kKmzTileSide, g.Height);
+        sink->Put({0, c, r, s.West + left * g.Dlon, s.North - bottom * g.Dlat, s.West + right * g.Dlon,
+                   s.North - top * g.Dlat},
+                  bytes[c - c0]);
+      }
     }
     TilesDone(progress, std::int64_t{r + 1} * g.Columns, g.Columns);
     CheckStop(progress);

@@ -1,48 +1,54 @@
-// The zoom levels below the highest, made as its rows of tiles come: each
-// lower tile is the 2 x 2 box average of the four above it, not drawn from
-// the maps again. Only one pending row per level is held.
+// The zoom levels of a map-app export, made from the highest level's tiles:
+// each lower tile is the 2 x 2 box average of the four above it, not drawn
+// from the maps again. The highest level is drawn in blocks of 8 x 8 tiles
+// taken in quadtree order, so that what is held at any time is one block and
+// one tile per level below it, however wide the layout.
 #pragma once
 
 #include "export/TileFormat.h"
 #include "export/TileSink.h"
 
-#include <map>
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <vector>
 
 namespace zv {
 
-class TOutputPlane;
-
 class TTilePyramid {
 public:
-  // Tiles of levels minZoom..maxZoom go to sink, encoded on `workers` threads.
-  TTilePyramid(int minZoom, int maxZoom, const TTileEncoding& encoding, unsigned workers, TTileSink& sink);
-  ~TTilePyramid();
+  // A tile of the highest level, or null where no map covers it; called on
+  // many threads at once.
+  using TDraw = std::function<std::unique_ptr<TRgbaTile>(int column, int row)>;
+  // Called on the calling thread after each block, with the number of the
+  // range's highest-level tiles it held; it may raise to end the run.
+  using TBlockDone = std::function<void(std::int64_t tiles)>;
+  // The highest level's tiles to make, columns and rows inclusive.
+  struct TRange {
+    int Column0 = 0, Row0 = 0, Column1 = -1, Row1 = -1;
+  };
 
-  // One row of the highest level, rows in increasing order; null tiles are
-  // not covered. Tiles of the row and of every lower row it completes are
-  // written, in order of level, row and column.
-  using TRow = std::map<int, std::unique_ptr<TRgbaTile>>;
-  void AddTopRow(int row, TRow tiles);
-  // Writes the rows still pending.
-  void Finish();
+  // Tiles of levels minZoom..maxZoom go to sink, drawn and encoded on
+  // `workers` threads; the sink sees the same tiles in the same order
+  // whatever their number.
+  TTilePyramid(int minZoom, int maxZoom, const TTileEncoding& encoding, unsigned workers, TTileSink& sink);
+
+  void Build(const TRange& range, const TDraw& draw, const TBlockDone& blockDone);
   std::int64_t TilesWritten() const { return written_; }
 
 private:
-  struct TPending {
-    int Row = -1;
-    TRow Tiles;
-  };
-  void AddRow(int zoom, int row, TRow tiles);
-  void Write(int zoom, int row, const TRow& tiles);
-  void Flush(int zoom);
+  using TTile = std::unique_ptr<TRgbaTile>;
+  TTile Node(int zoom, int column, int row);
+  TTile Block(int column, int row);
+  bool Meets(int zoom, int column, int row) const;
+  void Put(int zoom, int column, int row, const std::vector<std::uint8_t>& bytes);
 
-  int minZoom_, maxZoom_;
+  int minZoom_, maxZoom_, blockZoom_;
   TTileEncoding encoding_;
   unsigned workers_;
   TTileSink& sink_;
-  std::vector<TPending> pending_; // by zoom
+  TRange range_;
+  const TDraw* draw_ = nullptr;
+  const TBlockDone* blockDone_ = nullptr;
   std::int64_t written_ = 0;
 };
 

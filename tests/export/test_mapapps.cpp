@@ -29,7 +29,7 @@ zv::Rgb SheetColour(double x, double y) {
   return zv::Rgb{static_cast<std::uint8_t>(x / 4), static_cast<std::uint8_t>(y / 4), 60};
 }
 
-std::unique_ptr<zv::TMapArea> Sheet(std::vector<std::string> lines = {}, std::uint8_t blue = 60) {
+std::unique_ptr<zv::TMapArea> Sheet(std::vector<std::string> lines = {}, std::uint8_t blue = 60, double west = kWest) {
   auto area = std::make_unique<zv::TMapArea>(nullptr, nullptr);
   area->Name = area->FileName = "sheet.map";
   area->Lines = std::move(lines);
@@ -46,7 +46,7 @@ std::unique_ptr<zv::TMapArea> Sheet(std::vector<std::string> lines = {}, std::ui
   for (auto [x, y] : {std::pair{0, 0}, {kSide, 0}, {0, kSide}, {kSide, kSide}}) {
     zv::TCalibrationPoint p;
     p.X = x, p.Y = y;
-    p.Lon = kWest + kSpan * x / kSide;
+    p.Lon = west + kSpan * x / kSide;
     p.Lat = kNorth - kSpan * y / kSide;
     p.HasLatLon = true;
     area->Points.push_back(p);
@@ -247,18 +247,25 @@ TEST(MapApps, RectanglesInsideABorderWithANotch) {
 }
 
 TEST(MapApps, TheFileIsTheSameWhateverTheNumberOfThreads) {
-  const auto sheet = Sheet();
-  std::string first;
-  for (unsigned workers : {1u, 3u}) {
-    TempDir dir;
-    zv::TMapAppOptions o = Options(dir, zv::TMapAppFormat::Mbtiles, "sheet.mbtiles");
-    o.Encoding.Format = zv::TTileFormat::Jpeg;
-    o.Workers = workers;
-    zv::ExportToMapApps(Areas({sheet.get()}), o, {});
-    if (first.empty())
-      first = ReadFile(o.Target);
-    else
-      EXPECT_TRUE(ReadFile(o.Target) == first);
+  // One sheet, and a layout of four side by side: over 40 tiles wide at the
+  // highest level, several blocks and their seams.
+  std::vector<std::unique_ptr<zv::TMapArea>> sheets;
+  for (int i = 0; i < 4; ++i) sheets.push_back(Sheet({}, 60, kWest + i * kSpan));
+  const std::vector<std::vector<const zv::TMapArea*>> layouts = {
+      {sheets[0].get()}, {sheets[0].get(), sheets[1].get(), sheets[2].get(), sheets[3].get()}};
+  for (const auto& layout : layouts) {
+    std::string first;
+    for (unsigned workers : {1u, 3u}) {
+      TempDir dir;
+      zv::TMapAppOptions o = Options(dir, zv::TMapAppFormat::Mbtiles, "sheet.mbtiles");
+      o.Encoding.Format = zv::TTileFormat::Jpeg;
+      o.Workers = workers;
+      zv::ExportToMapApps(layout, o, {});
+      if (first.empty())
+        first = ReadFile(o.Target);
+      else
+        EXPECT_TRUE(ReadFile(o.Target) == first) << layout.size() << " sheets";
+    }
   }
 }
 
