@@ -479,7 +479,7 @@ int BenchJpeg(const Options& o, const Maps& maps, const std::string& out, double
 int BenchPng(const Options& o, const Maps& maps, const std::string& out, double mp) {
   int missed = 0;
   zv::TExportOptions options;
-  options.FormatRow = 1;
+  options.Format = zv::TTileFormat::Png;
   options.DepthRow = 6;
   options.Workers = o.Workers;
   std::vector<Measure> ours, vips;

@@ -170,7 +170,7 @@ void WritePalettePng(const std::string& path, int w, int h) {
 TExportOptions Options(bool png, int tile, bool tared = false) {
   TExportOptions o;
   o.TileWidthText = o.TileHeightText = std::to_string(tile);
-  o.FormatRow = png ? 1 : 0;
+  o.Format = png ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
   o.DepthRow = 6;
   o.Tared = tared;
   return o;

@@ -363,7 +363,7 @@ void TFormExport::RunExport() {
   TExportOptions options;
   options.TileWidthText = EdtTileWidth->text().toStdString();
   options.TileHeightText = EdtTileHeight->text().toStdString();
-  options.FormatRow = CmbTileFormat->currentIndex();
+  options.Format = CmbTileFormat->currentIndex() == 1 ? TTileFormat::Png : TTileFormat::Jpeg;
   options.DepthRow = CmbTileDepth->currentIndex() < 0 ? DefaultColorDepthRow : CmbTileDepth->currentIndex();
   options.QualityText = EdtTileQuality->text().toStdString();
   options.Tared = ChbTAR->isChecked();

@@ -102,10 +102,10 @@ void SetTileSize(const std::string& value, TExportOptions& options) {
   options.TileHeightText = value.substr(x + 1);
 }
 
-int FormatRow(const std::string& value) {
+TTileFormat TileFormat(const std::string& value) {
   const std::string v = UpperCaseAscii(value);
-  if (v == "JPEG" || v == "JPG") return 0;
-  if (v == "PNG") return 1;
+  if (v == "JPEG" || v == "JPG") return TTileFormat::Jpeg;
+  if (v == "PNG") return TTileFormat::Png;
   throw TUsageError{msg::FormatExpectsName};
 }
 
@@ -172,7 +172,7 @@ bool ApplyValueOption(TOption& option, TCommandLine& cl) {
   } else if (name == "--tile-height") {
     cl.Options.TileHeightText = option.Value();
   } else if (name == "--format") {
-    cl.Options.FormatRow = FormatRow(option.Value());
+    cl.Options.Format = TileFormat(option.Value());
   } else if (name == "--quality") {
     cl.Options.QualityText = option.Value();
   } else if (name == "--depth") {

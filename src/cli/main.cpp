@@ -115,7 +115,7 @@ void WarnOfLargeArchives(const std::string& output) {
 zv::TMapAppOptions MapAppOptions(const TCommandLine& cl) {
   zv::TMapAppOptions o = cl.MapAppOptions;
   o.Replace = cl.Reload;
-  o.Encoding.Format = cl.Options.FormatRow == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
+  o.Encoding.Format = cl.Options.Format;
   std::int32_t quality = 85;
   if (zv::ParseIntegerText(cl.Options.QualityText, quality)) o.Encoding.Quality = std::clamp(quality, 1, 100);
   // The last depth row is 24-bit true colour; the others allow a palette.

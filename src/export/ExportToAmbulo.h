@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "codecs/PngTile.h"
+#include "export/TileFormat.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,7 +28,7 @@ constexpr int DefaultColorDepthRow = 6;
 struct TExportOptions {
   std::string TileWidthText = "400";
   std::string TileHeightText = "400";
-  int FormatRow = 0;      // 0 "Jpeg files", 1 "PNG files"
+  TTileFormat Format = TTileFormat::Jpeg; // "Jpeg files" or "PNG files"
   int DepthRow = DefaultColorDepthRow; // row of the colour depth table, PNG only
   std::string QualityText = "85";
   bool Tared = false;     // "TAR-ed"

@@ -391,7 +391,7 @@ private slots:
     zv::TExportOptions o;
     o.TileWidthText = tile.toStdString();
     o.TileHeightText = "40";
-    o.FormatRow = format;
+    o.Format = format == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
     o.DepthRow = depth < 0 ? 6 : depth;
     o.QualityText = quality.toStdString();
     o.Tared = tared;

@@ -48,7 +48,7 @@ TExportOptions Options(const std::string& w, const std::string& h, int format = 
   TExportOptions o;
   o.TileWidthText = w;
   o.TileHeightText = h;
-  o.FormatRow = format;
+  o.Format = format == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
   o.Tared = tared;
   return o;
 }

@@ -82,7 +82,7 @@ zv::TExportOptions TrueColour(const std::string& tw, const std::string& th, bool
   zv::TExportOptions o;
   o.TileWidthText = tw;
   o.TileHeightText = th;
-  o.FormatRow = 1;
+  o.Format = zv::TTileFormat::Png;
   o.DepthRow = 7;
   o.Tared = tared;
   return o;

@@ -63,7 +63,7 @@ TExportOptions Options(bool tared, int workers, int format = 0) {
   TExportOptions o;
   o.TileWidthText = "10";
   o.TileHeightText = "10";
-  o.FormatRow = format;
+  o.Format = format == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
   o.Tared = tared;
   o.Workers = workers;
   return o;

@@ -54,7 +54,7 @@ TExportOptions ZoomOptions(int layers, int format, bool tared = false, const std
   TExportOptions o;
   o.TileWidthText = tile;
   o.TileHeightText = tile;
-  o.FormatRow = format;
+  o.Format = format == 1 ? zv::TTileFormat::Png : zv::TTileFormat::Jpeg;
   o.DepthRow = 7; // 24-bit: the tiles hold the reduced pixels exactly
   o.Tared = tared;
   o.ZoomOutLayers = layers;
