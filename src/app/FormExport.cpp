@@ -2,7 +2,6 @@
 
 #include "app/DirDlg.h"
 #include "app/Prompter.h"
-#include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "export/ExportToAmbulo.h"
@@ -11,7 +10,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -34,7 +32,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -93,7 +90,7 @@ QString DefaultSettingsFileName() {
 
 } // namespace
 
-TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : QDialog(parent), view_(view) {
+TFormExport::TFormExport(TDisplayMapsCore& view, QWidget* parent) : TRunDialog(parent), view_(view) {
   setObjectName(QStringLiteral("FormExport"));
   setWindowTitle(QStringLiteral("Export map or atlas to Ambulo..."));
   CreateControls();
@@ -153,18 +150,6 @@ void TFormExport::CreateControls() {
   CmbZoomOutLayers->addItems({QStringLiteral("None"), QStringLiteral("1 (50 %)"), QStringLiteral("2 (50 %, 25 %)"),
                               QStringLiteral("3 (50 %, 25 %, 12.5 %)"), QStringLiteral("4 (50 % to 6.25 %)")});
   LblZoomOutLayers = BuddyLabel(QStringLiteral("&Zoom-out layers"), "LblZoomOutLayers", CmbZoomOutLayers);
-  PrbMain = Named(new QProgressBar, "PrbMain");
-  PrbMain->setRange(0, 100);
-  PrbMain->setValue(0);
-  PrbMain->setTextVisible(false);
-  PrbMain->setAccessibleName(QStringLiteral("Export progress"));
-  BtnStart = Named(new QPushButton(QStringLiteral("&Start")), "BtnStart");
-  BtnStart->setDefault(true);
-  BtnRunning = Named(new QPushButton(QStringLiteral("Running")), "BtnRunning");
-  BtnRunning->setEnabled(false);
-  BtnRunning->setAutoDefault(false);
-  BtnClose = Named(new QPushButton(QStringLiteral("Done")), "BtnClose");
-  BtnClose->setDefault(true);
   for (QWidget* w : std::initializer_list<QWidget*>{LblAtlasName, EdtAtlasName, LblTileDepth, CmbTileDepth,
                                                     LblTileQuality, EdtTileQuality, LblTileQuality2, LblZoomOutLayers,
                                                     CmbZoomOutLayers, PrbMain})
@@ -262,17 +247,8 @@ void TFormExport::FormDestroy() {
   if (settingsPending_) WriteSettings();
 }
 
-void TFormExport::ShowState(TState state) {
-  BtnStart->setVisible(state == TState::Ready);
-  BtnRunning->setVisible(state == TState::Running);
-  BtnClose->setVisible(state == TState::Finished);
-  PrbMain->setVisible(state != TState::Ready);
-  // Every option stays as it is while a run reads them.
-  GrbExportType->setEnabled(state != TState::Running);
-  // Both are default buttons; a dialog marks one at a time, the visible one.
-  if (state == TState::Ready) BtnStart->setDefault(true);
-  if (state == TState::Finished) BtnClose->setDefault(true);
-}
+// Every option stays as it is while a run reads them.
+void TFormExport::EnableOptions(bool enabled) { GrbExportType->setEnabled(enabled); }
 
 void TFormExport::RbtExportTypeAtlasClick() {
   const bool atlas = RbtExportTypeAtlas->isChecked();
@@ -307,54 +283,13 @@ void TFormExport::SbtDirectoryBrowseClick() {
     EdtTargetDirectory->setText(chosen);
 }
 
-void TFormExport::SetProgressMaximum(std::int64_t maximum) {
-  // The bar counts in int; larger maps count in steps of progressDivisor_.
-  progressDivisor_ = std::max<std::int64_t>(1, maximum / INT_MAX + 1);
-  PrbMain->setRange(0, static_cast<int>(std::max<std::int64_t>(1, maximum / progressDivisor_)));
-}
-
-void TFormExport::SetProgressPosition(std::int64_t position) {
-  // Positions past the end (the last tile of a row counts its full width)
-  // stop at the end, as the bar's own range would.
-  const std::int64_t value = std::clamp<std::int64_t>(position / progressDivisor_, 0, PrbMain->maximum());
-  PrbMain->setValue(static_cast<int>(value));
-}
-
 void TFormExport::BtnStartClick() {
-  if (running_) return;
+  if (Running()) return;
   if (EdtTargetDirectory->text().isEmpty()) {
     Prompter().Message(this, TMsgType::Error, QString::fromUtf8(msg::EnterTargetDirectory));
     return;
   }
-  running_ = true;
-  closeRequested_ = false;
-  stopRequested_ = false;
-  // The bar starts empty, not where the last run left it.
-  PrbMain->setRange(0, 100);
-  PrbMain->setValue(0);
-  ShowState(TState::Running);
-
-  QString failure;
-  bool stopped = false;
-  try {
-    RunExport();
-  } catch (const EExportStopped&) {
-    stopped = true;
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
-    if (failure.isEmpty()) failure = QStringLiteral("Export failed.");
-  }
-  running_ = false;
-  // After an error or a stop the dialog is ready for another try; what the
-  // run wrote stays.
-  ShowState(stopped || !failure.isEmpty() ? TState::Ready : TState::Finished);
-  // A signal ends the program: no box waits for an answer then.
-  const bool signalled = TStopSignals::Signalled();
-  if (stopped && !signalled)
-    Prompter().Message(this, TMsgType::Information, QString::fromUtf8(msg::ExportStopped));
-  else if (!failure.isEmpty())
-    Prompter().Message(this, TMsgType::Error, failure);
-  if (closeRequested_ || signalled) done(QDialog::Rejected);
+  Run([this] { RunExport(); });
 }
 
 // What the converter does with the same options: refusals first, then the
@@ -369,13 +304,7 @@ void TFormExport::RunExport() {
   options.Tared = ChbTAR->isChecked();
   // Zoom-out layers are layers of an atlas; a single map has none.
   options.ZoomOutLayers = RbtExportTypeAtlas->isChecked() ? std::max(0, CmbZoomOutLayers->currentIndex()) : 0;
-  TExportProgress progress;
-  progress.SetPosition = [this](std::int64_t v) { SetProgressPosition(v); };
-  progress.SetMaximum = [this](std::int64_t v) { SetProgressMaximum(v); };
-  progress.ProcessMessages = [] { QCoreApplication::processEvents(); };
-  // The signal's flag is read directly: archive entries are written without
-  // running the event loop in between.
-  progress.StopRequested = [this] { return stopRequested_ || TStopSignals::Signalled(); };
+  const TExportProgress progress = Progress();
 
   const std::string target = LocalName(EdtTargetDirectory->text());
   if (RbtExportTypeAtlas->isChecked()) {
@@ -390,11 +319,6 @@ void TFormExport::RunExport() {
   }
 }
 
-void TFormExport::AskStop() {
-  if (stopRequested_) return; // already on its way out
-  if (Prompter().Ask(this, TMsgType::Confirmation, QStringLiteral("Stop the export?"))) stopRequested_ = true;
-}
-
 bool TFormExport::FormKeyDown(int key) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     // Start and Done are default buttons; otherwise Enter closes.
@@ -402,14 +326,14 @@ bool TFormExport::FormKeyDown(int key) {
       BtnStart->click();
     else if (!BtnClose->isHidden())
       BtnClose->click();
-    else if (running_)
-      closeRequested_ = true; // closes when the run ends
+    else if (Running())
+      CloseWhenDone();
     else
       close();
     return true;
   }
   if (key == Qt::Key_Escape) {
-    if (running_)
+    if (Running())
       AskStop();
     else
       reject();
@@ -440,33 +364,17 @@ void TFormExport::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-void TFormExport::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    // The window's close box during a run asks as Esc does; after a yes the
-    // dialog closes once the run has stopped.
-    event->ignore();
-    AskStop();
-    if (stopRequested_) closeRequested_ = true;
-    return;
-  }
-  QDialog::closeEvent(event);
-}
-
 void TFormExport::reject() {
-  if (running_) {
-    closeRequested_ = true;
+  if (Running()) {
+    CloseWhenDone();
     return;
   }
   QDialog::reject();
 }
 
 void TFormExport::done(int result) {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  WriteSettings();
-  QDialog::done(result);
+  if (!Running()) WriteSettings();
+  TRunDialog::done(result);
 }
 
 void TFormExport::ReadSettings() {

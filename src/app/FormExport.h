@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "app/RunDialog.h"
 
 #include <cstdint>
 
@@ -9,8 +9,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
-class QPushButton;
 class QRadioButton;
 class QToolButton;
 
@@ -22,7 +20,7 @@ class TDisplayMapsCore;
 // active map through the export core, and remembers the tile size in the
 // settings file. Created once, hidden, and shown modally with exec() as often
 // as the user asks.
-class TFormExport : public QDialog {
+class TFormExport : public TRunDialog {
   Q_OBJECT
 
 public:
@@ -37,18 +35,12 @@ public:
   QString SettingsFileName() const { return settingsFileName_; }
   void SetSettingsFileName(const QString& fileName) { settingsFileName_ = fileName; }
 
-  bool Running() const { return running_; }
-
-  // Where the dialog stands: only Start, Running or Done shows at a time.
-  enum class TState { Ready, Running, Finished };
-
 public slots:
   void done(int result) override;
   void reject() override;
 
 protected:
   void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -66,19 +58,12 @@ private:
 
   void ReadSettings();
   void WriteSettings();
-  void ShowState(TState state);
+  void EnableOptions(bool enabled) override;
   void RunExport();
-  void SetProgressMaximum(std::int64_t maximum);
-  void SetProgressPosition(std::int64_t position);
-  void AskStop();
 
   TDisplayMapsCore& view_;
   QString settingsFileName_;
   bool settingsPending_ = false; // shown and not written since
-  bool running_ = false;
-  bool closeRequested_ = false;
-  bool stopRequested_ = false; // asked by the user
-  std::int64_t progressDivisor_ = 1;
 
   QGroupBox* GrbExportType = nullptr;
   QRadioButton* RbtExportTypeAtlas = nullptr;
@@ -102,10 +87,6 @@ private:
   QLabel* LblTileQuality2 = nullptr;
   QLabel* LblZoomOutLayers = nullptr;
   QComboBox* CmbZoomOutLayers = nullptr;
-  QProgressBar* PrbMain = nullptr;
-  QPushButton* BtnStart = nullptr;
-  QPushButton* BtnRunning = nullptr;
-  QPushButton* BtnClose = nullptr;
 };
 
 } // namespace zv

@@ -1,7 +1,6 @@
 #include "app/FormMapApps.h"
 
 #include "app/Prompter.h"
-#include "app/StopSignals.h"
 #include "base/Errors.h"
 #include "base/Messages.h"
 #include "export/ExportToMapApps.h"
@@ -9,9 +8,8 @@
 #include "model/MapModel.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
+#include <QShowEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,7 +27,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 
 namespace zv {
 namespace {
@@ -53,7 +50,7 @@ constexpr TMapAppFormat kFormats[] = {TMapAppFormat::Mbtiles, TMapAppFormat::Sql
 
 } // namespace
 
-TFormMapApps::TFormMapApps(TDisplayMapsCore& view, QWidget* parent) : QDialog(parent), view_(view) {
+TFormMapApps::TFormMapApps(TDisplayMapsCore& view, QWidget* parent) : TRunDialog(parent), view_(view) {
   setObjectName(QStringLiteral("FormMapApps"));
   setWindowTitle(QStringLiteral("Export to map apps"));
   CreateControls();
@@ -84,17 +81,6 @@ void TFormMapApps::CreateControls() {
   CmbTileFormat->addItems({QStringLiteral("JPEG"), QStringLiteral("PNG")});
   SpbQuality = SpinBox("SpbQuality", 1, 100, 85);
   ChbCrop = Named(new QCheckBox(QStringLiteral("Crop to the map's border")), "ChbCrop");
-  PrbMain = Named(new QProgressBar, "PrbMain");
-  PrbMain->setTextVisible(false);
-  PrbMain->setAccessibleName(QStringLiteral("Export progress"));
-  QSizePolicy keepPlace = PrbMain->sizePolicy();
-  keepPlace.setRetainSizeWhenHidden(true);
-  PrbMain->setSizePolicy(keepPlace);
-  BtnStart = Named(new QPushButton(QStringLiteral("&Start")), "BtnStart");
-  BtnRunning = Named(new QPushButton(QStringLiteral("Running")), "BtnRunning");
-  BtnRunning->setEnabled(false);
-  BtnRunning->setAutoDefault(false);
-  BtnClose = Named(new QPushButton(QStringLiteral("Done")), "BtnClose");
 }
 
 // One form: each field with its label as buddy, then the progress bar and
@@ -150,16 +136,10 @@ void TFormMapApps::ConnectControls() {
   connect(BtnClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TFormMapApps::ShowState(TState state) {
-  BtnStart->setVisible(state == TState::Ready);
-  BtnRunning->setVisible(state == TState::Running);
-  BtnClose->setVisible(state == TState::Finished);
-  PrbMain->setVisible(state != TState::Ready);
+void TFormMapApps::EnableOptions(bool enabled) {
   for (QWidget* w : findChildren<QWidget*>())
-    if (w != PrbMain && w != BtnRunning && w != BtnClose && w != BtnStart) w->setEnabled(state != TState::Running);
-  if (state != TState::Running) FormatChanged();
-  if (state == TState::Ready) BtnStart->setDefault(true);
-  if (state == TState::Finished) BtnClose->setDefault(true);
+    if (w != PrbMain && w != BtnRunning && w != BtnClose && w != BtnStart) w->setEnabled(enabled);
+  if (enabled) FormatChanged();
 }
 
 // The suggested levels follow the maps chosen and the cropping.
@@ -178,9 +158,9 @@ void TFormMapApps::FormatChanged() {
   // A KMZ is one level of JPEG overlays.
   for (QWidget* w : {static_cast<QWidget*>(SpbMinZoom), static_cast<QWidget*>(SpbMaxZoom),
                      static_cast<QWidget*>(CmbTileFormat)})
-    w->setEnabled(!kmz && !running_);
-  SpbKmzTiles->setEnabled(kmz && !running_);
-  SpbQuality->setEnabled((kmz || CmbTileFormat->currentIndex() == 0) && !running_);
+    w->setEnabled(!kmz && !Running());
+  SpbKmzTiles->setEnabled(kmz && !Running());
+  SpbQuality->setEnabled((kmz || CmbTileFormat->currentIndex() == 0) && !Running());
 }
 
 void TFormMapApps::BrowseClick() {
@@ -220,29 +200,8 @@ bool TFormMapApps::ConfirmTarget(bool& replace) {
 
 void TFormMapApps::StartClick() {
   bool replace = false;
-  if (running_ || !ConfirmTarget(replace)) return;
-  running_ = true;
-  closeRequested_ = stopRequested_ = false;
-  PrbMain->setRange(0, 100);
-  PrbMain->setValue(0);
-  ShowState(TState::Running);
-  QString failure, note;
-  bool stopped = false;
-  try {
-    RunExport(replace);
-  } catch (const EExportStopped&) {
-    stopped = true;
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
-  }
-  running_ = false;
-  ShowState(stopped || !failure.isEmpty() ? TState::Ready : TState::Finished);
-  const bool signalled = TStopSignals::Signalled();
-  if (stopped && !signalled)
-    Prompter().Message(this, TMsgType::Information, QString::fromUtf8(msg::ExportStopped));
-  else if (!failure.isEmpty())
-    Prompter().Message(this, TMsgType::Error, failure);
-  if (closeRequested_ || signalled) done(QDialog::Rejected);
+  if (Running() || !ConfirmTarget(replace)) return;
+  Run([this, replace] { RunExport(replace); });
 }
 
 void TFormMapApps::RunExport(bool replace) {
@@ -256,51 +215,19 @@ void TFormMapApps::RunExport(bool replace) {
   o.Encoding.Quality = SpbQuality->value();
   o.Crop = ChbCrop->isChecked();
   o.KmzTiles = SpbKmzTiles->value();
-  TExportProgress progress;
-  progress.SetMaximum = [this](std::int64_t v) {
-    progressDivisor_ = std::max<std::int64_t>(1, v / INT_MAX + 1);
-    PrbMain->setRange(0, static_cast<int>(std::max<std::int64_t>(1, v / progressDivisor_)));
-  };
-  progress.SetPosition = [this](std::int64_t v) {
-    PrbMain->setValue(static_cast<int>(std::clamp<std::int64_t>(v / progressDivisor_, 0, PrbMain->maximum())));
-  };
-  progress.ProcessMessages = [] { QCoreApplication::processEvents(); };
-  progress.StopRequested = [this] { return stopRequested_ || TStopSignals::Signalled(); };
+  const TExportProgress progress = Progress();
   const auto areas = MapAppAreas(*view_.Layouts, view_.ActiveLayout(), RbtAllLayouts->isChecked());
   const std::string note = ExportToMapApps(areas, o, progress);
   if (!note.empty()) Prompter().Message(this, TMsgType::Information, QString::fromStdString(note));
 }
 
-void TFormMapApps::AskStop() {
-  if (stopRequested_) return;
-  if (Prompter().Ask(this, TMsgType::Confirmation, QStringLiteral("Stop the export?"))) stopRequested_ = true;
-}
-
 void TFormMapApps::reject() {
   // Esc during a run asks whether to stop; the dialog stays until it has.
-  if (running_) {
+  if (Running()) {
     AskStop();
     return;
   }
   QDialog::reject();
-}
-
-void TFormMapApps::done(int result) {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  QDialog::done(result);
-}
-
-void TFormMapApps::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    event->ignore();
-    AskStop();
-    if (stopRequested_) closeRequested_ = true;
-    return;
-  }
-  QDialog::closeEvent(event);
 }
 
 } // namespace zv
