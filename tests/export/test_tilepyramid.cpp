@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -86,6 +87,23 @@ TEST(TilePyramid, EveryLevelHoldsTheDrawnTilesItAverages) {
           }
     EXPECT_EQ(sink.Tiles.size(), expected.size());
     EXPECT_EQ(pyramid.TilesWritten(), static_cast<std::int64_t>(expected.size()));
+  }
+}
+
+// What is held is one block of the highest level: its tiles are drawn
+// together and never returned to, however wide the range.
+TEST(TilePyramid, BlocksAreDrawnOneAfterAnother) {
+  for (const auto& [minZoom, maxZoom] : {std::pair{10, 15}, {15, 15}}) {
+    TRecordingSink sink;
+    zv::TTilePyramid pyramid(minZoom, maxZoom, {}, 1, sink);
+    std::vector<std::pair<int, int>> blocks;
+    pyramid.Build({3, 5, 203, 9}, [&](int column, int row) {
+      if (blocks.empty() || blocks.back() != std::pair{column / 8, row / 8}) blocks.emplace_back(column / 8, row / 8);
+      return Draw(column, row);
+    }, [](std::int64_t) {});
+    std::set<std::pair<int, int>> distinct(blocks.begin(), blocks.end());
+    EXPECT_EQ(distinct.size(), blocks.size()) << minZoom;
+    EXPECT_EQ(blocks.size(), 26u * 2);
   }
 }
 
