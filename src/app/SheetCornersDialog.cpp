@@ -28,7 +28,7 @@ TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int
   lblSummary_ = new QLabel(this);
   lblSummary_->setObjectName(QStringLiteral("lblSheetSummary"));
   lblSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  lblSummary_->setAccessibleName(QStringLiteral("Sheet corners and projection"));
+  lblSummary_->setAccessibleDescription(QStringLiteral("Sheet corners and projection"));
   column->addWidget(lblSummary_);
   btnFind_ = new QPushButton(QStringLiteral("&Find corners"), this);
   btnFind_->setObjectName(QStringLiteral("btnFindCorners"));
@@ -37,7 +37,7 @@ TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int
   column->addWidget(btnFind_, 0, Qt::AlignLeft);
   lblFrame_ = new QLabel(picture_ ? QString() : QString::fromUtf8(msg::SheetFrameNeedsOnePicture), this);
   lblFrame_->setObjectName(QStringLiteral("lblFrame"));
-  lblFrame_->setAccessibleName(QStringLiteral("Frame corners found"));
+  lblFrame_->setAccessibleDescription(QStringLiteral("Frame corners found"));
   column->addWidget(lblFrame_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
   btnClick_ = buttons->addButton(QStringLiteral("&Click corners"), QDialogButtonBox::AcceptRole);
