@@ -2,7 +2,9 @@
 // indexed, as JPEG scans decode, or 24-bit) with a turned frame, an outer
 // frame and grid lines. Prints the search's wall time and the memory it
 // took beyond the picture (peak resident size after the search minus before).
-// Usage: bench_frame [megapixels] [24]
+// With "close", a grid line runs 3 reduced-picture cells inside the neat
+// line's left and top sides, which the search must tell from it.
+// Usage: bench_frame [megapixels] [24|8] [close]
 #include "codecs/Bitmap.h"
 #include "model/FrameFinder.h"
 
@@ -73,6 +75,17 @@ int main(int argc, char** argv) {
     double ax, ay, bx, by;
     at(gx, m * h, ax, ay);
     at(gx, (1 - m) * h, bx, by);
+    Line(picture, ax, ay, bx, by, 3);
+  }
+  if (argc > 3 && std::string(argv[3]) == "close") {
+    // The search reduces the longer side to 2400 cells.
+    const double cell = std::ceil(w / 2400.0) * 3;
+    double ax, ay, bx, by;
+    at(box[0][0] + cell, box[0][1], ax, ay);
+    at(box[3][0] + cell, box[3][1], bx, by);
+    Line(picture, ax, ay, bx, by, 3);
+    at(box[0][0], box[0][1] + cell, ax, ay);
+    at(box[1][0], box[1][1] + cell, bx, by);
     Line(picture, ax, ay, bx, by, 3);
   }
   const long before = PeakKiB();

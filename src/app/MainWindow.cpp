@@ -163,6 +163,7 @@ QString MainWindow::LastOpenFolder() const {
 MainWindow::~MainWindow() {
   // The model goes first, while the pages its removal hooks reach still
   // exist; the view itself then goes with its parent.
+  EndSheetCornersFor(AllAreas());
   view_->CloseAll();
   view_->Hooks = {};
 }
@@ -393,6 +394,7 @@ void MainWindow::AssignHooks() {
     navigator_->ActiveChanged();
     view_->Invalidate();
     ShowGridProblem();
+    SheetMapChanged();
   };
   hooks.OnActiveLayoutChange = [this](TDisplayMapsCore*) {
     UpdateLayoutMenu();
@@ -467,6 +469,8 @@ void MainWindow::AddFiles(const QStringList& fileNames) { OpenFiles(fileNames, f
 
 void MainWindow::OpenFiles(const QStringList& fileNames, bool closeFirst) {
   if (fileNames.isEmpty()) return;
+  // A map read again replaces the one the sheet's frame may be searched on.
+  EndSheetCornersFor(AllAreas());
   if (closeFirst) {
     if (!ConfirmCalibrationChanges(AllAreas())) return;
     view_->CloseAll();
@@ -555,6 +559,7 @@ bool MainWindow::ConfirmCalibrationChanges(const std::vector<TMapArea*>& areas) 
     case TAnswer::Cancel: return false;
     }
   }
+  EndSheetCornersFor(areas);
   return true;
 }
 

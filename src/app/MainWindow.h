@@ -29,6 +29,9 @@ class TFormExport;
 class TFormMapApps;
 class TFormImport;
 class TSheetCornersDialog;
+class TFrameSearchJob;
+struct TFrameSearch;
+class TMapImage;
 class TSheetCornerPick;
 struct TPixelCorner;
 struct TSheet;
@@ -79,6 +82,8 @@ public:
   std::function<bool(TSheetCornersDialog& dialog)> RunSheetCornersDialog;
   // The corner clicks still wanted; null outside the flow.
   const TSheetCornerPick* SheetCornerPick() const { return sheetPick_.get(); }
+  // Whether the frame the clicks snap to is still being looked for.
+  bool SheetFrameSearching() const;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -128,6 +133,12 @@ private:
   void SheetPickModeChanged(bool on);
   void ScrollToPicture(const TPixelCorner& at);
   void ApplySheetCorners(const TSheet& sheet, const TPixelCorner* corners);
+  void StartSheetFrameSearch(const TMapImage& image);
+  void SheetFrameSearched(const TFrameSearch& found);
+  // Another map shown: the clicks were for the one before.
+  void SheetMapChanged();
+  // Before maps close: the flow for any of them ends, its search stopped.
+  void EndSheetCornersFor(const std::vector<TMapArea*>& closing);
 
   TDisplayMaps* view_ = nullptr;
   TFormImport* formImport_ = nullptr;
@@ -167,6 +178,10 @@ private:
   // The frame corners found on the picture, which clicks near them snap to.
   std::vector<TPixelCorner> sheetFrame_;
   QString sheetStatus_;
+  // The map the clicks are for, and the search for its frame.
+  TMapArea* sheetArea_ = nullptr;
+  TFrameSearchJob* sheetSearch_ = nullptr;
+  double sheetPictureX_ = 0, sheetPictureY_ = 0; // the picture's place on the map
 };
 
 } // namespace zv

@@ -1,6 +1,7 @@
 // Map > Calibrate by sheet corners...: the main window's part of the flow.
 // The rules (corner order, prediction, snapping) are TSheetCornerPick's.
 #include "app/CalibrationPanel.h"
+#include "app/FrameSearchJob.h"
 #include "app/MainWindow.h"
 #include "app/SheetCornersDialog.h"
 #include "base/Messages.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zv {
@@ -28,20 +30,52 @@ void MainWindow::CalibrateBySheetCorners() {
     return;
   }
   sheetFrame_.clear();
-  TFrameSearch frame = dialog.Frame();
-  if (!frame.Found && image) frame = FindSheetFrame(image->Bitmap);
-  if (frame.Found) {
-    for (TPixelCorner c : frame.Corners) {
-      // Found by the dialog, the corners are in map pixels already.
-      if (!dialog.Frame().Found && image) c = {c.X + image->X, c.Y + image->Y};
-      sheetFrame_.push_back(c);
-    }
-  }
+  sheetArea_ = area;
+  // Found by the dialog, the corners are in map pixels already; otherwise
+  // they are looked for while the first corner is being found on the view.
+  if (dialog.Frame().Found)
+    sheetFrame_.assign(dialog.Frame().Corners.begin(), dialog.Frame().Corners.end());
+  else if (image)
+    StartSheetFrameSearch(*image);
   sheetPick_ = std::make_unique<TSheetCornerPick>(*dialog.Sheet());
   view_->SetPickMode(true);
   pgcMain_->setCurrentWidget(tpgCalibration_);
   view_->setFocus(Qt::OtherFocusReason);
   AskSheetCorner(QString());
+}
+
+void MainWindow::StartSheetFrameSearch(const TMapImage& image) {
+  if (!sheetSearch_) {
+    sheetSearch_ = new TFrameSearchJob(this);
+    connect(sheetSearch_, &TFrameSearchJob::Finished, this, &MainWindow::SheetFrameSearched);
+  }
+  sheetPictureX_ = image.X;
+  sheetPictureY_ = image.Y;
+  sheetSearch_->Start(image.Bitmap);
+}
+
+bool MainWindow::SheetFrameSearching() const { return sheetSearch_ && sheetSearch_->Running(); }
+
+void MainWindow::SheetFrameSearched(const TFrameSearch& found) {
+  if (!sheetPick_ || !found.Found) return;
+  for (const TPixelCorner& c : found.Corners) sheetFrame_.push_back({c.X + sheetPictureX_, c.Y + sheetPictureY_});
+}
+
+void MainWindow::SheetMapChanged() {
+  if (!sheetPick_ || view_->ActiveMapArea() == sheetArea_) return;
+  EndSheetCornersFor({sheetArea_});
+  readout_->setText(QString::fromUtf8(msg::SheetCornersMapLeft));
+}
+
+// The search reads the map's picture: it ends before the map can close.
+void MainWindow::EndSheetCornersFor(const std::vector<TMapArea*>& closing) {
+  if (std::find(closing.begin(), closing.end(), sheetArea_) == closing.end()) return;
+  if (sheetSearch_) sheetSearch_->Stop();
+  sheetArea_ = nullptr;
+  sheetFrame_.clear();
+  if (!sheetPick_) return;
+  sheetPick_.reset();
+  view_->SetPickMode(false);
 }
 
 void MainWindow::PicturePicked(int x, int y) {
@@ -63,6 +97,8 @@ void MainWindow::SheetCornerPicked(int x, int y) {
     return;
   }
   const std::unique_ptr<TSheetCornerPick> pick = std::move(sheetPick_);
+  if (sheetSearch_) sheetSearch_->Stop();
+  sheetArea_ = nullptr;
   view_->SetPickMode(false);
   ApplySheetCorners(pick->Sheet(), pick->Corners().data());
   readout_->setText(done + QStringLiteral(". ") + readout_->text());
@@ -80,7 +116,9 @@ void MainWindow::AskSheetCorner(const QString& done) {
 // drops the clicks: nothing of the map has changed yet.
 void MainWindow::SheetPickModeChanged(bool on) {
   if (on || !sheetPick_) return;
+  if (sheetSearch_) sheetSearch_->Stop();
   sheetPick_.reset();
+  sheetArea_ = nullptr;
   sheetFrame_.clear();
   readout_->setText(QString::fromUtf8(msg::SheetCornersCancelled));
 }

@@ -13,7 +13,7 @@
 namespace zv {
 
 TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int offsetY, QWidget* parent)
-    : QDialog(parent), picture_(picture), offsetX_(offsetX), offsetY_(offsetY) {
+    : QDialog(parent), picture_(picture), search_(new TFrameSearchJob(this)), offsetX_(offsetX), offsetY_(offsetY) {
   setObjectName(QStringLiteral("FormSheetCorners"));
   setWindowTitle(QStringLiteral("Calibrate by sheet corners"));
   auto* column = new QVBoxLayout(this);
@@ -28,7 +28,7 @@ TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int
   lblSummary_ = new QLabel(this);
   lblSummary_->setObjectName(QStringLiteral("lblSheetSummary"));
   lblSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  lblSummary_->setAccessibleName(QStringLiteral("Sheet corners and projection"));
+  lblSummary_->setAccessibleDescription(QStringLiteral("Sheet corners and projection"));
   column->addWidget(lblSummary_);
   btnFind_ = new QPushButton(QStringLiteral("&Find corners"), this);
   btnFind_->setObjectName(QStringLiteral("btnFindCorners"));
@@ -37,7 +37,7 @@ TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int
   column->addWidget(btnFind_, 0, Qt::AlignLeft);
   lblFrame_ = new QLabel(picture_ ? QString() : QString::fromUtf8(msg::SheetFrameNeedsOnePicture), this);
   lblFrame_->setObjectName(QStringLiteral("lblFrame"));
-  lblFrame_->setAccessibleName(QStringLiteral("Frame corners found"));
+  lblFrame_->setAccessibleDescription(QStringLiteral("Frame corners found"));
   column->addWidget(lblFrame_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
   btnClick_ = buttons->addButton(QStringLiteral("&Click corners"), QDialogButtonBox::AcceptRole);
@@ -47,6 +47,9 @@ TSheetCornersDialog::TSheetCornersDialog(const Bitmap* picture, int offsetX, int
   column->addWidget(buttons);
   connect(edtSheet_, &QLineEdit::textChanged, this, &TSheetCornersDialog::SheetChanged);
   connect(btnFind_, &QPushButton::clicked, this, &TSheetCornersDialog::FindCorners);
+  connect(search_, &TFrameSearchJob::Finished, this, &TSheetCornersDialog::FrameFound);
+  // Closed while looking: the search ends before the picture can go.
+  connect(this, &QDialog::finished, search_, &TFrameSearchJob::Stop);
   connect(btnClick_, &QPushButton::clicked, this, [this] { useFound_ = false; });
   connect(btnUseFound_, &QPushButton::clicked, this, [this] { useFound_ = true; });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -82,8 +85,17 @@ void TSheetCornersDialog::SheetChanged() {
 }
 
 void TSheetCornersDialog::FindCorners() {
-  if (!picture_) return;
-  frame_ = FindSheetFrame(*picture_);
+  if (!picture_ || search_->Running()) return;
+  frame_ = TFrameSearch{};
+  btnFind_->setEnabled(false);
+  lblFrame_->setText(QString::fromUtf8(msg::SheetFrameSearching));
+  SheetChanged();
+  search_->Start(*picture_);
+}
+
+void TSheetCornersDialog::FrameFound(const TFrameSearch& found) {
+  frame_ = found;
+  btnFind_->setEnabled(true);
   if (!frame_.Found) {
     lblFrame_->setText(QString::fromStdString(frame_.Problem));
   } else {
@@ -97,6 +109,7 @@ void TSheetCornersDialog::FindCorners() {
     lblFrame_->setText(lines.join(QLatin1Char('\n')));
   }
   SheetChanged();
+  emit FrameSearched();
 }
 
 } // namespace zv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/FrameSearchJob.h"
 #include "model/FrameFinder.h"
 #include "model/SheetIndex.h"
 
@@ -39,13 +40,19 @@ public:
   const TFrameSearch& Frame() const { return frame_; }
   bool UseFound() const { return useFound_; }
 
+  // Starts the frame search on a worker; FrameSearched follows.
   void FindCorners();
 
+signals:
+  void FrameSearched();
+
 private:
+  void FrameFound(const TFrameSearch& found);
   void SheetChanged();
   void ShowSummary();
 
   const Bitmap* picture_;
+  TFrameSearchJob* search_;
   int offsetX_, offsetY_;
   QLineEdit* edtSheet_;
   QLabel* lblSummary_;

@@ -643,4 +643,10 @@ const char* const SheetFrameNeedsOnePicture = "The frame is looked for only on a
 const char* const SheetCornersCancelled = "Calibration by the sheet's corners cancelled; nothing changed";
 std::string SheetCalibrated(const std::string& sheet) { return "Calibrated as sheet " + sheet; }
 
+// Calibrating by the sheet's corners: the frame looked for on a worker,
+// and the clicks ended when the map they are for is no longer shown.
+const char* const SheetFrameSearching = "Looking for the sheet's frame...";
+const char* const SheetCornersMapLeft =
+    "Calibration by the sheet's corners cancelled: another map is shown; nothing changed";
+
 } // namespace zv::msg

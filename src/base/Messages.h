@@ -311,4 +311,9 @@ extern const char* const SheetFrameNeedsOnePicture;
 extern const char* const SheetCornersCancelled;
 std::string SheetCalibrated(const std::string& sheet);
 
+// Calibrating by the sheet's corners: the frame looked for on a worker,
+// and the clicks ended when the map they are for is no longer shown.
+extern const char* const SheetFrameSearching;
+extern const char* const SheetCornersMapLeft;
+
 } // namespace zv::msg

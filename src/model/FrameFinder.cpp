@@ -64,12 +64,17 @@ struct TReduced {
   int W = 0, H = 0;
   std::vector<std::uint8_t> Grey;
   std::vector<std::uint8_t> Ink;
+  int Threshold = 0; // grey levels below it are ink
   bool InkAt(int x, int y) const { return x >= 0 && y >= 0 && x < W && y < H && Ink[std::size_t(y) * W + x]; }
 };
 
-void ReduceRows(const TGreyReader& reader, int width, int factor, int y0, int y1, TReduced& r) {
+bool Stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
+
+void ReduceRows(const TGreyReader& reader, int width, int factor, int y0, int y1, TReduced& r,
+                const std::atomic<bool>* stop) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
   for (int y = y0; y < y1; ++y) {
+    if ((y & 63) == 0 && Stopped(stop)) return;
     reader.Row(y, 0, width, row.data());
     std::uint8_t* out = &r.Grey[static_cast<std::size_t>(y / factor) * r.W];
     for (int x = 0; x < width; ++x) {
@@ -79,7 +84,7 @@ void ReduceRows(const TGreyReader& reader, int width, int factor, int y0, int y1
   }
 }
 
-TReduced Reduce(const Bitmap& picture) {
+TReduced Reduce(const Bitmap& picture, const std::atomic<bool>* stop) {
   TReduced r;
   const int side = std::max(picture.Width(), picture.Height());
   r.Factor = std::max(1, (side + kReducedSide - 1) / kReducedSide);
@@ -91,11 +96,11 @@ TReduced Reduce(const Bitmap& picture) {
   // picture is what takes the time.
   const int cellRows = r.H, half = (cellRows / 2) * r.Factor;
   if (picture.Height() >= 2048) {
-    std::thread other([&] { ReduceRows(reader, picture.Width(), r.Factor, half, picture.Height(), r); });
-    ReduceRows(reader, picture.Width(), r.Factor, 0, half, r);
+    std::thread other([&] { ReduceRows(reader, picture.Width(), r.Factor, half, picture.Height(), r, stop); });
+    ReduceRows(reader, picture.Width(), r.Factor, 0, half, r, stop);
     other.join();
   } else {
-    ReduceRows(reader, picture.Width(), r.Factor, 0, picture.Height(), r);
+    ReduceRows(reader, picture.Width(), r.Factor, 0, picture.Height(), r, stop);
   }
   return r;
 }
@@ -115,6 +120,7 @@ bool MarkInk(TReduced& r) {
   const int paper = percentile(0.9), dark = percentile(0.001);
   if (paper - dark < 48) return false;
   const int threshold = (paper + dark) / 2;
+  r.Threshold = threshold;
   r.Ink.resize(r.Grey.size());
   for (std::size_t i = 0; i < r.Grey.size(); ++i) r.Ink[i] = r.Grey[i] < threshold;
   return true;
@@ -198,43 +204,58 @@ std::vector<TLine> FindLines(const TReduced& r, bool vertical) {
   return lines;
 }
 
-// Ink cells on the line, counted along its whole length.
+// Ink cells on the line, counted along its whole length; four times over,
+// with the cells exactly under it added, so that of the positions touching
+// a line's ink the one through its middle counts most.
 int CountHits(const TReduced& r, const TLine& line) {
   const int length = line.Vertical ? r.H : r.W;
   int hits = 0;
-  for (int a = 0; a < length; ++a) hits += InkNear(r, line.Vertical, a, line.Across(a)) ? 1 : 0;
+  for (int a = 0; a < length; ++a) {
+    const double across = line.Across(a);
+    if (!InkNear(r, line.Vertical, a, across)) continue;
+    const int c = static_cast<int>(std::lround(across));
+    hits += 4 + ((line.Vertical ? r.InkAt(c, a) : r.InkAt(a, c)) ? 1 : 0);
+  }
   return hits;
 }
 
 // Lines found on the half-size picture, set on the full-size one: moved
-// and turned within the half-size picture's precision to lie on the most ink.
+// and turned within the half-size picture's precision to lie on the most
+// ink. Where two lines a few cells apart made one peak there (the neat line
+// and a grid line beside it), both are kept.
 std::vector<TLine> SetOnFinerCells(const TReduced& fine, const std::vector<TLine>& coarse) {
+  constexpr int kShifts = 6; // half cells either way
   std::vector<TLine> lines;
+  const double mid = (coarse.empty() || !coarse[0].Vertical ? fine.W : fine.H) / 2.0;
   for (const TLine& c : coarse) {
-    TLine best = c;
-    best.R = 2 * c.R + 0.5 - 0.5 * c.S;
-    best.Votes = -1;
-    const double slopeStep = 0.5 / (c.Vertical ? fine.H : fine.W);
-    const TLine start = best;
-    for (int ds = -2; ds <= 2; ++ds)
-      for (int dr = -4; dr <= 4; ++dr) {
+    TLine start = c;
+    start.R = 2 * c.R + 0.5 - 0.5 * c.S;
+    const double length = c.Vertical ? fine.H : fine.W, slopeStep = 0.5 / length;
+    // The best slope at each shift.
+    std::array<TLine, 2 * kShifts + 1> at;
+    for (int dr = -kShifts; dr <= kShifts; ++dr) {
+      TLine& best = at[static_cast<std::size_t>(dr + kShifts)];
+      best.Votes = -1;
+      for (int ds = -2; ds <= 2; ++ds) {
         TLine t = start;
-        t.R += 0.5 * dr;
         t.S += ds * slopeStep;
-        t.R -= ds * slopeStep * (c.Vertical ? fine.H : fine.W) / 2; // turned about its middle
-        const int hits = CountHits(fine, t);
-        if (hits > best.Votes) {
-          best = t;
-          best.Votes = hits;
-        }
+        t.R += 0.5 * dr - ds * slopeStep * length / 2; // turned about its middle
+        t.Votes = CountHits(fine, t);
+        if (t.Votes > best.Votes) best = t;
       }
-    const bool same = std::any_of(lines.begin(), lines.end(), [&](const TLine& l) {
-      const double mid = (c.Vertical ? fine.H : fine.W) / 2.0;
-      return std::fabs(l.Across(mid) - best.Across(mid)) < 1.5;
-    });
-    if (same) continue;
-    MeasureHits(fine, best);
-    lines.push_back(std::move(best));
+    }
+    int most = 0;
+    for (const TLine& t : at) most = std::max(most, t.Votes);
+    for (int k = 0; k <= 2 * kShifts; ++k) {
+      const TLine& t = at[static_cast<std::size_t>(k)];
+      const bool peak = t.Votes >= 0.85 * most && (k == 0 || at[k - 1].Votes < t.Votes) &&
+                        (k == 2 * kShifts || at[k + 1].Votes <= t.Votes);
+      const bool same = std::any_of(lines.begin(), lines.end(),
+                                    [&](const TLine& l) { return std::fabs(l.Across(mid) - t.Across(mid)) < 1.5; });
+      if (!peak || same) continue;
+      lines.push_back(t);
+      MeasureHits(fine, lines.back());
+    }
   }
   return lines;
 }
@@ -266,17 +287,29 @@ TPoint Meet(double hR, double hS, double vR, double vS) {
 // none running on past either end (grid lines run on past the corners of
 // the rectangles they make, up to the frame; the frame's sides stop at its
 // corners, with the collar's gap beyond).
+// Reduced cells a grid line close inside the neat line may be away from it.
+constexpr int kMaxRunOn = 9;
+
+// The cells of ink in a row on the line from cell `from` on, going by `step`.
+int InkRun(const TLine& line, double from, int step) {
+  const int n = static_cast<int>(line.Hits.size()) - 1;
+  int run = 0;
+  for (int a = static_cast<int>(from); a >= 0 && a < n && line.Hits[a + 1] > line.Hits[a]; a += step) ++run;
+  return run;
+}
+
 bool SideHolds(const TLine& line, double a0, double a1) {
   constexpr double kMargin = 3;
-  const double reach = std::max(6.0, 0.01 * (a1 - a0));
+  const double reach = std::max(16.0, 0.02 * (a1 - a0)); // longer than a thick outer frame line is wide
   if (line.Share(a0 + kMargin, a1 - kMargin) < 0.55) return false;
-  if (line.Share(a0 - kMargin - reach, a0 - kMargin) > 0.75 || line.Share(a1 + kMargin, a1 + kMargin + reach) > 0.75)
+  if (line.Share(a0 - kMaxRunOn - reach, a0 - kMaxRunOn) > 0.75 ||
+      line.Share(a1 + kMaxRunOn, a1 + kMaxRunOn + reach) > 0.75)
     return false;
-  // Two cells past the corner, beyond the crossing side's own ink, three in
-  // a row: whole cells, so that as many are looked at wherever the corner falls.
-  constexpr double kGap = 2, kRunOn = 3;
-  const double before = std::floor(a0) - kGap, after = std::ceil(a1) + kGap;
-  return line.Share(before - kRunOn, before) < 1 && line.Share(after, after + kRunOn) < 1;
+  // Ink running on unbroken from the corner, further than a grid line close
+  // inside the neat line would take it (which the full-resolution measure
+  // then tells from the neat line), is a side going on past its corner.
+  // Ink further out (a frame line, the collar) is no matter.
+  return InkRun(line, std::floor(a0), -1) <= kMaxRunOn && InkRun(line, std::ceil(a1), 1) <= kMaxRunOn;
 }
 
 struct TQuad {
@@ -299,13 +332,15 @@ bool MakeQuad(const TReduced& r, TQuad& q) {
 // and on beyond it, outward being towards lower coordinates when
 // outwardLower: grid lines cross each other, but end at the neat line.
 bool Crossed(const TLine& side, const std::vector<TLine>& others, double a0, double a1, bool outwardLower) {
-  constexpr double kRun = 3;
+  // Six cells: a double line (the neat line and a grid line beside it) is
+  // not a line running on.
+  constexpr double kRun = 6;
   int crossings = 0;
   for (const TLine& other : others) {
     const TPoint at = side.Vertical ? Meet(other.R, other.S, side.R, side.S) : Meet(side.R, side.S, other.R, other.S);
     const double along = side.Vertical ? at.Y : at.X, there = side.Vertical ? at.X : at.Y;
     if (along < a0 + 0.05 * (a1 - a0) || along > a1 - 0.05 * (a1 - a0)) continue;
-    // The cells one to three past the line on either side.
+    // The cells one to six past the line on either side.
     const double inner = outwardLower ? std::ceil(there) + 1 : std::floor(there) - 1 - kRun;
     const double outer = outwardLower ? std::floor(there) - 1 - kRun : std::ceil(there) + 1;
     if (other.Share(inner, inner + kRun) >= 1 && other.Share(outer, outer + kRun) >= 1) ++crossings;
@@ -346,44 +381,60 @@ struct TSide {
   double A = 0, B = 0;
   double Inliers = 0; // share of the samples on the fitted line
   double Rms = 0;
+  double Width = 0; // the line's usual dark run across it, in pixels
 };
 
-// The centre of the dark run nearest to `predicted` on the profile across
-// the side at `along`, within `half` pixels; NaN when there is none.
-double DarkRunCentre(const TGreyReader& g, const Bitmap& p, bool vertical, int along, double predicted, int half,
-                     int& runLength) {
+// A dark run across a side: its centre and its edges where the profile
+// crosses halfway, to a fraction of a pixel.
+struct TRun {
+  double Centre = NAN, Low = 0, High = 0;
+};
+
+// The dark run nearest to `predicted` on the profile across the side at
+// `along`, within `half` pixels; Centre NaN when there is none. A run wider
+// than `width` by more than a pixel is the side with a grid line touching
+// it on the inside: its centre is then taken from its outer edge, which
+// lies towards lower coordinates when outward is negative.
+TRun DarkRun(const TGreyReader& g, const Bitmap& p, bool vertical, int along, double predicted, int half,
+             int outward = 0, double width = 0) {
   const int extent = vertical ? p.Width() : p.Height();
   const int c0 = std::max(0, static_cast<int>(std::floor(predicted)) - half);
   const int c1 = std::min(extent - 1, static_cast<int>(std::ceil(predicted)) + half);
-  if (c1 - c0 < 3) return NAN;
+  TRun best;
+  if (c1 - c0 < 3) return best;
   std::vector<int> v(static_cast<std::size_t>(c1 - c0 + 1));
   for (int c = c0; c <= c1; ++c) v[c - c0] = vertical ? g.At(c, along) : g.At(along, c);
   const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-  if (*hi - *lo < 40) return NAN;
-  const int threshold = (*hi + *lo) / 2;
-  double bestCentre = NAN, bestDistance = 1e9;
-  for (int i = 0; i < static_cast<int>(v.size());) {
+  if (*hi - *lo < 40) return best;
+  const int threshold = (*hi + *lo) / 2, n = static_cast<int>(v.size());
+  double bestDistance = 1e9;
+  for (int i = 0; i < n;) {
     if (v[i] >= threshold) {
       ++i;
       continue;
     }
     int j = i;
     double sum = 0, weighted = 0;
-    for (; j < static_cast<int>(v.size()) && v[j] < threshold; ++j) {
+    for (; j < n && v[j] < threshold; ++j) {
       sum += threshold - v[j];
       weighted += (threshold - v[j]) * static_cast<double>(c0 + j);
     }
     // A run reaching the window's end is a line along the profile, or a blot.
-    const bool whole = i > 0 && j < static_cast<int>(v.size());
-    const double centre = weighted / sum;
-    if (whole && std::fabs(centre - predicted) < bestDistance) {
-      bestDistance = std::fabs(centre - predicted);
-      bestCentre = centre;
-      runLength = j - i;
+    if (i > 0 && j < n) {
+      TRun run;
+      run.Low = c0 + i - 1 + static_cast<double>(v[i - 1] - threshold) / (v[i - 1] - v[i]);
+      run.High = c0 + j - 1 + static_cast<double>(threshold - v[j - 1]) / (v[j] - v[j - 1]);
+      run.Centre = weighted / sum;
+      if (outward != 0 && width > 0 && run.High - run.Low > width + 1)
+        run.Centre = outward < 0 ? run.Low + width / 2 : run.High - width / 2;
+      if (std::fabs(run.Centre - predicted) < bestDistance) {
+        bestDistance = std::fabs(run.Centre - predicted);
+        best = run;
+      }
     }
     i = j;
   }
-  return bestCentre;
+  return best;
 }
 
 // A least-squares line through the samples, dropping those far from it
@@ -421,35 +472,150 @@ TSide RobustFit(const std::vector<std::pair<double, double>>& samples, std::size
 
 // The side measured along its length between its corners (full picture
 // pixels), near the line across = a + b × along: twice, the second time in
-// a narrow band around the first fit.
+// a narrow band around the first fit, knowing the line's width.
 TSide MeasureSide(const TGreyReader& g, const Bitmap& p, bool vertical, double a, double b, double from, double to,
-                  int half) {
+                  int half, int outward, double width = 0) {
   const int samples = static_cast<int>(std::clamp((to - from) / 2, 16.0, 600.0));
   const int lastAlong = (vertical ? p.Height() : p.Width()) - 1;
   const double margin = 0.02 * (to - from);
-  TSide side{a, b, 0, 0};
+  TSide side{a, b, 0, 0, width};
   for (int pass = 0; pass < 2; ++pass) {
     std::vector<std::pair<double, double>> found;
-    std::vector<int> runs;
+    std::vector<double> widths;
     for (int k = 0; k < samples; ++k) {
       const int along = std::clamp(
           static_cast<int>(std::lround(from + margin + (to - from - 2 * margin) * (k + 0.5) / samples)), 0, lastAlong);
-      int run = 0;
-      const double c = DarkRunCentre(g, p, vertical, along, side.A + side.B * along, half, run);
-      if (std::isfinite(c)) {
-        found.emplace_back(along, c);
-        runs.push_back(run);
+      const TRun run = DarkRun(g, p, vertical, along, side.A + side.B * along, half, outward, side.Width);
+      if (std::isfinite(run.Centre)) {
+        found.emplace_back(along, run.Centre);
+        widths.push_back(run.High - run.Low);
       }
     }
     if (found.size() < 8) return TSide{};
+    const double known = side.Width;
     side = RobustFit(found, static_cast<std::size_t>(samples));
-    std::nth_element(runs.begin(), runs.begin() + runs.size() / 2, runs.end());
-    half = runs[runs.size() / 2] / 2 + 4;
+    // The lower quartile: where a grid line touches the side, its run is wider.
+    std::nth_element(widths.begin(), widths.begin() + widths.size() / 4, widths.end());
+    side.Width = pass == 0 && width == 0 ? widths[widths.size() / 4] : known;
+    half = static_cast<int>(side.Width / 2) + 4;
   }
   return side;
 }
 
 TPoint MeetSides(const TSide& h, const TSide& v) { return Meet(h.A, h.B, v.A, v.B); }
+
+// The four sides at full resolution, and which way is out of the frame
+// (towards lower coordinates for the top and left sides).
+enum { kTop, kBottom, kLeft, kRight };
+using TSides = std::array<TSide, 4>;
+constexpr bool kVertical[4] = {false, false, true, true};
+constexpr int kOutward[4] = {-1, 1, -1, 1};
+// The sides that meet side i, at its lower and its higher end.
+constexpr int kEnds[4][2] = {{kLeft, kRight}, {kLeft, kRight}, {kTop, kBottom}, {kTop, kBottom}};
+// A side whose crossing sides run on this many pixels past it is a grid
+// line: the neat line's sides stop at its corners.
+constexpr int kRunOnPixels = 3;
+
+std::array<TPoint, 4> CornersOf(const TSides& s) {
+  return {MeetSides(s[kTop], s[kLeft]), MeetSides(s[kTop], s[kRight]), MeetSides(s[kBottom], s[kRight]),
+          MeetSides(s[kBottom], s[kLeft])};
+}
+
+TPoint CornerAt(const TSides& s, int side, int end) {
+  const int other = kEnds[side][end];
+  return kVertical[side] ? MeetSides(s[other], s[side]) : MeetSides(s[side], s[other]);
+}
+
+// How many pixels the crossing side at `end` of `side` stays dark beyond it,
+// outward of the frame, starting just past the side's own ink: through
+// whatever it runs on to, as the neat line's side does through the neat
+// line's ink when `side` is a grid line.
+int RunOn(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, int end, int limit, int ink) {
+  const TSide& crossing = s[kEnds[side][end]];
+  const TPoint corner = CornerAt(s, side, end);
+  const int out = kOutward[side];
+  const double start = (kVertical[side] ? corner.X : corner.Y) + out * (s[side].Width / 2 + 0.5);
+  const int last = (kVertical[side] ? p.Width() : p.Height()) - 1;
+  const int lastAcross = (kVertical[side] ? p.Height() : p.Width()) - 1;
+  int reach = 0, light = 0;
+  for (int t = 0; t <= limit && light < 2; ++t) {
+    const long along = std::lround(start + out * t);
+    if (along < 0 || along > last) break;
+    const long c = std::lround(crossing.A + crossing.B * static_cast<double>(along));
+    int darkest = 255;
+    for (long d = std::max(0L, c - 1); d <= std::min<long>(lastAcross, c + 1); ++d) {
+      const int x = static_cast<int>(kVertical[side] ? along : d), y = static_cast<int>(kVertical[side] ? d : along);
+      darkest = std::min<int>(darkest, g.At(x, y));
+    }
+    if (darkest < ink) {
+      reach = t + 1;
+      light = 0;
+    } else {
+      ++light;
+    }
+  }
+  return reach;
+}
+
+// The line the crossing sides run on to, outward of `side`: where the
+// neat line is when `side` is a grid line close inside it. Fails (Inliers
+// 0) when no such line runs along the side.
+TSide OuterLine(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, const int reach[2]) {
+  const bool vertical = kVertical[side];
+  double along[2], across[2], widest = 0;
+  for (int end = 0; end < 2; ++end) {
+    const TPoint corner = CornerAt(s, side, end);
+    along[end] = vertical ? corner.Y : corner.X;
+    // The crossing side's ink ends half its width beyond the line it meets.
+    const double shift =
+        reach[end] >= kRunOnPixels ? s[side].Width / 2 + 0.5 + reach[end] - s[kEnds[side][end]].Width / 2 : 0;
+    across[end] = (vertical ? corner.X : corner.Y) + kOutward[side] * shift;
+    widest = std::max(widest, shift);
+  }
+  if (along[1] - along[0] < 16) return TSide{};
+  const double b = (across[1] - across[0]) / (along[1] - along[0]), a = across[0] - b * along[0];
+  return MeasureSide(g, p, vertical, a, b, along[0], along[1], std::max(3, static_cast<int>(widest / 2)),
+                     kOutward[side]);
+}
+
+// Moves each side that grid lines were taken for out to the neat line the
+// crossing sides run on to. False when a side still has sides running on
+// past it: then which line is the neat line cannot be told.
+bool MoveOffGridLines(const TGreyReader& g, const Bitmap& p, TSides& s, int limit, int ink) {
+  for (int round = 0; round < 3; ++round) {
+    bool moved = false, clear = true;
+    for (int side = 0; side < 4; ++side) {
+      const int reach[2] = {RunOn(g, p, s, side, 0, limit, ink), RunOn(g, p, s, side, 1, limit, ink)};
+      if (reach[0] < kRunOnPixels && reach[1] < kRunOnPixels) continue;
+      clear = false;
+      const TSide outer = OuterLine(g, p, s, side, reach);
+      if (outer.Inliers < 0.8 * s[side].Inliers) continue;
+      s[side] = outer;
+      moved = true;
+    }
+    if (clear) return true;
+    if (!moved) return false;
+  }
+  return false;
+}
+
+// A side much wider than the others is the neat line with a grid line
+// touching it all along the inside: measured again from its outer edge,
+// with the others' width.
+void TouchingGridLines(const TGreyReader& g, const Bitmap& p, TSides& s) {
+  std::array<double, 4> widths{};
+  for (int i = 0; i < 4; ++i) widths[i] = s[i].Width;
+  std::sort(widths.begin(), widths.end());
+  const double usual = widths[1];
+  if (usual <= 0) return;
+  for (int i = 0; i < 4; ++i) {
+    if (s[i].Width <= usual + 1.5) continue;
+    const TPoint c0 = CornerAt(s, i, 0), c1 = CornerAt(s, i, 1);
+    const TSide again = MeasureSide(g, p, kVertical[i], s[i].A, s[i].B, kVertical[i] ? c0.Y : c0.X,
+                                    kVertical[i] ? c1.Y : c1.X, static_cast<int>(s[i].Width / 2) + 4, kOutward[i], usual);
+    if (again.Inliers >= 0.8 * s[i].Inliers) s[i] = again;
+  }
+}
 
 // The chosen quad's sides at full resolution, intersected.
 TFrameSearch Refine(const Bitmap& p, const TReduced& r, const TQuad& q) {
@@ -460,17 +626,26 @@ TFrameSearch Refine(const Bitmap& p, const TReduced& r, const TQuad& q) {
   const auto lineA = [&](const TLine& l) { return full(l.R) + 0.5 * l.S * (1 - f); };
   const int half = static_cast<int>(f) + 4;
   const auto& c = q.Corners;
-  const TSide top = MeasureSide(g, p, false, lineA(*q.Top), q.Top->S, full(c[0].X), full(c[1].X), half);
-  const TSide bottom = MeasureSide(g, p, false, lineA(*q.Bottom), q.Bottom->S, full(c[3].X), full(c[2].X), half);
-  const TSide left = MeasureSide(g, p, true, lineA(*q.Left), q.Left->S, full(c[0].Y), full(c[3].Y), half);
-  const TSide right = MeasureSide(g, p, true, lineA(*q.Right), q.Right->S, full(c[1].Y), full(c[2].Y), half);
+  TSides s;
+  s[kTop] = MeasureSide(g, p, false, lineA(*q.Top), q.Top->S, full(c[0].X), full(c[1].X), half, kOutward[kTop]);
+  s[kBottom] =
+      MeasureSide(g, p, false, lineA(*q.Bottom), q.Bottom->S, full(c[3].X), full(c[2].X), half, kOutward[kBottom]);
+  s[kLeft] = MeasureSide(g, p, true, lineA(*q.Left), q.Left->S, full(c[0].Y), full(c[3].Y), half, kOutward[kLeft]);
+  s[kRight] = MeasureSide(g, p, true, lineA(*q.Right), q.Right->S, full(c[1].Y), full(c[2].Y), half, kOutward[kRight]);
+  const auto quality = [](const TSides& sides) {
+    double least = 1;
+    for (const TSide& side : sides) least = std::min(least, side.Inliers * std::clamp(1.5 - side.Rms / 2, 0.0, 1.0));
+    return least;
+  };
+  // A grid line a few reduced cells inside the neat line looks like it on
+  // the reduced picture; here the sides show which is which.
+  const bool told = quality(s) > 0 && MoveOffGridLines(g, p, s, static_cast<int>(10 * f) + 8, r.Threshold);
+  if (told) TouchingGridLines(g, p, s);
+  double confidence = quality(s);
+  if (!told) confidence = std::min(confidence, kFrameConfidenceNeeded / 2);
   TFrameSearch result;
-  const TPoint corners[4] = {MeetSides(top, left), MeetSides(top, right), MeetSides(bottom, right),
-                             MeetSides(bottom, left)};
-  double confidence = 1;
-  for (const TSide* s : {&top, &bottom, &left, &right})
-    confidence = std::min(confidence, s->Inliers * std::clamp(1.5 - s->Rms / 2, 0.0, 1.0));
   result.Confidence = confidence;
+  const std::array<TPoint, 4> corners = CornersOf(s);
   for (int i = 0; i < 4; ++i) {
     result.Corners[i] = {corners[i].X, corners[i].Y};
     if (!(corners[i].X >= -0.5 && corners[i].Y >= -0.5 && corners[i].X <= p.Width() - 0.5 &&
@@ -489,25 +664,18 @@ TFrameSearch Refine(const Bitmap& p, const TReduced& r, const TQuad& q) {
 
 } // namespace
 
-TFrameSearch FindSheetFrame(const Bitmap& picture) {
+TFrameSearch FindSheetFrame(const Bitmap& picture, const std::atomic<bool>* stop) {
   TFrameSearch none;
-  if (picture.Width() < 32 || picture.Height() < 32) {
-    none.Problem = msg::FrameNotFound;
-    return none;
-  }
-  TReduced r = Reduce(picture);
-  if (!MarkInk(r)) {
-    none.Problem = msg::FrameNotFound;
-    return none;
-  }
+  none.Problem = msg::FrameNotFound;
+  if (picture.Width() < 32 || picture.Height() < 32) return none;
+  TReduced r = Reduce(picture, stop);
+  if (Stopped(stop) || !MarkInk(r)) return none;
   const TReduced half = Halved(r);
   const std::vector<TLine> across = SetOnFinerCells(r, FindLines(half, false));
+  if (Stopped(stop)) return none;
   const std::vector<TLine> down = SetOnFinerCells(r, FindLines(half, true));
   TQuad quad;
-  if (!ChooseFrame(r, across, down, quad)) {
-    none.Problem = msg::FrameNotFound;
-    return none;
-  }
+  if (Stopped(stop) || !ChooseFrame(r, across, down, quad)) return none;
   return Refine(picture, r, quad);
 }
 

@@ -4,6 +4,7 @@
 
 #include "model/SheetCalibration.h"
 
+#include <atomic>
 #include <string>
 
 namespace zv {
@@ -28,7 +29,8 @@ inline constexpr double kFrameConfidenceNeeded = 0.6;
 // turned by at most 5° from the picture's axes) whose sides end at its
 // corners, on a reduced picture first; then measures each side at full
 // resolution to a fraction of a pixel and intersects them. Reads the
-// picture once, with a few MiB beside it.
-TFrameSearch FindSheetFrame(const Bitmap& picture);
+// picture once, with a few MiB beside it. When *stop turns true (from
+// another thread) the search ends soon, with the frame not found.
+TFrameSearch FindSheetFrame(const Bitmap& picture, const std::atomic<bool>* stop = nullptr);
 
 } // namespace zv

@@ -30,7 +30,7 @@ const QPoint kFrame[4] = {{60, 50}, {540, 50}, {540, 410}, {60, 410}};
 
 // A white scan with a thin black frame and a thick outer one, and a .map of
 // WGS 84 on Mercator with two points, beside it in dir.
-QString WriteScan(const QTemporaryDir& dir) {
+QString WriteScan(const QTemporaryDir& dir, const QString& name = QStringLiteral("scan")) {
   QImage scan(600, 460, QImage::Format_RGB32);
   scan.fill(Qt::white);
   QPainter painter(&scan);
@@ -39,10 +39,11 @@ QString WriteScan(const QTemporaryDir& dir) {
   painter.setPen(QPen(Qt::black, 5));
   painter.drawRect(QRect(kFrame[0] - QPoint(12, 12), kFrame[2] + QPoint(12, 12)));
   painter.end();
-  scan.save(dir.filePath("scan.png"));
-  QFile map(dir.filePath("scan.map"));
+  scan.save(dir.filePath(name + ".png"));
+  QFile map(dir.filePath(name + ".map"));
   map.open(QIODevice::WriteOnly);
-  map.write("OziExplorer Map Data File Version 2.2\nscan\nscan.png\n1 ,Map Code,\nWGS 84,WGS 84,   0.0000,   "
+  map.write(("OziExplorer Map Data File Version 2.2\n" + name + "\n" + name + ".png\n").toUtf8());
+  map.write("1 ,Map Code,\nWGS 84,WGS 84,   0.0000,   "
             "0.0000,WGS 84\nReserved 1\nReserved 2\nMagnetic Variation,,,E\n"
             "Map Projection,Mercator,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No\n"
             "Point01,xy,   10,   10,in, deg,  51, 0.0,N,  18, 0.0,E, grid,   ,           ,           ,N\n"
@@ -61,9 +62,18 @@ class SheetCornersTest : public QObject {
   void Start(zv::MainWindow& window, const QTemporaryDir& dir, bool find, bool useFound) {
     window.OpenFiles({WriteScan(dir)}, false);
     QVERIFY(window.View().ActiveMapArea());
+    StartFlow(window, find, useFound);
+  }
+
+  static void StartFlow(zv::MainWindow& window, bool find, bool useFound) {
     window.RunSheetCornersDialog = [find, useFound](zv::TSheetCornersDialog& dialog) {
       dialog.SheetEdit()->setText(QStringLiteral("M-34-037"));
-      if (find) dialog.FindButton()->click();
+      if (find) {
+        // The search runs on a worker; its result comes back as a signal.
+        QSignalSpy searched(&dialog, &zv::TSheetCornersDialog::FrameSearched);
+        dialog.FindButton()->click();
+        if (!searched.wait(10000)) return false;
+      }
       (useFound ? dialog.UseFoundButton() : dialog.ClickButton())->click();
       return dialog.result() == QDialog::Accepted;
     };
@@ -93,6 +103,8 @@ private slots:
     Start(window, dir, false, false);
     QVERIFY(window.SheetCornerPick());
     QCOMPARE(Readout(window), QStringLiteral("Click the north-west corner of the sheet's frame"));
+    // Found on a worker meanwhile, the frame is what the clicks snap to.
+    QTRY_VERIFY(!window.SheetFrameSearching());
     Click(window, kFrame[0] + QPoint(4, 3));
     QVERIFY(Readout(window).startsWith("The north-west corner moved onto the frame corner found there. "
                                        "Click the north-east corner of the sheet's frame"));
@@ -140,6 +152,48 @@ private slots:
     QCOMPARE(area.Points.size(), points.size());
     QCOMPARE(area.Points[1].X, points[1].X);
     QCOMPARE(Readout(window), QStringLiteral("Calibration by the sheet's corners cancelled; nothing changed"));
+    QVERIFY(!window.windowTitle().contains("*"));
+  }
+
+  // Another map shown, the map closed or files opened during the clicks:
+  // the clicks end with no map changed, whatever click comes after.
+  void leavingTheMapCancels_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("another map shown") << "switch";
+    QTest::newRow("the map closed") << "close";
+    QTest::newRow("a file opened") << "open";
+  }
+  void leavingTheMapCancels() {
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    zv::MainWindow window;
+    window.resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.OpenFiles({WriteScan(dir, "other")}, false);
+    zv::TMapArea* other = window.View().ActiveMapArea();
+    QVERIFY(other);
+    const auto otherLines = other->Lines;
+    window.OpenFiles({WriteScan(dir)}, false);
+    QVERIFY(window.View().ActiveMapArea() != other);
+    StartFlow(window, false, false);
+    Click(window, kFrame[0]);
+    QVERIFY(window.SheetCornerPick());
+    if (how == "switch")
+      window.View().SetActiveMapArea(other);
+    else if (how == "close")
+      window.findChild<QAction*>("mmMapClose")->trigger();
+    else
+      window.OpenFiles({WriteScan(dir, "third")}, false);
+    QVERIFY(!window.SheetCornerPick());
+    QVERIFY(!window.SheetFrameSearching());
+    QVERIFY(!window.View().PickMode());
+    Click(window, kFrame[1]);
+    Click(window, kFrame[2]);
+    for (zv::TMapArea* area : window.View().Layouts->AllAreas()) {
+      QCOMPARE(area->Points.size(), std::size_t(2));
+      if (area == other) QVERIFY(area->Lines == otherLines);
+    }
     QVERIFY(!window.windowTitle().contains("*"));
   }
 
