@@ -643,4 +643,9 @@ const char* const SheetFrameNeedsOnePicture = "The frame is looked for only on a
 const char* const SheetCornersCancelled = "Calibration by the sheet's corners cancelled; nothing changed";
 std::string SheetCalibrated(const std::string& sheet) { return "Calibrated as sheet " + sheet; }
 
+// ---------------------------------------------------------------------------
+// Zoom factors that are no power of two (Fit to window)
+
+std::string ZoomPercent(double factor) { return Fixed(100.0 * factor, 1) + " %"; }
+
 } // namespace zv::msg

@@ -311,4 +311,8 @@ extern const char* const SheetFrameNeedsOnePicture;
 extern const char* const SheetCornersCancelled;
 std::string SheetCalibrated(const std::string& sheet);
 
+// Zoom factors that are no power of two (Fit to window).
+// "37.4 %": one decimal, which tells such a factor from the powers' "12.5 %".
+std::string ZoomPercent(double factor);
+
 } // namespace zv::msg

@@ -506,6 +506,68 @@ void BitmapCanvas::ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy,
   if (!part.Empty()) target_.CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
 }
 
+namespace {
+
+std::int64_t FloorDivide(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+} // namespace
+
+std::int64_t TSampling::Source(std::int64_t t, std::int64_t offset) const {
+  return FloorDivide((2 * (t + offset) + 1) * StepNum, 2 * StepDen);
+}
+
+std::int64_t TSampling::FirstTarget(std::int64_t s, std::int64_t offset) const {
+  // (2 (t + offset) + 1) StepNum >= 2 s StepDen, the least such t.
+  return -FloorDivide(-(2 * s * StepDen - StepNum), 2 * StepNum) - offset;
+}
+
+bool SampledTargetRect(const TSampling& sampling, std::int64_t left, std::int64_t top, int w, int h,
+                       int targetWidth, int targetHeight, int* x0, int* y0, int* x1, int* y1) {
+  if (w <= 0 || h <= 0 || sampling.StepNum <= 0 || sampling.StepDen <= 0) return false;
+  const std::int64_t l = std::max<std::int64_t>(sampling.FirstTarget(left, sampling.OffsetX), 0);
+  const std::int64_t t = std::max<std::int64_t>(sampling.FirstTarget(top, sampling.OffsetY), 0);
+  const std::int64_t r = std::min<std::int64_t>(sampling.FirstTarget(left + w, sampling.OffsetX), targetWidth);
+  const std::int64_t b = std::min<std::int64_t>(sampling.FirstTarget(top + h, sampling.OffsetY), targetHeight);
+  if (l >= r || t >= b) return false;
+  *x0 = static_cast<int>(l), *y0 = static_cast<int>(t), *x1 = static_cast<int>(r), *y1 = static_cast<int>(b);
+  return true;
+}
+
+Bitmap SampledPart(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling,
+                   int targetWidth, int targetHeight, int* x, int* y) {
+  *x = *y = 0;
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (src.Empty() || !SampledTargetRect(sampling, left, top, src.Width(), src.Height(), targetWidth, targetHeight,
+                                        &x0, &y0, &x1, &y1))
+    return Bitmap();
+  std::vector<int> columns(static_cast<std::size_t>(x1 - x0));
+  for (int tx = x0; tx < x1; ++tx)
+    columns[static_cast<std::size_t>(tx - x0)] = static_cast<int>(sampling.Source(tx, sampling.OffsetX) - left);
+  Bitmap part(x1 - x0, y1 - y0, PixelFormat::pf24bit);
+  for (int ty = y0; ty < y1; ++ty) {
+    const int srcY = static_cast<int>(sampling.Source(ty, sampling.OffsetY) - top);
+    std::uint8_t* out = part.Row(ty - y0);
+    if (src.Format() == PixelFormat::pf24bit) {
+      const std::uint8_t* in = src.Row(srcY);
+      for (const int c : columns) std::memcpy(out, in + 3 * std::size_t(c), 3), out += 3;
+      continue;
+    }
+    for (const int c : columns) {
+      const Rgb colour = src.Pixel(c, srcY);
+      out[0] = colour.r, out[1] = colour.g, out[2] = colour.b, out += 3;
+    }
+  }
+  *x = x0;
+  *y = y0;
+  return part;
+}
+
+void BitmapCanvas::SampledCopy(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling) {
+  int x = 0, y = 0;
+  const Bitmap part = SampledPart(src, left, top, sampling, target_.Width(), target_.Height(), &x, &y);
+  if (!part.Empty()) target_.CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+}
+
 void BitmapCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
   // Only the visible part of each edge is walked; SetPixel drops the rest.
