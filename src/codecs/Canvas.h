@@ -15,9 +15,10 @@ struct TCanvasPoint {
 };
 
 // How a copy at a factor that is no power of two picks its pixels: on each
-// axis, target pixel t shows the source pixel under its centre,
-// floor((t + Offset + 1/2) * StepNum / StepDen), StepNum / StepDen source
-// pixels making one target pixel.
+// axis, target pixel t shows the source pixel under its top-left corner,
+// floor((t + Offset) * StepNum / StepDen), StepNum / StepDen source pixels
+// making one target pixel. (The corner, as picking takes it; every target
+// pixel of the scaled side, rounded up, then shows a source pixel.)
 struct TSampling {
   std::int64_t StepNum = 1;
   std::int64_t StepDen = 1;
@@ -78,8 +79,9 @@ bool SampledTargetRect(const TSampling& sampling, std::int64_t left, std::int64_
                        int targetWidth, int targetHeight, int* x0, int* y0, int* x1, int* y1);
 
 // A canvas over a Bitmap. The operations export needs draw exactly; lines are
-// drawn without their halo, one pixel per step along them; ellipses and text
-// are drawn by the desktop view's own canvas only.
+// drawn without their halo, one pixel per step along them; ellipses are the
+// pixels whose centres lie in the ring; text is digits of 3 × 5 dots (other
+// characters a frame of their cell), with no font needed; labels are not drawn.
 class BitmapCanvas : public TCanvas {
 public:
   explicit BitmapCanvas(Bitmap& target) : target_(target) {}

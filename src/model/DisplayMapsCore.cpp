@@ -403,23 +403,25 @@ TDisplayMapsCore::TPointerOutcome TDisplayMapsCore::PointerRelease(bool left, st
     swallowRelease_ = false;
     return {};
   }
-  TPointerOutcome picked;
-  std::int32_t px = 0, py = 0;
-  if (PictureAt(pressedX_, pressedY_, px, py)) picked = {TPointerOutcome::TKind::Picked, -1, px, py};
+  // A click picks what was under the pointer when it went down.
+  const auto picked = [this] {
+    std::int32_t px = 0, py = 0;
+    if (!PictureAt(pressedX_, pressedY_, px, py)) return TPointerOutcome{};
+    return TPointerOutcome{TPointerOutcome::TKind::Picked, -1, px, py};
+  };
   if (dragPoint_ >= 0 && left) {
     // A press on a mark that did not move is a pick as any other click.
     const bool dragged = draggingPoint_;
     const TPointerOutcome moved = EndPointDrag(true, x, y);
-    return dragged ? moved : picked;
+    return dragged ? moved : picked();
   }
   if (!click) {
     MouseUp(x, y);
     return {};
   }
-  // A click picks what was under the pointer when it went down; the few
-  // pixels the hand moved do not scroll.
+  // The few pixels the hand moved do not scroll.
   MouseUp(DragStartX, DragStartY);
-  return picked;
+  return picked();
 }
 
 bool TDisplayMapsCore::CancelPointDrag() {
@@ -603,7 +605,7 @@ bool TDisplayMapsCore::HasOverlay(const TMapOverlay* overlay) const {
 void TDisplayMapsCore::PaintReduced(const TMapArea& area) {
   if (!BufferCanvas || !zoom_.Below1()) return;
   if (!zoom_.IsPowerOfTwo()) {
-    // Each control pixel shows the picture pixel under its centre.
+    // Each control pixel shows the picture pixel under its top-left corner.
     const TSampling sampling{zoom_.Den, zoom_.Num, offsetX_, offsetY_};
     for (const auto& image : area.Images) BufferCanvas->SampledCopy(image->Bitmap, image->X, image->Y, sampling);
     return;

@@ -268,7 +268,7 @@ void TDisplayMaps::PaintReduced(const TMapArea& area) {
     return;
   }
   // Between two powers: the next finer level, each control pixel the level
-  // pixel under its centre.
+  // pixel under its top-left corner.
   const int level = -factor.Exponent() - 1;
   const TSampling sampling{factor.Den, factor.Num << level, OffsetX(), OffsetY()};
   paintedExact_ = levels_->PaintSampled(*BufferCanvas, level, sampling, width(), height());

@@ -99,6 +99,9 @@ public:
     Marks.push_back({x, y});
     BitmapCanvas::SetPixel(x, y, colour);
   }
+  // The rings and numbers are left out, so that the picture shows around the mark.
+  void Ellipse(int, int, int, int, Rgb, int) override {}
+  void TextOut(int, int, const std::string&, Rgb, int) override {}
   std::vector<std::pair<int, int>> Marks;
 };
 

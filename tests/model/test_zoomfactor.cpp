@@ -157,3 +157,42 @@ TEST(ZoomFactor, SampledCopyTakesThePixelUnderEachCentreAndJoinsPieces) {
 }
 
 } // namespace
+
+namespace {
+
+// The in-memory canvas draws the calibration marks: rings of the given pen
+// inside their boxes, and the number in dots.
+TEST(BitmapCanvasMarks, RingsAndNumbersAreDrawn) {
+  struct Case {
+    int left, top, right, bottom, pen;
+  } rings[] = {{10, 10, 26, 26, 1}, {0, 0, 40, 20, 3}, {-10, 5, 30, 45, 2}};
+  for (const Case& c : rings) {
+    Bitmap b(50, 50, PixelFormat::pf24bit);
+    b.Fill(Rgb{255, 255, 255});
+    BitmapCanvas(b).Ellipse(c.left, c.top, c.right, c.bottom, Rgb{255, 0, 0}, c.pen);
+    const int cx = (c.left + c.right) / 2, cy = (c.top + c.bottom) / 2;
+    const Rgb red{255, 0, 0}, white{255, 255, 255};
+    // The ring's ends on both axes, and nothing at the centre or outside the box.
+    if (c.left >= 0) {
+      EXPECT_EQ(b.Pixel(c.left, cy), red) << c.left;
+    }
+    EXPECT_EQ(b.Pixel(c.right - 1, cy), red) << c.left;
+    EXPECT_EQ(b.Pixel(cx, c.top + c.pen - 1), red) << c.left;
+    EXPECT_EQ(b.Pixel(cx, c.bottom - c.pen), red) << c.left;
+    EXPECT_EQ(b.Pixel(cx, c.top + c.pen), white) << c.left;
+    EXPECT_EQ(b.Pixel(cx, cy), white) << c.left;
+    if (c.right < 50) {
+      EXPECT_EQ(b.Pixel(c.right, cy), white) << c.left;
+    }
+    EXPECT_EQ(b.Pixel(std::max(c.left, 0), std::max(c.top, 0)), white) << c.left; // the box's corner
+  }
+  // "17" at 5 points: one pixel a dot, each digit 3 wide and a column apart.
+  Bitmap b(8, 5, PixelFormat::pf24bit);
+  b.Fill(Rgb{255, 255, 255});
+  BitmapCanvas(b).TextOut(0, 0, "17", Rgb{0, 0, 0}, 5);
+  const char* want[5] = {".#..###.", "##....#.", ".#....#.", ".#....#.", "###...#."};
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(b.Pixel(x, y) == Rgb{}, want[y][x] == '#') << x << "," << y;
+}
+
+} // namespace
