@@ -48,7 +48,8 @@ public:
 
   // Picking calibration points: a cross cursor, and a left click that moves
   // at most kPickSlop pixels reports the picture pixel under it instead of
-  // scrolling. Dragging still scrolls; Esc ends picking.
+  // scrolling (the core decides: PointerPress and the rest). Dragging still
+  // scrolls; Esc ends picking.
   static constexpr int kPickSlop = PickSlop;
   // In pick mode a loupe follows the pointer over the picture: the picture
   // pixels around it, kLoupeZoom screen pixels each, with a cross-hair on
@@ -72,7 +73,7 @@ signals:
   // PointerLeft when it is over nothing of it.
   void PointerOverPicture(int x, int y);
   void PointerLeft();
-  // The zoom has changed to 2^zoom.
+  // The zoom has changed: zoom is Zoom(), ZoomFactor() the exact factor.
   void ZoomFactorChanged(int zoom);
   void PicturePicked(int x, int y);
   // In pick mode a point's mark was dragged to picture pixel (x, y); point
