@@ -105,11 +105,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   auto* zoom = new QLabel(QString::fromStdString(msg::ZoomFactor(view_->Zoom())), statusBar);
   zoom->setObjectName(QStringLiteral("LblZoom"));
   // Read with its value: the name alone would replace the text for a screen reader.
-  const auto showZoom = [zoom](int factor) {
-    zoom->setText(QString::fromStdString(msg::ZoomFactor(factor)));
+  const auto showZoom = [this, zoom] {
+    const TZoomFactor factor = view_->ZoomFactor();
+    zoom->setText(QString::fromStdString(factor.IsPowerOfTwo() ? msg::ZoomFactor(factor.Exponent())
+                                                               : msg::ZoomPercent(factor.Value())));
     zoom->setAccessibleName(QStringLiteral("Zoom ") + zoom->text());
   };
-  showZoom(view_->Zoom());
+  showZoom();
   zoom->setAccessibleDescription(QStringLiteral("Zoom factor of the map view"));
   statusBar->addPermanentWidget(zoom);
   connect(view_, &TDisplayMaps::ZoomFactorChanged, zoom, showZoom);

@@ -88,7 +88,7 @@ void MainWindow::PicturePicked(int x, int y) {
 void MainWindow::SheetCornerPicked(int x, int y) {
   const int corner = sheetPick_->Next();
   const bool keep = view_->PickModifiers().testFlag(Qt::ShiftModifier);
-  const TSnappedClick click = SnapToFrameCorner(x, y, sheetFrame_, std::ldexp(1.0, view_->Zoom()), keep);
+  const TSnappedClick click = SnapToFrameCorner(x, y, sheetFrame_, view_->ZoomScale(), keep);
   sheetPick_->Take(click.At);
   const QString done = QString::fromStdString(click.Snapped ? msg::SheetCornerSnapped(corner)
                                                             : msg::SheetCornerAsClicked(corner));
@@ -124,7 +124,7 @@ void MainWindow::SheetPickModeChanged(bool on) {
 }
 
 void MainWindow::ScrollToPicture(const TPixelCorner& at) {
-  const double scale = std::ldexp(1.0, view_->Zoom());
+  const double scale = view_->ZoomScale();
   view_->SetOffsetX(static_cast<std::int32_t>(std::lround(at.X * scale - view_->Width() / 2.0)));
   view_->SetOffsetY(static_cast<std::int32_t>(std::lround(at.Y * scale - view_->Height() / 2.0)));
 }

@@ -648,5 +648,9 @@ std::string SheetCalibrated(const std::string& sheet) { return "Calibrated as sh
 const char* const SheetFrameSearching = "Looking for the sheet's frame...";
 const char* const SheetCornersMapLeft =
     "Calibration by the sheet's corners cancelled: another map is shown; nothing changed";
+// ---------------------------------------------------------------------------
+// Zoom factors that are no power of two (Fit to window)
+
+std::string ZoomPercent(double factor) { return Fixed(100.0 * factor, 1) + " %"; }
 
 } // namespace zv::msg

@@ -315,5 +315,8 @@ std::string SheetCalibrated(const std::string& sheet);
 // and the clicks ended when the map they are for is no longer shown.
 extern const char* const SheetFrameSearching;
 extern const char* const SheetCornersMapLeft;
+// Zoom factors that are no power of two (Fit to window).
+// "37.4 %": one decimal, which tells such a factor from the powers' "12.5 %".
+std::string ZoomPercent(double factor);
 
 } // namespace zv::msg

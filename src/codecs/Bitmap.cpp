@@ -506,6 +506,68 @@ void BitmapCanvas::ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy,
   if (!part.Empty()) target_.CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
 }
 
+namespace {
+
+std::int64_t FloorDivide(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+} // namespace
+
+std::int64_t TSampling::Source(std::int64_t t, std::int64_t offset) const {
+  return FloorDivide((t + offset) * StepNum, StepDen);
+}
+
+std::int64_t TSampling::FirstTarget(std::int64_t s, std::int64_t offset) const {
+  // (t + offset) StepNum >= s StepDen, the least such t.
+  return -FloorDivide(-(s * StepDen), StepNum) - offset;
+}
+
+bool SampledTargetRect(const TSampling& sampling, std::int64_t left, std::int64_t top, int w, int h,
+                       int targetWidth, int targetHeight, int* x0, int* y0, int* x1, int* y1) {
+  if (w <= 0 || h <= 0 || sampling.StepNum <= 0 || sampling.StepDen <= 0) return false;
+  const std::int64_t l = std::max<std::int64_t>(sampling.FirstTarget(left, sampling.OffsetX), 0);
+  const std::int64_t t = std::max<std::int64_t>(sampling.FirstTarget(top, sampling.OffsetY), 0);
+  const std::int64_t r = std::min<std::int64_t>(sampling.FirstTarget(left + w, sampling.OffsetX), targetWidth);
+  const std::int64_t b = std::min<std::int64_t>(sampling.FirstTarget(top + h, sampling.OffsetY), targetHeight);
+  if (l >= r || t >= b) return false;
+  *x0 = static_cast<int>(l), *y0 = static_cast<int>(t), *x1 = static_cast<int>(r), *y1 = static_cast<int>(b);
+  return true;
+}
+
+Bitmap SampledPart(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling,
+                   int targetWidth, int targetHeight, int* x, int* y) {
+  *x = *y = 0;
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (src.Empty() || !SampledTargetRect(sampling, left, top, src.Width(), src.Height(), targetWidth, targetHeight,
+                                        &x0, &y0, &x1, &y1))
+    return Bitmap();
+  std::vector<int> columns(static_cast<std::size_t>(x1 - x0));
+  for (int tx = x0; tx < x1; ++tx)
+    columns[static_cast<std::size_t>(tx - x0)] = static_cast<int>(sampling.Source(tx, sampling.OffsetX) - left);
+  Bitmap part(x1 - x0, y1 - y0, PixelFormat::pf24bit);
+  for (int ty = y0; ty < y1; ++ty) {
+    const int srcY = static_cast<int>(sampling.Source(ty, sampling.OffsetY) - top);
+    std::uint8_t* out = part.Row(ty - y0);
+    if (src.Format() == PixelFormat::pf24bit) {
+      const std::uint8_t* in = src.Row(srcY);
+      for (const int c : columns) std::memcpy(out, in + 3 * std::size_t(c), 3), out += 3;
+      continue;
+    }
+    for (const int c : columns) {
+      const Rgb colour = src.Pixel(c, srcY);
+      out[0] = colour.r, out[1] = colour.g, out[2] = colour.b, out += 3;
+    }
+  }
+  *x = x0;
+  *y = y0;
+  return part;
+}
+
+void BitmapCanvas::SampledCopy(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling) {
+  int x = 0, y = 0;
+  const Bitmap part = SampledPart(src, left, top, sampling, target_.Width(), target_.Height(), &x, &y);
+  if (!part.Empty()) target_.CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+}
+
 void BitmapCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
   // Only the visible part of each edge is walked; SetPixel drops the rest.
@@ -523,9 +585,50 @@ void BitmapCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colou
 
 void BitmapCanvas::SetPixel(int x, int y, Rgb colour) { target_.SetPixel(x, y, colour); }
 
-void BitmapCanvas::Ellipse(int, int, int, int, Rgb, int) {}
+void BitmapCanvas::Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) {
+  if (right <= left || bottom <= top) return;
+  // The pixels whose centres lie inside the ellipse and outside the one
+  // penWidth pixels smaller.
+  const double a = (double(right) - left) / 2, b = (double(bottom) - top) / 2;
+  const double cx = left + a, cy = top + b;
+  const double ia = a - std::max(penWidth, 1), ib = b - std::max(penWidth, 1);
+  const int x0 = std::max(left, 0), x1 = std::min(right, target_.Width());
+  const int y0 = std::max(top, 0), y1 = std::min(bottom, target_.Height());
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) {
+      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      if ((dx * dx) / (a * a) + (dy * dy) / (b * b) > 1) continue;
+      if (ia > 0 && ib > 0 && (dx * dx) / (ia * ia) + (dy * dy) / (ib * ib) <= 1) continue;
+      target_.SetPixel(x, y, pen);
+    }
+}
 
-void BitmapCanvas::TextOut(int, int, const std::string&, Rgb, int) {}
+namespace {
+
+// Digits 3 dots wide and 5 high, a row a nibble (bit 2 the left dot), for
+// the point numbers; other characters show as a frame of their cell.
+constexpr std::uint8_t kDigitDots[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7},
+                                            {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1},
+                                            {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+constexpr std::uint8_t kCellDots[5] = {7, 5, 5, 5, 7};
+
+} // namespace
+
+void BitmapCanvas::TextOut(int x, int y, const std::string& text, Rgb colour, int pointSize) {
+  // A dot is a square whose side follows the size: 3 pixels at 15 points.
+  const int dot = std::clamp(pointSize / 5, 1, 64);
+  for (const char c : text) {
+    if (x >= target_.Width()) break; // the rest lies beyond the edge
+    const std::uint8_t* rows = c >= '0' && c <= '9' ? kDigitDots[c - '0'] : kCellDots;
+    if (c != ' ')
+      for (int row = 0; row < 5; ++row)
+        for (int col = 0; col < 3; ++col)
+          if (rows[row] & (4 >> col))
+            for (int py = 0; py < dot; ++py)
+              for (int px = 0; px < dot; ++px) target_.SetPixel(x + col * dot + px, y + row * dot + py, colour);
+    x += 4 * dot;
+  }
+}
 
 void BitmapCanvas::Polyline(const std::vector<TCanvasPoint>& points, Rgb colour, int) {
   const double w = target_.Width(), h = target_.Height();

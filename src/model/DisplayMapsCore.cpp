@@ -3,8 +3,10 @@
 #include "codecs/Canvas.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace zv {
 
@@ -56,6 +58,65 @@ std::int64_t ScaledSide(std::int64_t size, int zoom) {
   if (zoom >= 0) return size << zoom;
   const std::int64_t step = std::int64_t{1} << -zoom;
   return (size + step - 1) / step;
+}
+
+namespace {
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -CeilDiv(-a, b); }
+
+// Factors are held to 1/64 .. 8, and a fitted one has the room (a screen's
+// pixels) above: products of a coordinate and a numerator stay far from
+// the 64-bit range.
+constexpr std::int64_t kMaxTerm = std::int64_t{1} << 24;
+
+} // namespace
+
+TZoomFactor TZoomFactor::PowerOfTwo(int zoom) {
+  zoom = std::clamp(zoom, -40, 40);
+  return zoom >= 0 ? TZoomFactor{std::int64_t{1} << zoom, 1} : TZoomFactor{1, std::int64_t{1} << -zoom};
+}
+
+TZoomFactor TZoomFactor::Ratio(std::int64_t num, std::int64_t den) {
+  num = std::max<std::int64_t>(num, 1);
+  den = std::max<std::int64_t>(den, 1);
+  const std::int64_t g = std::gcd(num, den);
+  return {num / g, den / g};
+}
+
+bool TZoomFactor::IsPowerOfTwo() const {
+  return (Num == 1 && std::has_single_bit(static_cast<std::uint64_t>(Den))) ||
+         (Den == 1 && std::has_single_bit(static_cast<std::uint64_t>(Num)));
+}
+
+int TZoomFactor::Exponent() const {
+  // floor(log2(Num / Den)) by whole bits, then one correction.
+  int e = std::bit_width(static_cast<std::uint64_t>(Num)) - std::bit_width(static_cast<std::uint64_t>(Den));
+  const auto below = [&](int k) { // Num / Den < 2^k
+    return k >= 0 ? Num < (Den << k) : (Num << -k) < Den;
+  };
+  if (below(e)) --e;
+  return e;
+}
+
+std::int64_t ScaledSide(std::int64_t size, TZoomFactor f) { return CeilDiv(size * f.Num, f.Den); }
+std::int64_t ScaleCoordinate(std::int64_t v, TZoomFactor f) { return FloorDiv(v * f.Num, f.Den); }
+
+int StepZoom(TZoomFactor f, int steps) {
+  std::int64_t to = std::int64_t{f.Exponent()} + steps;
+  // Between two powers the one below is already a step out.
+  if (!f.IsPowerOfTwo() && steps < 0) ++to;
+  return static_cast<int>(std::clamp<std::int64_t>(to, MinZoom, MaxZoom));
+}
+
+TZoomFactor FitFactor(std::int64_t width, std::int64_t height, std::int64_t roomX, std::int64_t roomY) {
+  roomX = std::clamp<std::int64_t>(roomX, 1, kMaxTerm);
+  roomY = std::clamp<std::int64_t>(roomY, 1, kMaxTerm);
+  if (width <= roomX && height <= roomY) return {};
+  // roomX / width against roomY / height: the smaller one limits.
+  const bool byWidth = roomX * std::max<std::int64_t>(height, 1) <= roomY * std::max<std::int64_t>(width, 1);
+  const std::int64_t num = byWidth ? roomX : roomY, den = byWidth ? width : height;
+  if (num * 64 <= den) return TZoomFactor::PowerOfTwo(MinZoom);
+  return TZoomFactor::Ratio(num, den);
 }
 
 Bitmap PictureSquare(const TMapArea& area, std::int64_t x, std::int64_t y, int radius, Rgb background) {
@@ -199,7 +260,7 @@ void TDisplayMapsCore::ClampOffsets(std::int32_t mouseX, std::int32_t mouseY, bo
   }
   // Zoomed out, a picture smaller than the control sits in its middle
   // rather than against its lower right corner; it cannot be scrolled.
-  if (zoom_ >= 0) return;
+  if (!zoom_.Below1()) return;
   const std::int32_t centreX = CentredOffset(ExtentWidth, Width()), centreY = CentredOffset(ExtentHeight, Height());
   if (ExtentWidth < Width() && offsetX_ != centreX) {
     SetOffsetX(centreX);
@@ -281,6 +342,111 @@ void TDisplayMapsCore::MouseUp(std::int32_t x, std::int32_t y) {
   Invalidate();
 }
 
+void TDisplayMapsCore::SetPickRules(bool on) {
+  if (dragPoint_ >= 0) EndPointDrag(false, 0, 0);
+  pickMode_ = on;
+  leftPressed_ = false;
+}
+
+void TDisplayMapsCore::PointerPress(bool left, std::int32_t x, std::int32_t y) {
+  if (left) {
+    swallowRelease_ = false;
+    leftPressed_ = true;
+    pressedX_ = x;
+    pressedY_ = y;
+    dragPoint_ = pickMode_ ? PointMarkAt(x, y) : -1;
+    if (dragPoint_ >= 0) {
+      const TCalibrationPoint& point = activeMapArea_->Points[static_cast<std::size_t>(dragPoint_)];
+      dragOriginX_ = point.X;
+      dragOriginY_ = point.Y;
+      return;
+    }
+  }
+  MouseDown(x, y);
+}
+
+void TDisplayMapsCore::PointerMove(std::int32_t x, std::int32_t y, bool leftDown) {
+  if (dragPoint_ < 0 || !leftDown) return MouseMove(x, y, leftDown);
+  if (std::max(std::abs(x - pressedX_), std::abs(y - pressedY_)) > PickSlop) draggingPoint_ = true;
+  TMapArea* area = activeMapArea_;
+  std::int32_t px = 0, py = 0;
+  if (!draggingPoint_ || !area || static_cast<std::size_t>(dragPoint_) >= area->Points.size() ||
+      !PictureAt(x, y, px, py))
+    return;
+  // Shown where it goes while the button is held.
+  area->Points[static_cast<std::size_t>(dragPoint_)].X = px;
+  area->Points[static_cast<std::size_t>(dragPoint_)].Y = py;
+  Invalidate();
+}
+
+TDisplayMapsCore::TPointerOutcome TDisplayMapsCore::EndPointDrag(bool keep, std::int32_t x, std::int32_t y) {
+  const int point = dragPoint_;
+  const bool dragged = draggingPoint_;
+  dragPoint_ = -1;
+  draggingPoint_ = false;
+  TMapArea* area = activeMapArea_;
+  if (!dragged || !area || static_cast<std::size_t>(point) >= area->Points.size()) return {};
+  TCalibrationPoint& moved = area->Points[static_cast<std::size_t>(point)];
+  moved.X = dragOriginX_;
+  moved.Y = dragOriginY_;
+  Invalidate();
+  std::int32_t px = 0, py = 0;
+  if (!keep || !PictureAt(x, y, px, py)) return {};
+  return {TPointerOutcome::TKind::PointMoved, point, px, py};
+}
+
+TDisplayMapsCore::TPointerOutcome TDisplayMapsCore::PointerRelease(bool left, std::int32_t x, std::int32_t y) {
+  const bool click = pickMode_ && leftPressed_ && left &&
+                     std::max(std::abs(x - pressedX_), std::abs(y - pressedY_)) <= PickSlop;
+  if (left) leftPressed_ = false;
+  if (swallowRelease_ && left) {
+    swallowRelease_ = false;
+    return {};
+  }
+  // A click picks what was under the pointer when it went down.
+  const auto picked = [this] {
+    std::int32_t px = 0, py = 0;
+    if (!PictureAt(pressedX_, pressedY_, px, py)) return TPointerOutcome{};
+    return TPointerOutcome{TPointerOutcome::TKind::Picked, -1, px, py};
+  };
+  if (dragPoint_ >= 0 && left) {
+    // A press on a mark that did not move is a pick as any other click.
+    const bool dragged = draggingPoint_;
+    const TPointerOutcome moved = EndPointDrag(true, x, y);
+    return dragged ? moved : picked();
+  }
+  if (!click) {
+    MouseUp(x, y);
+    return {};
+  }
+  // The few pixels the hand moved do not scroll.
+  MouseUp(DragStartX, DragStartY);
+  return picked();
+}
+
+bool TDisplayMapsCore::CancelPointDrag() {
+  if (dragPoint_ < 0) return false;
+  EndPointDrag(false, 0, 0);
+  swallowRelease_ = leftPressed_;
+  return true;
+}
+
+void TDisplayMapsCore::Wheel(int deltaX, int deltaY, bool ctrl, bool shift, double x, double y) {
+  if (ctrl)
+    WheelZoom(deltaY, x, y);
+  else if (deltaX != 0)
+    MouseWheelSideways(deltaX);
+  else if (shift)
+    MouseWheelSideways(deltaY);
+  else
+    MouseWheel(deltaY);
+}
+
+bool TDisplayMapsCore::PictureAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX,
+                                 std::int32_t& pictureY) const {
+  return !OverScrollBars(x, y) && PicturePixelAt(x, y, pictureX, pictureY);
+}
+
 void TDisplayMapsCore::ScrollCommand(TScrollBarKind bar, int code) {
   const std::int64_t offset = Offset(bar);
   switch (code) {
@@ -358,14 +524,21 @@ void TDisplayMapsCore::ScaleExtent() {
 }
 
 void TDisplayMapsCore::SetZoom(int zoom, double x, double y) {
-  zoom = std::clamp(zoom, MinZoom, MaxZoom);
-  if (zoom == zoom_) return;
+  SetZoomFactor(TZoomFactor::PowerOfTwo(std::clamp(zoom, MinZoom, MaxZoom)), x, y);
+}
+
+void TDisplayMapsCore::SetZoomFactor(TZoomFactor factor, double x, double y) {
+  factor = TZoomFactor::Ratio(factor.Num, factor.Den);
+  if (factor.Exponent() < MinZoom) factor = TZoomFactor::PowerOfTwo(MinZoom);
+  if (factor.Exponent() >= MaxZoom) factor = TZoomFactor::PowerOfTwo(MaxZoom);
+  if (factor.Num > kMaxTerm || factor.Den > (kMaxTerm << 7)) return; // no factor the view makes
+  if (factor == zoom_) return;
   // The picture point at (x, y), in picture pixels, before and after.
-  const double px = (x + offsetX_) / std::ldexp(1.0, zoom_);
-  const double py = (y + offsetY_) / std::ldexp(1.0, zoom_);
-  zoom_ = zoom;
+  const double px = (x + offsetX_) / zoom_.Value();
+  const double py = (y + offsetY_) / zoom_.Value();
+  zoom_ = factor;
   ScaleExtent();
-  const double scale = std::ldexp(1.0, zoom_);
+  const double scale = zoom_.Value();
   SetOffset(sbHorizontal, std::llround(std::clamp(px * scale - x, -1e15, 1e15)));
   SetOffset(sbVertical, std::llround(std::clamp(py * scale - y, -1e15, 1e15)));
   UpdateScrollBars();
@@ -374,35 +547,33 @@ void TDisplayMapsCore::SetZoom(int zoom, double x, double y) {
 }
 
 void TDisplayMapsCore::ResetZoom() {
-  if (zoom_ == 0) return;
-  zoom_ = 0;
+  if (zoom_ == TZoomFactor{}) return;
+  zoom_ = TZoomFactor{};
   ScaleExtent();
   ZoomChanged();
 }
 
-void TDisplayMapsCore::ZoomIn() { SetZoom(zoom_ + 1, Width() / 2.0, Height() / 2.0); }
-void TDisplayMapsCore::ZoomOut() { SetZoom(zoom_ - 1, Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::ZoomIn() { SetZoom(StepZoom(zoom_, 1), Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::ZoomOut() { SetZoom(StepZoom(zoom_, -1), Width() / 2.0, Height() / 2.0); }
 void TDisplayMapsCore::ActualSize() { SetZoom(0, Width() / 2.0, Height() / 2.0); }
-void TDisplayMapsCore::FitToWindow() { SetZoom(FitZoom(), Width() / 2.0, Height() / 2.0); }
+void TDisplayMapsCore::FitToWindow() { SetZoomFactor(FitZoom(), Width() / 2.0, Height() / 2.0); }
 
-int TDisplayMapsCore::FitZoom() const {
-  // The room a picture smaller than the control has: the clamp puts its
-  // right and bottom edges at the scroll bars' inner sides.
-  const std::int64_t roomX = std::int64_t{Width()} - CxVScroll(), roomY = std::int64_t{Height()} - CxHScroll();
-  for (int zoom = 0; zoom > MinZoom; --zoom)
-    if (ScaledSide(PictureWidth, zoom) <= roomX && ScaledSide(PictureHeight, zoom) <= roomY) return zoom;
-  return MinZoom;
+TZoomFactor TDisplayMapsCore::FitZoom() const {
+  // The control inside its one-pixel edge: the picture, narrower than the
+  // control, shows no scroll bar and sits in its middle.
+  return FitFactor(PictureWidth, PictureHeight, std::int64_t{Width()} - 2, std::int64_t{Height()} - 2);
 }
 
 void TDisplayMapsCore::WheelZoom(int delta, double x, double y) {
   const std::int64_t steps = TakeWheelSteps(zoomWheelDelta_, delta);
-  if (steps != 0) SetZoom(static_cast<int>(std::clamp<std::int64_t>(zoom_ + steps, MinZoom, MaxZoom)), x, y);
+  if (steps != 0)
+    SetZoom(StepZoom(zoom_, static_cast<int>(std::clamp<std::int64_t>(steps, -100, 100))), x, y);
 }
 
 TPicturePoint TDisplayMapsCore::ViewToPicture(double x, double y) const {
-  const double scale = std::ldexp(1.0, -zoom_);
-  return {static_cast<std::int64_t>(std::floor((x + offsetX_) * scale)),
-          static_cast<std::int64_t>(std::floor((y + offsetY_) * scale))};
+  const double den = static_cast<double>(zoom_.Den), num = static_cast<double>(zoom_.Num);
+  return {static_cast<std::int64_t>(std::floor((x + offsetX_) * den / num)),
+          static_cast<std::int64_t>(std::floor((y + offsetY_) * den / num))};
 }
 
 std::int64_t TDisplayMapsCore::PictureToViewX(std::int64_t x) const { return ScaleCoordinate(x, zoom_) - offsetX_; }
@@ -410,7 +581,7 @@ std::int64_t TDisplayMapsCore::PictureToViewY(std::int64_t y) const { return Sca
 
 TOverlayViewport TDisplayMapsCore::Viewport() const {
   // The scroll bars' room is never the picture's, as the scrolling counts it.
-  return {std::ldexp(1.0, zoom_), static_cast<double>(offsetX_), static_cast<double>(offsetY_),
+  return {zoom_.Value(), static_cast<double>(offsetX_), static_cast<double>(offsetY_),
           std::max(0, Width() - CxVScroll()), std::max(0, Height() - CxHScroll())};
 }
 
@@ -432,9 +603,16 @@ bool TDisplayMapsCore::HasOverlay(const TMapOverlay* overlay) const {
 }
 
 void TDisplayMapsCore::PaintReduced(const TMapArea& area) {
-  if (!BufferCanvas || zoom_ >= 0) return;
+  if (!BufferCanvas || !zoom_.Below1()) return;
+  if (!zoom_.IsPowerOfTwo()) {
+    // Each control pixel shows the picture pixel under its top-left corner.
+    const TSampling sampling{zoom_.Den, zoom_.Num, offsetX_, offsetY_};
+    for (const auto& image : area.Images) BufferCanvas->SampledCopy(image->Bitmap, image->X, image->Y, sampling);
+    return;
+  }
   // Each control pixel shows the picture pixel at its top-left corner.
-  const std::int64_t step = std::int64_t{1} << -zoom_;
+  const int zoom = zoom_.Exponent();
+  const std::int64_t step = std::int64_t{1} << -zoom;
   for (const auto& image : area.Images) {
     // The first sampled picture column and row inside this image.
     const std::int64_t cx = CeilDiv(image->X, step), cy = CeilDiv(image->Y, step);
@@ -442,7 +620,7 @@ void TDisplayMapsCore::PaintReduced(const TMapArea& area) {
     if (!FitsInt(dx) || !FitsInt(dy)) continue;
     const int sx = static_cast<int>(cx * step - image->X), sy = static_cast<int>(cy * step - image->Y);
     BufferCanvas->ScaledCopy(static_cast<int>(dx), static_cast<int>(dy), image->Bitmap, sx, sy, image->Width() - sx,
-                             image->Height() - sy, zoom_);
+                             image->Height() - sy, zoom);
   }
 }
 

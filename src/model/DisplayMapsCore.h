@@ -70,6 +70,34 @@ std::int64_t ScaledSide(std::int64_t size, int zoom);
 // A picture coordinate in view pixels at a zoom: times the factor, rounded down.
 std::int64_t ScaleCoordinate(std::int64_t v, int zoom);
 
+// A zoom factor Num / Den in lowest terms. The zoom commands step through
+// powers of two; Fit to window may give any factor from 1/64 to 1, the room
+// over the picture's side, so that the picture fills the view on one side.
+struct TZoomFactor {
+  std::int64_t Num = 1;
+  std::int64_t Den = 1;
+
+  static TZoomFactor PowerOfTwo(int zoom);
+  // num / den reduced; both must be positive.
+  static TZoomFactor Ratio(std::int64_t num, std::int64_t den);
+  bool IsPowerOfTwo() const;
+  // The exponent of the largest power of two not above the factor.
+  int Exponent() const;
+  bool Below1() const { return Num < Den; }
+  double Value() const { return static_cast<double>(Num) / static_cast<double>(Den); }
+  friend bool operator==(const TZoomFactor&, const TZoomFactor&) = default;
+};
+std::int64_t ScaledSide(std::int64_t size, TZoomFactor f);
+std::int64_t ScaleCoordinate(std::int64_t v, TZoomFactor f);
+// The power-of-two zoom `steps` steps from f (positive: in). From a factor
+// between two powers the first step in goes to the power above, the first
+// step out to the power below. Held to MinZoom..MaxZoom.
+int StepZoom(TZoomFactor f, int steps);
+// The largest factor of at most 1 (and at least 1/64) at which a picture of
+// width × height fits a room of roomX × roomY: exactly the room on the side
+// that limits it.
+TZoomFactor FitFactor(std::int64_t width, std::int64_t height, std::int64_t roomX, std::int64_t roomY);
+
 // A point of the shown picture, in picture pixels.
 struct TPicturePoint {
   std::int64_t X = 0;
@@ -118,20 +146,26 @@ public:
   bool HasOption(TDisplayMapsOption o) const { return (options_ & OptionBit(o)) != 0; }
   virtual void SetOptions(TDisplayMapssOptions v);
 
-  // The zoom belongs to the view: the factor is 2^Zoom(). The scrolling
-  // arithmetic runs in view pixels, over the picture's size times the factor.
-  int Zoom() const { return zoom_; }
+  // The zoom belongs to the view: the factor is ZoomFactor(), 2^Zoom() when
+  // it is a power of two (Zoom() is the power just below it otherwise). The
+  // scrolling arithmetic runs in view pixels, over the picture's size times
+  // the factor.
+  int Zoom() const { return zoom_.Exponent(); }
+  TZoomFactor ZoomFactor() const { return zoom_; }
+  double ZoomScale() const { return zoom_.Value(); }
   // Sets the zoom (held to MinZoom..MaxZoom) keeping the picture point at the
   // control position (x, y) where it is, as far as the offsets' bounds allow.
   void SetZoom(int zoom, double x, double y);
-  // The keyboard commands: one step, 100 %, or the largest factor of at most
-  // 100 % at which the whole picture fits; each keeps the picture point at
-  // the control's centre.
+  // The same for any factor, held to 1/64..8.
+  void SetZoomFactor(TZoomFactor factor, double x, double y);
+  // The keyboard commands: one power of two in or out, 100 %, or the exact
+  // factor of at most 100 % at which the whole picture fits; each keeps the
+  // picture point at the control's centre.
   void ZoomIn();
   void ZoomOut();
   void ActualSize();
   void FitToWindow();
-  int FitZoom() const;
+  TZoomFactor FitZoom() const;
   // Wheel deltas with Ctrl held: each full 120 units one step, in towards
   // positive deltas, about the control position (x, y).
   void WheelZoom(int delta, double x, double y);
@@ -218,6 +252,35 @@ public:
   // of control point (x, y), the nearest; -1 when none.
   static constexpr int MarkGrab = 8;
   int PointMarkAt(std::int32_t x, std::int32_t y) const;
+  // What the pointer does, decided here; the desktop view only forwards its
+  // events and reports the outcome. Outside pick mode the left button pans.
+  // In pick mode a left click that moves at most PickSlop pixels picks the
+  // picture pixel under the press instead of panning, and a press on a
+  // point's mark takes hold of the point: dragging it shows it under the
+  // pointer, and the release reports the move (the point itself is put back:
+  // the receiver makes the move).
+  static constexpr int PickSlop = 3;
+  struct TPointerOutcome {
+    enum class TKind : std::uint8_t { None, Picked, PointMoved } Kind = TKind::None;
+    int Point = -1; // PointMoved: which point, from 0
+    std::int32_t X = 0, Y = 0; // the picture pixel
+  };
+  bool PickMode() const { return pickMode_; }
+  // Turning pick mode either way puts back a point being dragged.
+  void SetPickRules(bool on);
+  void PointerPress(bool left, std::int32_t x, std::int32_t y);
+  void PointerMove(std::int32_t x, std::int32_t y, bool leftDown);
+  TPointerOutcome PointerRelease(bool left, std::int32_t x, std::int32_t y);
+  // Esc during a point's drag: the point goes back and the button's release
+  // does nothing. False when no point was held.
+  bool CancelPointDrag();
+  // The wheel: with Ctrl it zooms about (x, y); a sideways wheel, or the
+  // wheel with Shift, scrolls sideways; otherwise it scrolls up and down.
+  void Wheel(int deltaX, int deltaY, bool ctrl, bool shift, double x, double y);
+  // The picture pixel at control point (x, y) unless a scroll bar is there.
+  bool PictureAt(std::int32_t x, std::int32_t y, std::int32_t& pictureX, std::int32_t& pictureY) const;
+  virtual bool OverScrollBars(std::int32_t, std::int32_t) const { return false; }
+
   // A scroll-bar command by its TScrollCode; unknown codes do nothing. The
   // bar's end command goes to the thumb's last position.
   void ScrollCommand(TScrollBarKind bar, int code);
@@ -267,13 +330,26 @@ private:
   // A newly opened file shows at 100 %.
   void ResetZoom();
 
+  TPointerOutcome EndPointDrag(bool keep, std::int32_t x, std::int32_t y);
+
+  bool pickMode_ = false;
+  bool leftPressed_ = false;
+  std::int32_t pressedX_ = 0, pressedY_ = 0;
+  // The point whose mark the left button went down on in pick mode (-1:
+  // none), whether it is being dragged, and where it was.
+  int dragPoint_ = -1;
+  bool draggingPoint_ = false;
+  std::int32_t dragOriginX_ = 0, dragOriginY_ = 0;
+  // The drag was given up with Esc: the button's release does nothing.
+  bool swallowRelease_ = false;
+
   bool border_ = true;
   std::unique_ptr<TMapOverlay> marks_;
   std::vector<TMapOverlay*> overlays_;
   int wheelDelta_ = 0;
   int sidewaysWheelDelta_ = 0;
   int zoomWheelDelta_ = 0;
-  int zoom_ = 0;
+  TZoomFactor zoom_;
   TScrollInfo bars_[2];
   TMapArea* activeMapArea_ = nullptr;
   TMapLayout* activeLayout_ = nullptr;

@@ -240,17 +240,18 @@ void TMapImage::Paint() {
   if (!View || !View->BufferCanvas || Bitmap.Empty()) return;
   // At a zoom the image's rectangle scales; below 1 the view draws the
   // picture's pixels for the whole area (PaintReduced), so here only the frame.
-  const int zoom = View->Zoom();
+  const TZoomFactor factor = View->ZoomFactor();
+  const int zoom = factor.Exponent();
   const std::int64_t left = View->PictureToViewX(X);
   const std::int64_t top = View->PictureToViewY(Y);
-  const std::int64_t right = ScaledSide(std::int64_t{X} + Width(), zoom) - View->OffsetX();
-  const std::int64_t bottom = ScaledSide(std::int64_t{Y} + Height(), zoom) - View->OffsetY();
+  const std::int64_t right = ScaledSide(std::int64_t{X} + Width(), factor) - View->OffsetX();
+  const std::int64_t bottom = ScaledSide(std::int64_t{Y} + Height(), factor) - View->OffsetY();
   // Far outside any canvas: nothing to draw, and no coordinate may wrap.
   if (!FitsInt(left) || !FitsInt(top) || !FitsInt(right) || !FitsInt(bottom)) return;
   TCanvas& canvas = *View->BufferCanvas;
-  if (zoom == 0)
+  if (factor == TZoomFactor{})
     canvas.CopyRect(static_cast<int>(left), static_cast<int>(top), Bitmap, 0, 0, Width(), Height());
-  else if (zoom > 0)
+  else if (!factor.Below1())
     canvas.ScaledCopy(static_cast<int>(left), static_cast<int>(top), Bitmap, 0, 0, Width(), Height(), zoom);
   if (View->HasOption(mpoShowImageBorder))
     canvas.FrameRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
@@ -422,7 +423,7 @@ void TMapArea::AddTile(TarSource* fromTar, const std::string& tileName) {
 
 void TMapArea::Paint() {
   if (!Shown) return;
-  if (View && View->Zoom() < 0) View->PaintReduced(*this);
+  if (View && View->ZoomFactor().Below1()) View->PaintReduced(*this);
   // Only the images inside the control can show; with many tiles, looking at
   // the others would cost more than drawing the visible ones.
   std::vector<std::uint32_t> visible;

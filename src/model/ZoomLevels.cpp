@@ -181,15 +181,39 @@ bool TZoomLevels::Paint(TCanvas& canvas, int level, int dx, int dy, int x, int y
   const int x1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{x} + std::max(w, 0), lw));
   const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{y} + std::max(h, 0), lh));
   if (x0 >= x1 || y0 >= y1) return true;
+  // Each piece's part inside the rectangle, unscaled.
+  return PaintRect(level, x0, y0, x1, y1, [&](const Bitmap& pixels, int left, int top) {
+    const int l = std::max(left, x0), t = std::max(top, y0);
+    const int r = std::min(left + pixels.Width(), x1), b = std::min(top + pixels.Height(), y1);
+    if (l < r && t < b) canvas.CopyRect(dx + (l - x), dy + (t - y), pixels, l - left, t - top, r - l, b - t);
+  });
+}
+
+bool TZoomLevels::PaintSampled(TCanvas& canvas, int level, const TSampling& sampling, int w, int h) {
+  level = std::clamp(level, 1, MaxLevel);
+  if (w <= 0 || h <= 0) return true;
+  const std::int64_t lw = ReducedSide(width_, level), lh = ReducedSide(height_, level);
+  // The level's pixels the target shows.
+  const std::int64_t x0 = std::max<std::int64_t>(sampling.Source(0, sampling.OffsetX), 0);
+  const std::int64_t y0 = std::max<std::int64_t>(sampling.Source(0, sampling.OffsetY), 0);
+  const std::int64_t x1 = std::min<std::int64_t>(sampling.Source(w - 1, sampling.OffsetX) + 1, lw);
+  const std::int64_t y1 = std::min<std::int64_t>(sampling.Source(h - 1, sampling.OffsetY) + 1, lh);
+  if (x0 >= x1 || y0 >= y1) return true;
+  return PaintRect(level, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1), static_cast<int>(y1),
+                   [&](const Bitmap& pixels, int left, int top) { canvas.SampledCopy(pixels, left, top, sampling); });
+}
+
+bool TZoomLevels::PaintRect(int level, int x0, int y0, int x1, int y1, const PieceDrawer& draw) {
   if (!wholeStarted_) StartWholeLevels();
   const bool ready = WholeLevelsReady();
   if (level >= firstWhole_) {
-    if (ready) canvas.CopyRect(dx + (x0 - x), dy + (y0 - y), whole_[level - firstWhole_], x0, y0, x1 - x0, y1 - y0);
+    if (ready) draw(whole_[level - firstWhole_], 0, 0);
     return ready;
   }
 
   // A finer level: its tiles, nearest first. Copies of cached tiles share
   // their pixels, so the drawing below needs no lock.
+  const int lw = ReducedSide(width_, level), lh = ReducedSide(height_, level);
   const int tx0 = x0 / TileSide, tx1 = (x1 - 1) / TileSide, ty0 = y0 / TileSide, ty1 = (y1 - 1) / TileSide;
   struct Piece {
     int tx, ty;
@@ -219,18 +243,12 @@ bool TZoomLevels::Paint(TCanvas& canvas, int level, int dx, int dy, int x, int y
   }
   wake_.notify_one();
 
-  auto draw = [&](const Piece& piece) {
-    const int left = piece.tx * TileSide, top = piece.ty * TileSide;
-    const int l = std::max(left, x0), t = std::max(top, y0);
-    const int r = std::min(left + piece.pixels.Width(), x1), b = std::min(top + piece.pixels.Height(), y1);
-    if (l < r && t < b) canvas.CopyRect(dx + (l - x), dy + (t - y), piece.pixels, l - left, t - top, r - l, b - t);
-  };
   if (ready)
     for (Piece& piece : missing) {
       piece.pixels = FallbackTile(level, piece.tx, piece.ty);
-      draw(piece);
+      draw(piece.pixels, piece.tx * TileSide, piece.ty * TileSide);
     }
-  for (const Piece& piece : exact) draw(piece);
+  for (const Piece& piece : exact) draw(piece.pixels, piece.tx * TileSide, piece.ty * TileSide);
   return missing.empty();
 }
 

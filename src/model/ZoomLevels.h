@@ -17,6 +17,7 @@ namespace zv {
 
 class TCanvas;
 class TMapArea;
+struct TSampling;
 
 // The zoom-out levels of one map area's picture, made by background threads:
 // level L is the picture reduced L times (ReduceRegion), shown at 1 / 2^L.
@@ -51,6 +52,10 @@ public:
   // rectangle as well. True when everything drawn was exact.
   bool Paint(TCanvas& canvas, int level, int dx, int dy, int x, int y, int w, int h);
 
+  // Draws level `level` sampled as sampling says (its step at most 2: the
+  // level is the next finer one than the factor) into a target of w × h.
+  bool PaintSampled(TCanvas& canvas, int level, const TSampling& sampling, int w, int h);
+
   // The finest level kept whole, and whether the whole levels are made.
   int FirstWholeLevel() const { return firstWhole_; }
   bool WholeLevelsReady() const { return wholeReady_.load(std::memory_order_acquire); }
@@ -67,6 +72,12 @@ private:
     std::list<std::uint64_t>::iterator Use;
   };
 
+  // Draws a piece of a level: its pixels, with their top-left pixel at
+  // (left, top) of the level.
+  using PieceDrawer = std::function<void(const Bitmap& pixels, int left, int top)>;
+  // The pieces of level covering [x0, x1) × [y0, y1), which must be inside
+  // the level; true when all were exact.
+  bool PaintRect(int level, int x0, int y0, int x1, int y1, const PieceDrawer& draw);
   void Source(int x, int y, int w, int h, Bitmap& out) const;
   Bitmap MakeTile(int level, int tx, int ty) const;
   Bitmap FallbackTile(int level, int tx, int ty) const;

@@ -1,6 +1,7 @@
 #include "view/DisplayMaps.h"
 
 #include "base/Messages.h"
+#include "codecs/Canvas.h"
 #include "model/CalibrationFit.h"
 #include "model/ZoomLevels.h"
 #include "view/QtCanvas.h"
@@ -128,10 +129,8 @@ void TDisplayMaps::LayoutScrollBars() {
 }
 
 void TDisplayMaps::SetPickMode(bool on) {
-  if (on == pickMode_) return;
-  if (dragPoint_ >= 0) EndPointDrag(false, {});
-  pickMode_ = on;
-  leftPressed_ = false;
+  if (on == PickMode()) return;
+  SetPickRules(on);
   if (!on) MoveLoupe(std::nullopt);
   if (on)
     setCursor(Qt::CrossCursor);
@@ -141,7 +140,7 @@ void TDisplayMaps::SetPickMode(bool on) {
 }
 
 bool TDisplayMaps::event(QEvent* event) {
-  if (event->type() == QEvent::ShortcutOverride && pickMode_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+  if (event->type() == QEvent::ShortcutOverride && PickMode() && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     event->accept();
     return true;
   }
@@ -218,7 +217,7 @@ void TDisplayMaps::DrawLoupe(QPainter& painter) const {
 void TDisplayMaps::MoveLoupe(std::optional<QPoint> position) {
   std::int32_t x = 0, y = 0;
   std::optional<QPoint> at;
-  if (pickMode_ && position && PictureAt(*position, x, y)) at = position;
+  if (PickMode() && position && PictureAt(*position, x, y)) at = position;
   if (at == loupeAt_) return;
   loupeAt_ = at;
   update();
@@ -252,6 +251,8 @@ void TDisplayMaps::PaintContents() {
 
 void TDisplayMaps::PaintReduced(const TMapArea& area) {
   if (!BufferCanvas) return;
+  // Above a half the next finer level is the picture itself.
+  if (!ZoomFactor().IsPowerOfTwo() && ZoomFactor().Exponent() == -1) return TDisplayMapsCore::PaintReduced(area);
   if (!levels_ || !levels_->IsOf(area)) {
     levels_.reset(); // the old levels' memory goes first
     levels_ = std::make_unique<TZoomLevels>(area, [this] {
@@ -260,8 +261,17 @@ void TDisplayMaps::PaintReduced(const TMapArea& area) {
           this, [this] { update(); }, Qt::QueuedConnection);
     });
   }
-  // Level coordinates are control coordinates plus the offsets.
-  paintedExact_ = levels_->Paint(*BufferCanvas, -Zoom(), 0, 0, OffsetX(), OffsetY(), width(), height());
+  const TZoomFactor factor = ZoomFactor();
+  if (factor.IsPowerOfTwo()) {
+    // Level coordinates are control coordinates plus the offsets.
+    paintedExact_ = levels_->Paint(*BufferCanvas, -Zoom(), 0, 0, OffsetX(), OffsetY(), width(), height());
+    return;
+  }
+  // Between two powers: the next finer level, each control pixel the level
+  // pixel under its top-left corner.
+  const int level = -factor.Exponent() - 1;
+  const TSampling sampling{factor.Den, factor.Num << level, OffsetX(), OffsetY()};
+  paintedExact_ = levels_->PaintSampled(*BufferCanvas, level, sampling, width(), height());
 }
 
 void TDisplayMaps::DropUnusedLevels() {
@@ -349,61 +359,14 @@ void TDisplayMaps::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
   if ((focusPolicy() & Qt::ClickFocus) && !hasFocus()) setFocus(Qt::MouseFocusReason);
   const QPoint p = event->position().toPoint();
-  if (event->button() == Qt::LeftButton) {
-    swallowRelease_ = false;
-    leftPressed_ = true;
-    leftPressedAt_ = p;
-    // In pick mode a press on a point's mark takes hold of the point.
-    dragPoint_ = pickMode_ ? PointMarkAt(p.x(), p.y()) : -1;
-    if (dragPoint_ >= 0) {
-      const TCalibrationPoint& point = ActiveMapArea()->Points[static_cast<std::size_t>(dragPoint_)];
-      dragOrigin_ = QPoint(point.X, point.Y);
-      event->accept();
-      return;
-    }
-  }
-  MouseDown(p.x(), p.y());
+  PointerPress(event->button() == Qt::LeftButton, p.x(), p.y());
   event->accept();
-}
-
-bool TDisplayMaps::DragPointTo(QPoint position) {
-  TMapArea* area = ActiveMapArea();
-  if (!area || dragPoint_ < 0 || static_cast<std::size_t>(dragPoint_) >= area->Points.size()) return false;
-  std::int32_t x = 0, y = 0;
-  if (!PictureAt(position, x, y)) return false;
-  // Shown where it goes while the button is held; the receiver of
-  // PointMoved makes the move for good.
-  area->Points[static_cast<std::size_t>(dragPoint_)].X = x;
-  area->Points[static_cast<std::size_t>(dragPoint_)].Y = y;
-  update();
-  return true;
-}
-
-void TDisplayMaps::EndPointDrag(bool keep, QPoint position) {
-  const int point = dragPoint_;
-  const bool dragged = draggingPoint_;
-  dragPoint_ = -1;
-  draggingPoint_ = false;
-  TMapArea* area = ActiveMapArea();
-  if (!dragged || !area || static_cast<std::size_t>(point) >= area->Points.size()) return;
-  TCalibrationPoint& moved = area->Points[static_cast<std::size_t>(point)];
-  moved.X = dragOrigin_.x();
-  moved.Y = dragOrigin_.y();
-  update();
-  std::int32_t x = 0, y = 0;
-  if (keep && PictureAt(position, x, y)) emit PointMoved(point, x, y);
 }
 
 void TDisplayMaps::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
   const QPoint p = event->position().toPoint();
-  if (dragPoint_ >= 0 && (event->buttons() & Qt::LeftButton)) {
-    const QPoint moved = p - leftPressedAt_;
-    if (std::max(std::abs(moved.x()), std::abs(moved.y())) > kPickSlop) draggingPoint_ = true;
-    if (draggingPoint_) DragPointTo(p);
-  } else {
-    MouseMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
-  }
+  PointerMove(p.x(), p.y(), (event->buttons() & Qt::LeftButton) != 0);
   ReportPointer(p);
   MoveLoupe(p);
   event->accept();
@@ -415,10 +378,13 @@ void TDisplayMaps::leaveEvent(QEvent* event) {
   emit PointerLeft();
 }
 
+bool TDisplayMaps::OverScrollBars(std::int32_t x, std::int32_t y) const {
+  return (bars_[sbVertical]->isVisible() && x >= bars_[sbVertical]->x()) ||
+         (bars_[sbHorizontal]->isVisible() && y >= bars_[sbHorizontal]->y());
+}
+
 bool TDisplayMaps::PictureAt(QPoint position, std::int32_t& x, std::int32_t& y) const {
-  const bool overBars = (bars_[sbVertical]->isVisible() && position.x() >= bars_[sbVertical]->x()) ||
-                        (bars_[sbHorizontal]->isVisible() && position.y() >= bars_[sbHorizontal]->y());
-  return !overBars && PicturePixelAt(position.x(), position.y(), x, y);
+  return TDisplayMapsCore::PictureAt(position.x(), position.y(), x, y);
 }
 
 void TDisplayMaps::ReportPointer(QPoint position) {
@@ -433,55 +399,21 @@ void TDisplayMaps::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
   pickModifiers_ = event->modifiers();
   const QPoint p = event->position().toPoint();
-  const bool click = pickMode_ && leftPressed_ && event->button() == Qt::LeftButton &&
-                     std::max(std::abs(p.x() - leftPressedAt_.x()), std::abs(p.y() - leftPressedAt_.y())) <= kPickSlop;
-  if (event->button() == Qt::LeftButton) leftPressed_ = false;
-  if (swallowRelease_ && event->button() == Qt::LeftButton) {
-    swallowRelease_ = false;
-    event->accept();
-    return;
-  }
-  if (dragPoint_ >= 0 && event->button() == Qt::LeftButton) {
-    const bool dragged = draggingPoint_;
-    EndPointDrag(true, p);
-    event->accept();
-    // A press on a mark that did not move is a pick as any other click.
-    std::int32_t x = 0, y = 0;
-    if (!dragged && PictureAt(leftPressedAt_, x, y)) emit PicturePicked(x, y);
-    return;
-  }
-  if (!click) {
-    MouseUp(p.x(), p.y());
-    event->accept();
-    return;
-  }
-  // A click picks what was under the pointer when it went down; the few
-  // pixels the hand moved do not scroll.
-  MouseUp(DragStartX, DragStartY);
-  std::int32_t x = 0, y = 0;
-  if (PictureAt(leftPressedAt_, x, y)) emit PicturePicked(x, y);
+  const TPointerOutcome outcome = PointerRelease(event->button() == Qt::LeftButton, p.x(), p.y());
   event->accept();
+  if (outcome.Kind == TPointerOutcome::TKind::Picked) emit PicturePicked(outcome.X, outcome.Y);
+  if (outcome.Kind == TPointerOutcome::TKind::PointMoved) emit PointMoved(outcome.Point, outcome.X, outcome.Y);
 }
 
 void TDisplayMaps::wheelEvent(QWheelEvent* event) {
-  if (event->modifiers() & Qt::ControlModifier) {
-    // Over a scroll bar too, the anchor is the pointer's place on the view.
-    const QPointF p = mapFromGlobal(event->globalPosition());
-    WheelZoom(event->angleDelta().y(), p.x(), p.y());
-    event->accept();
-    return;
-  }
+  // Over a scroll bar too, the anchor is the pointer's place on the view.
+  const QPointF p = mapFromGlobal(event->globalPosition());
   const QPoint delta = event->angleDelta();
-  // Sideways: a horizontal wheel, or the plain wheel with Shift.
-  if (delta.x() != 0)
-    MouseWheelSideways(delta.x());
-  else if (event->modifiers() & Qt::ShiftModifier)
-    MouseWheelSideways(delta.y());
-  else
-    MouseWheel(delta.y());
+  const bool ctrl = (event->modifiers() & Qt::ControlModifier) != 0;
+  Wheel(delta.x(), delta.y(), ctrl, (event->modifiers() & Qt::ShiftModifier) != 0, p.x(), p.y());
   // Handled: the parent does not scroll as well.
   event->accept();
-  ReportPointer(mapFromGlobal(event->globalPosition()).toPoint());
+  if (!ctrl) ReportPointer(p.toPoint());
 }
 
 void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
@@ -493,14 +425,9 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   case Qt::Key_Down: KeyDown(TArrowKey::Down); break;
   case Qt::Key_F1: break; // kept from the help shortcut, and does nothing here
   case Qt::Key_Escape:
-    if (!pickMode_) return;
+    if (!PickMode()) return;
     // Esc during a drag puts the point back; otherwise it ends picking.
-    if (dragPoint_ >= 0) {
-      EndPointDrag(false, {});
-      swallowRelease_ = leftPressed_;
-    }
-    else
-      SetPickMode(false);
+    if (!CancelPointDrag()) SetPickMode(false);
     break;
   case Qt::Key_PageUp: ScrollKeyDown(TScrollKey::PageUp); break;
   case Qt::Key_PageDown: ScrollKeyDown(TScrollKey::PageDown); break;

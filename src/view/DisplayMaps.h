@@ -48,15 +48,15 @@ public:
 
   // Picking calibration points: a cross cursor, and a left click that moves
   // at most kPickSlop pixels reports the picture pixel under it instead of
-  // scrolling. Dragging still scrolls; Esc ends picking.
-  static constexpr int kPickSlop = 3;
+  // scrolling (the core decides: PointerPress and the rest). Dragging still
+  // scrolls; Esc ends picking.
+  static constexpr int kPickSlop = PickSlop;
   // In pick mode a loupe follows the pointer over the picture: the picture
   // pixels around it, kLoupeZoom screen pixels each, with a cross-hair on
   // the pixel a click takes. Its place in the control; empty when hidden.
   static constexpr int kLoupeRadius = 15;
   static constexpr int kLoupeZoom = 4;
   QRect LoupeRect() const;
-  bool PickMode() const { return pickMode_; }
   // The keys held at the click PicturePicked reports (Shift keeps a click).
   Qt::KeyboardModifiers PickModifiers() const { return pickModifiers_; }
   void SetPickMode(bool on);
@@ -73,7 +73,7 @@ signals:
   // PointerLeft when it is over nothing of it.
   void PointerOverPicture(int x, int y);
   void PointerLeft();
-  // The zoom has changed to 2^zoom.
+  // The zoom has changed: zoom is Zoom(), ZoomFactor() the exact factor.
   void ZoomFactorChanged(int zoom);
   void PicturePicked(int x, int y);
   // In pick mode a point's mark was dragged to picture pixel (x, y); point
@@ -82,6 +82,7 @@ signals:
   void PickModeChanged(bool on);
 
 protected:
+  bool OverScrollBars(std::int32_t x, std::int32_t y) const override;
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
@@ -117,24 +118,12 @@ private:
   QImage backBuffer_;
   std::unique_ptr<TZoomLevels> levels_;
   bool paintedExact_ = true;
-  bool pickMode_ = false;
   Qt::KeyboardModifiers pickModifiers_;
-  QPoint leftPressedAt_;
-  bool leftPressed_ = false;
-  // The point whose mark the left button went down on in pick mode (-1:
-  // none), whether it is being dragged, and where it was.
-  int dragPoint_ = -1;
-  bool draggingPoint_ = false;
-  // The drag was given up with Esc: the button's release does nothing.
-  bool swallowRelease_ = false;
-  QPoint dragOrigin_;
-  bool DragPointTo(QPoint position);
   void DrawLoupe(QPainter& painter) const;
   // Follows the pointer; hidden without a position or off the picture.
   void MoveLoupe(std::optional<QPoint> position);
   // The pointer position the loupe follows; null while hidden.
   std::optional<QPoint> loupeAt_;
-  void EndPointDrag(bool keep, QPoint position);
 };
 
 } // namespace zv

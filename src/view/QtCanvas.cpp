@@ -193,6 +193,42 @@ void TQtCanvas::MagnifyToRgb32(int dx, int dy, const Bitmap& src, int sx, int sy
   }
 }
 
+void TQtCanvas::SampledCopy(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling) {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (src.Empty() || !SampledTargetRect(sampling, left, top, src.Width(), src.Height(), target_.width(),
+                                        target_.height(), &x0, &y0, &x1, &y1))
+    return;
+  if (!bits_) {
+    int x = 0, y = 0;
+    const Bitmap part = SampledPart(src, left, top, sampling, target_.width(), target_.height(), &x, &y);
+    return CopyRect(x, y, part, 0, 0, part.Width(), part.Height());
+  }
+  // Written straight into the rows: each source row the target needs is
+  // converted once (the span the target reads), then its pixels picked.
+  const int sx0 = static_cast<int>(sampling.Source(x0, sampling.OffsetX) - left);
+  const int sx1 = static_cast<int>(sampling.Source(x1 - 1, sampling.OffsetX) - left) + 1;
+  std::vector<int> columns(static_cast<std::size_t>(x1 - x0));
+  for (int tx = x0; tx < x1; ++tx)
+    columns[static_cast<std::size_t>(tx - x0)] = static_cast<int>(sampling.Source(tx, sampling.OffsetX) - left) - sx0;
+  QRgb lut[256];
+  const RowConverter convert = ConverterFor(src, lut);
+  std::vector<QRgb> line(static_cast<std::size_t>(sx1 - sx0));
+  int loaded = -1;
+  QRgb* previous = nullptr;
+  for (int ty = y0; ty < y1; ++ty) {
+    auto* out = reinterpret_cast<QRgb*>(bits_ + ty * bytesPerLine_) + x0;
+    const int srcY = static_cast<int>(sampling.Source(ty, sampling.OffsetY) - top);
+    if (srcY == loaded) {
+      std::copy_n(previous, columns.size(), out);
+    } else {
+      convert(src.Row(srcY), sx0, sx1 - sx0, lut, line.data());
+      for (std::size_t i = 0; i < columns.size(); ++i) out[i] = line[static_cast<std::size_t>(columns[i])];
+      loaded = srcY;
+    }
+    previous = out;
+  }
+}
+
 void TQtCanvas::FrameRect(int left, int top, int right, int bottom, Rgb colour) {
   if (right <= left || bottom <= top) return;
   // Edges far outside the target are pulled just outside it, so the

@@ -25,6 +25,7 @@ public:
 
   void CopyRect(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h) override;
   void ScaledCopy(int dx, int dy, const Bitmap& src, int sx, int sy, int w, int h, int zoom) override;
+  void SampledCopy(const Bitmap& src, std::int64_t left, std::int64_t top, const TSampling& sampling) override;
   void FrameRect(int left, int top, int right, int bottom, Rgb colour) override;
   void SetPixel(int x, int y, Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, Rgb pen, int penWidth) override;

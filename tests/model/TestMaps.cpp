@@ -117,6 +117,13 @@ void RecordingCanvas::ScaledCopy(int dx, int dy, const zv::Bitmap& src, int sx, 
                   std::to_string(src.Height()));
 }
 
+void RecordingCanvas::SampledCopy(const zv::Bitmap& src, std::int64_t left, std::int64_t top,
+                                  const zv::TSampling& s) {
+  Calls.push_back("sampled copy at " + std::to_string(left) + "," + std::to_string(top) + " step " +
+                  std::to_string(s.StepNum) + "/" + std::to_string(s.StepDen) + " of " + std::to_string(src.Width()) +
+                  "x" + std::to_string(src.Height()));
+}
+
 void RecordingCanvas::FrameRect(int left, int top, int right, int bottom, zv::Rgb colour) {
   Calls.push_back("frame " + Join({left, top, right, bottom}) + " " + Hex(colour));
 }

@@ -40,6 +40,7 @@ class RecordingCanvas : public zv::TCanvas {
 public:
   void CopyRect(int dx, int dy, const zv::Bitmap& src, int sx, int sy, int w, int h) override;
   void ScaledCopy(int dx, int dy, const zv::Bitmap& src, int sx, int sy, int w, int h, int zoom) override;
+  void SampledCopy(const zv::Bitmap& src, std::int64_t left, std::int64_t top, const zv::TSampling& s) override;
   void FrameRect(int left, int top, int right, int bottom, zv::Rgb colour) override;
   void SetPixel(int x, int y, zv::Rgb colour) override;
   void Ellipse(int left, int top, int right, int bottom, zv::Rgb pen, int penWidth) override;
