@@ -327,7 +327,7 @@ void TCalibrationGrid::FocusCell(int row, TCalibrationTable::TField field) {
   if (row < 0 || row >= table_.rowCount()) return;
   {
     const QScopedValueRollback<bool> syncing(syncing_, true);
-    setCurrentIndex(table_.index(row, field));
+    setCurrentIndex(table_.index(row, table_.Column(field)));
   }
   setFocus(Qt::OtherFocusReason);
 }
@@ -633,7 +633,8 @@ void TCalibrationPanel::PickPoint(int x, int y) {
   if (!grid_->CommitEditor()) return;
   const int row = table_->Records().Pick(x, y);
   // Click, type the latitude, Tab, the longitude, Enter, and on to the next point.
-  grid_->FocusCell(row, TCalibrationTable::fLat);
+  const auto field = static_cast<TCalibrationTable::TField>(table_->Records().PickTypingField(row));
+  grid_->FocusCell(row, table_->Column(field) >= 0 ? field : TCalibrationTable::fLat);
 }
 
 } // namespace zv

@@ -281,7 +281,7 @@ std::vector<std::string> PointFindingTexts(const TMapArea& area) {
 }
 
 TGridColumns GridColumnsOf(const TMapArea& area) {
-  const std::shared_ptr<const TMapProjection>& plane = area.Fit()->RequestedProjection();
+  const std::shared_ptr<const TMapProjection> plane = area.Fit()->RequestedProjection();
   if (!plane->Projected()) return TGridColumns::None;
   bool south = false;
   return plane->UtmZone(south) ? TGridColumns::Utm : TGridColumns::Grid;
@@ -292,7 +292,8 @@ std::string UtmZoneText(int zone, bool south) { return std::to_string(zone) + (s
 TPointCoordinates PointCoordinates(const TMapArea& area, const TCalibrationPoint& point) {
   TPointCoordinates out;
   out.GridTyped = point.HasGrid && !point.HasLatLon;
-  const TMapProjection& plane = *area.Fit()->RequestedProjection();
+  const std::shared_ptr<const TMapProjection> projection = area.Fit()->RequestedProjection();
+  const TMapProjection& plane = *projection;
   bool south = false;
   const int zone = plane.UtmZone(south);
   if (out.GridTyped) {

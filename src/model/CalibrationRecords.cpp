@@ -164,6 +164,10 @@ int TCalibrationRecords::PickRow() const {
   return RowCount();
 }
 
+TCalibrationRecords::TField TCalibrationRecords::PickTypingField(int row) const {
+  return row > 0 && GridTyped(row - 1) ? fEasting : fLat;
+}
+
 int TCalibrationRecords::Pick(std::int32_t x, std::int32_t y) {
   if (!Active()) return -1;
   if (PickRow() == RowCount()) Append();

@@ -93,6 +93,10 @@ public:
   int Pick(std::int32_t x, std::int32_t y);
   // The row a pick would set: the current one, or RowCount() for a new one.
   int PickRow() const;
+  // Where typing goes after a pick set row: the pair the row above is given
+  // by (a sheet calibrated in its grid is typed in easting and northing),
+  // latitude without one.
+  TField PickTypingField(int row) const;
 
   // A field of the current row (editing starts first). Setting a field of
   // one coordinate pair makes that pair the row's own.

@@ -142,6 +142,7 @@ TEST_P(PairRules, TheTypedPairIsTheRows) {
     EXPECT_EQ(records.Derived(row, R::fEasting), !records.GridTyped(row));
   }
   EXPECT_EQ(grid, c.gridRows);
+  EXPECT_EQ(records.PickTypingField(1), c.gridRows[0] == 'g' ? R::fEasting : R::fLat);
   EXPECT_EQ(Column(records, R::fLat), c.lats);
   EXPECT_EQ(StateLetter(records.State()), c.state);
 }
