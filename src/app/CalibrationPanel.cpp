@@ -50,8 +50,8 @@ constexpr ButtonInfo kButtons[kButtonCount] = {
     {"Cancel", "\u2717", QKeyCombination(Qt::CTRL, Qt::Key_Backspace)},
 };
 
-// Display widths of the fields in characters; the reals have none of their own.
-constexpr int kDisplayWidth[TCalibrationTable::ColumnCount] = {3, 6, 6, 13, 13, 7};
+// Display widths of the kinds of column in characters; the reals have none of their own.
+constexpr int kDisplayWidth[TCalibrationTable::ColumnCount] = {3, 6, 6, 13, 13, 11, 11, 4, 7};
 
 // Keys with which the user leaves the edited cell.
 bool LeavesCell(int key) {
@@ -166,7 +166,7 @@ QWidget* TCalibrationCellDelegate::createEditor(QWidget* parent, const QStyleOpt
   auto* editor = new QLineEdit(parent);
   editor->setFrame(false);
   editor->setAlignment(Qt::AlignRight);
-  editor->setAccessibleName(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(index.column())));
+  editor->setAccessibleName(TCalibrationTable::FieldName(table_.Kind(index.column())));
   editor_ = editor;
   index_ = index;
   // The row goes into editing with the first key the user types.
@@ -243,17 +243,20 @@ TCalibrationGrid::TCalibrationGrid(TCalibrationTable& table, std::function<void(
         fontMetrics().horizontalAdvance(TCalibrationTable::FieldName(static_cast<TCalibrationTable::TField>(column)));
     textWidth_[column] = std::max(kDisplayWidth[column] * digit, title) + 8;
   }
+  // The grid columns come and go with the map's plane.
+  connect(&table_, &QAbstractItemModel::modelReset, this, [this] { FitColumns(); });
   FitColumns();
 }
 
 void TCalibrationGrid::FitColumns() {
-  int spare = viewport()->width();
-  for (int width : textWidth_) spare -= width;
+  int spare = viewport()->width() - ContentWidth() + verticalHeader()->width() + 2 * frameWidth() +
+              style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
   spare = std::max(spare, 0);
-  for (int column = 0; column < TCalibrationTable::ColumnCount; ++column) {
-    int width = textWidth_[column];
-    if (column == TCalibrationTable::fLat) width += spare / 2;
-    if (column == TCalibrationTable::fLon) width += spare - spare / 2;
+  for (int column = 0; column < table_.columnCount(); ++column) {
+    const TCalibrationTable::TField kind = table_.Kind(column);
+    int width = textWidth_[kind];
+    if (kind == TCalibrationTable::fLat) width += spare / 2;
+    if (kind == TCalibrationTable::fLon) width += spare - spare / 2;
     setColumnWidth(column, width);
   }
 }
@@ -261,7 +264,7 @@ void TCalibrationGrid::FitColumns() {
 int TCalibrationGrid::ContentWidth() const {
   int width = verticalHeader()->width() + 2 * frameWidth() +
               style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-  for (int w : textWidth_) width += w;
+  for (int column = 0; column < table_.columnCount(); ++column) width += textWidth_[table_.Kind(column)];
   return width;
 }
 
@@ -276,7 +279,7 @@ bool TCalibrationGrid::CheckEditor() {
   if (!editor) return true;
   QVariant value;
   QString error;
-  const auto field = static_cast<TCalibrationTable::TField>(delegate_->EditorIndex().column());
+  const TCalibrationTable::TField field = table_.Kind(delegate_->EditorIndex().column());
   if (TCalibrationTable::ParseFieldText(field, editor->text(), value, error)) return true;
   if (!showingError_) {
     const QScopedValueRollback<bool> showing(showingError_, true);
@@ -324,7 +327,7 @@ void TCalibrationGrid::FocusCell(int row, TCalibrationTable::TField field) {
   if (row < 0 || row >= table_.rowCount()) return;
   {
     const QScopedValueRollback<bool> syncing(syncing_, true);
-    setCurrentIndex(table_.index(row, field));
+    setCurrentIndex(table_.index(row, table_.Column(field)));
   }
   setFocus(Qt::OtherFocusReason);
 }
@@ -512,16 +515,39 @@ void TCalibrationPanel::RefillCalibrationTable() {
   if (!area) return;
   filledArea_ = area;
   const QScopedValueRollback<bool> filling(filling_, true);
+  table_->SetGridColumns(GridColumnsOf(*area));
   table_->Open();
   for (const TCalibrationPoint& point : area->Points) {
     table_->Append();
     table_->SetField(TCalibrationTable::fX, point.X);
     table_->SetField(TCalibrationTable::fY, point.Y);
-    table_->SetField(TCalibrationTable::fLat, static_cast<double>(point.Lat));
-    table_->SetField(TCalibrationTable::fLon, static_cast<double>(point.Lon));
+    // The pair the point is given by is set last: it is the row's own.
+    const TPointCoordinates shown = PointCoordinates(*area, point);
+    if (shown.GridTyped) {
+      table_->SetField(TCalibrationTable::fEasting, *shown.Easting);
+      table_->SetField(TCalibrationTable::fNorthing, *shown.Northing);
+    } else {
+      table_->SetField(TCalibrationTable::fLat, *shown.Lat);
+      table_->SetField(TCalibrationTable::fLon, *shown.Lon);
+    }
     table_->Post();
   }
   MarkSuspectRows(*area);
+}
+
+// The pair each point is not given by, through the map's projection, and its zone.
+void TCalibrationPanel::ShowComputedCells(const TMapArea& area) {
+  TCalibrationRecords& records = table_->Records();
+  std::vector<QString> zones;
+  for (int row = 0; row < records.RowCount() && static_cast<std::size_t>(row) < area.Points.size(); ++row) {
+    const TPointCoordinates shown = PointCoordinates(area, area.Points[static_cast<std::size_t>(row)]);
+    records.ShowDerived(row, TCalibrationRecords::fLat, shown.Lat);
+    records.ShowDerived(row, TCalibrationRecords::fLon, shown.Lon);
+    records.ShowDerived(row, TCalibrationRecords::fEasting, shown.Easting);
+    records.ShowDerived(row, TCalibrationRecords::fNorthing, shown.Northing);
+    zones.push_back(QString::fromStdString(shown.Zone));
+  }
+  table_->SetZones(std::move(zones));
 }
 
 // Rows with any finding about their point (far from the others' fit,
@@ -534,6 +560,7 @@ void TCalibrationPanel::MarkSuspectRows(const TMapArea& area) {
   for (const std::string& text : texts) hints.push_back(QString::fromStdString(text));
   table_->SetRowHints(std::move(hints));
   table_->SetResiduals(area.Fit()->LooDistances());
+  ShowComputedCells(area);
 }
 
 void TCalibrationPanel::WriteBackCalibrationPoints() {
@@ -549,12 +576,17 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
       rows.push_back({table_->AsInteger(row, TCalibrationTable::fX), table_->AsInteger(row, TCalibrationTable::fY),
                       table_->AsFloat(row, TCalibrationTable::fLat), table_->AsFloat(row, TCalibrationTable::fLon),
                       !table_->Field(row, TCalibrationTable::fLat).isNull() &&
-                          !table_->Field(row, TCalibrationTable::fLon).isNull()});
+                          !table_->Field(row, TCalibrationTable::fLon).isNull(),
+                      table_->Records().GridTyped(row),
+                      !table_->Field(row, TCalibrationTable::fEasting).isNull() &&
+                          !table_->Field(row, TCalibrationTable::fNorthing).isNull(),
+                      table_->AsFloat(row, TCalibrationTable::fEasting),
+                      table_->AsFloat(row, TCalibrationTable::fNorthing)});
     const std::vector<TCalibrationPoint> before = area->Points;
     zv::WriteBackCalibrationPoints(*area, rows);
     auto& history = histories_[area];
-    if (!history) history = std::make_unique<TCalibrationHistory>(before);
-    history->Push(area->Points);
+    if (!history) history = std::make_unique<TCalibrationHistory>(TCalibrationState(before, area->Plane));
+    history->Push({area->Points, area->Plane});
     // Rows keep their places, so each row's number is now its point's.
     table_->Records().Renumber();
     MarkSuspectRows(*area);
@@ -563,13 +595,14 @@ void TCalibrationPanel::WriteBackCalibrationPoints() {
   emit pointsWrittenBack();
 }
 
-void TCalibrationPanel::ReplacePoints(const std::vector<TCalibrationPoint>& points) {
+void TCalibrationPanel::ReplacePoints(const std::vector<TCalibrationPoint>& points, const TPlaneChoice& plane) {
   TMapArea* area = view_.ActiveMapArea();
   if (!area) return;
   auto& history = histories_[area];
-  if (!history) history = std::make_unique<TCalibrationHistory>(area->Points);
+  if (!history) history = std::make_unique<TCalibrationHistory>(TCalibrationState(area->Points, area->Plane));
   area->Points = points;
-  history->Push(area->Points);
+  area->Plane = plane;
+  history->Push({area->Points, area->Plane});
   RefillCalibrationTable();
   view_.Invalidate();
   emit pointsWrittenBack();
@@ -600,7 +633,8 @@ void TCalibrationPanel::PickPoint(int x, int y) {
   if (!grid_->CommitEditor()) return;
   const int row = table_->Records().Pick(x, y);
   // Click, type the latitude, Tab, the longitude, Enter, and on to the next point.
-  grid_->FocusCell(row, TCalibrationTable::fLat);
+  const auto field = static_cast<TCalibrationTable::TField>(table_->Records().PickTypingField(row));
+  grid_->FocusCell(row, table_->Column(field) >= 0 ? field : TCalibrationTable::fLat);
 }
 
 } // namespace zv
@@ -648,7 +682,9 @@ void TCalibrationPanel::StepHistory(bool undo) {
   TCalibrationHistory* history = History(area);
   if (!history || !(undo ? history->CanUndo() : history->CanRedo())) return;
   const int cursor = filledArea_ == area ? table_->Cursor() : -1;
-  area->Points = undo ? history->Undo() : history->Redo();
+  const TCalibrationState& state = undo ? history->Undo() : history->Redo();
+  area->Points = state.Points;
+  area->Plane = state.Plane;
   RefillCalibrationTable();
   if (cursor >= 0) table_->MoveTo(std::min(cursor, table_->rowCount() - 1));
   view_.Invalidate();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/CalibrationPoint.h"
+#include "model/ProjectionLines.h"
 
 #include <QWidget>
 
@@ -64,14 +65,15 @@ public:
   // dragged mark's row takes the pixel and is saved.
   void MovePoint(int point, int x, int y);
 
-  // The active area's points become these at once (one step to undo), as
-  // calibrating by the sheet's corners gives them.
-  void ReplacePoints(const std::vector<TCalibrationPoint>& points);
+  // The active area's points and plane become these at once (one step to
+  // undo), as calibrating by the sheet's corners gives them; a change of the
+  // plane alone is ReplacePoints(area->Points, plane).
+  void ReplacePoints(const std::vector<TCalibrationPoint>& points, const TPlaneChoice& plane);
 
   // The width the grid needs to show every column whole.
   int PreferredWidth() const;
 
-  // Undo and redo of the active area's points, one history per area.
+  // Undo and redo of the active area's points and plane, one history per area.
   bool CanUndo() const;
   bool CanRedo() const;
   void Undo();
@@ -86,6 +88,7 @@ signals:
 private:
   void WriteBackCalibrationPoints();
   void MarkSuspectRows(const TMapArea& area);
+  void ShowComputedCells(const TMapArea& area);
   void UpdateNavigator();
   void StepHistory(bool undo);
   TCalibrationHistory* History(const TMapArea* area) const;

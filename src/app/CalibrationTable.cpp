@@ -4,8 +4,10 @@
 #include "model/CalibrationText.h"
 
 #include <QColor>
+#include <QFont>
 #include <QPersistentModelIndex>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -17,7 +19,36 @@ int TCalibrationTable::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : records_.RowCount();
 }
 
-int TCalibrationTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TCalibrationTable::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+void TCalibrationTable::SetGridColumns(TGridColumns columns) {
+  std::vector<TField> kinds{fNo, fX, fY, fLat, fLon};
+  if (columns == TGridColumns::Utm) kinds.push_back(fZone);
+  if (columns != TGridColumns::None) kinds.insert(kinds.end(), {fEasting, fNorthing});
+  kinds.push_back(fResidual);
+  if (kinds == columns_) return;
+  beginResetModel();
+  columns_ = std::move(kinds);
+  endResetModel();
+}
+
+int TCalibrationTable::Column(TField kind) const {
+  const auto at = std::find(columns_.begin(), columns_.end(), kind);
+  return at == columns_.end() ? -1 : static_cast<int>(at - columns_.begin());
+}
+
+TCalibrationTable::TField TCalibrationTable::Kind(int column) const {
+  return column >= 0 && column < static_cast<int>(columns_.size()) ? columns_[static_cast<std::size_t>(column)]
+                                                                   : ColumnCount;
+}
+
+void TCalibrationTable::SetZones(std::vector<QString> zones) {
+  zones_ = std::move(zones);
+  const int column = Column(fZone);
+  if (column >= 0 && rowCount() > 0) emit dataChanged(index(0, column), index(rowCount() - 1, column));
+}
 
 QString TCalibrationTable::FieldName(TField field) {
   switch (field) {
@@ -26,6 +57,9 @@ QString TCalibrationTable::FieldName(TField field) {
   case fY: return QStringLiteral("Y");
   case fLat: return QStringLiteral("Lat");
   case fLon: return QStringLiteral("Lon");
+  case fEasting: return QStringLiteral("Easting");
+  case fNorthing: return QStringLiteral("Northing");
+  case fZone: return QStringLiteral("Zone");
   case fResidual: return QStringLiteral("Residual");
   case ColumnCount: break;
   }
@@ -63,16 +97,29 @@ bool TCalibrationTable::ParseFieldText(TField field, const QString& text, QVaria
 }
 
 QVariant TCalibrationTable::Cell(int row, int column) const {
-  if (column == fResidual) {
-    const std::size_t at = static_cast<std::size_t>(row);
+  const TField kind = Kind(column);
+  const std::size_t at = static_cast<std::size_t>(row);
+  if (kind == fResidual) {
     if (at >= residuals_.size() || !(residuals_[at] >= 0)) return QString();
     return QString::number(residuals_[at], 'f', 1);
   }
-  const QVariant cell = Field(row, static_cast<TField>(column));
+  if (kind == fZone) return at < zones_.size() ? zones_[at] : QString();
+  const QVariant cell = Field(row, kind);
   // Text in both roles, so the grid edits every cell in a line editor.
   if (cell.isNull()) return QString();
-  if (TCalibrationRecords::IsIntegerField(Core(static_cast<TField>(column)))) return QString::number(cell.toInt());
+  if (TCalibrationRecords::IsIntegerField(Core(kind))) return QString::number(cell.toInt());
+  // A pair computed through the projection, to the centimetre (1e-8 degrees
+  // are less), so that rounding noise shows no digits.
+  if (records_.Derived(row, Core(kind))) {
+    const double unit = kind == fEasting || kind == fNorthing ? 100 : 1e8;
+    return FormatFloat(std::round(cell.toDouble() * unit) / unit);
+  }
   return FormatFloat(cell.toDouble());
+}
+
+bool TCalibrationTable::Derived(const QModelIndex& index) const {
+  const TField kind = Kind(index.column());
+  return kind < FieldCount && records_.Derived(index.row(), Core(kind));
 }
 
 QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
@@ -81,10 +128,20 @@ QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
   case Qt::DisplayRole:
   case Qt::EditRole: return Cell(index.row(), index.column());
   case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  case Qt::FontRole: {
+    if (!Derived(index)) return {};
+    QFont font;
+    font.setItalic(true);
+    return font;
+  }
   case Qt::ForegroundRole:
   case Qt::ToolTipRole: {
     const std::size_t row = static_cast<std::size_t>(index.row());
-    if (row >= hints_.size() || hints_[row].isEmpty()) return {};
+    if (row >= hints_.size() || hints_[row].isEmpty()) {
+      // The pair the point is not given by: shown, not stored.
+      if (role == Qt::ForegroundRole && Derived(index)) return QColor(Qt::gray);
+      return {};
+    }
     return role == Qt::ToolTipRole ? QVariant(hints_[row]) : QVariant(QColor(Qt::red));
   }
   default: return {};
@@ -94,8 +151,8 @@ QVariant TCalibrationTable::data(const QModelIndex& index, int role) const {
 QVariant TCalibrationTable::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) {
-    if (section < 0 || section >= ColumnCount) return {};
-    return FieldName(static_cast<TField>(section));
+    if (section < 0 || section >= columnCount()) return {};
+    return FieldName(Kind(section));
   }
   // The record indicator: which row is current and in what state.
   if (section != Cursor()) return QString();
@@ -108,23 +165,22 @@ QVariant TCalibrationTable::headerData(int section, Qt::Orientation orientation,
 
 Qt::ItemFlags TCalibrationTable::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
-  if (index.isValid() && Active() && index.column() != fResidual) f |= Qt::ItemIsEditable;
+  if (index.isValid() && Active() && Kind(index.column()) < FieldCount) f |= Qt::ItemIsEditable;
   return f;
 }
 
 bool TCalibrationTable::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::EditRole || reshaping_ || !Active() || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
-      index.column() >= FieldCount)
+      Kind(index.column()) >= FieldCount)
     return false;
   QVariant parsed;
   QString error;
-  if (!ParseFieldText(static_cast<TField>(index.column()), value.isNull() ? QString() : value.toString(), parsed,
-                      error))
-    return false;
+  const TField field = Kind(index.column());
+  if (!ParseFieldText(field, value.isNull() ? QString() : value.toString(), parsed, error)) return false;
   const QPersistentModelIndex target(index);
   MoveTo(index.row());
   if (!target.isValid() || target.row() != Cursor()) return false;
-  SetField(static_cast<TField>(target.column()), parsed);
+  SetField(field, parsed);
   return true;
 }
 
@@ -150,6 +206,7 @@ void TCalibrationTable::BeginReset() {
   reshaping_ = true;
   hints_.clear();
   residuals_.clear();
+  zones_.clear();
   beginResetModel();
 }
 
@@ -162,6 +219,7 @@ void TCalibrationTable::BeginInsertRow(int row) {
   reshaping_ = true;
   hints_.clear();
   residuals_.clear();
+  zones_.clear();
   beginInsertRows({}, row, row);
 }
 
@@ -174,6 +232,7 @@ void TCalibrationTable::BeginRemoveRow(int row) {
   reshaping_ = true;
   hints_.clear();
   residuals_.clear();
+  zones_.clear();
   beginRemoveRows({}, row, row);
 }
 
@@ -185,7 +244,15 @@ void TCalibrationTable::EndRemoveRow() {
 void TCalibrationTable::CellsChanged(int row, int first, int last) {
   if (rowCount() == 0) return;
   const int top = row < 0 ? 0 : row, bottom = row < 0 ? rowCount() - 1 : row;
-  emit dataChanged(index(top, first), index(bottom, last));
+  // Fields map onto columns in order; those not shown have none.
+  int left = -1, right = -1;
+  for (int f = first; f <= last; ++f) {
+    const int column = Column(static_cast<TField>(f));
+    if (column < 0) continue;
+    left = left < 0 ? column : std::min(left, column);
+    right = std::max(right, column);
+  }
+  if (left >= 0) emit dataChanged(index(top, left), index(bottom, right));
 }
 
 void TCalibrationTable::IndicatorChanged(int first, int last) {
@@ -195,12 +262,13 @@ void TCalibrationTable::IndicatorChanged(int first, int last) {
 void TCalibrationTable::SetRowHints(std::vector<QString> hints) {
   hints_ = std::move(hints);
   if (rowCount() > 0)
-    emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 void TCalibrationTable::SetResiduals(std::vector<double> residuals) {
   residuals_ = std::move(residuals);
-  if (rowCount() > 0) emit dataChanged(index(0, fResidual), index(rowCount() - 1, fResidual));
+  const int column = Column(fResidual);
+  if (rowCount() > 0) emit dataChanged(index(0, column), index(rowCount() - 1, column));
 }
 
 } // namespace zv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CalibrationEdit.h"
 #include "model/CalibrationRecords.h"
 
 #include <QAbstractTableModel>
@@ -13,13 +14,18 @@ namespace zv {
 // The in-memory calibration table (KbmCalibrationPoints): the item-model face
 // of TCalibrationRecords, which holds the rows, the cursor and the record
 // states. Cells are empty (a null variant) or hold a value of their field's
-// type; an empty cell reads as 0. After the fields comes the read-only
-// "Residual" column, which the panel fills after every write-back.
+// type; an empty cell reads as 0. On a map in a projected plane "Zone" (UTM
+// only, read-only), "Easting" and "Northing" follow "Lon"; the pair a row is
+// not given by shows in grey italics. Last comes the read-only "Residual"
+// column, which the panel fills after every write-back.
 class TCalibrationTable : public QAbstractTableModel, private TRecordListener {
   Q_OBJECT
 
 public:
-  enum TField { fNo = 0, fX, fY, fLat, fLon, FieldCount, fResidual = FieldCount, ColumnCount };
+  // The kinds of column; the first FieldCount are the records' fields. The
+  // first five and "Residual" are always there, the column of any other
+  // kind is Column(kind).
+  enum TField { fNo = 0, fX, fY, fLat, fLon, fEasting, fNorthing, FieldCount, fZone = FieldCount, fResidual, ColumnCount };
 
   explicit TCalibrationTable(QObject* parent = nullptr);
 
@@ -34,6 +40,13 @@ public:
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   static QString FieldName(TField field);
+  // The columns shown: with none, "Residual" follows "Lon".
+  void SetGridColumns(TGridColumns columns);
+  // The column of a kind, -1 when not shown; the kind of a column.
+  int Column(TField kind) const;
+  TField Kind(int column) const;
+  // Each row's zone text (the "Zone" column), like the residuals.
+  void SetZones(std::vector<QString> zones);
   // Empty text (blanks only) gives a null value; false with the user-visible
   // message when the text is no value of the field (Lat and Lon take the
   // printed forms of ParseCoordinateCell).
@@ -81,6 +94,7 @@ signals:
 private:
   static TCalibrationRecords::TField Core(TField field) { return static_cast<TCalibrationRecords::TField>(field); }
   QVariant Cell(int row, int column) const;
+  bool Derived(const QModelIndex& index) const;
 
   void BeginReset() override;
   void EndReset() override;
@@ -97,6 +111,8 @@ private:
   TCalibrationRecords records_;
   std::vector<QString> hints_;
   std::vector<double> residuals_;
+  std::vector<QString> zones_;
+  std::vector<TField> columns_{fNo, fX, fY, fLat, fLon, fResidual};
   // Set while rows come or go, when views report current-index moves that
   // must not move the cursor.
   bool reshaping_ = false;

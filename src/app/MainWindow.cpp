@@ -510,9 +510,7 @@ void MainWindow::UpdateMapMenu() {
   // Their shortcuts work outside the menu, so they follow it themselves.
   mmMapSaveCalibration_->setEnabled(active);
   mmMapSave_->setEnabled(active);
-  // Only a .map's lines hold a plane the fit reads and the save keeps.
-  mmMapProjection_->setEnabled(active && UpperFileExt(view_->ActiveMapArea()->FileName) == ".MAP");
-  ForgetClosedAreas();
+  mmMapProjection_->setEnabled(active);
   UpdateUndo();
   UpdateTitle();
   if (!active) mmMapPickPoint_->setChecked(false);
@@ -588,7 +586,6 @@ bool MainWindow::SaveCalibrationTo(TMapArea* area, const QString& fileName) {
       return Prompter().Ask(this, TMsgType::Confirmation, QString::fromStdString(question));
     });
     if (!saved) return false;
-    std::erase(planeChanged_, area);
   } catch (const Error& e) {
     Prompter().Message(this, TMsgType::Error, QString::fromStdString(e.what()));
     return false;
@@ -658,28 +655,19 @@ void MainWindow::UpdateFitLabel() {
 }
 
 bool MainWindow::AreaChanged(const TMapArea& area) const {
-  return PointsChanged(area) || std::find(planeChanged_.begin(), planeChanged_.end(), &area) != planeChanged_.end();
-}
-
-// A closed area's address may come back for a new one.
-void MainWindow::ForgetClosedAreas() {
-  const std::vector<TMapArea*> open = AllAreas();
-  std::erase_if(planeChanged_,
-                [&open](const TMapArea* a) { return std::find(open.begin(), open.end(), a) == open.end(); });
+  return PointsChanged(area) || !SamePlane(area.Plane, area.SavedPlane);
 }
 
 void MainWindow::ChooseProjection() {
   TMapArea* area = view_->ActiveMapArea();
-  if (!area || UpperFileExt(area->FileName) != ".MAP" || !calibration_->PostPendingEdit()) return;
-  FormProjection form(ReadPlaneChoice(area->Lines), area->Points, this);
-  if (form.exec() != QDialog::Accepted) return;
-  std::vector<std::string> lines = WithPlaneChoice(area->Lines, form.Choice());
-  if (lines == area->Lines) return;
-  // The fit follows the lines by itself.
-  area->Lines = std::move(lines);
-  planeChanged_.push_back(area);
+  if (!area || !calibration_->PostPendingEdit()) return;
+  FormProjection form(area->Plane, area->Points, this);
+  if (form.exec() != QDialog::Accepted || view_->ActiveMapArea() != area) return;
+  const TPlaneChoice plane = NormalisedPlane(form.Choice());
+  if (SamePlane(plane, area->Plane)) return;
+  // One step to undo; the fit follows the plane by itself.
+  calibration_->ReplacePoints(area->Points, plane);
   view_->update();
-  CalibrationPointsWritten();
 }
 
 void MainWindow::NewLayout() {

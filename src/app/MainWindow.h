@@ -121,12 +121,11 @@ private:
   void UpdateUndo();
   void FitPagesWidth();
   QString LastOpenFolder() const;
-  // Map > Projection...: the plane of the shown map, written into its lines.
+  // Map > Projection...: the plane of the shown map, one step to undo.
   void ChooseProjection();
   void CreateMapMenu();
   // Points or plane differing from what was read or saved.
   bool AreaChanged(const TMapArea& area) const;
-  void ForgetClosedAreas();
   void PicturePicked(int x, int y);
   void SheetCornerPicked(int x, int y);
   void AskSheetCorner(const QString& done);
@@ -158,8 +157,6 @@ private:
   QAction* mmMapSaveCalibration_ = nullptr;
   QAction* mmMapSave_ = nullptr;
   QAction* mmMapProjection_ = nullptr;
-  // Areas whose plane changed since they were read or saved.
-  std::vector<const TMapArea*> planeChanged_;
   QAction* mmEditUndo_ = nullptr;
   QAction* mmEditRedo_ = nullptr;
   QSplitter* splitter_ = nullptr;

@@ -136,7 +136,7 @@ void MainWindow::ApplySheetCorners(const TSheet& sheet, const TPixelCorner* corn
   for (int i = 0; i < 4; ++i) pick.Take(corners[i]);
   const std::string image = area->Lines.size() > 2 ? area->Lines[2] : area->ImageFileName;
   WriteSheetPlane(area->Lines, sheet, pick.Corners(), area->Name, image, area->Width, area->Height);
-  calibration_->ReplacePoints(pick.Points());
+  calibration_->ReplacePoints(pick.Points(), NormalisedPlane({sheet.Plane, 0, false}));
   pgcMain_->setCurrentWidget(tpgCalibration_);
   UpdateFitLabel();
   UpdateTitle();

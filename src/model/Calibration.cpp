@@ -309,6 +309,8 @@ void TMapArea::ParseCalibration() {
       }
     }
   } snapshot{*this};
+  Plane = UpperFileExt(FileName) == ".MAP" ? ReadPlaneChoice(Lines) : TPlaneChoice{};
+  SavedPlane = Plane;
   ParseCalibrationLines(Lines, UpperFileExt(FileName), Points, ImageFileName);
 }
 

@@ -4,6 +4,7 @@
 #include "model/CalibrationFit.h"
 #include "model/CalibrationText.h"
 #include "model/MapModel.h"
+#include "model/MapProjection.h"
 
 #include <cctype>
 #include <cmath>
@@ -180,25 +181,62 @@ bool ParseRealCell(const std::string& text, std::optional<double>& value, std::s
   return true;
 }
 
+namespace {
+
+// Whether a row's point is an old point as the table shows it.
+bool SameRowPoint(const TCalibrationPoint& row, bool grid, const TCalibrationPoint& old) {
+  if (!grid) return SamePoint(row, old);
+  return row.X == old.X && row.Y == old.Y && old.HasGrid && !old.HasLatLon && row.HasGrid &&
+         static_cast<double>(row.Easting) == static_cast<double>(old.Easting) &&
+         static_cast<double>(row.Northing) == static_cast<double>(old.Northing);
+}
+
+// The UTM zone grid words typed on this map are in; 0 for other planes.
+int TypedZone(const TMapArea& area, bool& south) {
+  south = false;
+  return GridColumnsOf(area) == TGridColumns::Utm ? area.Fit()->RequestedProjection()->UtmZone(south) : 0;
+}
+
+} // namespace
+
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows) {
   const std::vector<TCalibrationPoint>& old = area.Points;
   std::vector<TCalibrationPoint> points(rows.size());
+  bool south = false;
+  const int zone = TypedZone(area, south);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     points[i].X = rows[i].X;
     points[i].Y = rows[i].Y;
+    if (rows[i].GridTyped) {
+      points[i].HasGrid = rows[i].GridGiven;
+      points[i].Easting = rows[i].Easting;
+      points[i].Northing = rows[i].Northing;
+      points[i].GridZone = zone;
+      points[i].GridSouth = south;
+      continue;
+    }
     points[i].Lat = rows[i].Lat;
     points[i].Lon = rows[i].Lon;
   }
   const std::size_t n = points.size(), m = old.size();
   std::size_t head = 0, tail = 0;
-  while (head < n && head < m && SamePoint(points[head], old[head])) ++head;
-  while (tail < n - head && tail < m - head && SamePoint(points[n - 1 - tail], old[m - 1 - tail])) ++tail;
+  const auto same = [&](std::size_t i, std::size_t j) { return SameRowPoint(points[i], rows[i].GridTyped, old[j]); };
+  while (head < n && head < m && same(head, head)) ++head;
+  while (tail < n - head && tail < m - head && same(n - 1 - tail, m - 1 - tail)) ++tail;
   for (std::size_t i = 0; i < n; ++i) {
     TCalibrationPoint& point = points[i];
     const TCalibrationPoint* source = i < head        ? &old[i]
                                       : i >= n - tail ? &old[m - (n - i)]
                                       : n == m        ? &old[i] // edited in place
                                                       : nullptr;       // inserted
+    if (rows[i].GridTyped) {
+      // A point read in another zone keeps it while its numbers stay.
+      if (source && SameRowPoint(point, true, *source)) {
+        point.GridZone = source->GridZone;
+        point.GridSouth = source->GridSouth;
+      }
+      continue;
+    }
     if (source && SameAtDouble(source->Lat, point.Lat) && SameAtDouble(source->Lon, point.Lon)) {
       point.HasLatLon = source->HasLatLon;
       point.HasGrid = source->HasGrid;
@@ -219,6 +257,9 @@ bool PointsChanged(const TMapArea& area) {
     const TCalibrationPoint& a = area.Points[i];
     const TCalibrationPoint& b = area.SavedPoints[i];
     if (!SamePoint(a, b) || a.HasLatLon != b.HasLatLon || a.HasGrid != b.HasGrid) return true;
+    if (a.HasGrid && (a.Easting != b.Easting || a.Northing != b.Northing || a.GridZone != b.GridZone ||
+                      a.GridSouth != b.GridSouth))
+      return true;
   }
   return false;
 }
@@ -237,6 +278,48 @@ std::vector<std::string> PointFindingTexts(const TMapArea& area) {
     text += finding.Message;
   }
   return texts;
+}
+
+TGridColumns GridColumnsOf(const TMapArea& area) {
+  const std::shared_ptr<const TMapProjection> plane = area.Fit()->RequestedProjection();
+  if (!plane->Projected()) return TGridColumns::None;
+  bool south = false;
+  return plane->UtmZone(south) ? TGridColumns::Utm : TGridColumns::Grid;
+}
+
+std::string UtmZoneText(int zone, bool south) { return std::to_string(zone) + (south ? "S" : "N"); }
+
+TPointCoordinates PointCoordinates(const TMapArea& area, const TCalibrationPoint& point) {
+  TPointCoordinates out;
+  out.GridTyped = point.HasGrid && !point.HasLatLon;
+  const std::shared_ptr<const TMapProjection> projection = area.Fit()->RequestedProjection();
+  const TMapProjection& plane = *projection;
+  bool south = false;
+  const int zone = plane.UtmZone(south);
+  if (out.GridTyped) {
+    out.Easting = point.Easting;
+    out.Northing = point.Northing;
+    if (zone) out.Zone = UtmZoneText(point.GridZone ? point.GridZone : zone, point.GridZone ? point.GridSouth : south);
+    double e = 0, n = 0, lat = 0, lon = 0;
+    if (plane.GridToPlane(point.GridZone, point.GridSouth, point.Easting, point.Northing, e, n) &&
+        plane.PlaneToDatum(e, n, lat, lon)) {
+      out.Lat = lat;
+      out.Lon = lon;
+    }
+    return out;
+  }
+  // As read: a point without coordinates shows 0, 0.
+  out.Lat = static_cast<double>(point.Lat);
+  out.Lon = static_cast<double>(point.Lon);
+  if (!plane.Projected() || !point.HasLatLon) return out;
+  if (zone) out.Zone = UtmZoneText(zone, south);
+  std::vector<double> east = {*out.Lon}, north = {*out.Lat};
+  plane.ToPlane(east, north);
+  if (std::isfinite(east[0]) && std::isfinite(north[0])) {
+    out.Easting = east[0];
+    out.Northing = north[0];
+  }
+  return out;
 }
 
 } // namespace zv

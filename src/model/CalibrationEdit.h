@@ -22,7 +22,30 @@ struct TCalibrationRow {
   double Lon = 0;
   // Whether both coordinate cells hold a number: then even 0 N 0 E is a place.
   bool LatLonGiven = false;
+  // A row whose own coordinates are its easting and northing (both given
+  // or not): its latitude and longitude cells only show them.
+  bool GridTyped = false;
+  bool GridGiven = false;
+  double Easting = 0;
+  double Northing = 0;
 };
+
+// The columns of grid coordinates a map's table shows: none in latitude and
+// longitude, easting and northing in a projected plane, and the zone too in UTM.
+enum class TGridColumns { None, Grid, Utm };
+TGridColumns GridColumnsOf(const TMapArea& area);
+
+// A point as the table shows it: the pair it is given by, and the other
+// pair through the map's projection (empty where there is no answer); the
+// zone as "33N" on a UTM map.
+struct TPointCoordinates {
+  bool GridTyped = false;
+  std::optional<double> Lat, Lon, Easting, Northing;
+  std::string Zone;
+};
+TPointCoordinates PointCoordinates(const TMapArea& area, const TCalibrationPoint& point);
+// "33N", "56S".
+std::string UtmZoneText(int zone, bool south);
 
 // A typed cell: blanks only give no value; text that is no number of the
 // cell's kind gives false and the user-visible message.
@@ -45,7 +68,9 @@ bool ParseCoordinateCell(const std::string& text, bool latitude, std::optional<d
 // longitude stay, what the table does not show: whether they say where the
 // point is ("grid only" points read 0, 0) and its grid words. Any other row
 // has latitude and longitude when its cells give them (or, from callers that
-// do not tell, unless both are 0), and no grid words.
+// do not tell, unless both are 0), and no grid words. A grid-typed row gives
+// a point of grid words alone, in the map's UTM zone (a point read in another
+// zone keeps its own while its easting and northing stay).
 void WriteBackCalibrationPoints(TMapArea& area, const std::vector<TCalibrationRow>& rows);
 
 // Whether Points differ from SavedPoints (compared at the table's double precision).

@@ -512,9 +512,13 @@ void TCalibrationFit::PixelsToWgs84(std::vector<double>& x, std::vector<double>&
 }
 
 std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
-  // Only a .map says what it is projected in.
+  // Only a .map says what it is projected in; a plane chosen since is fitted
+  // in lines of its own.
   static const std::vector<std::string> noLines;
-  const std::vector<std::string>& lines = UpperFileExt(FileName) == ".MAP" ? Lines : noLines;
+  const bool map = UpperFileExt(FileName) == ".MAP";
+  std::vector<std::string> chosen;
+  if (!SamePlane(Plane, map ? ReadPlaneChoice(Lines) : TPlaneChoice{})) chosen = PlaneLines(Plane, map ? Lines : noLines);
+  const std::vector<std::string>& lines = !chosen.empty() ? chosen : map ? Lines : noLines;
   if (fit_ && fit_->MadeFrom(Points) && fit_->RequestedProjection()->MadeFrom(lines)) return fit_;
   std::shared_ptr<const TMapProjection> projection;
   if (fit_ && fit_->RequestedProjection()->MadeFrom(lines))
@@ -628,12 +632,44 @@ std::string FormatLatLon(double lat, double lon) {
   return DegreesMinutes(lat, 'N', 'S') + "  " + DegreesMinutes(lon, 'E', 'W');
 }
 
+namespace {
+
+// "5 483 210", "-12 345": metres in groups of three.
+std::string GroupedMetres(double value) {
+  const long long metres = std::llround(value);
+  std::string digits = std::to_string(metres < 0 ? -metres : metres);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), " ");
+  return (metres < 0 ? "-" : "") + digits;
+}
+
+} // namespace
+
+std::string FormatGridPosition(double easting, double northing, int zone, bool south, double lat) {
+  if (!Finite(easting) || !Finite(northing) || !(std::fabs(easting) < 1e15) || !(std::fabs(northing) < 1e15))
+    return std::string();
+  std::string text;
+  if (zone >= 1 && zone <= 60) {
+    // Bands of 8 degrees from 80 S, I and O left out; X reaches to 84 N.
+    static const char kBands[] = "CDEFGHJKLMNPQRSTUVWX";
+    const int band = lat >= -80 && lat <= 84 ? std::min(19, static_cast<int>(std::floor((lat + 80) / 8))) : -1;
+    text = std::to_string(zone) + (band >= 0 ? kBands[band] : south ? 'S' : 'N') + ' ';
+  }
+  return text + GroupedMetres(easting) + " E " + GroupedMetres(northing) + " N";
+}
+
 std::string PointerReadout(const TMapArea& area, int x, int y) {
   std::string text = msg::PointerPixel(x, y);
   const std::shared_ptr<const TCalibrationFit> fit = area.Fit();
   double lat = 0, lon = 0;
   if (fit->PixelToLatLon(x, y, lat, lon)) {
-    const std::string where = FormatLatLon(lat, lon);
+    std::string where = FormatLatLon(lat, lon);
+    double east = 0, north = 0;
+    if (!where.empty() && fit->Projection()->Projected() && fit->PixelToPlane(x, y, east, north)) {
+      bool south = false;
+      const int zone = fit->Projection()->UtmZone(south);
+      const std::string grid = FormatGridPosition(east, north, zone, south, lat);
+      if (!grid.empty()) where += "   " + grid;
+    }
     if (!where.empty()) text += msg::PointerFit(where, fit->PointsUsed(), fit->Rms());
   }
   return text;

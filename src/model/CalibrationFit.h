@@ -141,9 +141,16 @@ std::vector<TCalibrationFinding> CheckCalibration(const TMapArea& area);
 // "48°30.125' N  17°06.000' E": degrees and decimal minutes with hemisphere letters.
 std::string FormatLatLon(double lat, double lon);
 
+// A position in a projected plane to the metre, in groups of three digits:
+// "612 345 E 5 483 210 N"; in a UTM zone (1..60) led by the zone and the
+// latitude band of lat, "33U 612 345 E 5 483 210 N" (the hemisphere letter
+// beyond the bands, "33N").
+std::string FormatGridPosition(double easting, double northing, int zone = 0, bool south = false, double lat = 0);
+
 // What the status bar says of picture pixel (x, y) of area: the position and,
 // when the area's points give a fit, the latitude and longitude (WGS 84)
-// there, "x 1234  y 567   48°30.125' N  17°06.000' E   fit of 4 points, RMS 0.8 px".
+// there, "x 1234  y 567   48°30.125' N  17°06.000' E   fit of 4 points, RMS 0.8 px";
+// in a projected plane the grid position follows the latitude and longitude.
 // Uses the area's kept fit: no transformation of the points per call.
 std::string PointerReadout(const TMapArea& area, int x, int y);
 

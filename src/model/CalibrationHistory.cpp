@@ -15,24 +15,22 @@ bool SamePoints(const std::vector<TCalibrationPoint>& a, const std::vector<TCali
   return true;
 }
 
-TCalibrationHistory::TCalibrationHistory(std::vector<TCalibrationPoint> initial) {
-  states_.push_back(std::move(initial));
-}
+TCalibrationHistory::TCalibrationHistory(TCalibrationState initial) { states_.push_back(std::move(initial)); }
 
-void TCalibrationHistory::Push(const std::vector<TCalibrationPoint>& after) {
-  if (SamePoints(after, states_[at_])) return;
+void TCalibrationHistory::Push(const TCalibrationState& after) {
+  if (SamePoints(after.Points, states_[at_].Points) && SamePlane(after.Plane, states_[at_].Plane)) return;
   states_.resize(at_ + 1);
   states_.push_back(after);
   if (states_.size() > kMaxChanges + 1) states_.erase(states_.begin());
   at_ = states_.size() - 1;
 }
 
-const std::vector<TCalibrationPoint>& TCalibrationHistory::Undo() {
+const TCalibrationState& TCalibrationHistory::Undo() {
   if (CanUndo()) --at_;
   return states_[at_];
 }
 
-const std::vector<TCalibrationPoint>& TCalibrationHistory::Redo() {
+const TCalibrationState& TCalibrationHistory::Redo() {
   if (CanRedo()) ++at_;
   return states_[at_];
 }

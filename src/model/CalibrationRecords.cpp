@@ -10,6 +10,7 @@ void TCalibrationRecords::Open() {
   if (Active()) return;
   listener_->BeginReset();
   rows_.clear();
+  gridTyped_.clear();
   cursor_ = -1;
   modified_ = false;
   state_ = TRecordState::Browse;
@@ -20,6 +21,7 @@ void TCalibrationRecords::Open() {
 void TCalibrationRecords::Close() {
   listener_->BeginReset();
   rows_.clear();
+  gridTyped_.clear();
   cursor_ = -1;
   modified_ = false;
   state_ = TRecordState::Inactive;
@@ -41,6 +43,7 @@ void TCalibrationRecords::AddRow(int at) {
   row[fNo] = static_cast<double>(rows_.size() + 1);
   listener_->BeginInsertRow(at);
   rows_.insert(rows_.begin() + at, row);
+  gridTyped_.insert(gridTyped_.begin() + at, 0);
   cursor_ = at;
   state_ = TRecordState::Insert;
   // The default "No" is no edit of the user's.
@@ -54,6 +57,7 @@ void TCalibrationRecords::AddRow(int at) {
 void TCalibrationRecords::RemoveRow(int row) {
   listener_->BeginRemoveRow(row);
   rows_.erase(rows_.begin() + row);
+  gridTyped_.erase(gridTyped_.begin() + row);
   cursor_ = rows_.empty() ? -1 : std::min(row, RowCount() - 1);
   state_ = TRecordState::Browse;
   modified_ = false;
@@ -78,6 +82,7 @@ void TCalibrationRecords::Insert() {
 void TCalibrationRecords::Edit() {
   if (state_ != TRecordState::Browse || cursor_ < 0) return;
   backup_ = rows_[static_cast<std::size_t>(cursor_)];
+  backupGrid_ = gridTyped_[static_cast<std::size_t>(cursor_)];
   modified_ = false;
   SetState(TRecordState::Edit);
 }
@@ -92,6 +97,7 @@ void TCalibrationRecords::Post() {
 void TCalibrationRecords::Cancel() {
   if (state_ == TRecordState::Edit) {
     rows_[static_cast<std::size_t>(cursor_)] = backup_;
+    gridTyped_[static_cast<std::size_t>(cursor_)] = backupGrid_;
     modified_ = false;
     listener_->CellsChanged(cursor_, 0, FieldCount - 1);
     SetState(TRecordState::Browse);
@@ -158,6 +164,10 @@ int TCalibrationRecords::PickRow() const {
   return RowCount();
 }
 
+TCalibrationRecords::TField TCalibrationRecords::PickTypingField(int row) const {
+  return row > 0 && GridTyped(row - 1) ? fEasting : fLat;
+}
+
 int TCalibrationRecords::Pick(std::int32_t x, std::int32_t y) {
   if (!Active()) return -1;
   if (PickRow() == RowCount()) Append();
@@ -175,6 +185,29 @@ void TCalibrationRecords::SetField(TField field, TCell value) {
   rows_[static_cast<std::size_t>(cursor_)][static_cast<std::size_t>(field)] = value;
   modified_ = true;
   listener_->CellsChanged(cursor_, field, field);
+  const bool grid = field == fEasting || field == fNorthing;
+  if ((grid || field == fLat || field == fLon) && gridTyped_[static_cast<std::size_t>(cursor_)] != grid) {
+    gridTyped_[static_cast<std::size_t>(cursor_)] = grid;
+    // The other pair now only shows this one's place.
+    listener_->CellsChanged(cursor_, fLat, fNorthing);
+  }
+}
+
+bool TCalibrationRecords::GridTyped(int row) const {
+  return row >= 0 && row < RowCount() && gridTyped_[static_cast<std::size_t>(row)];
+}
+
+bool TCalibrationRecords::Derived(int row, TField field) const {
+  if (row < 0 || row >= RowCount()) return false;
+  const bool grid = field == fEasting || field == fNorthing;
+  return (grid || field == fLat || field == fLon) && grid != GridTyped(row);
+}
+
+void TCalibrationRecords::ShowDerived(int row, TField field, TCell value) {
+  if (!Derived(row, field) || rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(field)] == value) return;
+  rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(field)] = value;
+  if (row == cursor_ && state_ == TRecordState::Edit) backup_[static_cast<std::size_t>(field)] = value;
+  listener_->CellsChanged(row, field, field);
 }
 
 TCalibrationRecords::TCell TCalibrationRecords::Field(int row, TField field) const {

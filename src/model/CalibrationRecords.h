@@ -39,7 +39,10 @@ public:
 
 class TCalibrationRecords {
 public:
-  enum TField { fNo = 0, fX, fY, fLat, fLon, FieldCount };
+  // A point is given by latitude and longitude or, on a map in a projected
+  // plane, by easting and northing: the pair typed last is the point's, the
+  // other pair only shows it through the map's projection (Derived).
+  enum TField { fNo = 0, fX, fY, fLat, fLon, fEasting, fNorthing, FieldCount };
   // Empty, or the field's value (the integer fields hold whole numbers).
   using TCell = std::optional<double>;
   using TRow = std::array<TCell, FieldCount>;
@@ -90,9 +93,21 @@ public:
   int Pick(std::int32_t x, std::int32_t y);
   // The row a pick would set: the current one, or RowCount() for a new one.
   int PickRow() const;
+  // Where typing goes after a pick set row: the pair the row above is given
+  // by (a sheet calibrated in its grid is typed in easting and northing),
+  // latitude without one.
+  TField PickTypingField(int row) const;
 
-  // A field of the current row (editing starts first).
+  // A field of the current row (editing starts first). Setting a field of
+  // one coordinate pair makes that pair the row's own.
   void SetField(TField field, TCell value);
+  // Whether the row's own coordinates are its easting and northing.
+  bool GridTyped(int row) const;
+  // Whether the row's field only shows the other pair's place.
+  bool Derived(int row, TField field) const;
+  // Puts a value into a derived field of a row, without any editing: it is
+  // no edit, and the row's own pair stays as it is.
+  void ShowDerived(int row, TField field, TCell value);
   TCell Field(int row, TField field) const;
   std::int32_t AsInteger(int row, TField field) const;
   double AsFloat(int row, TField field) const;
@@ -107,6 +122,10 @@ private:
   TRecordListener silent_;
   TRecordListener* listener_ = &silent_;
   std::vector<TRow> rows_;
+  // Per row: whether its easting and northing are its own (1) or its
+  // latitude and longitude (0).
+  std::vector<char> gridTyped_;
+  char backupGrid_ = 0;
   TRecordState state_ = TRecordState::Inactive;
   int cursor_ = -1;
   bool modified_ = false;

@@ -195,6 +195,7 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
   std::size_t next = 0;
   std::size_t insertAt = std::string::npos; // after the last point line, or the projection line
   bool sizeWritten = false;
+  std::vector<std::size_t> rewritten; // point lines written afresh from the points
   const std::vector<std::size_t> savedOf = SavedPointOfLine(area);
   for (std::size_t i = 0; i < area.Lines.size(); ++i) {
     const std::string& line = area.Lines[i];
@@ -205,6 +206,7 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
       const bool unchanged =
           point && savedOf[i] == next && next < area.SavedPoints.size() && SamePoint(*point, area.SavedPoints[next]);
       out.push_back(unchanged ? line : ReplacedPointLine(line, point, static_cast<int>(next) + 1));
+      if (!unchanged && out.back() != line) rewritten.push_back(out.size() - 1);
       ++next;
       insertAt = out.size();
     } else if (i >= 3 && hasPicture && IsImageSizeLine(line)) {
@@ -220,8 +222,17 @@ std::vector<std::string> EditedMapLines(const TMapArea& area) {
     more.push_back(PointLine(PointName(static_cast<int>(n) + 1), &points[n], static_cast<int>(n) + 1));
   if (insertAt == std::string::npos) insertAt = out.size();
   out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), more.begin(), more.end());
+  for (std::size_t& i : rewritten)
+    if (i >= insertAt) i += more.size();
+  for (std::size_t k = 0; k < more.size(); ++k) rewritten.push_back(insertAt + k);
   if (hasPicture && !sizeWritten) out.push_back(SizeLine(area));
   if (PointsDiffer(area.Points, area.SavedPoints)) RecomputeBorderLines(area, out);
+  // The plane chosen since the lines were read replaces theirs; a UTM zone
+  // rides on every point line, so the lines written afresh get its words.
+  if (!SamePlane(area.Plane, ReadPlaneChoice(out)))
+    out = WithPlaneChoice(std::move(out), area.Plane);
+  else
+    WriteZoneWordsAt(out, area.Plane, rewritten);
   return out;
 }
 
@@ -265,6 +276,7 @@ std::vector<std::string> NewMapLines(const TMapArea& area, const std::string& ma
               "Track File = TF      These follow if they exist",
               "Moving Map Parameters = MM?    These follow if they exist", "MOP,Map Open Position,0,0"});
   if (area.Width > 0 && area.Height > 0) out.push_back(SizeLine(area));
+  if (!SamePlane(area.Plane, TPlaneChoice{})) out = WithPlaneChoice(std::move(out), area.Plane);
   return out;
 }
 
@@ -364,6 +376,7 @@ bool SaveCalibration(TMapArea& area, const std::string& mapFileName, const TSave
   area.FileName = mapFileName;
   area.TarFileName.clear();
   area.SavedPoints = area.Points;
+  area.SavedPlane = area.Plane;
   area.CalibrationReadWhole = true;
   return true;
 }

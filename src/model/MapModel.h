@@ -3,6 +3,7 @@
 #include "base/FileSystem.h"
 #include "codecs/Bitmap.h"
 #include "model/CalibrationPoint.h"
+#include "model/ProjectionLines.h"
 
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,12 @@ public:
   // False when reading the calibration stopped at a line it could not read:
   // Points then lack the points of the lines after it.
   bool CalibrationReadWhole = true;
+  // The plane the map is drawn in: what a .map's lines name (ReadPlaneChoice),
+  // WGS 84 latitude and longitude for any other map, until the user chooses
+  // another. The fit is made in it and the save writes it.
+  TPlaneChoice Plane;
+  // The plane as last read or saved: a Plane differing from it is an edit.
+  TPlaneChoice SavedPlane;
   std::vector<std::string> Lines;
   std::string FileName;
   // The tar archive FileName was read from; empty for a file on disk.
@@ -87,10 +94,11 @@ public:
 
   void Load(const std::string& tarFileName, const std::string& fileName);
   // Adds the points of Lines, read by FileName's extension (ParseCalibrationLines),
-  // and takes the points it ends with, also after a failure, as the saved ones.
+  // and takes the points it ends with, also after a failure, as the saved
+  // ones; Plane and SavedPlane become the plane the lines name.
   void ParseCalibration();
-  // The calibration fit of Points in the map's own plane (CalibrationFit.h),
-  // kept and made again only when Points, Lines or FileName change.
+  // The calibration fit of Points in Plane (CalibrationFit.h), kept and made
+  // again only when Points, Plane, Lines or FileName change.
   std::shared_ptr<const TCalibrationFit> Fit() const;
   virtual void Paint();
   void PaintCalibrationPoints();

@@ -414,6 +414,13 @@ void TMapProjection::PlaneToWgs84(std::vector<double>& east, std::vector<double>
   if (impl_) impl_->ApplyAll(impl_->planeToWgs84, east, north);
 }
 
+int TMapProjection::UtmZone(bool& south) const {
+  int north = 1;
+  const int zone = Projected() ? impl_->plane.GetUTMZone(&north) : 0;
+  south = zone != 0 && !north;
+  return zone;
+}
+
 bool TMapProjection::GridToPlane(int zone, bool south, double easting, double northing, double& east,
                                  double& north) const {
   if (!Projected() || !std::isfinite(easting) || !std::isfinite(northing)) return false;

@@ -35,6 +35,9 @@ public:
   // The "MSF" line's factor: the calibration's pixels are for the picture
   // scaled by it, so a picture pixel is a calibration pixel / Msf(). 1 without one.
   double Msf() const { return msf_; }
+  // The UTM zone of the plane (1..60) and its hemisphere; 0 for a plane that
+  // is no UTM zone.
+  int UtmZone(bool& south) const;
   // The name on the "Map Projection" line; empty without one.
   const std::string& Name() const { return name_; }
   // Whether this was made from these lines.

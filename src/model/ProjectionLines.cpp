@@ -161,13 +161,14 @@ bool Angle(const std::vector<std::string>& p, std::size_t n, const char* negativ
   return std::isfinite(value);
 }
 
-// Every used point line with the zone words of choice; a point with latitude
-// and longitude gets its easting and northing in that zone, as GDAL reads a
-// UTM zone only from complete grid words.
-void WriteZoneWords(std::vector<std::string>& lines, const TPlaneChoice& choice) {
+// The used point lines at the indices with the zone words of choice; a point
+// with latitude and longitude gets its easting and northing in that zone, as
+// GDAL reads a UTM zone only from complete grid words.
+void ZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice, const std::vector<std::size_t>& at) {
   TPlaneSetup zone = UtmZone(choice.Setup.Datum, choice.Zone, choice.South);
   const TMapProjection plane({"", "", "", "", DatumLine(zone), "", MapProjectionLine(zone), ProjectionSetupLine(zone)});
-  for (std::size_t i = 5; i < lines.size(); ++i) {
+  for (const std::size_t i : at) {
+    if (i < 5 || i >= lines.size()) continue;
     std::vector<std::string> p = Fields(lines[i]);
     if (!UsedPointLine(p)) continue;
     double lat = 0, lon = 0;
@@ -182,6 +183,10 @@ void WriteZoneWords(std::vector<std::string>& lines, const TPlaneChoice& choice)
     p[16] = choice.South ? "S" : "N";
     lines[i] = Joined(p);
   }
+}
+
+bool HasZone(const TPlaneChoice& choice) {
+  return choice.Setup.Projection == kUtmProjection && choice.Zone >= 1 && choice.Zone <= 60;
 }
 
 } // namespace
@@ -200,8 +205,51 @@ std::vector<std::string> WithPlaneChoice(std::vector<std::string> lines, const T
     lines[setup] = ProjectionSetupLine(choice.Setup);
   else
     lines.push_back(ProjectionSetupLine(choice.Setup));
-  if (choice.Setup.Projection == kUtmProjection && choice.Zone >= 1 && choice.Zone <= 60) WriteZoneWords(lines, choice);
+  if (HasZone(choice)) {
+    std::vector<std::size_t> all(lines.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    ZoneWordsAt(lines, choice, all);
+  }
   return lines;
+}
+
+void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice,
+                      const std::vector<std::size_t>& at) {
+  if (HasZone(choice)) ZoneWordsAt(lines, choice, at);
+}
+
+bool SamePlane(const TPlaneChoice& a, const TPlaneChoice& b) {
+  if (a.Setup.Datum != b.Setup.Datum || a.Setup.Projection != b.Setup.Projection) return false;
+  if (a.Setup.Projection == kUtmProjection) return a.Zone == b.Zone && (a.Zone == 0 || a.South == b.South);
+  if (a.Setup.Projection == "Latitude/Longitude") return true;
+  return ProjectionSetupLine(a.Setup) == ProjectionSetupLine(b.Setup);
+}
+
+TPlaneChoice NormalisedPlane(const TPlaneChoice& choice) {
+  TPlaneChoice out = ReadPlaneChoice(PlaneLines(choice, {}));
+  if (HasZone(choice)) {
+    out.Zone = choice.Zone;
+    out.South = choice.South;
+  } else {
+    out.Zone = 0;
+    out.South = false;
+  }
+  return out;
+}
+
+std::vector<std::string> PlaneLines(const TPlaneChoice& choice, const std::vector<std::string>& mapLines) {
+  std::vector<std::string> out = {"OziExplorer Map Data File Version 2.2", "", "", "1 ,Map Code,",
+                                  DatumLine(choice.Setup), MapProjectionLine(choice.Setup)};
+  if (HasZone(choice))
+    out.push_back("Point01,xy,    0,    0,in, deg,    ,        ,N,    ,        ,E, grid, " + std::to_string(choice.Zone) +
+                  ",   500000.0,        0.0," + (choice.South ? "S" : "N"));
+  out.push_back(ProjectionSetupLine(choice.Setup));
+  for (std::size_t i = 5; i < mapLines.size(); ++i)
+    if (StartsWith(mapLines[i], "MSF")) {
+      out.push_back(mapLines[i]);
+      break;
+    }
+  return out;
 }
 
 int ProposedUtmZone(const std::vector<TCalibrationPoint>& points, bool& south) {

@@ -65,4 +65,21 @@ std::vector<std::string> WithPlaneChoice(std::vector<std::string> lines, const T
 // point that has latitude and longitude.
 int ProposedUtmZone(const std::vector<TCalibrationPoint>& points, bool& south);
 
+// Whether two choices name the same plane as the file holds it: the zone
+// and hemisphere count for UTM only, the setup numbers for the projections
+// that write them.
+bool SamePlane(const TPlaneChoice& a, const TPlaneChoice& b);
+// choice as it reads back once written: its numbers at the file's
+// precision, no zone outside UTM.
+TPlaneChoice NormalisedPlane(const TPlaneChoice& choice);
+// The lines a map in plane choice is fitted in: the header with choice's
+// datum, its projection lines and, for UTM with a zone, one point line with
+// the zone's grid words (GDAL takes the zone from those only); mapLines'
+// "MSF" line, the picture scale, is kept.
+std::vector<std::string> PlaneLines(const TPlaneChoice& choice, const std::vector<std::string>& mapLines);
+// lines with the zone words of choice (UTM with a zone) on the point lines
+// at the indices given, as WithPlaneChoice writes them on every point line.
+void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice,
+                      const std::vector<std::size_t>& at);
+
 } // namespace zv

@@ -5,6 +5,8 @@
 #include "model/DisplayMapsCore.h"
 
 #include <QAbstractItemModelTester>
+#include <QColor>
+#include <QFont>
 #include <QLineEdit>
 #include <QTableView>
 #include <QToolButton>
@@ -147,7 +149,8 @@ private slots:
       QVERIFY(!button->defaultAction()->shortcut().isEmpty());
       QVERIFY(!button->text().isEmpty() || !button->icon().isNull());
     }
-    for (int f = 0; f < TCalibrationTable::ColumnCount; ++f)
+    QCOMPARE(table().columnCount(), 6);
+    for (int f = 0; f < table().columnCount(); ++f)
       QCOMPARE(table().headerData(f, Qt::Horizontal).toString(),
                QStringList({"No", "X", "Y", "Lat", "Lon", "Residual"})[f]);
     showPanel();
@@ -164,7 +167,7 @@ private slots:
     panel->resize(700, 300);
     QTRY_VERIFY(grid->columnWidth(TCalibrationTable::fLat) > lat);
     int total = 0;
-    for (int f = 0; f < TCalibrationTable::ColumnCount; ++f) total += grid->columnWidth(f);
+    for (int f = 0; f < table().columnCount(); ++f) total += grid->columnWidth(f);
     QCOMPARE(total, grid->viewport()->width());
     QVERIFY(qAbs(grid->columnWidth(TCalibrationTable::fLat) - grid->columnWidth(TCalibrationTable::fLon)) <= 1);
     panel->resize(60, 300); // narrower than the texts: the columns keep their width and scroll
@@ -508,8 +511,8 @@ private slots:
     QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
     const std::vector<double> loo = area->Fit()->LooDistances();
     for (int row = 0; row < 4; ++row)
-      QCOMPARE(table().index(row, TCalibrationTable::fResidual).data().toString(), QString::number(loo[row], 'f', 1));
-    QVERIFY(!(table().flags(table().index(0, TCalibrationTable::fResidual)) & Qt::ItemIsEditable));
+      QCOMPARE(table().index(row, table().Column(TCalibrationTable::fResidual)).data().toString(), QString::number(loo[row], 'f', 1));
+    QVERIFY(!(table().flags(table().index(0, table().Column(TCalibrationTable::fResidual))) & Qt::ItemIsEditable));
   }
 
   // Undo and redo walk the area's points back and forth, one history per area.
@@ -737,6 +740,73 @@ private slots:
     setCell(0, TCalibrationTable::fX, "2");
     click(TNavigateBtn::nbPost);
     QCOMPARE(Points(*other), std::vector<Pt>({{1, 1, 1, 1}}));
+  }
+
+  // The grid columns follow the map's plane: none in latitude and longitude,
+  // "Zone" only in UTM.
+  void gridColumnsFollowThePlane_data() {
+    QTest::addColumn<QString>("projection");
+    QTest::addColumn<QString>("headers");
+    QTest::newRow("latitude and longitude") << "Latitude/Longitude" << "No X Y Lat Lon Residual";
+    QTest::newRow("UTM") << "(UTM) Universal Transverse Mercator" << "No X Y Lat Lon Zone Easting Northing Residual";
+    QTest::newRow("Transverse Mercator") << "Transverse Mercator" << "No X Y Lat Lon Easting Northing Residual";
+  }
+  void gridColumnsFollowThePlane() {
+    QFETCH(QString, projection);
+    QFETCH(QString, headers);
+    zv::TMapArea* area = ShowArea(*view, kFour);
+    area->Plane.Setup.Projection = projection.toStdString();
+    area->Plane.Setup.CentralMeridian = 15;
+    area->Plane.Zone = area->Plane.Setup.Projection == zv::kUtmProjection ? 33 : 0;
+    panel->RefillCalibrationTable();
+    QStringList shown;
+    for (int c = 0; c < table().columnCount(); ++c) shown << table().headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(shown.join(' '), headers);
+    QCOMPARE(table().Column(TCalibrationTable::fResidual), table().columnCount() - 1);
+  }
+
+  // Typing a grid pair makes it the point's: the latitude and longitude then
+  // show it through the projection, in grey italics; typing them back
+  // returns the row to them. Delete removes a grid point as any other.
+  void typedGridPairIsThePoints() {
+    zv::TMapArea* area = ShowArea(*view, {{10, 20, 49.5, 16.5}, {30, 40, 49.4, 16.6}});
+    for (auto& p : area->Points) p.HasLatLon = true;
+    area->Plane.Setup.Projection = zv::kUtmProjection;
+    area->Plane.Zone = 33;
+    panel->RefillCalibrationTable();
+    const int zone = table().Column(TCalibrationTable::fZone), east = table().Column(TCalibrationTable::fEasting),
+              north = table().Column(TCalibrationTable::fNorthing);
+    QCOMPARE(table().index(0, zone).data().toString(), QStringLiteral("33N"));
+    QVERIFY(table().index(0, east).data(Qt::FontRole).value<QFont>().italic());
+    QVERIFY(!table().index(0, TCalibrationTable::fLat).data(Qt::FontRole).value<QFont>().italic());
+    QVERIFY(qAbs(table().index(0, east).data().toString().toDouble() - 608609.44) < 0.01);
+    QVERIFY(!(table().flags(table().index(0, zone)) & Qt::ItemIsEditable));
+
+    QVERIFY(table().setData(table().index(0, east), QStringLiteral("612345")));
+    QVERIFY(table().setData(table().index(0, north), QStringLiteral("5483210")));
+    click(TNavigateBtn::nbPost);
+    const zv::TCalibrationPoint& p = area->Points[0];
+    QVERIFY(p.HasGrid && !p.HasLatLon);
+    QCOMPARE(p.Easting, 612345.0);
+    QCOMPARE(p.GridZone, 33);
+    QCOMPARE(table().index(0, TCalibrationTable::fLat).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::gray));
+    QVERIFY(table().index(0, TCalibrationTable::fLat).data(Qt::FontRole).value<QFont>().italic());
+    // 612345 E 5483210 N in zone 33N, as cs2cs gives it.
+    QVERIFY(qAbs(table().index(0, TCalibrationTable::fLat).data().toString().toDouble() - 49.491119341) < 1e-7);
+    QVERIFY(qAbs(table().index(0, TCalibrationTable::fLon).data().toString().toDouble() - 16.551312730) < 1e-7);
+
+    setCell(0, TCalibrationTable::fLat, "49.5");
+    click(TNavigateBtn::nbPost);
+    QVERIFY(area->Points[0].HasLatLon && !area->Points[0].HasGrid);
+    QVERIFY(qAbs(double(area->Points[0].Lon) - 16.551312730) < 1e-7);
+
+    QVERIFY(table().setData(table().index(1, east), QStringLiteral("612000")));
+    QVERIFY(table().setData(table().index(1, north), QStringLiteral("5480000")));
+    click(TNavigateBtn::nbPost);
+    QVERIFY(area->Points[1].HasGrid);
+    table().MoveTo(1);
+    click(TNavigateBtn::nbDelete);
+    QCOMPARE(area->Points.size(), std::size_t(1));
   }
 };
 

@@ -688,6 +688,14 @@ private slots:
       const std::string& plane = window.View().ActiveMapArea()->Fit()->RequestedProjection()->Definition();
       QCOMPARE(plane.find("+proj=utm") != std::string::npos, ok);
     }
+    // The change is one step to undo: back in the plane read, the map is unchanged.
+    for (const char* step : {"mmEditUndo", "mmEditRedo"}) {
+      Item(window, step)->trigger();
+      const bool utm = std::string(step) == "mmEditRedo";
+      QCOMPARE(window.windowTitle(), (utm ? "a*" : "a") + program);
+      const std::string plane = window.View().ActiveMapArea()->Fit()->RequestedProjection()->Definition();
+      QCOMPARE(plane.find("+proj=utm") != std::string::npos, utm);
+    }
     Item(window, "mmMapSave")->trigger();
     QCOMPARE(window.windowTitle(), "a" + program);
     QVERIFY(Contents(map).contains("Map Projection,(UTM) Universal Transverse Mercator,"));

@@ -24,7 +24,8 @@ public:
 };
 
 // Steps: A append, I insert, E edit, P post, C cancel, D delete, N renumber,
-// Mr move to row r, Xv set X, Lv set Lat, Kx,y pick, V Down on the current row.
+// Mr move to row r, Xv set X, Lv set Lat, Gv set Easting, Sv show Lat as
+// derived, Kx,y pick, V Down on the current row.
 void RunScript(R& records, const std::string& script) {
   std::istringstream in(script);
   std::string step;
@@ -41,6 +42,8 @@ void RunScript(R& records, const std::string& script) {
     case 'M': records.MoveTo(std::stoi(arg)); break;
     case 'X': records.SetField(R::fX, std::stod(arg)); break;
     case 'L': records.SetField(R::fLat, std::stod(arg)); break;
+    case 'G': records.SetField(R::fEasting, std::stod(arg)); break;
+    case 'S': records.ShowDerived(records.Cursor(), R::fLat, std::stod(arg)); break;
     case 'K': records.Pick(std::stoi(arg), std::stoi(arg.substr(arg.find(',') + 1))); break;
     case 'V': records.DownFromLastRow(records.Cursor()); break;
     default: FAIL() << "unknown step " << step;
@@ -103,6 +106,52 @@ const RecordCase kRecordCases[] = {
     {"a pick fills a new unplaced row", "M1 I K5,6", "1 4 2 3", "10 5 20 30", 1, 'B', "11100", 1},
     {"picks in a row go in order", "K1,1 L46 K2,2 K3,3", "1 2 3 4 5 6", "10 20 30 1 2 3", 5, 'B', "11100", 4},
 };
+
+// Which pair of coordinates each row is given by: the one typed last; the
+// other only shows it, and showing it is no edit.
+struct PairCase {
+  const char* name;
+  const char* script; // on three placed rows, the cursor on row 0
+  const char* gridRows; // per row: g given by easting and northing, l by latitude and longitude
+  const char* lats;
+  char state;
+};
+
+const PairCase kPairCases[] = {
+    {"rows start with latitude and longitude", "", "lll", "- - -", 'B'},
+    {"typing an easting makes the grid the row's", "G612000 P", "gll", "- - -", 'B'},
+    {"typing a latitude takes it back", "G612000 P L48 P", "lll", "48 - -", 'B'},
+    {"a derived latitude is shown without editing", "G612000 P S49", "gll", "49 - -", 'B'},
+    {"a latitude row shows no derived latitude", "S49", "lll", "- - -", 'B'},
+    {"cancel gives the pair back", "M1 E G5 C", "lll", "- - -", 'B'},
+};
+
+class PairRules : public testing::TestWithParam<PairCase> {};
+
+TEST_P(PairRules, TheTypedPairIsTheRows) {
+  const PairCase& c = GetParam();
+  R records;
+  records.Open();
+  for (int x : {10, 20, 30}) RunScript(records, "A X" + std::to_string(x) + " P");
+  records.MoveTo(0);
+  RunScript(records, c.script);
+  std::string grid;
+  for (int row = 0; row < records.RowCount(); ++row) {
+    grid += records.GridTyped(row) ? 'g' : 'l';
+    EXPECT_EQ(records.Derived(row, R::fLat), records.GridTyped(row));
+    EXPECT_EQ(records.Derived(row, R::fEasting), !records.GridTyped(row));
+  }
+  EXPECT_EQ(grid, c.gridRows);
+  EXPECT_EQ(records.PickTypingField(1), c.gridRows[0] == 'g' ? R::fEasting : R::fLat);
+  EXPECT_EQ(Column(records, R::fLat), c.lats);
+  EXPECT_EQ(StateLetter(records.State()), c.state);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PairRules, testing::ValuesIn(kPairCases), [](const auto& info) {
+  std::string name;
+  for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return name;
+});
 
 class RecordRules : public testing::TestWithParam<RecordCase> {};
 
@@ -239,8 +288,17 @@ std::string Xs(const std::vector<TCalibrationPoint>& points) {
   return out;
 }
 
+// The state's points' X values, then "zN" for a UTM plane of zone N.
+std::string Xs(const TCalibrationState& state) {
+  std::string out = Xs(state.Points);
+  if (state.Plane.Setup.Projection == kUtmProjection) out += "z" + std::to_string(state.Plane.Zone) + ' ';
+  return out;
+}
+
 // Steps: U undo, R redo, a digit pushes a state with that many points
-// (X = 1..n); the expected state is the X values after the last step.
+// (X = 1..n) in the plane of the state before, zN the points of the state
+// before in UTM zone N (z0 back in latitude and longitude); the expected
+// state is Xs after the last step.
 struct HistoryCase {
   const char* name;
   const char* steps;
@@ -255,6 +313,12 @@ const HistoryCase kHistoryCases[] = {
     {"redo comes forward", "1 2 U U R", "1 ", true, true},
     {"a change drops what redo had", "1 2 3 U U 5", "1 2 3 4 5 ", true, false},
     {"an unchanged state is no change", "1 1 1 U", "", false, true},
+    {"a plane change is a step", "2 z33 U", "1 2 ", true, true},
+    {"redo brings the plane back", "2 z33 U R", "1 2 z33 ", true, false},
+    {"points keep the plane chosen", "2 z33 3 U", "1 2 z33 ", true, true},
+    {"undo of points keeps the plane", "2 z33 3 U U", "1 2 ", true, true},
+    {"the same plane again is no change", "2 z33 z33 U", "1 2 ", true, true},
+    {"another zone is a step", "2 z33 z34 U", "1 2 z33 ", true, true},
 };
 
 class HistoryRules : public testing::TestWithParam<HistoryCase> {};
@@ -267,10 +331,16 @@ TEST_P(HistoryRules, UndoAndRedo) {
   while (in >> step) {
     if (step == "U") history.Undo();
     else if (step == "R") history.Redo();
-    else {
+    else if (step[0] == 'z') {
+      TCalibrationState state = history.Current();
+      const int zone = std::stoi(step.substr(1));
+      state.Plane = zone ? TPlaneChoice{UtmZone("WGS 84", zone, false), zone, false} : TPlaneChoice{};
+      if (zone) state.Plane.Setup.Projection = kUtmProjection;
+      history.Push(state);
+    } else {
       std::vector<TCalibrationPoint> points;
       for (int x = 1; x <= std::stoi(step); ++x) points.push_back({x, 0, 0, 0});
-      history.Push(points);
+      history.Push({points, history.Current().Plane});
     }
   }
   EXPECT_EQ(Xs(history.Current()), c.state);
