@@ -440,8 +440,13 @@ void TDisplayMaps::keyPressEvent(QKeyEvent* event) {
   default: return;
   }
   event->accept();
-  // The picture moved under a pointer that did not.
-  if (underMouse()) ReportPointer(mapFromGlobal(QCursor::pos()));
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_F1) return;
+  // The picture moved under a pointer that did not. With the pointer
+  // elsewhere the readout follows the middle of the picture's room, so that
+  // keys alone tell where the view is.
+  const int right = bars_[sbVertical]->isVisible() ? bars_[sbVertical]->x() : width();
+  const int bottom = bars_[sbHorizontal]->isVisible() ? bars_[sbHorizontal]->y() : height();
+  ReportPointer(underMouse() ? mapFromGlobal(QCursor::pos()) : QPoint(right / 2, bottom / 2));
 }
 
 } // namespace zv

@@ -64,28 +64,15 @@ TEST(ZoomFactor, StepsFromAFactorBetweenPowersGoToTheNeighbouringPowers) {
   } cases[] = {
       {{37, 100}, 1, -1}, {{37, 100}, -1, -2}, {{37, 100}, 2, 0},   {{37, 100}, -2, -3},
       {{1, 4}, 1, -1},    {{1, 4}, -1, -3},    {{8, 1}, 1, MaxZoom}, {{3, 200}, -1, MinZoom},
-      {{3, 4}, 1, 0},     {{3, 4}, -1, -1},
+      {{3, 4}, 1, 0},     {{3, 4}, -1, -1},    {{1, 63}, 1, -5},     {{1, 63}, -1, -6},
   };
   for (const Case& c : cases)
     EXPECT_EQ(StepZoom(c.from, c.steps), c.zoom) << c.from.Num << "/" << c.from.Den << " by " << c.steps;
 }
 
-TEST(ZoomFactor, ExponentIsThePowerBelow) {
-  struct Case {
-    TZoomFactor f;
-    int exponent;
-    bool power;
-  } cases[] = {{{1, 1}, 0, true},   {{8, 1}, 3, true},    {{1, 64}, -6, true},
-               {{37, 100}, -2, false}, {{99, 100}, -1, false}, {{1, 63}, -6, false}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.f.Exponent(), c.exponent) << c.f.Num << "/" << c.f.Den;
-    EXPECT_EQ(c.f.IsPowerOfTwo(), c.power) << c.f.Num << "/" << c.f.Den;
-  }
-}
-
 TEST(ZoomFactor, FitToWindowCentresThePictureAndMapsPointsBothWays) {
   FittedView view(800, 600);
-  TMapArea* area = view.Show(12000, 9000);
+  view.Show(12000, 9000);
   view.FitToWindow();
   EXPECT_EQ(view.ZoomFactor(), (TZoomFactor{299, 4500})); // 598 / 9000
   EXPECT_EQ(view.ExtentHeight, 598);
@@ -112,8 +99,6 @@ TEST(ZoomFactor, FitToWindowCentresThePictureAndMapsPointsBothWays) {
   std::int32_t px = 0, py = 0;
   EXPECT_FALSE(view.PicturePixelAt(0, 0, px, py));
   EXPECT_FALSE(view.PicturePixelAt(400, 599, px, py));
-  EXPECT_EQ(view.Viewport().Scale, 299.0 / 4500.0);
-  ASSERT_NE(area, nullptr);
   // The commands step to the powers around it and the picture stays centred.
   view.ZoomIn();
   EXPECT_EQ(view.ZoomFactor(), TZoomFactor::PowerOfTwo(-3));

@@ -696,6 +696,23 @@ private slots:
       over.clear();
     }
   }
+
+  // Scrolled by keys with the pointer elsewhere, the readout follows the
+  // middle of the picture's room.
+  void keyScrollingReportsTheMiddleWithoutThePointer() {
+    Show(400, 300);
+    view->ShowMapArea(AddArea(*view, Pattern(5000, 4000, PixelFormat::pf8bit)));
+    view->SetOffsetX(40);
+    view->SetOffsetY(30);
+    view->setAttribute(Qt::WA_UnderMouse, false);
+    QSignalSpy over(view.get(), &TDisplayMaps::PointerOverPicture);
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    QCOMPARE(over.count(), 2);
+    const int pageDown = 300 - 25;
+    QCOMPARE(over.last().at(0).toInt(), (400 - Extent(*view)) / 2 + 40 + 25);
+    QCOMPARE(over.last().at(1).toInt(), (300 - Extent(*view)) / 2 + 30 + pageDown);
+  }
 };
 
 QTEST_MAIN(DisplayMapsTest)
