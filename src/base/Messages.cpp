@@ -643,4 +643,10 @@ const char* const SheetFrameNeedsOnePicture = "The frame is looked for only on a
 const char* const SheetCornersCancelled = "Calibration by the sheet's corners cancelled; nothing changed";
 std::string SheetCalibrated(const std::string& sheet) { return "Calibrated as sheet " + sheet; }
 
+// Grid coordinates.
+std::string FitTooFewPointsInPlane(std::uint64_t pointsPlaced) {
+  return "Too few calibration points with latitude and longitude or easting and northing: " + Str(pointsPlaced) +
+         " (at least 3 not on one line are needed).";
+}
+
 } // namespace zv::msg

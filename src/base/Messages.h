@@ -311,4 +311,8 @@ extern const char* const SheetFrameNeedsOnePicture;
 extern const char* const SheetCornersCancelled;
 std::string SheetCalibrated(const std::string& sheet);
 
+// Grid coordinates: points given by easting and northing in the map's plane.
+// The fit's "too few points" in a projected plane, where either pair places a point.
+std::string FitTooFewPointsInPlane(std::uint64_t pointsPlaced);
+
 } // namespace zv::msg
