@@ -25,7 +25,19 @@ public:
   // The kinds of column; the first FieldCount are the records' fields. The
   // first five and "Residual" are always there, the column of any other
   // kind is Column(kind).
-  enum TField { fNo = 0, fX, fY, fLat, fLon, fEasting, fNorthing, FieldCount, fZone = FieldCount, fResidual, ColumnCount };
+  enum TField {
+    fNo = 0,
+    fX,
+    fY,
+    fLat,
+    fLon,
+    fEasting,
+    fNorthing,
+    FieldCount,
+    fZone = FieldCount,
+    fResidual,
+    ColumnCount
+  };
 
   explicit TCalibrationTable(QObject* parent = nullptr);
 

@@ -652,5 +652,10 @@ const char* const SheetCornersMapLeft =
 // Zoom factors that are no power of two (Fit to window)
 
 std::string ZoomPercent(double factor) { return Fixed(100.0 * factor, 1) + " %"; }
+// Grid coordinates.
+std::string FitTooFewPointsInPlane(std::uint64_t pointsPlaced) {
+  return "Too few calibration points with latitude and longitude or easting and northing: " + Str(pointsPlaced) +
+         " (at least 3 not on one line are needed).";
+}
 
 } // namespace zv::msg

@@ -318,5 +318,8 @@ extern const char* const SheetCornersMapLeft;
 // Zoom factors that are no power of two (Fit to window).
 // "37.4 %": one decimal, which tells such a factor from the powers' "12.5 %".
 std::string ZoomPercent(double factor);
+// Grid coordinates: points given by easting and northing in the map's plane.
+// The fit's "too few points" in a projected plane, where either pair places a point.
+std::string FitTooFewPointsInPlane(std::uint64_t pointsPlaced);
 
 } // namespace zv::msg

@@ -257,8 +257,8 @@ bool PointsChanged(const TMapArea& area) {
     const TCalibrationPoint& a = area.Points[i];
     const TCalibrationPoint& b = area.SavedPoints[i];
     if (!SamePoint(a, b) || a.HasLatLon != b.HasLatLon || a.HasGrid != b.HasGrid) return true;
-    if (a.HasGrid && (a.Easting != b.Easting || a.Northing != b.Northing || a.GridZone != b.GridZone ||
-                      a.GridSouth != b.GridSouth))
+    if (a.HasGrid &&
+        (a.Easting != b.Easting || a.Northing != b.Northing || a.GridZone != b.GridZone || a.GridSouth != b.GridSouth))
       return true;
   }
   return false;

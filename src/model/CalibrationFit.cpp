@@ -299,7 +299,7 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
   }
   used_ = static_cast<int>(raw.size());
   if (raw.size() < 3) {
-    problem_ = msg::FitTooFewPoints(raw.size());
+    problem_ = projected ? msg::FitTooFewPointsInPlane(raw.size()) : msg::FitTooFewPoints(raw.size());
     return false;
   }
   const double count = static_cast<double>(raw.size());
@@ -517,7 +517,8 @@ std::shared_ptr<const TCalibrationFit> TMapArea::Fit() const {
   static const std::vector<std::string> noLines;
   const bool map = UpperFileExt(FileName) == ".MAP";
   std::vector<std::string> chosen;
-  if (!SamePlane(Plane, map ? ReadPlaneChoice(Lines) : TPlaneChoice{})) chosen = PlaneLines(Plane, map ? Lines : noLines);
+  if (!SamePlane(Plane, map ? ReadPlaneChoice(Lines) : TPlaneChoice{}))
+    chosen = PlaneLines(Plane, map ? Lines : noLines);
   const std::vector<std::string>& lines = !chosen.empty() ? chosen : map ? Lines : noLines;
   if (fit_ && fit_->MadeFrom(Points) && fit_->RequestedProjection()->MadeFrom(lines)) return fit_;
   std::shared_ptr<const TMapProjection> projection;

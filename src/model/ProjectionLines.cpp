@@ -213,8 +213,7 @@ std::vector<std::string> WithPlaneChoice(std::vector<std::string> lines, const T
   return lines;
 }
 
-void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice,
-                      const std::vector<std::size_t>& at) {
+void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice, const std::vector<std::size_t>& at) {
   if (HasZone(choice)) ZoneWordsAt(lines, choice, at);
 }
 
@@ -238,11 +237,12 @@ TPlaneChoice NormalisedPlane(const TPlaneChoice& choice) {
 }
 
 std::vector<std::string> PlaneLines(const TPlaneChoice& choice, const std::vector<std::string>& mapLines) {
-  std::vector<std::string> out = {"OziExplorer Map Data File Version 2.2", "", "", "1 ,Map Code,",
-                                  DatumLine(choice.Setup), MapProjectionLine(choice.Setup)};
+  std::vector<std::string> out = {
+      "OziExplorer Map Data File Version 2.2", "", "", "1 ,Map Code,", DatumLine(choice.Setup),
+      MapProjectionLine(choice.Setup)};
   if (HasZone(choice))
-    out.push_back("Point01,xy,    0,    0,in, deg,    ,        ,N,    ,        ,E, grid, " + std::to_string(choice.Zone) +
-                  ",   500000.0,        0.0," + (choice.South ? "S" : "N"));
+    out.push_back("Point01,xy,    0,    0,in, deg,    ,        ,N,    ,        ,E, grid, " +
+                  std::to_string(choice.Zone) + ",   500000.0,        0.0," + (choice.South ? "S" : "N"));
   out.push_back(ProjectionSetupLine(choice.Setup));
   for (std::size_t i = 5; i < mapLines.size(); ++i)
     if (StartsWith(mapLines[i], "MSF")) {

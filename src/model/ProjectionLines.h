@@ -79,7 +79,6 @@ TPlaneChoice NormalisedPlane(const TPlaneChoice& choice);
 std::vector<std::string> PlaneLines(const TPlaneChoice& choice, const std::vector<std::string>& mapLines);
 // lines with the zone words of choice (UTM with a zone) on the point lines
 // at the indices given, as WithPlaneChoice writes them on every point line.
-void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice,
-                      const std::vector<std::size_t>& at);
+void WriteZoneWordsAt(std::vector<std::string>& lines, const TPlaneChoice& choice, const std::vector<std::size_t>& at);
 
 } // namespace zv

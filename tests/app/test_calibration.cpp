@@ -511,7 +511,8 @@ private slots:
     QCOMPARE(Numbers(table()), QList<int>({1, 2, 3, 4}));
     const std::vector<double> loo = area->Fit()->LooDistances();
     for (int row = 0; row < 4; ++row)
-      QCOMPARE(table().index(row, table().Column(TCalibrationTable::fResidual)).data().toString(), QString::number(loo[row], 'f', 1));
+      QCOMPARE(table().index(row, table().Column(TCalibrationTable::fResidual)).data().toString(),
+               QString::number(loo[row], 'f', 1));
     QVERIFY(!(table().flags(table().index(0, table().Column(TCalibrationTable::fResidual))) & Qt::ItemIsEditable));
   }
 
@@ -747,9 +748,12 @@ private slots:
   void gridColumnsFollowThePlane_data() {
     QTest::addColumn<QString>("projection");
     QTest::addColumn<QString>("headers");
-    QTest::newRow("latitude and longitude") << "Latitude/Longitude" << "No X Y Lat Lon Residual";
-    QTest::newRow("UTM") << "(UTM) Universal Transverse Mercator" << "No X Y Lat Lon Zone Easting Northing Residual";
-    QTest::newRow("Transverse Mercator") << "Transverse Mercator" << "No X Y Lat Lon Easting Northing Residual";
+    QTest::newRow("latitude and longitude") << "Latitude/Longitude"
+                                            << "No X Y Lat Lon Residual";
+    QTest::newRow("UTM") << "(UTM) Universal Transverse Mercator"
+                         << "No X Y Lat Lon Zone Easting Northing Residual";
+    QTest::newRow("Transverse Mercator") << "Transverse Mercator"
+                                         << "No X Y Lat Lon Easting Northing Residual";
   }
   void gridColumnsFollowThePlane() {
     QFETCH(QString, projection);

@@ -111,7 +111,7 @@ const RecordCase kRecordCases[] = {
 // other only shows it, and showing it is no edit.
 struct PairCase {
   const char* name;
-  const char* script; // on three placed rows, the cursor on row 0
+  const char* script;   // on three placed rows, the cursor on row 0
   const char* gridRows; // per row: g given by easting and northing, l by latitude and longitude
   const char* lats;
   char state;

@@ -79,8 +79,8 @@ struct GridCase {
 const GridCase kGridCases[] = {
     {"utm_33_north", [] { return Utm(33, false); }, "+proj=utm +zone=33 +datum=WGS84", 49.4911, 16.5513},
     {"utm_56_south", [] { return Utm(56, true); }, "+proj=utm +zone=56 +south +datum=WGS84", -33.85, 151.2},
-    {"lambert_conic", Lambert,
-     "+proj=lcc +lat_0=46 +lon_0=13 +lat_1=45 +lat_2=47 +x_0=500000 +y_0=0 +datum=WGS84", 46.6, 14.3},
+    {"lambert_conic", Lambert, "+proj=lcc +lat_0=46 +lon_0=13 +lat_1=45 +lat_2=47 +x_0=500000 +y_0=0 +datum=WGS84",
+     46.6, 14.3},
 };
 
 class GridCoordinates : public testing::TestWithParam<GridCase> {};
