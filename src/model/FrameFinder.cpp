@@ -526,28 +526,37 @@ TPoint CornerAt(const TSides& s, int side, int end) {
   return kVertical[side] ? MeetSides(s[other], s[side]) : MeetSides(s[side], s[other]);
 }
 
+// Whether the crossing side at `end` of `side` is dark at `along`, within a
+// pixel of its line.
+bool CrossingDark(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, int end, long along, int ink) {
+  const TSide& crossing = s[kEnds[side][end]];
+  const int last = (kVertical[side] ? p.Width() : p.Height()) - 1;
+  const int lastAcross = (kVertical[side] ? p.Height() : p.Width()) - 1;
+  if (along < 0 || along > last) return false;
+  const long c = std::lround(crossing.A + crossing.B * static_cast<double>(along));
+  for (long d = std::max(0L, c - 1); d <= std::min<long>(lastAcross, c + 1); ++d) {
+    const int x = static_cast<int>(kVertical[side] ? along : d), y = static_cast<int>(kVertical[side] ? d : along);
+    if (g.At(x, y) < ink) return true;
+  }
+  return false;
+}
+
 // How many pixels the crossing side at `end` of `side` stays dark beyond it,
 // outward of the frame, starting just past the side's own ink: through
 // whatever it runs on to, as the neat line's side does through the neat
-// line's ink when `side` is a grid line.
+// line's ink when `side` is a grid line. -1 when the crossing side is not
+// there inside the corner either (a torn corner): nothing to tell by.
 int RunOn(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, int end, int limit, int ink) {
-  const TSide& crossing = s[kEnds[side][end]];
   const TPoint corner = CornerAt(s, side, end);
   const int out = kOutward[side];
-  const double start = (kVertical[side] ? corner.X : corner.Y) + out * (s[side].Width / 2 + 0.5);
-  const int last = (kVertical[side] ? p.Width() : p.Height()) - 1;
-  const int lastAcross = (kVertical[side] ? p.Height() : p.Width()) - 1;
+  const double edge = (kVertical[side] ? corner.X : corner.Y) + out * (s[side].Width / 2 + 0.5);
+  const double inner = (kVertical[side] ? corner.X : corner.Y) - out * (s[side].Width / 2 + 0.5);
+  bool inside = false;
+  for (int t = 0; t < 3; ++t) inside = inside || CrossingDark(g, p, s, side, end, std::lround(inner - out * t), ink);
+  if (!inside) return -1;
   int reach = 0, light = 0;
   for (int t = 0; t <= limit && light < 2; ++t) {
-    const long along = std::lround(start + out * t);
-    if (along < 0 || along > last) break;
-    const long c = std::lround(crossing.A + crossing.B * static_cast<double>(along));
-    int darkest = 255;
-    for (long d = std::max(0L, c - 1); d <= std::min<long>(lastAcross, c + 1); ++d) {
-      const int x = static_cast<int>(kVertical[side] ? along : d), y = static_cast<int>(kVertical[side] ? d : along);
-      darkest = std::min<int>(darkest, g.At(x, y));
-    }
-    if (darkest < ink) {
+    if (CrossingDark(g, p, s, side, end, std::lround(edge + out * t), ink)) {
       reach = t + 1;
       light = 0;
     } else {
@@ -562,15 +571,19 @@ int RunOn(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, int 
 // 0) when no such line runs along the side.
 TSide OuterLine(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, const int reach[2]) {
   const bool vertical = kVertical[side];
-  double along[2], across[2], widest = 0;
+  double along[2], across[2], shift[2], widest = 0;
+  for (int end = 0; end < 2; ++end) {
+    // The crossing side's ink ends half its width beyond the line it meets.
+    shift[end] =
+        reach[end] >= kRunOnPixels ? s[side].Width / 2 + 0.5 + reach[end] - s[kEnds[side][end]].Width / 2 : 0;
+    widest = std::max(widest, shift[end]);
+  }
   for (int end = 0; end < 2; ++end) {
     const TPoint corner = CornerAt(s, side, end);
     along[end] = vertical ? corner.Y : corner.X;
-    // The crossing side's ink ends half its width beyond the line it meets.
-    const double shift =
-        reach[end] >= kRunOnPixels ? s[side].Width / 2 + 0.5 + reach[end] - s[kEnds[side][end]].Width / 2 : 0;
-    across[end] = (vertical ? corner.X : corner.Y) + kOutward[side] * shift;
-    widest = std::max(widest, shift);
+    // Past a torn corner, the line is taken as running beside the side.
+    const double by = reach[end] < 0 ? shift[1 - end] : shift[end];
+    across[end] = (vertical ? corner.X : corner.Y) + kOutward[side] * by;
   }
   if (along[1] - along[0] < 16) return TSide{};
   const double b = (across[1] - across[0]) / (along[1] - along[0]), a = across[0] - b * along[0];
