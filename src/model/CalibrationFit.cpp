@@ -287,10 +287,14 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
     if (projected && (!Finite(east[k]) || !Finite(north[k]))) continue;
     raw.push_back({latLon[k], east[k], north[k]});
   }
+  // Maps whose points are all given by latitude and longitude keep the
+  // message that names only those.
+  bool gridGiven = false;
   if (projected) {
     for (std::size_t i = 0; i < points.size(); ++i) {
       const TCalibrationPoint& p = points[i];
       double e = 0, n = 0;
+      if (!HasFiniteLatLon(p) && p.HasGrid) gridGiven = true;
       if (!HasFiniteLatLon(p) && p.HasGrid &&
           projection_->GridToPlane(p.GridZone, p.GridSouth, p.Easting, p.Northing, e, n))
         raw.push_back({i, e, n});
@@ -299,7 +303,7 @@ bool TCalibrationFit::PlacePoints(const std::vector<TCalibrationPoint>& points, 
   }
   used_ = static_cast<int>(raw.size());
   if (raw.size() < 3) {
-    problem_ = projected ? msg::FitTooFewPointsInPlane(raw.size()) : msg::FitTooFewPoints(raw.size());
+    problem_ = gridGiven ? msg::FitTooFewPointsInPlane(raw.size()) : msg::FitTooFewPoints(raw.size());
     return false;
   }
   const double count = static_cast<double>(raw.size());
