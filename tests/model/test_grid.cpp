@@ -64,7 +64,7 @@ std::unique_ptr<TMapArea> ExactArea(TDisplayMapsCore& view, const TGridSheet& s)
     for (int x : {100, kSide / 2, kSide - 100}) {
       double lat = 0, lon = 0;
       EXPECT_TRUE(plane.PlaneToDatum(PlaneEast(s, x), PlaneNorth(s, y), lat, lon));
-      char name[16];
+      char name[24];
       std::snprintf(name, sizeof name, "Point%02d", ++k);
       lines.insert(lines.end() - 1, std::string(name) + ",xy," + std::to_string(x) + "," + std::to_string(y) +
                                         ",in, deg," + DegreesWords(lat, 'N', 'S') + "," + DegreesWords(lon, 'E', 'W') +
