@@ -645,9 +645,12 @@ TFrameSearch Refine(const Bitmap& p, const TReduced& r, const TQuad& q) {
       MeasureSide(g, p, false, lineA(*q.Bottom), q.Bottom->S, full(c[3].X), full(c[2].X), half, kOutward[kBottom]);
   s[kLeft] = MeasureSide(g, p, true, lineA(*q.Left), q.Left->S, full(c[0].Y), full(c[3].Y), half, kOutward[kLeft]);
   s[kRight] = MeasureSide(g, p, true, lineA(*q.Right), q.Right->S, full(c[1].Y), full(c[2].Y), half, kOutward[kRight]);
+  // A neat line measures straight to a few tenths of a pixel; a side that
+  // strays a pixel from its own fit is likely samples of two lines (a torn
+  // corner's side taken partly on a grid line beside it).
   const auto quality = [](const TSides& sides) {
     double least = 1;
-    for (const TSide& side : sides) least = std::min(least, side.Inliers * std::clamp(1.5 - side.Rms / 2, 0.0, 1.0));
+    for (const TSide& side : sides) least = std::min(least, side.Inliers * std::clamp(1.3 - side.Rms / 2, 0.0, 1.0));
     return least;
   };
   // A grid line a few reduced cells inside the neat line looks like it on

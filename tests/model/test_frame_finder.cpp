@@ -348,4 +348,29 @@ TEST(FrameFinder, ScansWithoutAFrameAreRefused) {
   }
 }
 
+// A torn corner where a grid line runs close inside the neat line, at random
+// distances and turns: each frame measured closely or refused.
+TEST(FrameFinder, TornCornersBesideCloseGridLinesAreMeasuredOrRefused) {
+  std::mt19937 rng(2926);
+  std::uniform_real_distribution<double> u(0, 1);
+  int measured = 0;
+  for (int k = 0; k < 30; ++k) {
+    ScanCase c{"sweep", 6 * u(rng) - 3, u(rng) < 0.5 ? 0.0 : 45.0, false, true, true, 6, 0, u(rng) < 0.7 ? 1 : 2,
+               1.26, 1 + 5 * u(rng), 1 + 5 * u(rng), u(rng) < 0.5};
+    SCOPED_TRACE(testing::Message() << "case " << k << ": " << c.Degrees << "°, outer " << c.OuterFrame << ", tear "
+                                    << c.Tear << ", close " << c.CloseNear << ".." << c.CloseFar
+                                    << (c.CloseRightTop ? " right/top" : " left/bottom"));
+    std::array<P, 4> expected;
+    const TFrameSearch found = FindSheetFrame(DrawScan(c, expected));
+    if (!found.Found) continue;
+    ++measured;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(found.Corners[i].X, expected[i].X, 1.5) << "corner " << i << " confidence " << found.Confidence;
+      EXPECT_NEAR(found.Corners[i].Y, expected[i].Y, 1.5) << "corner " << i << " confidence " << found.Confidence;
+    }
+  }
+  // Refusing them all would pass the loop; most are there to be measured.
+  EXPECT_GE(measured, 15);
+}
+
 } // namespace
