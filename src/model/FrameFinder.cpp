@@ -569,7 +569,7 @@ int RunOn(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, int 
 // The line the crossing sides run on to, outward of `side`: where the
 // neat line is when `side` is a grid line close inside it. Fails (Inliers
 // 0) when no such line runs along the side.
-TSide OuterLine(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, const int reach[2]) {
+TSide OuterLine(const TGreyReader& g, const Bitmap& p, const TSides& s, int side, const int reach[2], int limit) {
   const bool vertical = kVertical[side];
   double along[2], across[2], shift[2], widest = 0;
   for (int end = 0; end < 2; ++end) {
@@ -581,11 +581,16 @@ TSide OuterLine(const TGreyReader& g, const Bitmap& p, const TSides& s, int side
   for (int end = 0; end < 2; ++end) {
     const TPoint corner = CornerAt(s, side, end);
     along[end] = vertical ? corner.Y : corner.X;
-    // Past a torn corner, the line is taken as running beside the side.
-    const double by = reach[end] < 0 ? shift[1 - end] : shift[end];
-    across[end] = (vertical ? corner.X : corner.Y) + kOutward[side] * by;
+    across[end] = (vertical ? corner.X : corner.Y) + kOutward[side] * shift[end];
   }
   if (along[1] - along[0] < 16) return TSide{};
+  if (reach[0] < 0 || reach[1] < 0) {
+    // Past a torn corner the grid line may draw away from the neat line:
+    // looked for anywhere in the band beyond the side's own ink.
+    const double centre = s[side].Width / 2 + 1 + limit / 2.0;
+    return MeasureSide(g, p, vertical, s[side].A + kOutward[side] * centre, s[side].B, along[0], along[1], limit / 2,
+                       kOutward[side]);
+  }
   const double b = (across[1] - across[0]) / (along[1] - along[0]), a = across[0] - b * along[0];
   return MeasureSide(g, p, vertical, a, b, along[0], along[1], std::max(3, static_cast<int>(widest / 2)),
                      kOutward[side]);
@@ -601,7 +606,7 @@ bool MoveOffGridLines(const TGreyReader& g, const Bitmap& p, TSides& s, int limi
       const int reach[2] = {RunOn(g, p, s, side, 0, limit, ink), RunOn(g, p, s, side, 1, limit, ink)};
       if (reach[0] < kRunOnPixels && reach[1] < kRunOnPixels) continue;
       clear = false;
-      const TSide outer = OuterLine(g, p, s, side, reach);
+      const TSide outer = OuterLine(g, p, s, side, reach, limit);
       if (outer.Inliers < 0.8 * s[side].Inliers) continue;
       s[side] = outer;
       moved = true;
